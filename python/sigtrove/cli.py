@@ -1,0 +1,28 @@
+"""The ``python -m sigtrove`` command line."""
+
+import sys
+
+from sigtrove.capi import engine_version_line
+
+USAGE = """\
+usage: python -m sigtrove [COMMAND ...]
+
+commands:
+  version                  print the engine's version line
+"""
+
+
+def main(argv=None):
+    argv = list(sys.argv[1:] if argv is None else argv)
+    command = argv[0] if argv else None
+    if command in (None, "version"):
+        sys.stdout.write(engine_version_line())
+        if command is None:
+            sys.stdout.write(USAGE)
+        return 0
+    if command in ("-h", "--help", "help"):
+        sys.stdout.write(USAGE)
+        return 0
+    sys.stderr.write(USAGE)
+    sys.stderr.write("python -m sigtrove: unknown command %r\n" % command)
+    return 2

@@ -1,0 +1,104 @@
+// Internals shared by the module's three units: the module-wide objects, the
+// current-record slot, the record path rule, error mapping and tracebacks.
+#ifndef SIGTROVE_MODULE_H
+#define SIGTROVE_MODULE_H
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <string>
+
+#include "pyref.h"
+#include "sigtrove_capi.h"
+
+namespace sigtrove {
+
+extern PyTypeObject RecordType;
+extern PyTypeObject AnnotationEntryType;
+extern PyTypeObject AnnotationType;
+
+// A zeroed static type object with its reference count set, ready to fill in.
+inline PyTypeObject blank_type() {
+    PyTypeObject t{};
+    Py_SET_REFCNT(reinterpret_cast<PyObject *>(&t), 1);
+    return t;
+}
+
+extern const Sigtrove_RecordOps record_ops;
+extern const Sigtrove_AnnotationEntryOps annotation_entry_ops;
+
+// Objects created at import and kept for the life of the process. The default
+// values are fixed once, at import, as the module's callables document them.
+struct ModuleGlobals {
+    PyObject *module = nullptr;      // borrowed: single-phase init keeps it alive
+    PyObject *error = nullptr;       // _sigtrove.Error
+    PyObject *init_error = nullptr;  // _sigtrove.InitError
+    PyObject *true_object = nullptr;           // verbose(flag) and Record.read(correct_gain)
+    PyObject *default_annotator = nullptr;     // "atr"
+    PyObject *default_stat = nullptr;          // the object STAT_READ named at import
+};
+extern ModuleGlobals globals;
+
+// The module's namespace (borrowed).
+PyObject *module_dict();
+
+// ---- the current record: names the one object whose files the engine holds open.
+// A borrowed reference, compared by identity only.
+bool is_current(PyObject *obj);
+void set_current(PyObject *obj);
+
+// ---- failures
+// Raises InitError with the engine's last error text; returns null for `return raise_engine_error();`.
+PyObject *raise_engine_error();
+// Adds a traceback entry named after the failing operation ("_sigtrove.Record.read").
+void add_traceback(const char *operation);
+// Returns `result` after adding a traceback entry when it is null.
+inline PyObject *traced(const char *operation, PyObject *result) {
+    if (result == nullptr) add_traceback(operation);
+    return result;
+}
+inline int traced_status(const char *operation, int status) {
+    if (status < 0) add_traceback(operation);
+    return status;
+}
+
+// A text from the engine as a str: UTF-8, or Latin-1 when it is not valid UTF-8.
+PyObject *engine_text(const char *text);
+
+// ---- the record path rule
+// "data/100.hea" gives basedir "data" and record "100"; a record name starting
+// with '+' is refused with ValueError.
+struct RecordPath {
+    PyRef basedir;  // str, empty when the path has no directory part
+    PyRef record;   // str
+};
+bool split_record_path(PyObject *path, RecordPath &out);
+
+// A path argument as a str (accepts str and os.PathLike giving str); null with
+// TypeError/ValueError otherwise.
+PyObject *path_argument(PyObject *arg);
+
+// The record name as the engine wants it: encoded with the filesystem encoding.
+bool engine_name(PyObject *record, std::string &out);
+
+// Changes into a record's directory and back. The working directory is restored
+// by restore() or, at the latest, by the destructor, on every path out of an
+// operation; an exception pending at that moment stays the one reported.
+class DirectorySwitch {
+public:
+    DirectorySwitch() = default;
+    DirectorySwitch(const DirectorySwitch &) = delete;
+    DirectorySwitch &operator=(const DirectorySwitch &) = delete;
+    ~DirectorySwitch();
+    // Remembers the working directory and changes into basedir when it is non-empty.
+    bool enter(PyObject *basedir);
+    // Changes back; false with an exception set when that fails.
+    bool restore();
+
+private:
+    PyRef saved_;  // the remembered directory, set only while switched
+};
+
+}  // namespace sigtrove
+
+#endif
