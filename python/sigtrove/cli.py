@@ -1,5 +1,6 @@
 """The ``python -m sigtrove`` command line."""
 
+import importlib
 import sys
 
 from sigtrove.capi import engine_version_line
@@ -8,8 +9,16 @@ USAGE = """\
 usage: python -m sigtrove [COMMAND ...]
 
 commands:
-  version                  print the engine's version line
+  version                         print the engine's version line
+  describe [RECORD]               describe a record (default: the bundled sample record)
+  annotations RECORD [ANNOTATOR]  list the annotations of a record (default annotator: atr)
 """
+
+# command -> module whose run(args) carries it out
+COMMANDS = {
+    "describe": "sigtrove._describe",
+    "annotations": "sigtrove._annotations",
+}
 
 
 def main(argv=None):
@@ -23,6 +32,8 @@ def main(argv=None):
     if command in ("-h", "--help", "help"):
         sys.stdout.write(USAGE)
         return 0
-    sys.stderr.write(USAGE)
-    sys.stderr.write("python -m sigtrove: unknown command %r\n" % command)
-    return 2
+    if command not in COMMANDS:
+        sys.stderr.write(USAGE)
+        sys.stderr.write("python -m sigtrove: unknown command %r\n" % command)
+        return 2
+    return importlib.import_module(COMMANDS[command]).run(argv[1:])

@@ -7,8 +7,6 @@ int isigopen(char *record, WFDB_Siginfo *, int) {
     sigtrove::engine::record_error("init: can't open header for record %s\n", record);
     return -1;
 }
-WFDB_Frequency sampfreq(char *) { return -1.0; }
-WFDB_Frequency getcfreq(void) { return 0; }
 int setgvmode(int) { return 0; }
 int getvec(WFDB_Sample *) { return 0; }
 int isigsettime(WFDB_Time) { return 0; }

@@ -71,6 +71,11 @@ void annotation_dealloc(PyObject *obj) {
 
 }  // namespace
 
+PyObject *record_annotation(PyObject *, PyObject *, PyObject *) {
+    PyErr_SetString(PyExc_NotImplementedError, "annotation files");
+    return traced("_sigtrove.Record.annotation", nullptr);
+}
+
 const Sigtrove_AnnotationEntryOps annotation_entry_ops = {nullptr};
 
 PyTypeObject AnnotationEntryType = [] {

@@ -207,6 +207,8 @@ PyGetSetDef record_getset[] = {
 };
 
 PyMethodDef record_methods[] = {
+    {"annotation", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(record_annotation)),
+     METH_VARARGS | METH_KEYWORDS, nullptr},
     {"close", record_close, METH_NOARGS, "\n        Close record files.\n        "},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -237,6 +239,8 @@ PyTypeObject RecordType = [] {
     t.tp_new = record_new;
     return t;
 }();
+
+PyObject *record_path_of(PyObject *record) { return as_record(record)->record_path; }
 
 // ---- the record path rule
 

@@ -65,6 +65,12 @@ inline int traced_status(const char *operation, int status) {
 // A text from the engine as a str: UTF-8, or Latin-1 when it is not valid UTF-8.
 PyObject *engine_text(const char *text);
 
+// ---- links between the units
+// The path a Record was constructed from (borrowed).
+PyObject *record_path_of(PyObject *record);
+// Record.annotation(name="atr", stat=STAT_READ): the record's annotation file.
+PyObject *record_annotation(PyObject *record, PyObject *args, PyObject *kwargs);
+
 // ---- the record path rule
 // "data/100.hea" gives basedir "data" and record "100"; a record name starting
 // with '+' is refused with ValueError.
