@@ -2,6 +2,7 @@
 // record path rule.
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #include "sigtrove.h"
 
@@ -180,6 +181,235 @@ PyObject *record_alloc(PyTypeObject *type, Py_ssize_t nitems) {
     return obj;
 }
 
+// ---- signal selection and sample reading
+
+// A signal number (type exactly int) or a signal name (type exactly str) as a number.
+int signal_number_impl(PyObject *obj, PyObject *signal_id) {
+    RecordObject *self = as_record(obj);
+    if (PyLong_CheckExact(signal_id)) {
+        int overflow = 0;
+        long number = PyLong_AsLongAndOverflow(signal_id, &overflow);
+        if (number == -1 && PyErr_Occurred()) return -1;
+        if (overflow != 0 || number < 0 || number >= self->nsig) {
+            PyErr_SetString(PyExc_ValueError, "invalid signal number");
+            return -1;
+        }
+        return static_cast<int>(number);
+    }
+    if (PyUnicode_CheckExact(signal_id) && PyTuple_Check(self->signal_names)) {
+        int found = PySequence_Contains(self->signal_names, signal_id);
+        if (found < 0) return -1;
+        if (found) {
+            Py_ssize_t count = PyTuple_GET_SIZE(self->signal_names);
+            for (Py_ssize_t i = 0; i < count; ++i) {
+                int equal = PyObject_RichCompareBool(signal_id, PyTuple_GET_ITEM(self->signal_names, i), Py_EQ);
+                if (equal < 0) return -1;
+                if (equal) return static_cast<int>(i);
+            }
+        }
+    }
+    PyErr_SetString(PyExc_ValueError, "Wrong signal number or name");
+    return -1;
+}
+
+int signal_number(PyObject *obj, PyObject *signal_id) {
+    return traced_status("_sigtrove.Record.signal_number", signal_number_impl(obj, signal_id));
+}
+
+// Frees a sample vector on every path out of a read.
+struct SampleVector {
+    explicit SampleVector(int n) : data(PyMem_New(WFDB_Sample, static_cast<size_t>(n))) {}
+    ~SampleVector() { PyMem_Free(data); }
+    SampleVector(const SampleVector &) = delete;
+    SampleVector &operator=(const SampleVector &) = delete;
+    WFDB_Sample *data;
+};
+
+// Reads `length` frames and stores element k = convert(sample - adczero). Stops early at
+// the end of the data (the list is cut to the frames delivered) and raises on an engine error.
+template <class Convert>
+PyObject *read_frames(RecordObject *self, int signal, WFDB_Time length, Convert convert) {
+    SampleVector vector(self->nsig);
+    if (vector.data == nullptr) return PyErr_NoMemory();
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(length)));
+    if (!list) return nullptr;
+    const int adczero = self->siginfo[signal].adczero;
+    Py_ssize_t delivered = 0;
+    for (; delivered < static_cast<Py_ssize_t>(length); ++delivered) {
+        int status = getvec(vector.data);
+        // -4 is a checksum warning on a frame that was still delivered.
+        if (status == -1) break;
+        if (status < 0 && status != -4) return raise_engine_error();
+        PyObject *item = convert(vector.data[signal] - adczero);
+        if (item == nullptr) return nullptr;
+        if (PyList_SetItem(list.get(), delivered, item) < 0) {
+            PyErr_SetString(PyExc_RuntimeError, "Can not set list item <PyList_SetItem>");
+            return nullptr;
+        }
+    }
+    if (delivered < static_cast<Py_ssize_t>(length) &&
+        PyList_SetSlice(list.get(), delivered, static_cast<Py_ssize_t>(length), nullptr) < 0)
+        return nullptr;
+    return list.release();
+}
+
+PyObject *record_read(PyObject *obj, PyObject *args, PyObject *kwargs) {
+    static const char *keywords[] = {"signal_id", "start", "length", "correct_gain", nullptr};
+    static_assert(sizeof(WFDB_Time) == sizeof(long), "WFDB_Time is parsed as a C long");
+    PyObject *signal_id = nullptr;
+    long start = 0, length = 0;
+    PyObject *correct_gain = globals.true_object;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|llO:read", const_cast<char **>(keywords), &signal_id,
+                                     &start, &length, &correct_gain))
+        return nullptr;
+    RecordObject *self = as_record(obj);
+    const char *operation = "_sigtrove.Record.read";
+    int signal = signal_number(obj, signal_id);
+    if (signal < 0) return traced(operation, nullptr);
+    if (reopen(obj) < 0) return traced(operation, nullptr);
+    if (signal >= self->nsig) {
+        PyErr_SetString(PyExc_ValueError, "invalid signal number");
+        return traced(operation, nullptr);
+    }
+    const WFDB_Time n = self->siginfo[signal].nsamp;
+    // A negative start names no sample: it is refused like one past the end.
+    if (start >= n || start < 0) {
+        PyErr_Format(PyExc_ValueError, "start index out of range (%ld)", static_cast<long>(n));
+        return traced(operation, nullptr);
+    }
+    if (length < 0) {
+        PyErr_SetString(PyExc_ValueError, "invalid length");
+        return traced(operation, nullptr);
+    }
+    if (length == 0) length = n;
+    if (length > n - start) length = n - start;  // never computes start + length
+    if (isigsettime(start) < 0) return traced(operation, raise_engine_error());
+    int as_float = PyObject_IsTrue(correct_gain);
+    if (as_float < 0) return traced(operation, nullptr);
+    PyObject *result;
+    if (as_float) {
+        const double gain = self->siginfo[signal].gain == 0.0 ? WFDB_DEFGAIN : self->siginfo[signal].gain;
+        result = read_frames(self, signal, length,
+                             [gain](int d) { return PyFloat_FromDouble(static_cast<double>(d) / gain); });
+    } else {
+        result = read_frames(self, signal, length, [](int d) { return PyLong_FromLong(d); });
+    }
+    return traced(operation, result);
+}
+
+// ---- signal information and the record description
+
+// Sets dict[key] = value, taking over the new reference `value`.
+bool set_item(PyObject *dict, const char *key, PyObject *value) {
+    PyRef owned = PyRef::steal(value);
+    return owned && PyDict_SetItemString(dict, key, owned.get()) == 0;
+}
+
+PyObject *units_text(const WFDB_Siginfo &info) {
+    return info.units ? engine_text(info.units) : PyUnicode_FromString("mV");
+}
+
+PyObject *signal_info_impl(PyObject *obj, PyObject *signal_id) {
+    RecordObject *self = as_record(obj);
+    int signal = signal_number(obj, signal_id);
+    if (signal < 0 || reopen(obj) < 0) return nullptr;
+    const WFDB_Siginfo &info = self->siginfo[signal];
+    PyRef dict = PyRef::steal(PyDict_New());
+    if (!dict) return nullptr;
+    PyObject *d = dict.get();
+    bool ok = set_item(d, "record", PyRef::borrow(self->record).release()) &&
+              set_item(d, "file", engine_text(info.fname)) &&
+              set_item(d, "frequency", PyFloat_FromDouble(self->frequency)) &&
+              set_item(d, "description", engine_text(info.desc)) &&
+              set_item(d, "adc_zero", PyLong_FromLong(info.adczero)) &&
+              set_item(d, "adc_resolution", PyLong_FromLong(info.adcres)) &&
+              set_item(d, "initial_value", PyLong_FromLong(info.initval)) &&
+              set_item(d, "storage_format", PyLong_FromLong(info.fmt)) &&
+              set_item(d, "gain", PyFloat_FromDouble(info.gain == 0.0 ? WFDB_DEFGAIN : info.gain)) &&
+              set_item(d, "units", units_text(info)) &&
+              set_item(d, "starting_time", engine_text(timstr(0)));
+    if (ok && info.nsamp > 0) {
+        ok = set_item(d, "length", engine_text(timstr(info.nsamp))) &&
+             set_item(d, "samples", PyLong_FromLong(info.nsamp)) &&
+             set_item(d, "checksum", PyLong_FromLong(info.cksum));
+    }
+    return ok ? dict.release() : nullptr;
+}
+
+PyObject *record_signal_info(PyObject *obj, PyObject *args, PyObject *kwargs) {
+    static const char *keywords[] = {"signal_id", nullptr};
+    PyObject *signal_id = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:signal_info", const_cast<char **>(keywords), &signal_id))
+        return nullptr;
+    return traced("_sigtrove.Record.signal_info", signal_info_impl(obj, signal_id));
+}
+
+// Collects the pieces of a text and joins them once at the end.
+class Pieces {
+public:
+    Pieces() : list_(PyRef::steal(PyList_New(0))) {}
+    // Appends format % (args...), formatted by Python's % operator.
+    template <class... Args>
+    bool add(const char *format, Args... args) {
+        if (!list_) return false;
+        PyRef values = PyRef::steal(Py_BuildValue(tuple_format<Args...>(), args...));
+        PyRef text = PyRef::steal(PyUnicode_FromString(format));
+        if (!values || !text) return false;
+        PyRef piece = PyRef::steal(PyUnicode_Format(text.get(), values.get()));
+        return piece && PyList_Append(list_.get(), piece.get()) == 0;
+    }
+    PyObject *join() {
+        if (!list_) return nullptr;
+        PyRef empty = PyRef::steal(PyUnicode_FromString(""));
+        return empty ? PyUnicode_Join(empty.get(), list_.get()) : nullptr;
+    }
+
+private:
+    template <class T>
+    static constexpr char code() {
+        if constexpr (std::is_same_v<T, PyObject *>) return 'N';  // takes over a new reference
+        else if constexpr (std::is_same_v<T, double>) return 'd';
+        else if constexpr (std::is_same_v<T, long>) return 'l';
+        else return 'i';
+    }
+    template <class... Args>
+    static const char *tuple_format() {
+        static const char format[] = {'(', code<Args>()..., ')', '\0'};
+        return format;
+    }
+    PyRef list_;
+};
+
+PyObject *record_str_impl(PyObject *obj) {
+    RecordObject *self = as_record(obj);
+    if (reopen(obj) < 0) return nullptr;
+    Pieces p;
+    bool ok = p.add("Record %s\n", PyRef::borrow(self->record).release()) &&
+              p.add("Starting time:  %s\n", engine_text(timstr(0))) &&
+              p.add("Sampling frequency: %g Hz\n", self->frequency) && p.add("%d signals\n", self->nsig);
+    const int nsig = self->nsig;
+    for (int i = 0; ok && i < nsig; ++i) {
+        const WFDB_Siginfo &info = self->siginfo[i];
+        ok = p.add("Signal %d:\n", i) && p.add(" File: %s\n", engine_text(info.fname)) &&
+             p.add(" Description: %s\n", engine_text(info.desc)) && p.add(" Gain: ") &&
+             (info.gain == 0.0 ? p.add("uncalibrated assume %g", static_cast<int>(WFDB_DEFGAIN))
+                               : p.add("%g", info.gain)) &&
+             p.add(" adu/%s\n", units_text(info)) && p.add(" Initial value: %d\n", info.initval) &&
+             p.add(" Storage format: %d\n", info.fmt) && p.add(" I/O: ") &&
+             (info.bsize == 0 ? p.add("can be unbuffered\n") : p.add("%d-byte blocks\n", info.bsize)) &&
+             p.add(" ADC resolution: %d bits\n", info.adcres) && p.add(" ADC zero: %d\n", info.adczero);
+        if (ok && info.nsamp > 0) {
+            ok = p.add(" Length: %s (%ld sample intervals)\n", engine_text(timstr(info.nsamp)), info.nsamp) &&
+                 p.add(" Checksum: %d\n", info.cksum);
+        } else if (ok) {
+            ok = p.add(" Length undefined\n");
+        }
+    }
+    return ok ? p.join() : nullptr;
+}
+
+PyObject *record_str(PyObject *obj) { return traced("_sigtrove.Record.__str__", record_str_impl(obj)); }
+
 PyObject *record_close(PyObject *self, PyObject *) {
     if (is_current(self)) set_current(nullptr);
     Py_RETURN_NONE;
@@ -207,15 +437,25 @@ PyGetSetDef record_getset[] = {
 };
 
 PyMethodDef record_methods[] = {
+    {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(record_read)),
+     METH_VARARGS | METH_KEYWORDS,
+     "\n        read(signal_id, start=0, length=0, correct_gain=True) -> list\n        \n            signal_id    - "
+     "signal number or signal name in record\n            start        - index in sample intervals from the "
+     "beginning of the record \n            length       - sample count, if 0 - read all annotations\n           "
+     " correct_gain - return values in real physical units instead of sampled data file values\n        "},
     {"annotation", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(record_annotation)),
      METH_VARARGS | METH_KEYWORDS, nullptr},
+    {"signal_info", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(record_signal_info)),
+     METH_VARARGS | METH_KEYWORDS,
+     "\n        signal_info(signal_id) -> dict\n            signal_id   - signal number or signal name in "
+     "record\n\n        Returns dictionary with information about specified signal.\n        "},
     {"close", record_close, METH_NOARGS, "\n        Close record files.\n        "},
     {nullptr, nullptr, 0, nullptr},
 };
 
 }  // namespace
 
-const Sigtrove_RecordOps record_ops = {reopen, is_current_op, nullptr};
+const Sigtrove_RecordOps record_ops = {reopen, is_current_op, signal_number};
 
 PyTypeObject RecordType = [] {
     PyTypeObject t = blank_type();
@@ -223,6 +463,7 @@ PyTypeObject RecordType = [] {
     t.tp_basicsize = sizeof(RecordObject);
     t.tp_dealloc = record_dealloc;
     t.tp_repr = record_repr;
+    t.tp_str = record_str;
     t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
     t.tp_doc =
         "Access MIT-BIH database records.\n\n    Record(string record)\n\n        record - path to "

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Sets up what is missing, builds, and runs both test suites: the engine's
+# GoogleTest suite (through CTest) and the module's pytest suite.
+#   SIGTROVE_SANITIZE=1  run both suites under AddressSanitizer and UBSan
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+sanitize=${SIGTROVE_SANITIZE:-0}
+build=build/engine-tests
+cmake_options=(-DSIGTROVE_ENGINE_TESTS=ON -DSIGTROVE_MODULE=OFF -DSIGTROVE_WERROR=ON)
+if [ "$sanitize" = 1 ]; then
+  build=build/engine-tests-asan
+  cmake_options+=(-DSIGTROVE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)
+fi
+
+echo "== engine tests"
+cmake -S . -B "$build" -G Ninja "${cmake_options[@]}" >/dev/null
+cmake --build "$build" -j "$(nproc)"
+ctest --test-dir "$build" -j "$(nproc)" --output-on-failure
+
+echo "== module tests"
+env_vars=()
+if [ "$sanitize" = 1 ]; then
+  env_vars=(LD_PRELOAD="$(g++ -print-file-name=libasan.so):$(g++ -print-file-name=libubsan.so)"
+            ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
+fi
+# Run from the tests folder so the installed package, not the source tree, is imported.
+(cd tests/python && env "${env_vars[@]}" ../../.venv/bin/python -m pytest -q -p no:cacheprovider .)

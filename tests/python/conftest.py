@@ -1,0 +1,35 @@
+import json
+import os
+import pathlib
+
+import pytest
+
+FIXTURES = pathlib.Path(__file__).resolve().parent.parent / "fixtures"
+RECORDS = FIXTURES / "records"
+EXPECTED = FIXTURES / "expected"
+
+
+def expected(name):
+    """The reference outputs for record `name` (e.g. "100" or "s25047/3234460_0001")."""
+    with open(EXPECTED / (name + ".json"), encoding="utf-8") as f:
+        return json.load(f)
+
+
+def library_text(text):
+    """A library text from the expected files as the engine's bytes decode it."""
+    return text.encode("latin-1").decode("utf-8", "replace") if text is not None else None
+
+
+@pytest.fixture(autouse=True)
+def _keep_working_directory():
+    """Every test must leave the working directory as it found it."""
+    before = os.getcwd()
+    yield
+    after = os.getcwd()
+    os.chdir(before)
+    assert after == before, "the test left the working directory changed"
+
+
+@pytest.fixture
+def records():
+    return RECORDS
