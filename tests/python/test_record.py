@@ -1,0 +1,199 @@
+"""Record: opening, the record path rule, the current record, and the record's fields."""
+
+import ctypes
+import gc
+import os
+import shutil
+
+import pytest
+
+import _sigtrove
+from conftest import RECORDS, expected, library_text
+from sigtrove import capi
+
+# Records whose signals all open (single-segment, uncompressed).
+OPENING_RECORDS = [
+    "100", "100skew", "100-no-len", "100_3chan", "s0010_re", "a103l", "a103l-no-len", "3000003_0003",
+    "binformats", "310derive", "311derive", "test01_00s", "test01_00s_skew", "test01_00s_frame",
+    "test01_00s_skewframe", "xform", "237s/237s1", "s25047/3234460_0001", "s25047/s25047-2704-05-04-10-44n",
+]
+# Headers whose signal files are absent: the header reads, the signals do not open.
+HEADER_ONLY_RECORDS = ["12726", "1003", "drive02", "drive02-no-len"]
+
+
+def is_current(obj):
+    check = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.py_object)(capi.c_api().record_ops.contents.is_current)
+    return bool(check(obj))
+
+
+def copy_record(source, target_dir, name):
+    """Copies record `source` (header and files) into target_dir as record `name`."""
+    os.makedirs(target_dir, exist_ok=True)
+    header = (RECORDS / (source + ".hea")).read_text().splitlines()
+    lines, seen_record_line = [], False
+    for line in header:
+        if line.strip() and not line.lstrip().startswith("#") and not seen_record_line:
+            fields = line.split()
+            fields[0] = name
+            line = " ".join(fields)
+            seen_record_line = True
+        elif seen_record_line and line.strip() and not line.lstrip().startswith("#"):
+            fields = line.split(" ", 1)
+            shutil.copy(RECORDS / os.path.dirname(source) / fields[0], os.path.join(target_dir, fields[0]))
+        lines.append(line)
+    with open(os.path.join(target_dir, name + ".hea"), "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
+@pytest.mark.parametrize("name", OPENING_RECORDS)
+def test_fields_of_every_record_that_opens(name):
+    ref = expected(name)
+    record = _sigtrove.Record(str(RECORDS / name))
+    assert record.record == os.path.basename(name)
+    assert record.basedir == os.path.dirname(str(RECORDS / name))
+    assert record.nsig == ref["header_open"]["ret"]
+    assert type(record.frequency) is float
+    assert record.frequency == ref["sampfreq"]["value"]
+    assert record.signal_names == tuple(library_text(s["desc"]) for s in ref["signals"])
+    assert record.name is record.record
+    assert is_current(record)
+
+
+@pytest.mark.parametrize("name", HEADER_ONLY_RECORDS)
+def test_record_without_signal_files_is_refused(name):
+    with pytest.raises(_sigtrove.InitError) as info:
+        _sigtrove.Record(str(RECORDS / name))
+    assert info.value.args == ("isigopen: none of the signals for record %s is readable\n" % name,)
+
+
+@pytest.mark.parametrize("path, basedir, record", [
+    ("{d}/rec.hea", "{d}", "rec"),
+    ("{d}/rec", "{d}", "rec"),
+    ("{d}/x.y.z", "{d}", "x.y"),
+    ("{d}/+dir/rec", "{d}/+dir", "rec"),
+])
+def test_record_path_rule(tmp_path, path, basedir, record):
+    directory = os.path.dirname(path.format(d=tmp_path))
+    copy_record("100_3chan", directory, record)
+    before = os.getcwd()
+    r = _sigtrove.Record(path.format(d=tmp_path))
+    assert os.getcwd() == before
+    assert r.record == record
+    assert r.basedir == basedir.format(d=tmp_path)
+    assert repr(r) == "sigtrove.Record(%s)" % path.format(d=tmp_path)
+    assert r.nsig == 3
+
+
+def test_bare_name_never_changes_directory(tmp_path, monkeypatch):
+    copy_record("100_3chan", str(tmp_path), "rec")
+    monkeypatch.chdir(tmp_path)
+    calls = []
+    monkeypatch.setattr(_sigtrove, "chdir", lambda d: calls.append(d))
+    r = _sigtrove.Record("rec")
+    assert r.basedir == "" and r.record == "rec" and calls == []
+
+
+def test_path_like_and_refused_arguments(tmp_path):
+    copy_record("100_3chan", str(tmp_path), "rec")
+    assert _sigtrove.Record(tmp_path / "rec").record == "rec"
+    with pytest.raises(TypeError):
+        _sigtrove.Record(b"rec")
+    with pytest.raises(TypeError):
+        _sigtrove.Record(1)
+    with pytest.raises(TypeError):
+        _sigtrove.Record()
+    with pytest.raises(ValueError, match="embedded null"):
+        _sigtrove.Record("re\0c")
+
+
+@pytest.mark.parametrize("path, error, message", [
+    ("{d}/+rec", ValueError, "Record name can not start with '+'"),
+    ("{d}/missing", _sigtrove.InitError, "init: can't open header for record missing\n"),
+    ("{d}/nodir/rec", FileNotFoundError, None),
+    ("{d}/nodata", _sigtrove.InitError, "isigopen: none of the signals for record nodata is readable\n"),
+])
+def test_failures_restore_the_working_directory(tmp_path, path, error, message):
+    (tmp_path / "nodata.hea").write_text("nodata 1 100 10\nnodata.dat 16 200 12 0 0 0 0 x\n")
+    before = os.getcwd()
+    with pytest.raises(error) as info:
+        _sigtrove.Record(path.format(d=tmp_path))
+    assert os.getcwd() == before
+    if message is not None:
+        assert info.value.args == (message,)
+
+
+def test_plus_refused_before_anything_is_called(tmp_path, monkeypatch):
+    calls = []
+    monkeypatch.setattr(_sigtrove, "chdir", lambda d: calls.append(d))
+    with pytest.raises(ValueError):
+        _sigtrove.Record(str(tmp_path / "+100"))
+    assert calls == []
+
+
+def test_current_record_follows_opens_close_and_destruction(tmp_path):
+    copy_record("100_3chan", str(tmp_path), "a")
+    copy_record("311derive", str(tmp_path), "b")
+    a = _sigtrove.Record(str(tmp_path / "a"))
+    b = _sigtrove.Record(str(tmp_path / "b"))
+    assert is_current(b) and not is_current(a)
+    assert a.read(0, 0, 3, False) == [995 - 1024, 995 - 1024, 995 - 1024]
+    assert is_current(a)
+    a.close()
+    assert not is_current(a)
+    a.close()
+    b.close()  # not current: changes nothing
+    assert a.record == "a" and a.nsig == 3
+    assert len(a.read(0)) == 999
+    assert is_current(a)
+    del a
+    gc.collect()
+    assert len(b.read(0)) == 1026 and is_current(b)
+
+
+def test_a_failed_open_leaves_no_record_current(tmp_path):
+    copy_record("100_3chan", str(tmp_path), "a")
+    a = _sigtrove.Record(str(tmp_path / "a"))
+    with pytest.raises(_sigtrove.InitError):
+        _sigtrove.Record(str(tmp_path / "missing"))
+    # the failed header read closed a's signals: a must reopen, not read nothing
+    assert not is_current(a)
+    assert len(a.read(1)) == 999
+
+
+def test_reopen_from_another_working_directory_fails_cleanly(tmp_path, monkeypatch):
+    copy_record("100_3chan", str(tmp_path / "data"), "a")
+    monkeypatch.chdir(tmp_path)
+    a = _sigtrove.Record("data/a")
+    a.close()
+    monkeypatch.chdir(tmp_path / "data")
+    with pytest.raises(FileNotFoundError) as info:
+        a.read(0)
+    import traceback
+    names = [f.name for f in traceback.extract_tb(info.value.__traceback__)]
+    assert "_sigtrove.Record.reopen" in names and names.index("_sigtrove.Record.read") < names.index(
+        "_sigtrove.Record.reopen")
+    assert os.getcwd() == str(tmp_path / "data")
+
+
+def test_attributes_are_read_only(tmp_path):
+    copy_record("100_3chan", str(tmp_path), "a")
+    a = _sigtrove.Record(str(tmp_path / "a"))
+    for attribute in ("record", "basedir", "nsig", "frequency", "signal_names", "name"):
+        with pytest.raises(AttributeError):
+            setattr(a, attribute, None)
+    with pytest.raises(TypeError):
+        a.close(1)
+
+
+def test_subclass_and_docstrings(tmp_path):
+    copy_record("100_3chan", str(tmp_path), "a")
+
+    class Mine(_sigtrove.Record):
+        pass
+
+    m = Mine(str(tmp_path / "a"))
+    assert isinstance(m, _sigtrove.Record) and m.nsig == 3
+    assert _sigtrove.Record.close.__doc__ == "\n        Close record files.\n        "
+    assert _sigtrove.Record.__doc__.startswith("Access MIT-BIH database records.\n\n    Record(string record)")
+    assert [n for n in ("read", "annotation", "signal_info", "close") if n in vars(_sigtrove.Record)] == [
+        "read", "annotation", "signal_info", "close"]
