@@ -66,15 +66,15 @@ int reopen(PyObject *obj) {
     if (n < self->nsig) {
         // Fewer signals than the header lists (or none): refuse rather than
         // leave unwritten entries to be read.
+        release_siginfo_strings(self);
+        if (!directory.restore()) return traced_status("_sigtrove.Record.reopen", -1);
         if (n > 0) {
-            release_siginfo_strings(self);
             PyErr_Format(globals.init_error,
                          "isigopen: only %d of the %d signals of record %s are readable\n", n,
                          self->nsig, name.c_str());
         } else {
             raise_engine_error();
         }
-        directory.restore();
         return traced_status("_sigtrove.Record.reopen", -1);
     }
     set_current(obj);
@@ -444,7 +444,9 @@ PyMethodDef record_methods[] = {
      "beginning of the record \n            length       - sample count, if 0 - read all annotations\n           "
      " correct_gain - return values in real physical units instead of sampled data file values\n        "},
     {"annotation", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(record_annotation)),
-     METH_VARARGS | METH_KEYWORDS, nullptr},
+     METH_VARARGS | METH_KEYWORDS,
+     "\n        annotation(name='atr', stat=STAT_READ) -> Annotation\n            name - annotation name (file "
+     "extension)\n\n        Returns Annotation object for record.\n        "},
     {"signal_info", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(record_signal_info)),
      METH_VARARGS | METH_KEYWORDS,
      "\n        signal_info(signal_id) -> dict\n            signal_id   - signal number or signal name in "

@@ -1,0 +1,66 @@
+"""python -m sigtrove annotations RECORD [ANNOTATOR]."""
+
+import subprocess
+import sys
+
+import pytest
+
+from conftest import RECORDS, expected
+from sigtrove._annotations import time_text
+from test_annotation_entry import INITIAL_CODES
+
+
+def sigtrove(*args):
+    return subprocess.run([sys.executable, "-m", "sigtrove", "annotations", *args], capture_output=True,
+                          text=True, timeout=120)
+
+
+def columns(line):
+    """(sample, mnemonic, subtype, channel, number) of an output line, after its time text."""
+    fields = line.split()
+    return int(fields[-5]), fields[-4], int(fields[-3]), int(fields[-2]), int(fields[-1])
+
+
+@pytest.mark.parametrize("record, annotator, index", [("100", "atr", 0), ("100", "qrs", 1),
+                                                      ("xform", "wabp", 1)])
+def test_lists_every_annotation(record, annotator, index):
+    result = sigtrove(str(RECORDS / record), annotator)
+    assert result.returncode == 0, result.stderr
+    reference = expected(record)["annotators"][index]
+    lines = result.stdout.splitlines()
+    assert len(lines) == reference["count"]
+    for line, (time, code, subtype, channel, number, _aux) in zip(lines, reference["annotations"]):
+        assert columns(line) == (time, INITIAL_CODES[code]["annstr"],
+                                 *((v & 0xFF) - 256 if v & 0x80 else v for v in (subtype, channel, number)))
+
+
+def test_time_texts_follow_the_record():
+    # 100 is sampled at 360 Hz: sample 650000 is 30:05 into the record.
+    result = sigtrove(str(RECORDS / "100"))
+    assert result.returncode == 0, result.stderr
+    first, last = result.stdout.splitlines()[0], result.stdout.splitlines()[-1]
+    assert first.split()[0] == "0:00"
+    assert last.split()[0] == "30:05"
+
+
+def test_default_annotator_is_atr():
+    assert sigtrove(str(RECORDS / "100")).stdout == sigtrove(str(RECORDS / "100"), "atr").stdout
+
+
+def test_missing_annotator_fails_with_the_engine_text():
+    result = sigtrove(str(RECORDS / "100"), "nosuchann")
+    assert result.returncode == 1
+    assert result.stderr.endswith("annopen: can't read annotator nosuchann for record 100\n")
+
+
+@pytest.mark.parametrize("args", [(), ("a", "b", "c")])
+def test_usage(args):
+    result = sigtrove(*args)
+    assert result.returncode == 2
+    assert result.stderr.startswith("usage: python -m sigtrove annotations")
+
+
+def test_time_text_is_the_entry_text_form():
+    import _sigtrove
+    entry = _sigtrove.AnnotationEntry(12345, 1)
+    assert str(entry) == "[N (1) 12345] - Normal beat at %s." % time_text(12345)
