@@ -44,19 +44,34 @@ struct Header {
     double freq = 0;             // frame frequency as written (when has_freq)
     double cfreq = 0;            // counter frequency; equals freq when absent or <= 0
     double basecount = 0;
-    long nsamp = 0;              // 0: unknown
+    long nsamp = 0;              // 0: unknown; multi-segment: NSAMP, else the sum of segment lengths
     bool has_base = false;       // a base time or date was given
     long base_ms = 0;            // base time of day, milliseconds after midnight
     long base_date = 0;          // Julian day number, 0 when absent
     std::vector<SignalSpec> signals;
     bool multi_segment = false;  // the record line had NAME/NSEG
     std::vector<SegmentSpec> segments;
+
+    // The frame frequency the record is read at: FREQ, or 250 when the header gives none.
+    double frame_frequency() const { return has_freq ? freq : 250.0; }
+    // The counter frequency: CFREQ when positive, else the frame frequency.
+    double counter_frequency() const { return cfreq > 0 ? cfreq : frame_frequency(); }
 };
 
 // Finds RECORD.hea along the database path and parses it. Returns 0, or the
 // library's negative code (-1 not found, -2 malformed) after recording its text.
-// Touches no process-wide value: see record_state.h for what a header read changes.
+// RECORD is the engine's own name (see record_name_for_open in path_search.h): the
+// name "-" is refused as a missing header, a dotted name is looked up as NAME.hea.
+// Touches no process-wide value except the path learning of path_search.h: see
+// record_state.h for what a header read changes. A multi-segment header is parsed
+// as the master only (segments and their start frames); reading the segments'
+// headers is up to the caller.
 int read_header(const std::string &record, Header &out);
+
+// Reads the header of a segment of a multi-segment record: as read_header, but a
+// segment that is itself multi-segment is refused (-2, "init: record SEG cannot be
+// nested in another multi-segment record").
+int read_segment_header(const std::string &segment, Header &out);
 
 }  // namespace sigtrove::engine
 

@@ -23,10 +23,23 @@ RecordState &record_state();
 
 // Installs the values of a header just read successfully: they always come from
 // the header read last, so time texts belong to the record whose signals are open.
+// Frequency 250 when the header gives none; length = Header::nsamp (for a
+// multi-segment master, its total length); spf_max from the header's signals
+// (1 for a master, whose signals are in its segments: the signal reader sets it
+// from the segment or layout header it presents).
 void apply_header(const Header &header);
 
 // The sampling frequency: the frame frequency, times spf_max in high-resolution mode.
 double sampling_frequency();
+
+// The getvec mode that WFDBGVMODE asks for (bit 0 high resolution, bit 1 pad),
+// 0 when unset or not a number. Reading it before or after the first lookup along
+// the database path gives the same answer: that lookup sets WFDBGVMODE=0 only when
+// it is unset (see database_path.cpp).
+int getvec_mode_from_environment();
+
+// Forgets every value a header set, as in a fresh process. For tests.
+void reset_record_state();
 
 }  // namespace sigtrove::engine
 

@@ -1,0 +1,50 @@
+// The database path: the list of prefixes that input files are searched along,
+// read once from the WFDB environment variable and extended by the directories
+// in which files are found.
+#ifndef SIGTROVE_ENGINE_DATABASE_PATH_H
+#define SIGTROVE_ENGINE_DATABASE_PATH_H
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sigtrove::engine {
+
+// Used when WFDB is unset: the current directory first, then the usual install location.
+inline constexpr const char *kDefaultDatabasePath = ". /usr/local/database";
+
+struct PathComponent {
+    std::string text;      // as written in WFDB, or a learned directory
+    bool learned = false;  // learned directories are taken literally, with no % substitution
+};
+
+// The path in use, never empty (an empty value is one empty component: names as
+// given). The first call reads WFDB (following @file indirection) and writes the
+// path back into the environment; see database_path.cpp.
+const std::vector<PathComponent> &database_path();
+
+// Splits a WFDB value into its components (spaces, tabs, line breaks, ';' and ':'
+// separate; a ':' that belongs to a URL does not).
+std::vector<std::string> split_database_path(std::string_view value);
+
+// True for a component naming a remote location (a URL), which is never searched.
+bool is_remote_component(const PathComponent &component);
+
+// The prefix a component puts before a file name: %r substituted by the current
+// record name, and a '/' appended unless it is empty or already ends in one.
+std::string component_prefix(const PathComponent &component);
+
+// The record name that %r stands for: the last component of the record being opened.
+void set_path_record_name(std::string_view record);
+
+// Moves (or inserts) the directory of a file just found to the head of the path,
+// or to second place behind a leading ".", so the rest of the record is found there too.
+void learn_directory_of(const std::string &found_file);
+
+// Forgets the path, the learned directories and the record name, so that the next
+// lookup reads WFDB again. For tests.
+void reset_database_path();
+
+}  // namespace sigtrove::engine
+
+#endif

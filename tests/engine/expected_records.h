@@ -1,0 +1,28 @@
+// The shared records and what the reference library returned for them
+// (tests/fixtures/expected), for tests that compare the engine with those outputs.
+#ifndef SIGTROVE_TESTS_EXPECTED_RECORDS_H
+#define SIGTROVE_TESTS_EXPECTED_RECORDS_H
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace sigtrove::testing {
+
+struct ExpectedRecord {
+    std::string json_path;  // relative to tests/fixtures/expected, e.g. "s25047/x.json"
+    std::string folder;     // the record's folder: tests/fixtures/records[/subfolder]
+    std::string record;     // the record name as it was opened there
+};
+
+// Every per-record expected file (library.json excluded), in a stable order.
+std::vector<ExpectedRecord> expected_records();
+
+nlohmann::json load_expected(const ExpectedRecord &record);
+
+// A name usable as a GoogleTest parameter name ("s25047_3234460_0001").
+std::string test_name_of(const ExpectedRecord &record);
+
+}  // namespace sigtrove::testing
+
+#endif

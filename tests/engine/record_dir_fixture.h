@@ -1,0 +1,48 @@
+// A test fixture for engine tests that read headers: a temporary directory as the
+// working directory, WFDB=".", quiet error printing, and the engine's process-wide
+// path and record state forgotten before and after each test.
+#ifndef SIGTROVE_TESTS_RECORD_DIR_FIXTURE_H
+#define SIGTROVE_TESTS_RECORD_DIR_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "database_path.h"
+#include "fixture_files.h"
+#include "header.h"
+#include "record_state.h"
+#include "wfdb/wfdb.h"
+
+namespace sigtrove::testing {
+
+class RecordDirTest : public ::testing::Test {
+protected:
+    RecordDirTest() {
+        engine::reset_database_path();
+        engine::reset_record_state();
+        wfdbquiet();
+    }
+    ~RecordDirTest() override {
+        engine::reset_database_path();
+        engine::reset_record_state();
+    }
+
+    // Writes NAME.hea with the given text into the directory.
+    void write_header(const std::string &name, const std::string &text) { dir.write(name + ".hea", text); }
+
+    // Writes NAME.hea and reads it back into `header`.
+    int read(const std::string &name, const std::string &text) {
+        write_header(name, text);
+        return engine::read_header(name, header);
+    }
+
+    TempDir dir;
+    EnvironmentVariable wfdb{"WFDB", "."};
+    WorkingDirectory cwd{dir.path()};
+    engine::Header header;
+};
+
+}  // namespace sigtrove::testing
+
+#endif
