@@ -1,0 +1,43 @@
+// Where getvec's frames come from. A single-segment record's open groups are
+// one source; a multi-segment record would be another kind of source that
+// moves from segment to segment. getvec and isigsettime talk only to this
+// interface (one virtual call per frame).
+#ifndef SIGTROVE_ENGINE_SIGNAL_SOURCE_H
+#define SIGTROVE_ENGINE_SIGNAL_SOURCE_H
+
+#include <vector>
+
+#include "wfdb/wfdb.h"
+
+namespace sigtrove::engine {
+
+// What reading one frame gave, as getvec reports it.
+enum FrameStatus : int {
+    frame_delivered = 0,
+    frame_end = -1,           // no further frame: end of data
+    frame_error = -3,         // data ended early or could not be read; a text was recorded
+    frame_checksum_error = -4,  // the frame was delivered, but a checksum did not match
+};
+
+class SignalSource {
+public:
+    virtual ~SignalSource() = default;
+
+    // Samples per frame of each of the source's signals, in signal order.
+    virtual const std::vector<int> &samples_per_frame() const = 0;
+
+    // Reads the next frame: each signal's spf samples, one signal after
+    // another, with invalid samples as WFDB_INVALID_SAMPLE. On frame_end or
+    // frame_error, `out` is left unspecified and the position does not move.
+    virtual FrameStatus next_frame(WFDB_Sample *out) = 0;
+
+    // Positions the source so that the next frame read is `frame` (>= 0).
+    // With `inside_frame` (a high-resolution time within the frame) the frame
+    // itself must exist: the end of the data is then not a position.
+    // Returns 0, or -1 after recording a text.
+    virtual int seek(long long frame, bool inside_frame) = 0;
+};
+
+}  // namespace sigtrove::engine
+
+#endif
