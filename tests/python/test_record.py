@@ -14,7 +14,7 @@ from sigtrove import capi
 # Records whose signals all open (single-segment, uncompressed).
 OPENING_RECORDS = [
     "100", "100skew", "100-no-len", "100_3chan", "s0010_re", "a103l", "a103l-no-len", "3000003_0003",
-    "binformats", "310derive", "311derive", "test01_00s", "test01_00s_skew", "test01_00s_frame",
+    "binformats", "flacformats", "310derive", "311derive", "test01_00s", "test01_00s_skew", "test01_00s_frame",
     "test01_00s_skewframe", "xform", "237s/237s1", "s25047/3234460_0001", "s25047/s25047-2704-05-04-10-44n",
 ]
 # Headers whose signal files are absent: the header reads, the signals do not open.
