@@ -309,10 +309,12 @@ int get_struct(PyObject *entry, WFDB_Annotation *out) {
     return 0;
 }
 
-PyMemberDef entry_members[] = {
-    {"aux", T_OBJECT, offsetof(AnnotationEntryObject, aux), READONLY, nullptr},
-    {nullptr, 0, 0, 0, nullptr},
-};
+// aux is read-only; it is a property so that it keeps its place after annotator
+// among the attributes (the type's members would all come before its properties).
+PyObject *entry_get_aux(PyObject *self, void *) {
+    PyObject *aux = as_entry(self)->aux;
+    return PyRef::borrow(aux ? aux : Py_None).release();
+}
 
 PyGetSetDef entry_getset[] = {
     {"time", entry_get_time, entry_set_time, nullptr, nullptr},
@@ -322,6 +324,7 @@ PyGetSetDef entry_getset[] = {
      byte_field_closure(offsetof(AnnotationEntryObject, channel))},
     {"annotator", get_byte_field, set_byte_field, nullptr,
      byte_field_closure(offsetof(AnnotationEntryObject, annotator))},
+    {"aux", entry_get_aux, nullptr, nullptr, nullptr},
     {"type", entry_get_type, entry_set_type, "Annotation type", nullptr},
     {"isqrs", entry_get_isqrs, nullptr, "Check if type is QRS", nullptr},
     {"typestr", entry_get_typestr, entry_set_typestr, "Return string representing type", nullptr},
@@ -374,9 +377,9 @@ struct AnnotationObject {
 
 AnnotationObject *as_annotation(PyObject *o) { return reinterpret_cast<AnnotationObject *>(o); }
 
-// The engine's read mode for `stat`, which must equal STAT_READ or STAT_READ_AHA
-// as the module names them at the moment of the call.
-bool read_mode(PyObject *stat, int &mode) {
+// Refuses a `stat` that equals neither STAT_READ nor STAT_READ_AHA as the module
+// names them at the moment of the call.
+bool accept_stat(PyObject *stat) {
     bool accepted = false;
     for (const char *constant : {"STAT_READ", "STAT_READ_AHA"}) {
         // Held while comparing: an __eq__ may rebind the module attribute.
@@ -389,10 +392,12 @@ bool read_mode(PyObject *stat, int &mode) {
             break;
         }
     }
-    if (!accepted) {
-        PyErr_SetString(PyExc_ValueError, "Invalid stat");
-        return false;
-    }
+    if (!accepted) PyErr_SetString(PyExc_ValueError, "Invalid stat");
+    return accepted;
+}
+
+// The engine's read mode: the integer value of an accepted `stat`.
+bool read_mode(PyObject *stat, int &mode) {
     PyRef number = PyRef::steal(PyNumber_Long(stat));
     if (!number) return false;
     long value = PyLong_AsLong(number.get());
@@ -432,12 +437,12 @@ bool set_annotator_name(AnnotationObject *self, PyObject *name) {
     return true;
 }
 
-// Opens the object's annotation file in the engine and makes the object current.
-bool open_annotation_file(PyObject *obj) {
+// Opens the object's annotation file in the engine and makes the object current;
+// `directory` may already remember the working directory to come back to.
+bool open_annotation_file(PyObject *obj, DirectorySwitch &directory) {
     AnnotationObject *self = as_annotation(obj);
     std::string record;
     if (!engine_name(self->record, record)) return false;
-    DirectorySwitch directory;
     if (!directory.enter(self->basedir)) return false;
     // annopen closes every annotation file the engine held, even when it fails,
     // so no Annotation may stay current past this point unless this open succeeds.
@@ -461,34 +466,36 @@ PyRef allocate_annotation(PyTypeObject *type) {
     return obj;
 }
 
-PyObject *make_annotation(PyTypeObject *type, PyObject *path_arg, PyObject *name, PyObject *stat) {
-    PyRef path = PyRef::steal(path_argument(path_arg));
-    if (!path) return nullptr;
-    int mode = 0;
-    if (!read_mode(stat, mode)) return nullptr;
+// Construction after the argument parsing: `path` is the record path as a str.
+PyObject *make_annotation(PyTypeObject *type, PyRef path, PyObject *name, PyObject *stat) {
+    if (!accept_stat(stat)) return nullptr;
     PyRef obj = allocate_annotation(type);
     if (!obj) return nullptr;
     AnnotationObject *self = as_annotation(obj.get());
     replace_field(self->record_path, std::move(path));
     if (!set_annotator_name(self, name)) return nullptr;
-    self->anninfo.stat = mode;
+    if (!read_mode(stat, self->anninfo.stat)) return nullptr;
     RecordPath parts;
-    if (!split_record_path(self->record_path, parts)) return nullptr;
+    DirectorySwitch directory;
+    if (!split_record_path(self->record_path, parts, directory)) return nullptr;
     replace_field(self->basedir, std::move(parts.basedir));
     replace_field(self->record, std::move(parts.record));
-    if (!open_annotation_file(obj.get())) return nullptr;
+    if (!open_annotation_file(obj.get(), directory)) return nullptr;
     return obj.release();
 }
 
 PyObject *annotation_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
     static const char *keywords[] = {"record", "name", "stat", nullptr};
-    PyObject *path = nullptr;
+    PyObject *path_arg = nullptr;
     PyObject *name = globals.default_annotator;
     PyObject *stat = globals.default_stat;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OO:Annotation", const_cast<char **>(keywords), &path,
-                                     &name, &stat))
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OO:Annotation", const_cast<char **>(keywords),
+                                     &path_arg, &name, &stat))
         return nullptr;
-    return traced("_sigtrove.Annotation.__new__", make_annotation(type, path, name, stat));
+    // The path's conversion stands in for the argument parser: its errors name no operation.
+    PyRef path = PyRef::steal(path_argument(path_arg));
+    if (!path) return nullptr;
+    return traced("_sigtrove.Annotation.__new__", make_annotation(type, std::move(path), name, stat));
 }
 
 // ---- reading
@@ -549,7 +556,10 @@ PyObject *read_annotations(PyObject *obj, WFDB_Time start, WFDB_Time length, PyO
                            int annotator) {
     TypeFilter filter;
     if (!type_filter(anntype, filter)) return nullptr;
-    if (!is_current(obj) && !open_annotation_file(obj)) return nullptr;
+    if (!is_current(obj)) {
+        DirectorySwitch directory;
+        if (!open_annotation_file(obj, directory)) return nullptr;
+    }
     if (start >= 0 && iannsettime(start) < 0) {
         PyRef text = PyRef::steal(engine_text(wfdberror()));
         if (text) PyErr_SetObject(PyExc_ValueError, text.get());
@@ -688,7 +698,6 @@ PyTypeObject AnnotationEntryType = [] {
     t.tp_doc = entry_doc;
     t.tp_traverse = entry_traverse;
     t.tp_clear = entry_clear;
-    t.tp_members = entry_members;
     t.tp_getset = entry_getset;
     t.tp_new = entry_new;
     return t;

@@ -24,7 +24,7 @@ PyObject *verbose(PyObject *, PyObject *args, PyObject *kwargs) {
     static const char *keywords[] = {"flag", nullptr};
     PyObject *flag = globals.true_object;
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O:verbose", const_cast<char **>(keywords), &flag))
-        return traced("_sigtrove.verbose", nullptr);
+        return nullptr;
     int on = PyObject_IsTrue(flag);
     if (on < 0) return traced("_sigtrove.verbose", nullptr);
     if (on)
@@ -55,10 +55,12 @@ bool bind_type(PyObject *dict, const char *name, PyTypeObject *type) {
     return bind(dict, name, reinterpret_cast<PyObject *>(type));
 }
 
-// from MODULE import NAMES..., binding each name in our namespace; `renames`
-// gives the attribute to take for a name that differs from it.
-bool import_names(PyObject *dict, const char *module, std::initializer_list<const char *> names,
-                  const char *rename_from = nullptr, const char *rename_to = nullptr) {
+// from MODULE import NAMES..., through the builtin __import__ (so an import hook
+// sees it), binding each name in our namespace; `rename_from` is the attribute
+// to take for the name `rename_to`.
+bool import_names(PyObject *dict, PyObject *builtins, const char *module,
+                  std::initializer_list<const char *> names, const char *rename_from = nullptr,
+                  const char *rename_to = nullptr) {
     PyRef fromlist = PyRef::steal(PyList_New(0));
     if (!fromlist) return false;
     for (const char *name : names) {
@@ -68,8 +70,10 @@ bool import_names(PyObject *dict, const char *module, std::initializer_list<cons
     }
     PyRef locals = PyRef::steal(PyDict_New());
     if (!locals) return false;
-    PyRef imported =
-        PyRef::steal(PyImport_ImportModuleLevel(module, dict, locals.get(), fromlist.get(), 0));
+    PyRef import = PyRef::steal(PyObject_GetAttrString(builtins, "__import__"));
+    if (!import) return false;
+    PyRef imported = PyRef::steal(
+        PyObject_CallFunction(import.get(), "sOOO", module, dict, locals.get(), fromlist.get()));
     if (!imported) return false;
     for (const char *name : names) {
         const char *attr = (rename_to && std::string(name) == rename_to) ? rename_from : name;
@@ -90,21 +94,19 @@ bool initialise(PyObject *module) {
     c_api.engine_version_line = engine_version.c_str();
     PyObject *dict = PyModule_GetDict(module);
     globals.module = module;
-    if (!bind(dict, "__builtins__", PyEval_GetBuiltins())) return false;
+    PyRef builtins = PyRef::steal(PyImport_ImportModule("builtins"));
+    if (!bind(dict, "__builtins__", builtins.get())) return false;
     if (!bind_type(dict, "Record", &RecordType)) return false;
     if (!bind_type(dict, "AnnotationEntry", &AnnotationEntryType)) return false;
     if (!bind_type(dict, "Annotation", &AnnotationType)) return false;
-    if (!import_names(dict, "os.path", {"dirname", "basename", "isdir", "splitext"})) return false;
+    if (!import_names(dict, builtins.get(), "os.path", {"dirname", "basename", "isdir", "splitext"}))
+        return false;
     // Python 3's os.getcwd already returns text: it stands in for getcwdu.
-    if (!import_names(dict, "os", {"chdir", "getcwdu"}, "getcwd", "getcwdu")) return false;
+    if (!import_names(dict, builtins.get(), "os", {"chdir", "getcwdu"}, "getcwd", "getcwdu")) return false;
     set_current(nullptr);
 
-    globals.true_object = PyDict_GetItemString(PyEval_GetBuiltins(), "True");
-    if (globals.true_object == nullptr) {
-        PyErr_SetString(PyExc_NameError, "True");
-        return false;
-    }
-    Py_INCREF(globals.true_object);
+    globals.true_object = PyObject_GetAttrString(builtins.get(), "True");
+    if (globals.true_object == nullptr) return false;
 
     globals.error = new_exception("_sigtrove.Error", PyExc_Exception);
     if (!bind(dict, "Error", globals.error)) return false;

@@ -1,5 +1,6 @@
 // Record: an opened WFDB record, the current-record slot's main user, and the
 // record path rule.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <type_traits>
@@ -62,7 +63,8 @@ int reopen(PyObject *obj) {
     set_current(nullptr);
     release_siginfo_strings(self);
     int n = isigopen(name.data(), self->siginfo, self->nsig);
-    if (n > 0) self->nopen = n;
+    // The engine writes at most nsig entries (none before siginfo exists).
+    if (n > 0) self->nopen = std::min(n, self->nsig);
     if (n < self->nsig) {
         // Fewer signals than the header lists (or none): refuse rather than
         // leave unwritten entries to be read.
@@ -84,40 +86,51 @@ int reopen(PyObject *obj) {
 
 int is_current_op(PyObject *obj) { return is_current(obj) ? 1 : 0; }
 
-PyObject *record_new_impl(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
-    static const char *keywords[] = {"record", nullptr};
-    PyObject *arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:Record", const_cast<char **>(keywords), &arg))
-        return nullptr;
-    PyRef path = PyRef::steal(path_argument(arg));
-    if (!path) return nullptr;
-
+// A fresh Record of `type` with every object field holding None. Fields are set
+// here rather than in tp_alloc, which Python subclasses do not inherit.
+PyRef allocate_record(PyTypeObject *type) {
     PyRef obj = PyRef::steal(type->tp_alloc(type, 0));
-    if (!obj) return nullptr;
+    if (!obj) return obj;
     RecordObject *self = as_record(obj.get());
     self->ops = &record_ops;
+    for (PyObject **field : {&self->record_path, &self->record, &self->basedir, &self->signal_names})
+        *field = PyRef::borrow(Py_None).release();
+    return obj;
+}
+
+// Construction after the argument parsing: `path` is the record path as a str.
+PyObject *make_record(PyTypeObject *type, PyRef path) {
+    PyRef obj = allocate_record(type);
+    if (!obj) return nullptr;
+    RecordObject *self = as_record(obj.get());
     replace_field(self->record_path, std::move(path));
 
     RecordPath parts;
-    if (!split_record_path(self->record_path, parts)) return nullptr;
+    DirectorySwitch directory;
+    if (!split_record_path(self->record_path, parts, directory)) return nullptr;
     replace_field(self->basedir, std::move(parts.basedir));
     replace_field(self->record, std::move(parts.record));
     std::string name;
     if (!engine_name(self->record, name)) return nullptr;
 
-    DirectorySwitch directory;
     if (!directory.enter(self->basedir)) return nullptr;
     // Reading the header closes the signals the engine held.
     set_current(nullptr);
-    self->nsig = isigopen(name.data(), nullptr, 0);
+    const int nsig = isigopen(name.data(), nullptr, 0);
     double frequency = sampfreq(name.data());
     self->frequency = frequency < 0 ? 0.0 : frequency;
     if (!directory.restore()) return nullptr;
-    if (self->nsig <= 0) return raise_engine_error();
+    if (nsig <= 0) return raise_engine_error();
 
-    self->siginfo = PyMem_New(WFDB_Siginfo, static_cast<size_t>(self->nsig));
+    self->siginfo = PyMem_New(WFDB_Siginfo, static_cast<size_t>(nsig));
     if (self->siginfo == nullptr) return PyErr_NoMemory();
-    std::memset(self->siginfo, 0, sizeof(WFDB_Siginfo) * static_cast<size_t>(self->nsig));
+    std::memset(self->siginfo, 0, sizeof(WFDB_Siginfo) * static_cast<size_t>(nsig));
+    // Set only now that siginfo has room for every signal: Python code run by the
+    // directory switch above may reach the half-built object and read from it.
+    self->nsig = nsig;
+    // That same code may have made the object current before siginfo existed:
+    // the open must run and fill it.
+    if (is_current(obj.get())) set_current(nullptr);
     if (reopen(obj.get()) < 0) return nullptr;
 
     PyRef names = PyRef::steal(PyTuple_New(self->nsig));
@@ -132,7 +145,14 @@ PyObject *record_new_impl(PyTypeObject *type, PyObject *args, PyObject *kwargs) 
 }
 
 PyObject *record_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
-    return traced("_sigtrove.Record.__new__", record_new_impl(type, args, kwargs));
+    static const char *keywords[] = {"record", nullptr};
+    PyObject *arg = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:Record", const_cast<char **>(keywords), &arg))
+        return nullptr;
+    // The path's conversion stands in for the argument parser: its errors name no operation.
+    PyRef path = PyRef::steal(path_argument(arg));
+    if (!path) return nullptr;
+    return traced("_sigtrove.Record.__new__", make_record(type, std::move(path)));
 }
 
 int record_traverse(PyObject *obj, visitproc visit, void *arg) {
@@ -167,18 +187,6 @@ void record_dealloc(PyObject *obj) {
     Py_CLEAR(self->basedir);
     Py_CLEAR(self->signal_names);
     Py_TYPE(obj)->tp_free(obj);
-}
-
-PyObject *record_alloc(PyTypeObject *type, Py_ssize_t nitems) {
-    PyObject *obj = PyType_GenericAlloc(type, nitems);
-    if (obj == nullptr) return nullptr;
-    RecordObject *self = as_record(obj);
-    self->ops = &record_ops;
-    self->record_path = PyRef::borrow(Py_None).release();
-    self->record = PyRef::borrow(Py_None).release();
-    self->basedir = PyRef::borrow(Py_None).release();
-    self->signal_names = PyRef::borrow(Py_None).release();
-    return obj;
 }
 
 // ---- signal selection and sample reading
@@ -478,7 +486,6 @@ PyTypeObject RecordType = [] {
     t.tp_methods = record_methods;
     t.tp_members = record_members;
     t.tp_getset = record_getset;
-    t.tp_alloc = record_alloc;
     t.tp_new = record_new;
     return t;
 }();
@@ -494,19 +501,22 @@ PyObject *path_argument(PyObject *arg) {
         PyErr_Format(PyExc_TypeError, "record path must be str, not %.200s", Py_TYPE(path.get())->tp_name);
         return nullptr;
     }
-    Py_ssize_t length = 0;
-    const char *utf8 = PyUnicode_AsUTF8AndSize(path.get(), &length);
-    if (utf8 == nullptr) return nullptr;
-    if (std::strlen(utf8) != static_cast<size_t>(length)) {
+    // Searched as characters, not as UTF-8: a path holding undecodable file-name
+    // bytes (surrogate escapes) is valid in the filesystem encoding.
+    Py_ssize_t nul = PyUnicode_FindChar(path.get(), 0, 0, PyUnicode_GET_LENGTH(path.get()), 1);
+    if (nul == -2) return nullptr;
+    if (nul >= 0) {
         PyErr_SetString(PyExc_ValueError, "embedded null character");
         return nullptr;
     }
-    return path.release();
+    // A plain str: a subclass's own __str__ must not change what repr shows.
+    return PyUnicode_FromObject(path.get());
 }
 
-bool split_record_path(PyObject *path, RecordPath &out) {
+bool split_record_path(PyObject *path, RecordPath &out, DirectorySwitch &directory) {
     out.basedir = PyRef::steal(call_module_function("dirname", path));
     if (!out.basedir) return false;
+    if (!directory.remember()) return false;
     PyRef base = PyRef::steal(call_module_function("basename", path));
     if (!base) return false;
     PyRef parts = PyRef::steal(call_module_function("splitext", base.get()));
@@ -531,27 +541,31 @@ bool engine_name(PyObject *record, std::string &out) {
     return true;
 }
 
+bool DirectorySwitch::remember() {
+    saved_ = PyRef::steal(call_module_function("getcwdu", nullptr));
+    return static_cast<bool>(saved_);
+}
+
 bool DirectorySwitch::enter(PyObject *basedir) {
-    PyRef cwd = PyRef::steal(call_module_function("getcwdu", nullptr));
-    if (!cwd) return false;
+    if (!saved_ && !remember()) return false;
     int nonempty = PyObject_IsTrue(basedir);
     if (nonempty < 0) return false;
     if (!nonempty) return true;
     PyRef done = PyRef::steal(call_module_function("chdir", basedir));
     if (!done) return false;
-    saved_ = std::move(cwd);
+    switched_ = true;
     return true;
 }
 
 bool DirectorySwitch::restore() {
-    if (!saved_) return true;
-    PyRef cwd = std::move(saved_);
-    PyRef done = PyRef::steal(call_module_function("chdir", cwd.get()));
+    if (!switched_) return true;
+    switched_ = false;
+    PyRef done = PyRef::steal(call_module_function("chdir", saved_.get()));
     return static_cast<bool>(done);
 }
 
 DirectorySwitch::~DirectorySwitch() {
-    if (!saved_) return;
+    if (!switched_) return;
     // Leaving early with an exception set: change back, keep that exception.
     PyObject *type, *value, *traceback;
     PyErr_Fetch(&type, &value, &traceback);

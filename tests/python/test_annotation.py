@@ -173,6 +173,47 @@ def test_refused_constructions(args, kwargs, error, message):
     assert as_rows(before.read(-1)) == QRS_100
 
 
+class EqualsZeroIntRaises:
+    __hash__ = None
+
+    def __eq__(self, other):
+        return other == 0
+
+    def __int__(self):
+        raise ZeroDivisionError("no int")
+
+
+# The stat is compared first, the name converted next, the stat's value taken
+# after that, and the path rule applied last.
+ERRORS_THAT_WIN = [
+    ((str(RECORDS / "+100"), 5, 1), ValueError, "Invalid stat"),
+    ((RECORD_100, 5, EqualsZeroIntRaises()), TypeError, "annotator name must be str, not int"),
+    ((RECORD_100, 5, EqualsZeroWithoutInt()), TypeError, "annotator name must be str, not int"),
+    ((str(RECORDS / "+100"), "atr", EqualsZeroIntRaises()), ZeroDivisionError, "no int"),
+    ((str(RECORDS / "+100"), 5), TypeError, "annotator name must be str, not int"),
+]
+
+
+@pytest.mark.parametrize("args, error, message", ERRORS_THAT_WIN)
+def test_which_error_wins(args, error, message):
+    with pytest.raises(error) as excinfo:
+        Annotation(*args)
+    assert str(excinfo.value) == message
+    assert "_sigtrove.Annotation.__new__" in traceback_names(excinfo)
+
+
+@pytest.mark.parametrize("open_default", [lambda: Annotation(RECORD_100),
+                                          lambda: _sigtrove.Record(RECORD_100).annotation()],
+                         ids=["Annotation", "Record.annotation"])
+def test_the_stat_default_is_the_object_bound_at_import(monkeypatch, open_default):
+    # The default stays the int 0; compared with the rebound constants it is refused.
+    monkeypatch.setattr(_sigtrove, "STAT_READ", 2)
+    with pytest.raises(ValueError, match="^Invalid stat$"):
+        open_default()
+    monkeypatch.setattr(_sigtrove, "STAT_READ_AHA", 0)
+    assert repr(open_default()).endswith("stat=0)")
+
+
 def test_stat_is_compared_with_the_module_constants_at_call_time(monkeypatch):
     monkeypatch.setattr(_sigtrove, "STAT_READ_AHA", 7)
     with pytest.raises(ValueError, match="^Invalid stat$"):

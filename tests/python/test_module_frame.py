@@ -1,6 +1,7 @@
 """The module's namespace, exceptions, constants, print mode, tracebacks and capsule."""
 
 import ctypes
+import json
 import os
 import subprocess
 import sys
@@ -9,6 +10,7 @@ import traceback
 import pytest
 
 import _sigtrove
+from conftest import RECORDS
 from sigtrove import capi
 
 
@@ -29,7 +31,7 @@ def test_all_and_bindings():
     assert _sigtrove.__all__ == ["Record", "Annotation", "AnnotationEntry", "InitError", "verbose",
                                  "STAT_READ", "STAT_READ_AHA"]
     assert _sigtrove.__doc__ is None
-    assert _sigtrove.__builtins__ is vars(__import__("builtins"))
+    assert _sigtrove.__builtins__ is __import__("builtins")
     assert _sigtrove.dirname is os.path.dirname
     assert _sigtrove.basename is os.path.basename
     assert _sigtrove.isdir is os.path.isdir
@@ -38,16 +40,48 @@ def test_all_and_bindings():
     assert _sigtrove.getcwdu is os.getcwd
 
 
-@pytest.mark.parametrize("name", ["Record", "AnnotationEntry", "Annotation"])
-def test_types(name):
+@pytest.mark.parametrize("name, attributes", [
+    ("Record", ["read", "annotation", "signal_info", "close", "record", "basedir", "nsig", "frequency",
+                "signal_names", "name"]),
+    ("AnnotationEntry", ["time", "subtype", "channel", "annotator", "aux", "type", "isqrs", "typestr",
+                         "description"]),
+    ("Annotation", ["read", "record", "basedir", "name"]),
+])
+def test_types(name, attributes):
     t = getattr(_sigtrove, name)
     assert t.__name__ == name
     assert t.__module__ == "_sigtrove"
     assert t.__doc__
+    # methods, then plain fields, then computed attributes, each in table order
+    assert [n for n in vars(t) if not n.startswith("__")] == attributes
     # subclassable and collected
     sub = type("Sub" + name, (t,), {})
     assert issubclass(sub, t)
     assert t.__flags__ & (1 << 14)  # Py_TPFLAGS_HAVE_GC
+
+
+IMPORTS_SEEN_BY_A_HOOK = """
+import builtins, json
+calls = []
+real_import = builtins.__import__
+def hook(name, globals=None, locals=None, fromlist=(), level=0):
+    if globals is not None and globals.get("__name__") == "_sigtrove":
+        calls.append([name, "__builtins__" in globals, locals, list(fromlist or ()), level])
+    return real_import(name, globals, locals, fromlist, level)
+builtins.__import__ = hook
+import _sigtrove
+builtins.__import__ = real_import
+print(json.dumps(calls))
+"""
+
+
+def test_host_functions_are_imported_through_the_builtin_import():
+    result = run_python(IMPORTS_SEEN_BY_A_HOOK)
+    assert result.returncode == 0, result.stderr
+    assert json.loads(result.stdout) == [
+        ["os.path", True, {}, ["dirname", "basename", "isdir", "splitext"], 0],
+        ["os", True, {}, ["chdir", "getcwd"], 0],
+    ]
 
 
 def test_exceptions():
@@ -123,6 +157,38 @@ def test_failing_open_prints_only_in_verbose_mode(tmp_path, setup, prints):
 def test_init_error_before_any_error_is_the_version_line():
     line = capi.engine_version_line()
     assert line.startswith("sigtrove engine version ") and line.endswith(").\n")
+
+
+# Errors of the argument parsing (and of the path and text conversions that stand
+# in for it) name no operation of the module.
+PARSER_ERRORS = [
+    ("verbose(1, 2)", lambda r, a: _sigtrove.verbose(1, 2), TypeError),
+    ("verbose(flags=1)", lambda r, a: _sigtrove.verbose(flags=1), TypeError),
+    ("Record()", lambda r, a: _sigtrove.Record(), TypeError),
+    ("Record(bytes)", lambda r, a: _sigtrove.Record(b"100"), TypeError),
+    ("Record(nul)", lambda r, a: _sigtrove.Record("1\0"), ValueError),
+    ("Record.read()", lambda r, a: r.read(), TypeError),
+    ("Record.read(0, 1.5)", lambda r, a: r.read(0, 1.5), TypeError),
+    ("Record.signal_info()", lambda r, a: r.signal_info(), TypeError),
+    ("Record.annotation(3 args)", lambda r, a: r.annotation("atr", 0, 1), TypeError),
+    ("Record.close(1)", lambda r, a: r.close(1), TypeError),
+    ("Annotation()", lambda r, a: _sigtrove.Annotation(), TypeError),
+    ("Annotation(bytes)", lambda r, a: _sigtrove.Annotation(b"100"), TypeError),
+    ("Annotation(nul)", lambda r, a: _sigtrove.Annotation("1\0"), ValueError),
+    ("Annotation.read(1.5)", lambda r, a: a.read(1.5), TypeError),
+    ("AnnotationEntry(0)", lambda r, a: _sigtrove.AnnotationEntry(0), TypeError),
+    ("AnnotationEntry(aux nul)", lambda r, a: _sigtrove.AnnotationEntry(0, 1, aux="a\0"), ValueError),
+]
+
+
+@pytest.mark.parametrize("call, error", [c[1:] for c in PARSER_ERRORS], ids=[c[0] for c in PARSER_ERRORS])
+def test_argument_parsing_errors_add_no_traceback_entry(call, error):
+    record = _sigtrove.Record(str(RECORDS / "100"))
+    annotation = record.annotation()
+    with pytest.raises(error) as info:
+        call(record, annotation)
+    names = [frame.name for frame in traceback.extract_tb(info.value.__traceback__)]
+    assert not [n for n in names if n.startswith("_sigtrove")]
 
 
 def test_failing_operation_names_its_traceback_entry(tmp_path):

@@ -3,6 +3,7 @@
 import ctypes
 import gc
 import os
+import pathlib
 import shutil
 
 import pytest
@@ -128,6 +129,98 @@ def test_plus_refused_before_anything_is_called(tmp_path, monkeypatch):
     with pytest.raises(ValueError):
         _sigtrove.Record(str(tmp_path / "+100"))
     assert calls == []
+
+
+def record_with_annotations(directory, name="rec"):
+    """A record `name` in `directory` with an atr annotation file beside it."""
+    copy_record("100_3chan", str(directory), name)
+    shutil.copy(RECORDS / "100.atr", os.path.join(str(directory), name + ".atr"))
+    return os.path.join(str(directory), name)
+
+
+OPENING_TYPES = [_sigtrove.Record, _sigtrove.Annotation]
+
+
+class ShownOtherwise(str):
+    def __str__(self):
+        return "not the path"
+
+
+@pytest.mark.parametrize("kind", OPENING_TYPES, ids=lambda t: t.__name__)
+@pytest.mark.parametrize("directory", ["plain", os.fsdecode(b"undecodable-\xff")])
+@pytest.mark.parametrize("wrap", [str, ShownOtherwise, pathlib.Path], ids=["str", "str subclass", "PathLike"])
+def test_the_path_is_kept_as_the_plain_text_given(tmp_path, kind, directory, wrap):
+    path = record_with_annotations(tmp_path / directory)
+    opened = kind(wrap(path))
+    assert repr(opened).startswith("sigtrove.%s(%s" % (kind.__name__, path))
+    assert (opened.record, opened.basedir) == ("rec", str(tmp_path / directory))
+
+
+@pytest.mark.parametrize("kind", OPENING_TYPES, ids=lambda t: t.__name__)
+@pytest.mark.parametrize("name, calls", [
+    ("rec", ["dirname", "getcwdu", "basename", "splitext", "chdir", "chdir"]),
+    ("+rec", ["dirname", "getcwdu", "basename", "splitext"]),
+])
+def test_order_of_the_host_path_calls(tmp_path, monkeypatch, kind, name, calls):
+    path = record_with_annotations(tmp_path)
+    seen = []
+    for function in ("dirname", "getcwdu", "basename", "splitext", "chdir"):
+        def recorder(*args, _function=function, _real=getattr(_sigtrove, function)):
+            seen.append(_function)
+            return _real(*args)
+        monkeypatch.setattr(_sigtrove, function, recorder)
+    try:
+        kind(os.path.join(os.path.dirname(path), name))
+    except ValueError as error:
+        assert name.startswith("+") and error.args == ("Record name can not start with '+'",)
+    # A Record then opens its signals: reopen remembers the directory and switches again.
+    reopen = ["getcwdu", "chdir", "chdir"] if kind is _sigtrove.Record and seen[-1] == "chdir" else []
+    assert seen == calls + reopen
+
+
+@pytest.mark.parametrize("kind", OPENING_TYPES, ids=lambda t: t.__name__)
+def test_an_unreadable_working_directory_wins_over_a_refused_name(tmp_path, monkeypatch, kind):
+    def getcwdu():
+        raise FileNotFoundError("working directory gone")
+
+    monkeypatch.setattr(_sigtrove, "getcwdu", getcwdu)
+    with pytest.raises(FileNotFoundError):
+        kind(str(tmp_path / "+rec"))
+
+
+class SubRecord(_sigtrove.Record):
+    pass
+
+
+@pytest.mark.parametrize("kind", [_sigtrove.Record, SubRecord], ids=["Record", "subclass"])
+def test_a_half_built_record_reached_during_construction_is_safe(tmp_path, monkeypatch, kind):
+    path = record_with_annotations(tmp_path)
+    outcomes, busy = [], []
+    real_chdir = _sigtrove.chdir
+
+    def chdir(directory):
+        real_chdir(directory)
+        if busy:
+            return
+        busy.append(True)
+        try:
+            # Python code run by the directory switch can find the object before it is complete.
+            for obj in gc.get_objects():
+                if type(obj) is kind and obj.signal_names is None:
+                    for use in (lambda: obj.read("ECG"), lambda: obj.read(0, 0, 2), lambda: obj.signal_info(0),
+                                lambda: str(obj)):
+                        try:
+                            outcomes.append(type(use()).__name__)
+                        except ValueError:
+                            outcomes.append("ValueError")
+        finally:
+            busy.pop()
+
+    monkeypatch.setattr(_sigtrove, "chdir", chdir)
+    record = kind(path)
+    assert outcomes and set(outcomes) <= {"ValueError", "list", "dict", "str"}
+    assert record.nsig == 3 and len(record.read(0)) == 999
+    assert record.signal_names == tuple(library_text(s["desc"]) for s in expected("100_3chan")["signals"])
 
 
 def test_current_record_follows_opens_close_and_destruction(tmp_path):
