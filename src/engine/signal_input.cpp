@@ -15,6 +15,7 @@
 #include "error_state.h"
 #include "getvec_modes.h"
 #include "header.h"
+#include "multi_segment_source.h"
 #include "path_search.h"
 #include "record_state.h"
 #include "signal_source.h"
@@ -32,6 +33,8 @@ struct InputSignals {
     std::vector<WFDB_Sample> last_valid;  // pad mode: each signal's last valid sample
     int group_count = 0;
     bool ever_opened = false;
+    // A multi-segment record is open: getvec's count follows its current segment.
+    bool counts_vary = false;
 
     // The position: in high resolution, sample `sub` of frame `frame_index`.
     long long frame_index = 0;
@@ -77,6 +80,7 @@ void close_all(InputSignals &in) {
     in.frame.clear();
     in.last_valid.clear();
     in.group_count = 0;
+    in.counts_vary = false;
     in.frame_index = 0;
     in.sub = 0;
     in.frame_loaded = false;
@@ -161,6 +165,7 @@ void add_source(InputSignals &in, const Header &header, SourceOpening &opening) 
     in.group_count = std::max(in.group_count, opening.group_of_opened.back() + 1);
     in.sources.push_back(std::move(opening.source));
     in.ever_opened = true;
+    in.counts_vary = in.counts_vary || header.multi_segment;
     in.choose_path();
 }
 
@@ -171,7 +176,8 @@ int open_signals(InputSignals &in, const std::string &record, WFDB_Siginfo *siar
         return 0;
     }
     SourceOpening opening =
-        open_single_segment_source(header, nsig, in.signal_count(), in.group_count, record);
+        header.multi_segment ? open_multi_segment_source(header, nsig, in.signal_count(), in.group_count, record)
+                             : open_single_segment_source(header, nsig, in.signal_count(), in.group_count, record);
     if (opening.status < 0) {
         close_all(in);
         return opening.status;
@@ -202,14 +208,11 @@ int isigopen_checked(const char *record, WFDB_Siginfo *siarray, int nsig) {
     if (!keep_open) close_all(in);
     Header header;
     int rc = read_header(name, header);
+    // A multi-segment record presents the signals of its layout header or first segment.
+    if (rc == 0 && header.multi_segment) rc = present_segment_signals(header);
     if (rc < 0) return rc;
     apply_header(header);
     in.header = std::move(header);
-    if (in.header.multi_segment) {
-        if (nsig <= 0 && !siarray) return in.header.nsig;
-        record_error("isigopen: multi-segment record %s can not be read by this engine yet\n", name.c_str());
-        return -2;
-    }
     if (nsig <= 0) {
         // Shallow copies: pointers into the header kept in `in`, valid until the next header is read.
         auto count = std::min(-static_cast<long long>(nsig), static_cast<long long>(in.header.signals.size()));
@@ -233,6 +236,13 @@ FrameStatus read_frame(InputSignals &in) {
     if (in.pad && (status == frame_delivered || status == frame_checksum_error))
         pad_invalid_samples(in.layout, in.frame.data(), in.last_valid);
     return status;
+}
+
+// The signal count getvec reports for a delivered frame when a multi-segment record is open.
+int reported_signal_count(const InputSignals &in) {
+    int count = 0;
+    for (const auto &source : in.sources) count += source->reported_signal_count();
+    return count;
 }
 
 int getvec_checked(WFDB_Sample *vector) {
@@ -267,7 +277,8 @@ int getvec_checked(WFDB_Sample *vector) {
         std::fill_n(vector, n, WFDB_INVALID_SAMPLE);
         return status;
     }
-    return status == frame_delivered ? n : status;
+    if (status != frame_delivered) return status;
+    return in.counts_vary ? reported_signal_count(in) : n;
 }
 
 int isigsettime_checked(WFDB_Time t) {

@@ -28,7 +28,9 @@ public:
 
     // Reads the next frame: each signal's spf samples, one signal after
     // another, with invalid samples as WFDB_INVALID_SAMPLE. On frame_end or
-    // frame_error, `out` is left unspecified and the position does not move.
+    // frame_error, `out` is left unspecified and the position does not move
+    // (except past a frame of a segment that can not be read: see
+    // multi_segment_source.h).
     virtual FrameStatus next_frame(WFDB_Sample *out) = 0;
 
     // Positions the source so that the next frame read is `frame` (>= 0).
@@ -36,6 +38,11 @@ public:
     // itself must exist: the end of the data is then not a position.
     // Returns 0, or -1 after recording a text.
     virtual int seek(long long frame, bool inside_frame) = 0;
+
+    // How many signals getvec reports for the frame read last: the source's
+    // signal count, except in a multi-segment record, whose count is the
+    // current segment's own (1 inside a null segment), as the reference reports.
+    virtual int reported_signal_count() const { return static_cast<int>(samples_per_frame().size()); }
 };
 
 }  // namespace sigtrove::engine

@@ -165,7 +165,7 @@ std::string write_record(const std::string &dir, const RecordToWrite &record) {
             if (sig.spf != 1) header << 'x' << sig.spf;
             if (sig.skew != 0) header << ':' << sig.skew * sig.spf;
             if (signals[begin].offset != 0) header << '+' << signals[begin].offset;
-            header << " 200 12 0 " << initval;
+            header << ' ' << sig.gain << " 12 0 " << initval;
             if (sig.with_checksum)
                 header << ' ' << checksum << " 0 " << (sig.desc.empty() ? "sig " + std::to_string(s) : sig.desc);
             header << '\n';

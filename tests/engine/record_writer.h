@@ -22,6 +22,7 @@ struct SignalToWrite {
     bool with_checksum = true;     // without it the signal's nsamp reads as 0
     std::optional<int> checksum{}; // default: the correct one
     std::string desc{};            // default: "sig N"
+    std::string gain = "200";      // the gain field as written: GAIN[(BASELINE)][/UNITS]
 };
 
 struct RecordToWrite {
