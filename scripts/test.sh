@@ -19,6 +19,14 @@ cmake -S . -B "$build" -G Ninja "${cmake_options[@]}" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 ctest --test-dir "$build" -j "$(nproc)" --output-on-failure
 
+if [ "$sanitize" != 1 ]; then
+  # The engine must also build and behave without libFLAC.
+  echo "== engine tests, built without FLAC support"
+  cmake -S . -B build/engine-tests-noflac -G Ninja "${cmake_options[@]}" -DSIGTROVE_FLAC=OFF >/dev/null
+  cmake --build build/engine-tests-noflac -j "$(nproc)"
+  ctest --test-dir build/engine-tests-noflac -j "$(nproc)" --output-on-failure
+fi
+
 echo "== module tests"
 env_vars=()
 if [ "$sanitize" = 1 ]; then

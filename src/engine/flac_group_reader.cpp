@@ -343,7 +343,11 @@ std::unique_ptr<GroupReader> open_flac_group_reader(const GroupLayout &layout, s
     return reader;
 }
 
+bool flac_supported() { return true; }
+
 #else  // built without libFLAC
+
+bool flac_supported() { return false; }
 
 std::unique_ptr<GroupReader> open_flac_group_reader(const GroupLayout &layout, std::FILE *stream) {
     OwnedFile file(stream);

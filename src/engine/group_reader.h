@@ -61,6 +61,9 @@ std::unique_ptr<GroupReader> open_uncompressed_group_reader(const GroupLayout &l
 // the group is then skipped like a missing file.
 std::unique_ptr<GroupReader> open_flac_group_reader(const GroupLayout &layout, std::FILE *stream);
 
+// Whether this build can read FLAC signal files at all.
+bool flac_supported();
+
 }  // namespace sigtrove::engine
 
 #endif

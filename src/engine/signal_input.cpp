@@ -14,10 +14,12 @@
 
 #include "error_state.h"
 #include "getvec_modes.h"
+#include "group_reader.h"
 #include "header.h"
 #include "multi_segment_source.h"
 #include "path_search.h"
 #include "record_state.h"
+#include "sample_formats.h"
 #include "signal_source.h"
 #include "single_segment_source.h"
 #include "wfdb/wfdb.h"
@@ -183,7 +185,11 @@ int open_signals(InputSignals &in, const std::string &record, WFDB_Siginfo *siar
         return opening.status;
     }
     if (!opening.source) {
-        record_error("isigopen: none of the signals for record %s is readable\n", record.c_str());
+        // Say why when the only obstacle may be a build without FLAC.
+        bool has_flac = std::any_of(header.signals.begin(), header.signals.end(),
+                                    [](const SignalSpec &s) { return is_flac_format(s.fmt); });
+        record_error("isigopen: none of the signals for record %s is readable%s\n", record.c_str(),
+                     has_flac && !flac_supported() ? " (this engine was built without FLAC support)" : "");
         return 0;
     }
     long long frame_size = static_cast<long long>(in.layout.size);

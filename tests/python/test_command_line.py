@@ -23,7 +23,7 @@ def test_describe_the_bundled_sample_record():
     assert " Description: MLII" in lines and " Description: V5" in lines
 
 
-@pytest.mark.parametrize("name", OPENING_RECORDS)
+@pytest.mark.parametrize("name", OPENING_RECORDS + ["237s/237s", "s25047/s25047-2704-05-04-10-44"])
 def test_describe_every_record_with_signal_files(name):
     import _sigtrove
     result = sigtrove("describe", str(RECORDS / name))
