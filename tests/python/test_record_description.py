@@ -110,3 +110,18 @@ def test_signal_info_errors_and_docstring():
     assert _sigtrove.Record.signal_info.__doc__ == (
         "\n        signal_info(signal_id) -> dict\n            signal_id   - signal number or signal name in "
         "record\n\n        Returns dictionary with information about specified signal.\n        ")
+
+
+@pytest.mark.parametrize("raw, text", [
+    (b"caf\xc3\xa9", "caf\u00e9"),   # UTF-8
+    (b"caf\xe9", "caf\u00e9"),       # not UTF-8: read as Latin-1
+    (b"\xff\xfe", "\u00ff\u00fe"),
+])
+def test_engine_texts_never_fail_to_decode(tmp_path, raw, text):
+    (tmp_path / "t.dat").write_bytes(bytes(4))
+    (tmp_path / "t.hea").write_bytes(b"t 1 100 2\nt.dat 16 200/" + raw + b" 12 0 0 0 0 " + raw + b"\n")
+    record = _sigtrove.Record(str(tmp_path / "t"))
+    assert record.signal_names == (text,)
+    info = record.signal_info(0)
+    assert info["units"] == text and info["description"] == text
+    assert " Gain: 200 adu/%s" % text in str(record).split("\n")
