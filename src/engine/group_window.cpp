@@ -41,7 +41,7 @@ std::uint32_t GroupWindow::checksum_sum(std::size_t i) const {
 }
 
 bool GroupWindow::load(long long n) {
-    if (failed_ || n < first_ || n > first_ + static_cast<long long>(count_)) return false;
+    if (failed_ || n < first_ || n - first_ > static_cast<long long>(count_)) return false;
     // Rows before n are never needed again: keep the rest at the front.
     auto drop = static_cast<std::size_t>(n - first_);
     if (drop > 0) {
@@ -51,7 +51,7 @@ bool GroupWindow::load(long long n) {
         first_ = n;
     }
     // Readers may deliver fewer frames than asked before the end: only an empty read ends the data.
-    while (!ended_ && n + span_ >= first_ + static_cast<long long>(count_)) {
+    while (!ended_ && n - first_ >= static_cast<long long>(count_) - span_) {
         std::size_t wanted = capacity_ - count_;
         if (wanted == 0) break;
         long long got = reader_->read_frames(rows_.data() + count_ * frame_size_, wanted);
@@ -66,7 +66,7 @@ bool GroupWindow::load(long long n) {
             end_frame_ = first_ + static_cast<long long>(count_);
         }
     }
-    return n + span_ < first_ + static_cast<long long>(count_);
+    return n - first_ < static_cast<long long>(count_) - span_;
 }
 
 void GroupWindow::take_new_rows(std::size_t from, std::size_t to) {

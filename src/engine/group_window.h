@@ -31,7 +31,8 @@ public:
     // True when rows n .. n + span are present, reading more as needed; false
     // when the data end (or fail) first. n never goes back except through restart().
     bool cover(long long n) {
-        if (n >= first_ && n + span_ < first_ + static_cast<long long>(count_)) return true;
+        // Measured from first_, so that frames near the largest time do not overflow.
+        if (n >= first_ && n - first_ < static_cast<long long>(count_) - span_) return true;
         return load(n);
     }
     const std::int32_t *row(long long frame) const {

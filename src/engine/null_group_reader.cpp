@@ -1,6 +1,7 @@
 // Format 0 groups have no file: every sample is invalid, for as many frames as
 // the signals' length says (or without end when it is unknown).
 #include <algorithm>
+#include <climits>
 
 #include "uncompressed_group_reader.h"
 #include "wfdb/wfdb.h"
@@ -15,7 +16,9 @@ public:
 
     long long read_frames(std::int32_t *dest, std::size_t max_frames) override {
         auto frames = static_cast<long long>(max_frames);
-        if (limit_ >= 0) frames = std::clamp(limit_ - next_frame_, 0LL, frames);
+        // Without a stated length the frames still end at the largest frame number.
+        long long end = limit_ >= 0 ? limit_ : LLONG_MAX;
+        frames = std::clamp(end - next_frame_, 0LL, frames);
         std::fill_n(dest, static_cast<std::size_t>(frames) * frame_size_, WFDB_INVALID_SAMPLE);
         next_frame_ += frames;
         return frames;

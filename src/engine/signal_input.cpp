@@ -63,8 +63,14 @@ struct InputSignals {
         return high_resolution() ? frame_index * layout.spf_max + sub : frame_index;
     }
     // Leaves the position on a frame boundary (after a mode change or an open).
+    // Counts one frame read. A seek may put the position at the largest time there
+    // is; reading on from there must not overflow, so the count stops at it.
+    void count_frame() {
+        long long limit = high_resolution() ? LONG_MAX / layout.spf_max - 1 : LONG_MAX;
+        if (frame_index < limit) ++frame_index;
+    }
     void settle_position() {
-        if (frame_loaded) ++frame_index;
+        if (frame_loaded) count_frame();
         frame_loaded = false;
         sub = 0;
     }
@@ -258,10 +264,10 @@ int getvec_checked(WFDB_Sample *vector) {
     FrameStatus status;
     if (in.direct) {
         status = in.direct->next_frame(vector);
-        ++in.frame_index;
+        in.count_frame();
     } else if (!in.high_resolution()) {
         status = read_frame(in);
-        ++in.frame_index;  // even when the read fails, as the reference counts calls
+        in.count_frame();  // even when the read fails, as the reference counts calls
         if (status == frame_delivered || status == frame_checksum_error)
             low_resolution_vector(in.layout, in.frame.data(), vector);
     } else {
@@ -275,7 +281,7 @@ int getvec_checked(WFDB_Sample *vector) {
         if (++in.sub == in.layout.spf_max) {
             in.sub = 0;
             in.frame_loaded = false;
-            ++in.frame_index;
+            in.count_frame();
         }
     }
     if (status == frame_end || status == frame_error) {
