@@ -1,5 +1,7 @@
 #include "expected_records.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -36,6 +38,22 @@ std::string test_name_of(const ExpectedRecord &record) {
     for (char &c : name)
         if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
     return name;
+}
+
+void expect_siginfo_matches(const WFDB_Siginfo &got, const nlohmann::json &want) {
+    EXPECT_EQ(got.fname, want["fname"].get<std::string>());
+    EXPECT_EQ(got.desc, want["desc"].get<std::string>());
+    EXPECT_EQ(got.units ? nlohmann::json(got.units) : nlohmann::json(nullptr), want["units"]);
+    EXPECT_EQ(got.gain, want["gain"].get<double>());
+    EXPECT_EQ(got.initval, want["initval"].get<int>());
+    EXPECT_EQ(got.group, want["group"].get<unsigned>());
+    EXPECT_EQ(got.fmt, want["fmt"].get<int>());
+    EXPECT_EQ(got.spf, want["spf"].get<int>());
+    EXPECT_EQ(got.bsize, want["bsize"].get<int>());
+    EXPECT_EQ(got.adcres, want["adcres"].get<int>());
+    EXPECT_EQ(got.adczero, want["adczero"].get<int>());
+    EXPECT_EQ(got.baseline, want["baseline"].get<int>());
+    EXPECT_EQ(got.cksum, want["cksum"].get<int>());
 }
 
 }  // namespace sigtrove::testing

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "wfdb/wfdb.h"
+
 namespace sigtrove::testing {
 
 struct ExpectedRecord {
@@ -22,6 +24,10 @@ nlohmann::json load_expected(const ExpectedRecord &record);
 
 // A name usable as a GoogleTest parameter name ("s25047_3234460_0001").
 std::string test_name_of(const ExpectedRecord &record);
+
+// Expects every field of `got` but nsamp to equal the reference's signal `want`
+// (callers check nsamp: multi-segment records report their total length there).
+void expect_siginfo_matches(const WFDB_Siginfo &got, const nlohmann::json &want);
 
 }  // namespace sigtrove::testing
 

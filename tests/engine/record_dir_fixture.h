@@ -9,6 +9,7 @@
 #include <string>
 
 #include "database_path.h"
+#include "expected_records.h"
 #include "fixture_files.h"
 #include "header.h"
 #include "record_state.h"
@@ -41,6 +42,18 @@ protected:
     EnvironmentVariable wfdb{"WFDB", "."};
     WorkingDirectory cwd{dir.path()};
     engine::Header header;
+};
+
+// A test over the shared records, each read in the fresh state the reference ran it
+// in: no path learnt, no header read, WFDB=".", quiet error printing.
+class SharedRecordTest : public ::testing::TestWithParam<ExpectedRecord> {
+protected:
+    void SetUp() override {
+        engine::reset_database_path();
+        engine::reset_record_state();
+        wfdbquiet();
+    }
+    EnvironmentVariable wfdb{"WFDB", "."};
 };
 
 }  // namespace sigtrove::testing

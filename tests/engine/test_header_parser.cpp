@@ -442,15 +442,7 @@ TEST_F(RecordDirTest, RecordAndPathAreKept) {
 
 using sigtrove::testing::ExpectedRecord;
 
-class SharedRecordHeader : public ::testing::TestWithParam<ExpectedRecord> {
-protected:
-    void SetUp() override {
-        sigtrove::engine::reset_database_path();
-        sigtrove::engine::reset_record_state();
-        wfdbquiet();
-    }
-    sigtrove::testing::EnvironmentVariable wfdb{"WFDB", "."};
-};
+class SharedRecordHeader : public sigtrove::testing::SharedRecordTest {};
 
 void expect_signal_equals(const SignalSpec &got, const nlohmann::json &want, size_t index) {
     SCOPED_TRACE("signal " + std::to_string(index));

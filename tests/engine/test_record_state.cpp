@@ -107,15 +107,7 @@ TEST_F(RecordDirTest, ResetForgetsEverything) {
 
 using sigtrove::testing::ExpectedRecord;
 
-class SharedRecordFrequency : public ::testing::TestWithParam<ExpectedRecord> {
-protected:
-    void SetUp() override {
-        sigtrove::engine::reset_database_path();
-        sigtrove::engine::reset_record_state();
-        wfdbquiet();
-    }
-    sigtrove::testing::EnvironmentVariable wfdb{"WFDB", "."};
-};
+class SharedRecordFrequency : public sigtrove::testing::SharedRecordTest {};
 
 TEST_P(SharedRecordFrequency, SampfreqGetcfreqAndLengthEqualTheReference) {
     const ExpectedRecord &record = GetParam();

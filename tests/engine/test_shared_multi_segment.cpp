@@ -83,19 +83,7 @@ protected:
             const WFDB_Siginfo &s = got[i];
             const json &e = signals[i];
             SCOPED_TRACE("signal " + std::to_string(i));
-            EXPECT_EQ(s.fname, e["fname"].get<std::string>());
-            EXPECT_EQ(s.desc, e["desc"].get<std::string>());
-            EXPECT_EQ(s.units ? json(s.units) : json(nullptr), e["units"]);
-            EXPECT_EQ(s.gain, e["gain"].get<double>());
-            EXPECT_EQ(s.initval, e["initval"].get<int>());
-            EXPECT_EQ(s.group, e["group"].get<unsigned>());
-            EXPECT_EQ(s.fmt, e["fmt"].get<int>());
-            EXPECT_EQ(s.spf, e["spf"].get<int>());
-            EXPECT_EQ(s.bsize, e["bsize"].get<int>());
-            EXPECT_EQ(s.adcres, e["adcres"].get<int>());
-            EXPECT_EQ(s.adczero, e["adczero"].get<int>());
-            EXPECT_EQ(s.baseline, e["baseline"].get<int>());
-            EXPECT_EQ(s.cksum, e["cksum"].get<int>());
+            sigtrove::testing::expect_siginfo_matches(s, e);
             EXPECT_EQ(s.nsamp, total);
         }
     }

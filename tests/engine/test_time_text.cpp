@@ -150,15 +150,7 @@ TEST_F(Strtim, TimeOfDayTextsReadBack) {
 
 using sigtrove::testing::ExpectedRecord;
 
-class SharedRecordTimeTexts : public ::testing::TestWithParam<ExpectedRecord> {
-protected:
-    void SetUp() override {
-        sigtrove::engine::reset_database_path();
-        sigtrove::engine::reset_record_state();
-        wfdbquiet();
-    }
-    sigtrove::testing::EnvironmentVariable wfdb{"WFDB", "."};
-};
+class SharedRecordTimeTexts : public sigtrove::testing::SharedRecordTest {};
 
 TEST_P(SharedRecordTimeTexts, TimstrEqualsTheReference) {
     const ExpectedRecord &record = GetParam();
