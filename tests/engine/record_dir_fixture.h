@@ -8,11 +8,11 @@
 
 #include <string>
 
-#include "database_path.h"
+#include "paths/database_path.h"
 #include "expected_records.h"
 #include "fixture_files.h"
-#include "header.h"
-#include "record_state.h"
+#include "record/header.h"
+#include "wfdb_interface/record_state.h"
 #include "wfdb/wfdb.h"
 
 namespace sigtrove::testing {

@@ -12,7 +12,7 @@
 
 #include "record_dir_fixture.h"
 #include "record_writer.h"
-#include "signal_input.h"
+#include "wfdb_interface/signal_input.h"
 #include "wfdb/wfdb.h"
 
 namespace sigtrove::testing {

@@ -8,8 +8,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "annotation_codes.h"
-#include "annotation_labels.h"
+#include "texts/annotation_codes.h"
+#include "annotations/annotation_labels.h"
 #include "wfdb/ecgmap.h"
 #include "wfdb/wfdb.h"
 

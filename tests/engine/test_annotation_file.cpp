@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "annotation_capture.h"
-#include "annotation_file.h"
-#include "annotation_time_scale.h"
+#include "wfdb_interface/annotation_file.h"
+#include "annotations/annotation_time_scale.h"
 #include "annotation_writer.h"
-#include "error_state.h"
+#include "texts/error_state.h"
 #include "record_dir_fixture.h"
-#include "record_state.h"
+#include "wfdb_interface/record_state.h"
 #include "wfdb/ecgcodes.h"
 #include "wfdb/wfdb.h"
 

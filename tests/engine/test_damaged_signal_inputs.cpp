@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "error_state.h"
+#include "texts/error_state.h"
 #include "record_writer.h"
 #include "signal_test_fixture.h"
 #include "wfdb/wfdb.h"

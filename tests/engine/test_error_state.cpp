@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "error_state.h"
+#include "texts/error_state.h"
 #include "wfdb/wfdb.h"
 
 namespace {

@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "database_path.h"
+#include "paths/database_path.h"
 #include "expected_records.h"
 #include "fixture_files.h"
 #include "flac_writer.h"
-#include "group_reader.h"
+#include "formats/group_reader.h"
 #include "record_dir_fixture.h"
-#include "signal_input.h"
+#include "wfdb_interface/signal_input.h"
 #include "wfdb/wfdb.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "group_reader.h"
+#include "formats/group_reader.h"
 #include "record_writer.h"
 #include "signal_test_fixture.h"
 #include "wfdb/wfdb.h"

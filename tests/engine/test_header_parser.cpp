@@ -10,9 +10,9 @@
 
 #include "expected_records.h"
 #include "fixture_files.h"
-#include "header.h"
-#include "julian_date.h"
-#include "path_search.h"
+#include "record/header.h"
+#include "record/julian_date.h"
+#include "paths/path_search.h"
 #include "record_dir_fixture.h"
 #include "wfdb/wfdb.h"
 

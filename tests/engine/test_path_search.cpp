@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "database_path.h"
+#include "paths/database_path.h"
 #include "fixture_files.h"
-#include "header.h"
-#include "path_search.h"
+#include "record/header.h"
+#include "paths/path_search.h"
 #include "record_dir_fixture.h"
-#include "record_state.h"
+#include "wfdb_interface/record_state.h"
 #include "wfdb/wfdb.h"
 
 namespace {

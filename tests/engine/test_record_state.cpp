@@ -7,9 +7,9 @@
 
 #include "expected_records.h"
 #include "fixture_files.h"
-#include "header.h"
+#include "record/header.h"
 #include "record_dir_fixture.h"
-#include "record_state.h"
+#include "wfdb_interface/record_state.h"
 #include "wfdb/wfdb.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "record_writer.h"
-#include "sample_formats.h"
+#include "formats/sample_formats.h"
 
 namespace {
 

@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "annotation_capture.h"
-#include "annotation_file.h"
-#include "database_path.h"
-#include "error_state.h"
+#include "wfdb_interface/annotation_file.h"
+#include "paths/database_path.h"
+#include "texts/error_state.h"
 #include "expected_records.h"
 #include "fixture_files.h"
-#include "record_state.h"
+#include "wfdb_interface/record_state.h"
 #include "wfdb/wfdb.h"
 
 namespace {

@@ -15,13 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "database_path.h"
+#include "paths/database_path.h"
 #include "expected_records.h"
 #include "fixture_files.h"
-#include "header.h"
-#include "multi_segment_source.h"
-#include "record_state.h"
-#include "signal_input.h"
+#include "record/header.h"
+#include "multi_segment/multi_segment_source.h"
+#include "wfdb_interface/record_state.h"
+#include "wfdb_interface/signal_input.h"
 #include "wfdb/wfdb.h"
 
 namespace {

@@ -8,11 +8,11 @@
 
 #include "expected_records.h"
 #include "fixture_files.h"
-#include "header.h"
-#include "julian_date.h"
+#include "record/header.h"
+#include "record/julian_date.h"
 #include "record_dir_fixture.h"
-#include "record_state.h"
-#include "time_text.h"
+#include "wfdb_interface/record_state.h"
+#include "texts/time_text.h"
 #include "wfdb/wfdb.h"
 
 namespace {

@@ -1,0 +1,76 @@
+// One annotation file opened for reading: its format, the modification labels
+// read at the open, the position of reading, and the conversion of its times.
+#ifndef SIGTROVE_ENGINE_ANNOTATION_READER_H
+#define SIGTROVE_ENGINE_ANNOTATION_READER_H
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "annotations/annotation_record.h"
+#include "annotations/annotation_stream.h"
+#include "annotations/annotation_time_scale.h"
+#include "wfdb/wfdb.h"
+
+namespace sigtrove::engine {
+
+enum class AnnotationFormat { mit, aha };
+
+enum class SeekOutcome { positioned, at_end, failed, improper_seek };
+
+class AnnotationReader {
+public:
+    // Finds RECORD.ANNOTATOR along the database path and opens it; STAT is
+    // WFDB_READ or WFDB_AHA_READ, but the format the file shows wins. Reads the
+    // modification labels that open the file (applying its code definitions to
+    // the process-wide tables) so that they are never delivered. Null, after
+    // recording the text, when the file can not be read. Throws std::bad_alloc.
+    static std::unique_ptr<AnnotationReader> open(const std::string &record, const std::string &annotator,
+                                                  int stat);
+
+    // 0 with OUT filled; -1 at the end mark; -3 (with its text) when the file
+    // is cut short or malformed. OUT->aux stays valid until the next call.
+    int next(WFDB_Annotation &out);
+
+    // Makes the next annotation the first whose time is at or after THRESHOLD
+    // (no threshold: the first of the file). The modification labels stay hidden.
+    SeekOutcome seek(std::optional<WFDB_Time> threshold);
+
+private:
+    struct Position {
+        long offset = 0;
+        DecoderRegisters registers;
+    };
+
+    AnnotationReader(std::string record, std::string annotator, std::FILE *file);
+
+    void detect_format(int stat);
+    void read_modification_labels();
+    void choose_time_scale();
+
+    DecodeStatus decode(StoredAnnotation &out);
+    // Makes the next annotation available in pending_, unless reading has ended.
+    DecodeStatus peek_next();
+    bool rewind();
+    void report(DecodeStatus status) const;
+    Position position() const { return {stream_.offset(), registers_}; }
+
+    std::string record_;
+    std::string annotator_;
+    AnnotationStream stream_;
+    AnnotationFormat format_ = AnnotationFormat::mit;
+    DecoderRegisters registers_;
+    Position first_annotation_;      // where reading restarts: just after the labels
+    double time_resolution_ = 0;     // ticks per second stated by the file, 0 if none
+    AnnotationTimeScale time_scale_;
+    bool has_pending_ = false;
+    StoredAnnotation pending_;
+    std::optional<DecodeStatus> ending_;  // set once reading has stopped
+    std::array<uint8_t, 1 + 255 + 1> delivered_aux_{};  // length byte, text, NUL
+};
+
+}  // namespace sigtrove::engine
+
+#endif

@@ -1,0 +1,228 @@
+#include "multi_segment/multi_segment_source.h"
+
+#include <algorithm>
+#include <climits>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "texts/error_state.h"
+#include "multi_segment/segment_signal_map.h"
+#include "signals/signal_source.h"
+#include "paths/working_directory.h"
+
+namespace sigtrove::engine {
+namespace {
+
+// A segment named "~" has no files: its frames hold no valid sample.
+bool is_null_segment(const SegmentSpec &segment) { return segment.name == "~"; }
+
+// Inside a multi-segment record the master's segment length says how many
+// frames a segment holds, and checksums are not verified: the segment's own
+// lengths are dropped, except that a format 0 signal holds exactly the
+// segment's frames.
+void take_length_from_master(Header &segment, long length) {
+    for (SignalSpec &s : segment.signals) {
+        s.has_cksum = false;
+        s.nsamp = s.fmt == 0 ? length : 0;
+    }
+}
+
+class MultiSegmentSource final : public SignalSource {
+public:
+    MultiSegmentSource(const Header &master, std::size_t count, int first_signal, int first_group)
+        : segments_(master.segments),
+          all_signals_(master.signals),
+          signals_(master.signals.begin(), master.signals.begin() + static_cast<std::ptrdiff_t>(count)),
+          variable_layout_(has_layout_segment(master)),
+          first_signal_(first_signal),
+          first_group_(first_group),
+          open_directory_(current_working_directory()) {
+        for (const SignalSpec &s : signals_) {
+            spf_.push_back(std::max(s.spf, 1));
+            frame_size_ += static_cast<std::size_t>(spf_.back());
+        }
+        long long sum = segments_.back().start + segments_.back().nsamp;
+        end_ = master.nsamp > 0 ? std::min<long long>(master.nsamp, sum) : sum;
+    }
+
+    const std::vector<int> &samples_per_frame() const override { return spf_; }
+
+    // Never more than the signals being read: a caller may size its use of the vector by it.
+    int reported_signal_count() const override {
+        return std::min(segment_signal_count_, static_cast<int>(spf_.size()));
+    }
+
+    // A frame of a segment that can not be read (not opened, or its file ended
+    // early) fails and is passed over, as getvec counts every call: reading on
+    // reaches the next segment, and the position stays that of getvec.
+    FrameStatus next_frame(WFDB_Sample *out) override {
+        if (next_ >= segment_end_ || state_ != SegmentState::open) {
+            FrameStatus reached = enter_segment_at(next_);
+            if (reached == frame_error) ++next_;
+            if (reached != frame_delivered) return reached;
+        }
+        FrameStatus status = read_segment_frame(out);
+        if (status == frame_end) {
+            record_error("getvec: unexpected EOF in segment %s\n", segments_[current_].name.c_str());
+            ++next_;
+            return frame_error;
+        }
+        // A read error inside an open segment keeps the position, as in any other record.
+        if (status == frame_delivered) ++next_;
+        return status;
+    }
+
+    int seek(long long frame, bool inside_frame) override {
+        next_ = frame;
+        if (frame >= end_) {
+            record_error("isigsettime: improper seek on signal group %d\n", first_group_);
+            return -1;
+        }
+        // A seek retries a segment that could not be opened: the fault may have been mended.
+        std::size_t k = segment_index_of(frame);
+        if (k != current_ || state_ != SegmentState::open) open_segment(k);
+        if (state_ != SegmentState::open) {
+            record_error("isigsettime: can't open segment %s\n", segments_[k].name.c_str());
+            return -1;
+        }
+        return segment_source_ ? segment_source_->seek(frame - segment_begin_, inside_frame) : 0;
+    }
+
+private:
+    enum class SegmentState { none, open, failed };
+
+    // The segment holding `frame` (< end_): the last one starting at or before
+    // it, which skips the empty segments (the layout header) starting there too.
+    std::size_t segment_index_of(long long frame) const {
+        auto after = std::upper_bound(segments_.begin(), segments_.end(), frame,
+                                      [](long long f, const SegmentSpec &s) { return f < s.start; });
+        return static_cast<std::size_t>(after - segments_.begin()) - 1;
+    }
+
+    // Makes the segment holding `frame` the open one. Reading reaches a
+    // segment at its first frame, where a freshly opened segment stands.
+    FrameStatus enter_segment_at(long long frame) {
+        if (frame >= end_) return frame_end;
+        std::size_t k = segment_index_of(frame);
+        // A segment that failed is not retried until a seek or an open: every read needing it fails alike.
+        if (k != current_ || state_ == SegmentState::none) open_segment(k);
+        if (state_ == SegmentState::open) return frame_delivered;
+        record_error("getvec: error opening segment %s\n", segments_[k].name.c_str());
+        return frame_error;
+    }
+
+    void open_segment(std::size_t k) {
+        segment_source_.reset();
+        map_.reset();
+        current_ = k;
+        const SegmentSpec &segment = segments_[k];
+        segment_begin_ = segment.start;
+        segment_end_ = std::min<long long>(segment.start + segment.nsamp, end_);
+        state_ = SegmentState::failed;
+        if (is_null_segment(segment)) {
+            // The reference reports one signal for each frame of a null segment.
+            segment_signal_count_ = 1;
+            state_ = SegmentState::open;
+            return;
+        }
+        WorkingDirectoryVisit visit(open_directory_);
+        if (!visit.entered()) {
+            record_error("getvec: can't return to directory %s to open segment %s\n", open_directory_.c_str(),
+                         segment.name.c_str());
+            return;
+        }
+        Header header;
+        if (read_segment_header(segment.name, header) < 0) return;
+        if (header.signals.empty()) {
+            record_error("getvec: segment %s has no signals\n", segment.name.c_str());
+            return;
+        }
+        take_length_from_master(header, segment.nsamp);
+        std::optional<SegmentSignalMap> map =
+            SegmentSignalMap::build(signals_, all_signals_, header.signals, variable_layout_, segment.name);
+        if (!map) return;
+        SourceOpening opening = open_single_segment_source(header, INT_MAX, first_signal_, first_group_, segment.name);
+        // A signal file that is missing makes the segment unreadable, not shorter.
+        if (!opening.source || opening.opened.size() != header.signals.size()) return;
+        scratch_.assign(map->segment_frame_size(), 0);
+        segment_source_ = std::move(opening.source);
+        map_ = std::move(map);
+        segment_signal_count_ = static_cast<int>(header.signals.size());
+        state_ = SegmentState::open;
+    }
+
+    FrameStatus read_segment_frame(WFDB_Sample *out) {
+        if (!segment_source_) {
+            std::fill_n(out, frame_size_, WFDB_INVALID_SAMPLE);
+            return frame_delivered;
+        }
+        const bool direct = map_->is_identity();
+        FrameStatus status = segment_source_->next_frame(direct ? out : scratch_.data());
+        if (status == frame_end || status == frame_error) return status;
+        if (!direct) map_->apply(scratch_.data(), out);
+        return frame_delivered;
+    }
+
+    const std::vector<SegmentSpec> segments_;
+    const std::vector<SignalSpec> all_signals_;  // every signal the record presents
+    const std::vector<SignalSpec> signals_;      // those being read
+    const bool variable_layout_;
+    const int first_signal_, first_group_;
+    const std::string open_directory_;  // where the record was opened: segments are looked up from there
+    std::vector<int> spf_;
+    std::size_t frame_size_ = 0;
+    long long end_ = 0;  // frames in the record
+
+    // The segment reading is in.
+    static constexpr std::size_t kNoSegment = static_cast<std::size_t>(-1);
+    std::size_t current_ = kNoSegment;
+    SegmentState state_ = SegmentState::none;
+    long long segment_begin_ = 0, segment_end_ = 0;
+    std::unique_ptr<SignalSource> segment_source_;  // null in a null segment
+    std::optional<SegmentSignalMap> map_;
+    std::vector<WFDB_Sample> scratch_;              // a segment frame, when it needs mapping
+    int segment_signal_count_ = 0;
+    long long next_ = 0;  // the next frame of the record
+};
+
+}  // namespace
+
+bool has_layout_segment(const Header &master) {
+    return !master.segments.empty() && master.segments[0].nsamp == 0 && !is_null_segment(master.segments[0]);
+}
+
+int present_segment_signals(Header &master) {
+    auto described = has_layout_segment(master)
+                         ? master.segments.begin()
+                         : std::find_if(master.segments.begin(), master.segments.end(),
+                                        [](const SegmentSpec &s) { return !is_null_segment(s); });
+    if (described == master.segments.end()) return 0;
+    Header header;
+    if (int rc = read_segment_header(described->name, header); rc < 0) return rc;
+    master.signals = std::move(header.signals);
+    for (SignalSpec &s : master.signals) s.nsamp = master.nsamp;
+    return 0;
+}
+
+SourceOpening open_multi_segment_source(const Header &master, int room, int first_signal, int first_group,
+                                        const std::string &record) {
+    SourceOpening result;
+    std::size_t count = std::min(master.signals.size(), static_cast<std::size_t>(std::max(room, 0)));
+    if (count == 0 || master.segments.empty()) return result;
+    long long frame_size = 0;
+    for (std::size_t i = 0; i < count; ++i) frame_size += std::max(master.signals[i].spf, 1);
+    if (frame_size > kMaxWindowSamples) {
+        record_error("isigopen: total frame size too large in record %s\n", record.c_str());
+        result.status = -3;
+        return result;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        result.opened.push_back(i);
+        result.group_of_opened.push_back(first_group + master.signals[i].group);
+    }
+    result.source = std::make_unique<MultiSegmentSource>(master, count, first_signal, first_group);
+    return result;
+}
+
+}  // namespace sigtrove::engine

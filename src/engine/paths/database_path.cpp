@@ -1,0 +1,181 @@
+#include "paths/database_path.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+
+#include "texts/error_state.h"
+
+namespace sigtrove::engine {
+namespace {
+
+// Deeper @file chains are almost certainly a loop.
+constexpr int kMaxIndirection = 10;
+// Only this much of the record name is kept for %r.
+constexpr size_t kMaxRecordNameForPath = 50;
+
+struct PathState {
+    std::optional<std::vector<PathComponent>> components;
+    std::string record_name;
+};
+
+PathState &path_state() {
+    static PathState state;
+    return state;
+}
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+std::optional<std::string> read_whole_file(const std::string &name) {
+    std::FILE *file = std::fopen(name.c_str(), "rb");
+    if (!file) return std::nullopt;
+    std::string text;
+    char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
+    std::fclose(file);
+    return text;
+}
+
+// Replaces "@file" by the file's contents, as often as the result begins with '@' again.
+std::string expand_indirection(std::string value) {
+    for (int depth = 0; !value.empty() && value[0] == '@'; ++depth) {
+        if (depth == kMaxIndirection) {
+            record_error("getwfdb: files nested too deeply\n");
+            return "";
+        }
+        std::string name = value.substr(1);
+        std::optional<std::string> contents = read_whole_file(name);
+        if (!contents) {
+            record_error("getwfdb: can't read database path file %s\n", name.c_str());
+            return "";
+        }
+        while (!contents->empty() && (contents->back() == '\n' || contents->back() == '\r'))
+            contents->pop_back();
+        value = std::move(*contents);
+    }
+    return value;
+}
+
+// The first use of the path exports it, and the defaults of the other WFDB
+// variables, as the 10.4 series did, so child processes see the same setting.
+// WFDBGVMODE is only set when unset, to 0, which is also what an unset variable
+// means: whoever reads it afterwards (getvec_mode_from_environment) gets the same
+// mode as before the write-back, whatever the order of calls.
+void write_back_environment(const std::string &value) {
+    setenv("WFDB", value.c_str(), 1);
+    setenv("WFDBCAL", "wfdbcal", 0);
+    setenv("WFDBANNSORT", "1", 0);
+    setenv("WFDBGVMODE", "0", 0);
+}
+
+std::vector<PathComponent> load_database_path() {
+    const char *env = std::getenv("WFDB");
+    std::string value = expand_indirection(env ? env : kDefaultDatabasePath);
+    write_back_environment(value);
+    std::vector<PathComponent> components;
+    for (std::string &text : split_database_path(value)) components.push_back({std::move(text), false});
+    // An empty path still lets names be used as given (relative to the working directory).
+    if (components.empty()) components.push_back({"", false});
+    return components;
+}
+
+// Ends the component starting at `begin`: at a separator that is not part of a URL.
+size_t component_end(std::string_view value, size_t begin) {
+    bool in_url = false;
+    int url_slashes = 0;
+    size_t i = begin;
+    for (; i < value.size(); ++i) {
+        char c = value[i];
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == ';') break;
+        if (c == '/' && in_url) ++url_slashes;
+        if (c == ':') {
+            if (value.substr(i + 1, 2) == "//") {
+                in_url = true;
+                url_slashes = 0;
+                continue;
+            }
+            // The authority part of a URL (host:port) ends at its third '/'.
+            if (in_url && url_slashes < 3) continue;
+            break;
+        }
+    }
+    return i;
+}
+
+}  // namespace
+
+std::vector<std::string> split_database_path(std::string_view value) {
+    std::vector<std::string> components;
+    size_t p = 0;
+    while (true) {
+        while (p < value.size() && is_blank(value[p])) ++p;
+        if (p >= value.size()) break;
+        size_t end = component_end(value, p);
+        components.emplace_back(value.substr(p, end - p));
+        if (end >= value.size()) break;
+        p = end + 1;
+    }
+    return components;
+}
+
+const std::vector<PathComponent> &database_path() {
+    PathState &state = path_state();
+    if (!state.components) state.components = load_database_path();
+    return *state.components;
+}
+
+bool is_remote_component(const PathComponent &component) {
+    return component.text.find("://") != std::string::npos;
+}
+
+std::string component_prefix(const PathComponent &component) {
+    std::string prefix;
+    if (component.learned) {
+        prefix = component.text;
+    } else {
+        const std::string &text = component.text;
+        const std::string &name = path_state().record_name;
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] != '%') {
+                prefix += text[i];
+            } else if (i + 1 < text.size() && text[i + 1] == 'r') {
+                prefix += name;
+                ++i;
+            } else if (i + 2 < text.size() && text[i + 1] >= '1' && text[i + 1] <= '9' && text[i + 2] == 'r') {
+                prefix += name.substr(0, static_cast<size_t>(text[i + 1] - '0'));
+                i += 2;
+            } else if (i + 1 < text.size()) {
+                prefix += text[i + 1];
+                ++i;
+            }
+        }
+    }
+    if (!prefix.empty() && prefix.back() != '/') prefix += '/';
+    return prefix;
+}
+
+void set_path_record_name(std::string_view record) {
+    size_t slash = record.find_last_of('/');
+    std::string_view last = slash == std::string_view::npos ? record : record.substr(slash + 1);
+    path_state().record_name = std::string(last.substr(0, kMaxRecordNameForPath));
+}
+
+void learn_directory_of(const std::string &found_file) {
+    size_t slash = found_file.find_last_of('/');
+    if (slash == std::string::npos) return;  // found through an empty component: nothing to learn
+    std::string dir = slash == 0 ? "/" : found_file.substr(0, slash);
+    database_path();
+    std::vector<PathComponent> &path = *path_state().components;
+    size_t target = !path.empty() && path[0].text == "." ? 1 : 0;
+    if (!path.empty() && path[0].text == dir) return;
+    if (target == 1 && path.size() > 1 && path[1].text == dir) return;
+    auto same = [&dir](const PathComponent &c) { return c.text == dir; };
+    path.erase(std::remove_if(path.begin(), path.end(), same), path.end());
+    path.insert(path.begin() + static_cast<long>(std::min(target, path.size())), PathComponent{dir, true});
+}
+
+void reset_database_path() { path_state() = PathState{}; }
+
+}  // namespace sigtrove::engine

@@ -1,0 +1,114 @@
+#include "signals/group_window.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "formats/sample_formats.h"
+#include "wfdb/wfdb.h"
+
+namespace sigtrove::engine {
+
+std::size_t window_block_frames(std::size_t frame_size) {
+    return std::max<std::size_t>(1, 32768 / std::max<std::size_t>(frame_size, 1));
+}
+
+GroupWindow::GroupWindow(std::unique_ptr<GroupReader> reader, const GroupLayout &layout, long long span,
+                         std::vector<ChecksumTally> tallies)
+    : reader_(std::move(reader)),
+      frame_size_(layout.frame_size),
+      span_(span),
+      capacity_(static_cast<std::size_t>(span) + window_block_frames(layout.frame_size)),
+      tallies_(std::move(tallies)) {
+    rows_.resize(capacity_ * frame_size_);
+    // FLAC formats mark invalid samples as the uncompressed formats of their sample size do.
+    int code = layout.fmt == 508 ? 80 : layout.fmt == 516 ? 16 : layout.fmt == 524 ? 24 : layout.fmt;
+    const SampleFormat *format = uncompressed_format(code);
+    replace_markers_ = format && format->has_invalid_marker && format->invalid_marker != WFDB_INVALID_SAMPLE;
+    marker_ = format ? format->invalid_marker : 0;
+    column_limit_.assign(frame_size_, 0);
+    column_sums_.assign(frame_size_, 0);
+    for (const ChecksumTally &t : tallies_) {
+        for (int k = 0; k < t.spf; ++k) column_limit_[t.column + static_cast<std::size_t>(k)] = t.nsamp;
+        sum_limit_ = std::max(sum_limit_, t.nsamp);
+    }
+}
+
+std::uint32_t GroupWindow::checksum_sum(std::size_t i) const {
+    const ChecksumTally &t = tallies_[i];
+    std::uint32_t sum = 0;
+    for (int k = 0; k < t.spf; ++k) sum += column_sums_[t.column + static_cast<std::size_t>(k)];
+    return sum;
+}
+
+bool GroupWindow::load(long long n) {
+    if (failed_ || n < first_ || n - first_ > static_cast<long long>(count_)) return false;
+    // Rows before n are never needed again: keep the rest at the front.
+    auto drop = static_cast<std::size_t>(n - first_);
+    if (drop > 0) {
+        std::memmove(rows_.data(), rows_.data() + drop * frame_size_,
+                     (count_ - drop) * frame_size_ * sizeof(std::int32_t));
+        count_ -= drop;
+        first_ = n;
+    }
+    // Readers may deliver fewer frames than asked before the end: only an empty read ends the data.
+    while (!ended_ && n - first_ >= static_cast<long long>(count_) - span_) {
+        std::size_t wanted = capacity_ - count_;
+        if (wanted == 0) break;
+        long long got = reader_->read_frames(rows_.data() + count_ * frame_size_, wanted);
+        if (got < 0) {
+            failed_ = true;
+            return false;
+        }
+        take_new_rows(count_, count_ + static_cast<std::size_t>(got));
+        count_ += static_cast<std::size_t>(got);
+        if (got == 0) {
+            ended_ = true;
+            end_frame_ = first_ + static_cast<long long>(count_);
+        }
+    }
+    return n - first_ < static_cast<long long>(count_) - span_;
+}
+
+void GroupWindow::take_new_rows(std::size_t from, std::size_t to) {
+    std::int32_t *block = rows_.data() + from * frame_size_;
+    if (summing_) sum_rows(block, first_ + static_cast<long long>(from), to - from);
+    if (!replace_markers_) return;
+    const std::int32_t marker = marker_;
+    for (std::size_t i = 0, n = (to - from) * frame_size_; i < n; ++i)
+        block[i] = block[i] == marker ? WFDB_INVALID_SAMPLE : block[i];
+}
+
+void GroupWindow::sum_rows(const std::int32_t *block, long long frame, std::size_t frames) {
+    if (frame >= sum_limit_) return;
+    auto counted = static_cast<std::size_t>(std::min<long long>(static_cast<long long>(frames), sum_limit_ - frame));
+    // Column by column: a tight strided loop for each column summed over these frames.
+    for (std::size_t c = 0; c < frame_size_; ++c) {
+        if (column_limit_[c] <= frame) continue;
+        auto frames_of_column = std::min<std::size_t>(counted, static_cast<std::size_t>(column_limit_[c] - frame));
+        std::uint32_t sum = 0;
+        const std::int32_t *sample = block + c;
+        for (std::size_t f = 0; f < frames_of_column; ++f, sample += frame_size_)
+            sum += static_cast<std::uint32_t>(*sample);
+        column_sums_[c] += sum;
+    }
+}
+
+SeekOutcome GroupWindow::seek(long long frame, bool inside_frame) {
+    summing_ = false;
+    count_ = 0;
+    first_ = frame;
+    ended_ = failed_ = false;
+    SeekOutcome outcome = reader_->seek_frame(frame);
+    long long frames = inside_frame && outcome == SeekOutcome::ok ? reader_->frame_count() : -1;
+    if (frames >= 0 && frame >= frames) outcome = SeekOutcome::past_end;
+    if (outcome == SeekOutcome::past_end) {
+        ended_ = true;
+        frames = reader_->frame_count();
+        end_frame_ = frames >= 0 ? frames : frame;
+    } else if (outcome == SeekOutcome::failed) {
+        failed_ = true;
+    }
+    return outcome;
+}
+
+}  // namespace sigtrove::engine

@@ -1,0 +1,81 @@
+// The decoded frames of one signal group, held in a window that slides
+// forward as reading advances. Skewed signals take their samples from later
+// rows of the same window. Samples are checksummed as they are decoded (while
+// reading runs from frame 0 without a seek) and stored invalid markers become
+// WFDB_INVALID_SAMPLE.
+#ifndef SIGTROVE_ENGINE_GROUP_WINDOW_H
+#define SIGTROVE_ENGINE_GROUP_WINDOW_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "formats/group_reader.h"
+
+namespace sigtrove::engine {
+
+// A signal of the group whose stored values the window sums for its checksum.
+struct ChecksumTally {
+    std::size_t column = 0;  // first column of the signal in a stored frame
+    int spf = 1;
+    long long nsamp = 0;     // frames to sum: the signal's length
+};
+
+class GroupWindow {
+public:
+    // `span` is the largest skew of the group: reading frame n needs rows n .. n + span.
+    GroupWindow(std::unique_ptr<GroupReader> reader, const GroupLayout &layout, long long span,
+                std::vector<ChecksumTally> tallies);
+
+    // True when rows n .. n + span are present, reading more as needed; false
+    // when the data end (or fail) first. n never goes back except through restart().
+    bool cover(long long n) {
+        // Measured from first_, so that frames near the largest time do not overflow.
+        if (n >= first_ && n - first_ < static_cast<long long>(count_) - span_) return true;
+        return load(n);
+    }
+    const std::int32_t *row(long long frame) const {
+        return rows_.data() + static_cast<std::size_t>(frame - first_) * frame_size_;
+    }
+
+    // Repositions at `frame` (which must exist when `inside_frame`); checksums
+    // are no longer summed after a seek.
+    SeekOutcome seek(long long frame, bool inside_frame);
+
+    bool failed() const { return failed_; }
+    // After the data ended: how many stored frames the group has.
+    long long end_frame() const { return end_frame_; }
+    std::size_t frame_size() const { return frame_size_; }
+    // The sum, modulo 2^32, of the stored values of tally i summed so far.
+    std::uint32_t checksum_sum(std::size_t i) const;
+
+private:
+    bool load(long long n);
+    void take_new_rows(std::size_t from, std::size_t to);
+    void sum_rows(const std::int32_t *block, long long frame, std::size_t frames);
+
+    std::unique_ptr<GroupReader> reader_;
+    std::size_t frame_size_;
+    long long span_;
+    std::vector<std::int32_t> rows_;
+    std::size_t capacity_;           // rows the buffer holds
+    long long first_ = 0;            // stored frame number of row 0
+    std::size_t count_ = 0;          // rows filled
+    bool ended_ = false, failed_ = false;
+    long long end_frame_ = 0;
+    bool replace_markers_;
+    std::int32_t marker_;
+    bool summing_ = true;
+    std::vector<ChecksumTally> tallies_;
+    std::vector<long long> column_limit_;     // frames each column is summed over (0: not summed)
+    long long sum_limit_ = 0;                 // the largest of them
+    std::vector<std::uint32_t> column_sums_;  // wrapping sums, as only their low 16 bits matter
+};
+
+// Frames per window refill: about 128 KiB of decoded samples, never less than one frame.
+std::size_t window_block_frames(std::size_t frame_size);
+
+}  // namespace sigtrove::engine
+
+#endif

@@ -1,0 +1,73 @@
+#include "wfdb_interface/record_state.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+
+#include "texts/error_state.h"
+#include "paths/path_search.h"
+#include "wfdb/wfdb.h"
+
+namespace sigtrove::engine {
+
+RecordState &record_state() {
+    static RecordState state;
+    return state;
+}
+
+void apply_header(const Header &header) {
+    RecordState &state = record_state();
+    state.frame_freq = header.frame_frequency();
+    state.cfreq = header.counter_frequency();
+    state.basecount = header.basecount;
+    state.length = header.nsamp;
+    state.base_ms = header.base_ms;
+    state.base_date = header.base_date;
+    state.spf_max = 1;
+    for (const SignalSpec &signal : header.signals) state.spf_max = std::max(state.spf_max, signal.spf);
+}
+
+double sampling_frequency() {
+    const RecordState &state = record_state();
+    return state.high_resolution ? state.frame_freq * state.spf_max : state.frame_freq;
+}
+
+int getvec_mode_from_environment() {
+    const char *text = std::getenv("WFDBGVMODE");
+    if (!text) return 0;
+    long mode = std::strtol(text, nullptr, 10);
+    return mode < 0 ? 0 : static_cast<int>(mode & (WFDB_HIGHRES | WFDB_GVPAD));
+}
+
+void reset_record_state() { record_state() = RecordState{}; }
+
+}  // namespace sigtrove::engine
+
+using sigtrove::engine::record_state;
+
+extern "C" {
+
+WFDB_Frequency sampfreq(char *record) {
+    if (!record) return sigtrove::engine::sampling_frequency();
+    try {
+        std::string name = sigtrove::engine::record_name_for_open(record, nullptr);
+        // A record that can not be read leaves no frequency behind, rather than the previous record's.
+        record_state().frame_freq = 0;
+        record_state().cfreq = 0;
+        sigtrove::engine::Header header;
+        int rc = sigtrove::engine::read_header(name, header);
+        if (rc < 0) return rc;
+        sigtrove::engine::apply_header(header);
+        return sigtrove::engine::sampling_frequency();
+    } catch (const std::bad_alloc &) {
+        sigtrove::engine::record_error("WFDB: can't allocate memory to read record %s\n", record);
+        return -2.0;
+    }
+}
+
+WFDB_Frequency getcfreq(void) {
+    const sigtrove::engine::RecordState &state = record_state();
+    return state.cfreq > 0 ? state.cfreq : state.frame_freq;
+}
+
+}
