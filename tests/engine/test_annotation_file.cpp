@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "annotation_capture.h"
-#include "wfdb_interface/annotation_file.h"
+#include "wfdb_interface/input_annotators.h"
 #include "annotations/annotation_time_scale.h"
 #include "annotation_writer.h"
 #include "texts/error_state.h"

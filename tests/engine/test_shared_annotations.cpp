@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "annotation_capture.h"
-#include "wfdb_interface/annotation_file.h"
+#include "wfdb_interface/input_annotators.h"
 #include "paths/database_path.h"
 #include "texts/error_state.h"
 #include "expected_records.h"

@@ -11,7 +11,7 @@
 #include "texts/error_state.h"
 #include "record/header.h"
 #include "paths/path_search.h"
-#include "wfdb_interface/record_state.h"
+#include "paths/search_location.h"
 #include "wfdb/ecgcodes.h"
 
 namespace sigtrove::engine {
@@ -39,12 +39,12 @@ int largest_spf(const Header &header) {
 
 // A multi-segment record keeps its signals in its segments: the first segment
 // that is not a gap (the layout header, in a variable layout) lists them all.
-int largest_spf_of_record(const Header &header) {
+int largest_spf_of_record(const Header &header, SearchLocation &location) {
     if (!header.multi_segment) return largest_spf(header);
     for (const SegmentSpec &segment : header.segments) {
         if (segment.name == "~") continue;
         Header first;
-        return read_segment_header(segment.name, first) < 0 ? 1 : largest_spf(first);
+        return read_segment_header(segment.name, location, first) < 0 ? 1 : largest_spf(first);
     }
     return 1;
 }
@@ -55,17 +55,17 @@ AnnotationReader::AnnotationReader(std::string record, std::string annotator, st
     : record_(std::move(record)), annotator_(std::move(annotator)), stream_(file) {}
 
 std::unique_ptr<AnnotationReader> AnnotationReader::open(const std::string &record,
-                                                         const std::string &annotator, int stat) {
-    std::string path = annotator.empty() ? std::string() : find_record_file(record, annotator);
-    std::FILE *file = path.empty() ? nullptr : open_for_reading(path);
-    if (!file) {
+                                                         const std::string &annotator, int stat,
+                                                         bool high_resolution) {
+    FoundFile found = annotator.empty() ? FoundFile{} : open_record_file(record, annotator);
+    if (!found) {
         record_error("annopen: can't read annotator %s for record %s\n", annotator.c_str(), record.c_str());
         return nullptr;
     }
-    std::unique_ptr<AnnotationReader> reader(new AnnotationReader(record, annotator, file));
+    std::unique_ptr<AnnotationReader> reader(new AnnotationReader(record, annotator, found.file.release()));
     reader->detect_format(stat);
     reader->read_modification_labels();
-    reader->choose_time_scale();
+    reader->choose_time_scale(high_resolution);
     return reader;
 }
 
@@ -96,7 +96,8 @@ void AnnotationReader::read_modification_labels() {
         ModificationLabel label = parse_modification_label(label_text(pending_));
         if (label.kind == ModificationLabel::Kind::time_resolution) time_resolution_ = label.resolution;
         if (label.kind == ModificationLabel::Kind::code_definition) {
-            define_annotation_code(label.code, label.mnemonic, label.description);
+            codes_.define(label.code, label.mnemonic, label.description);
+            definitions_.push_back({label.code, std::string(label.mnemonic), std::string(label.description)});
         }
     }
     // The empty annotation that closes a table of labels is not delivered either.
@@ -106,15 +107,19 @@ void AnnotationReader::read_modification_labels() {
     }
 }
 
-void AnnotationReader::choose_time_scale() {
+void AnnotationReader::choose_time_scale(bool high_resolution) {
     // The times need the record's frequency only when they are not sample numbers already.
-    bool high_resolution = record_state().high_resolution;
     if (time_resolution_ <= 0 && !high_resolution) return;
-    // The header is optional (an annotation file can stand alone), so its absence records nothing.
-    if (find_record_file(record_, "hea").empty()) return;
     Header header;
-    if (read_header(record_, header) < 0) return;
-    int spf_max = high_resolution ? largest_spf_of_record(header) : 1;
+    {
+        // The header is optional (an annotation file can stand alone), so its absence records nothing.
+        ErrorCapture header_texts;
+        int rc = read_header(record_, header);
+        if (rc != -1) header_texts.forward();
+        if (rc < 0) return;
+    }
+    SearchLocation location = SearchLocation::capture(record_);
+    int spf_max = high_resolution ? largest_spf_of_record(header, location) : 1;
     time_scale_ =
         AnnotationTimeScale::choose(header.frame_frequency(), spf_max, high_resolution, time_resolution_);
 }

@@ -8,10 +8,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "annotations/annotation_record.h"
 #include "annotations/annotation_stream.h"
 #include "annotations/annotation_time_scale.h"
+#include "texts/annotation_codes.h"
 #include "wfdb/wfdb.h"
 
 namespace sigtrove::engine {
@@ -24,11 +26,23 @@ class AnnotationReader {
 public:
     // Finds RECORD.ANNOTATOR along the database path and opens it; STAT is
     // WFDB_READ or WFDB_AHA_READ, but the format the file shows wins. Reads the
-    // modification labels that open the file (applying its code definitions to
-    // the process-wide tables) so that they are never delivered. Null, after
-    // recording the text, when the file can not be read. Throws std::bad_alloc.
+    // modification labels that open the file (keeping its code definitions in
+    // its own code table, see definitions()) so that they are never delivered.
+    // HIGH_RESOLUTION: times count high-resolution samples (getvec's mode).
+    // Null, after recording the text, when the file can not be read. Throws std::bad_alloc.
     static std::unique_ptr<AnnotationReader> open(const std::string &record, const std::string &annotator,
-                                                  int stat);
+                                                  int stat, bool high_resolution);
+
+    // A code the file defines for itself.
+    struct CodeDefinition {
+        int code;
+        std::string mnemonic;
+        std::string description;
+    };
+    // The file's definitions, in file order.
+    const std::vector<CodeDefinition> &definitions() const { return definitions_; }
+    // The initial code table with the file's definitions applied.
+    const AnnotationCodeTable &codes() const { return codes_; }
 
     // 0 with OUT filled; -1 at the end mark; -3 (with its text) when the file
     // is cut short or malformed. OUT->aux stays valid until the next call.
@@ -48,7 +62,7 @@ private:
 
     void detect_format(int stat);
     void read_modification_labels();
-    void choose_time_scale();
+    void choose_time_scale(bool high_resolution);
 
     DecodeStatus decode(StoredAnnotation &out);
     // Makes the next annotation available in pending_, unless reading has ended.
@@ -68,6 +82,8 @@ private:
     bool has_pending_ = false;
     StoredAnnotation pending_;
     std::optional<DecodeStatus> ending_;  // set once reading has stopped
+    std::vector<CodeDefinition> definitions_;
+    AnnotationCodeTable codes_;
     std::array<uint8_t, 1 + 255 + 1> delivered_aux_{};  // length byte, text, NUL
 };
 

@@ -9,7 +9,7 @@
 #include "texts/error_state.h"
 #include "multi_segment/segment_signal_map.h"
 #include "signals/signal_source.h"
-#include "paths/working_directory.h"
+#include "paths/search_location.h"
 
 namespace sigtrove::engine {
 namespace {
@@ -28,16 +28,68 @@ void take_length_from_master(Header &segment, long length) {
     }
 }
 
+// Passes a segment's blocks on as blocks of the record's signals: the chosen
+// record signals the segment has come from their segment signals (rescaled from
+// the segment's gain and baseline to the layout's where they differ), the others
+// have no valid samples.
+class MappedSink final : public FrameSink {
+public:
+    MappedSink(FrameSink &out, const SegmentSignalMap &map, const std::vector<std::size_t> &chosen,
+               const std::vector<int> &spf, std::size_t row)
+        : out_(out),
+          map_(map),
+          chosen_(chosen),
+          spf_(spf),
+          row_(row),
+          blocks_(chosen.size()),
+          rescaled_(chosen.size()) {}
+
+    void put(std::size_t row, std::size_t frames, const ColumnBlock *segment_columns) override {
+        std::size_t next_segment_column = 0;
+        for (std::size_t c = 0; c < chosen_.size(); ++c) {
+            const SegmentSignalMap::SignalOrigin &origin = map_.origins()[chosen_[c]];
+            if (origin.segment_signal < 0) {
+                blocks_[c] = ColumnBlock{nullptr, 0, spf_[chosen_[c]]};
+                continue;
+            }
+            const ColumnBlock &in = segment_columns[next_segment_column++];
+            blocks_[c] = in;
+            if (!origin.rescaled) continue;
+            // Each sample is rescaled before any averaging, as getvec does.
+            std::vector<std::int32_t> &values = rescaled_[c];
+            const auto spf = static_cast<std::size_t>(in.spf);
+            values.resize(frames * spf);
+            for (std::size_t k = 0; k < frames; ++k)
+                for (std::size_t j = 0; j < spf; ++j) {
+                    std::int32_t raw = in.first[k * in.stride + j];
+                    values[k * spf + j] = raw == WFDB_INVALID_SAMPLE ? raw : origin.rescale.apply(raw);
+                }
+            blocks_[c] = ColumnBlock{values.data(), spf, in.spf};
+        }
+        out_.put(row_ + row, frames, blocks_.data());
+    }
+
+private:
+    FrameSink &out_;
+    const SegmentSignalMap &map_;
+    const std::vector<std::size_t> &chosen_;
+    const std::vector<int> &spf_;  // the record signals' samples per frame
+    std::size_t row_;
+    std::vector<ColumnBlock> blocks_;
+    std::vector<std::vector<std::int32_t>> rescaled_;
+};
+
 class MultiSegmentSource final : public SignalSource {
 public:
-    MultiSegmentSource(const Header &master, std::size_t count, int first_signal, int first_group)
+    MultiSegmentSource(const Header &master, std::size_t count, int first_signal, int first_group,
+                       const SearchLocation &location)
         : segments_(master.segments),
           all_signals_(master.signals),
           signals_(master.signals.begin(), master.signals.begin() + static_cast<std::ptrdiff_t>(count)),
           variable_layout_(has_layout_segment(master)),
           first_signal_(first_signal),
           first_group_(first_group),
-          open_directory_(current_working_directory()) {
+          location_(location) {
         for (const SignalSpec &s : signals_) {
             spf_.push_back(std::max(s.spf, 1));
             frame_size_ += static_cast<std::size_t>(spf_.back());
@@ -72,6 +124,46 @@ public:
         if (status == frame_delivered) ++next_;
         return status;
     }
+
+    BulkOutcome read_bulk(const std::vector<std::size_t> &chosen, long long frames, FrameSink &sink) override {
+        BulkOutcome outcome;
+        while (outcome.frames < frames) {
+            if (next_ >= end_) {
+                outcome.stop = frame_end;
+                return outcome;
+            }
+            if (next_ >= segment_end_ || next_ < segment_begin_ || state_ == SegmentState::none) {
+                std::size_t k = segment_index_of(next_);
+                if (k != current_ || state_ == SegmentState::none) open_segment(k);
+                // A segment entered in its middle (after a seek elsewhere) is positioned first.
+                if (state_ == SegmentState::open && segment_source_ && next_ > segment_begin_ &&
+                    segment_source_->position() != next_ - segment_begin_ &&
+                    segment_source_->seek(next_ - segment_begin_, false) < 0)
+                    state_ = SegmentState::failed;
+                if (state_ == SegmentState::failed)
+                    record_error("getvec: error opening segment %s\n", segments_[k].name.c_str());
+            }
+            const long long left = std::min(frames - outcome.frames, segment_end_ - next_);
+            long long got = 0;
+            if (state_ == SegmentState::open && segment_source_) got = read_segment_bulk(chosen, left, outcome, sink);
+            if (got < left) {
+                // Gaps, unreadable segments and segment data that end early read as invalid samples.
+                if (state_ == SegmentState::open && segment_source_) {
+                    record_error("getvec: unexpected EOF in segment %s\n", segments_[current_].name.c_str());
+                    state_ = SegmentState::failed;
+                }
+                put_invalid(chosen, static_cast<std::size_t>(outcome.frames + got),
+                            static_cast<std::size_t>(left - got), sink);
+            }
+            next_ += left;
+            outcome.frames += left;
+        }
+        return outcome;
+    }
+
+    long long position() const override { return next_; }
+
+    long long stored_frames() override { return end_; }
 
     int seek(long long frame, bool inside_frame) override {
         next_ = frame;
@@ -126,14 +218,8 @@ private:
             state_ = SegmentState::open;
             return;
         }
-        WorkingDirectoryVisit visit(open_directory_);
-        if (!visit.entered()) {
-            record_error("getvec: can't return to directory %s to open segment %s\n", open_directory_.c_str(),
-                         segment.name.c_str());
-            return;
-        }
         Header header;
-        if (read_segment_header(segment.name, header) < 0) return;
+        if (read_segment_header(segment.name, location_, header) < 0) return;
         if (header.signals.empty()) {
             record_error("getvec: segment %s has no signals\n", segment.name.c_str());
             return;
@@ -142,7 +228,8 @@ private:
         std::optional<SegmentSignalMap> map =
             SegmentSignalMap::build(signals_, all_signals_, header.signals, variable_layout_, segment.name);
         if (!map) return;
-        SourceOpening opening = open_single_segment_source(header, INT_MAX, first_signal_, first_group_, segment.name);
+        SourceOpening opening =
+            open_single_segment_source(header, INT_MAX, first_signal_, first_group_, segment.name, location_);
         // A signal file that is missing makes the segment unreadable, not shorter.
         if (!opening.source || opening.opened.size() != header.signals.size()) return;
         scratch_.assign(map->segment_frame_size(), 0);
@@ -150,6 +237,27 @@ private:
         map_ = std::move(map);
         segment_signal_count_ = static_cast<int>(header.signals.size());
         state_ = SegmentState::open;
+    }
+
+    // Reads up to `frames` frames of the open segment into the sink, mapped to the
+    // record's signals (rescaled in a variable layout); returns how many it read.
+    long long read_segment_bulk(const std::vector<std::size_t> &chosen, long long frames, BulkOutcome &outcome,
+                                FrameSink &sink) {
+        segment_chosen_.clear();
+        for (std::size_t signal : chosen) {
+            std::ptrdiff_t from = map_->origins()[signal].segment_signal;
+            if (from >= 0) segment_chosen_.push_back(static_cast<std::size_t>(from));
+        }
+        MappedSink mapped(sink, *map_, chosen, spf_, static_cast<std::size_t>(outcome.frames));
+        BulkOutcome part = segment_source_->read_bulk(segment_chosen_, frames, mapped);
+        outcome.checksum_mismatch = outcome.checksum_mismatch || part.checksum_mismatch;
+        return part.frames;
+    }
+
+    void put_invalid(const std::vector<std::size_t> &chosen, std::size_t row, std::size_t frames, FrameSink &sink) {
+        invalid_.assign(chosen.size(), ColumnBlock{});
+        for (std::size_t c = 0; c < chosen.size(); ++c) invalid_[c].spf = spf_[chosen[c]];
+        sink.put(row, frames, invalid_.data());
     }
 
     FrameStatus read_segment_frame(WFDB_Sample *out) {
@@ -169,7 +277,7 @@ private:
     const std::vector<SignalSpec> signals_;      // those being read
     const bool variable_layout_;
     const int first_signal_, first_group_;
-    const std::string open_directory_;  // where the record was opened: segments are looked up from there
+    SearchLocation location_;  // where the record was opened: segments are looked up from there
     std::vector<int> spf_;
     std::size_t frame_size_ = 0;
     long long end_ = 0;  // frames in the record
@@ -184,6 +292,8 @@ private:
     std::vector<WFDB_Sample> scratch_;              // a segment frame, when it needs mapping
     int segment_signal_count_ = 0;
     long long next_ = 0;  // the next frame of the record
+    std::vector<std::size_t> segment_chosen_;  // bulk reads: the segment signals behind the chosen ones
+    std::vector<ColumnBlock> invalid_;         // bulk reads: columns of a block without valid samples
 };
 
 }  // namespace
@@ -192,21 +302,21 @@ bool has_layout_segment(const Header &master) {
     return !master.segments.empty() && master.segments[0].nsamp == 0 && !is_null_segment(master.segments[0]);
 }
 
-int present_segment_signals(Header &master) {
+int present_segment_signals(Header &master, SearchLocation &location) {
     auto described = has_layout_segment(master)
                          ? master.segments.begin()
                          : std::find_if(master.segments.begin(), master.segments.end(),
                                         [](const SegmentSpec &s) { return !is_null_segment(s); });
     if (described == master.segments.end()) return 0;
     Header header;
-    if (int rc = read_segment_header(described->name, header); rc < 0) return rc;
+    if (int rc = read_segment_header(described->name, location, header); rc < 0) return rc;
     master.signals = std::move(header.signals);
     for (SignalSpec &s : master.signals) s.nsamp = master.nsamp;
     return 0;
 }
 
 SourceOpening open_multi_segment_source(const Header &master, int room, int first_signal, int first_group,
-                                        const std::string &record) {
+                                        const std::string &record, const SearchLocation &location) {
     SourceOpening result;
     std::size_t count = std::min(master.signals.size(), static_cast<std::size_t>(std::max(room, 0)));
     if (count == 0 || master.segments.empty()) return result;
@@ -221,7 +331,7 @@ SourceOpening open_multi_segment_source(const Header &master, int room, int firs
         result.opened.push_back(i);
         result.group_of_opened.push_back(first_group + master.signals[i].group);
     }
-    result.source = std::make_unique<MultiSegmentSource>(master, count, first_signal, first_group);
+    result.source = std::make_unique<MultiSegmentSource>(master, count, first_signal, first_group, location);
     return result;
 }
 

@@ -64,6 +64,7 @@ std::optional<SegmentSignalMap> SegmentSignalMap::build(const std::vector<Signal
             variable_layout ? find_by_description(segment, record[i].desc, taken) : std::optional<std::size_t>(i);
         if (!found) {
             map.sources_.insert(map.sources_.end(), static_cast<std::size_t>(spf), SampleSource{});
+            map.origins_.push_back(SignalOrigin{});
             continue;
         }
         const SignalSpec &source = segment[*found];
@@ -77,6 +78,8 @@ std::optional<SegmentSignalMap> SegmentSignalMap::build(const std::vector<Signal
         if (rescale.scale < 1)
             record_error("sigmap_init: loss of precision in signal %d in segment %s\n", static_cast<int>(i),
                          segment_name.c_str());
+        map.origins_.push_back(
+            SignalOrigin{static_cast<std::ptrdiff_t>(*found), !rescale.is_identity(), rescale});
         for (int k = 0; k < spf; ++k)
             map.sources_.push_back(SampleSource{static_cast<std::ptrdiff_t>(offsets[*found]) + k,
                                                 !rescale.is_identity(), rescale});

@@ -52,6 +52,15 @@ public:
     // Fills a record frame from a segment frame.
     void apply(const WFDB_Sample *segment_frame, WFDB_Sample *record_frame) const;
 
+    // Where one record signal comes from in the segment.
+    struct SignalOrigin {
+        std::ptrdiff_t segment_signal = -1;  // -1: the segment lacks it
+        bool rescaled = false;
+        SampleRescale rescale{};
+    };
+    // One entry per record signal being read, in record order.
+    const std::vector<SignalOrigin> &origins() const { return origins_; }
+
 private:
     // Where one sample of the record frame comes from.
     struct SampleSource {
@@ -61,6 +70,7 @@ private:
     };
 
     std::vector<SampleSource> sources_;
+    std::vector<SignalOrigin> origins_;
     std::size_t segment_frame_size_ = 0;
     bool identity_ = false;
 };

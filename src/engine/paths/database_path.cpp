@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <optional>
 
 #include "texts/error_state.h"
@@ -20,10 +21,17 @@ struct PathState {
     std::string record_name;
 };
 
+// Opens from several threads look files up along the same path; this guards it.
+std::mutex &path_lock() {
+    static std::mutex lock;
+    return lock;
+}
+
 PathState &path_state() {
     static PathState state;
     return state;
 }
+
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
@@ -104,6 +112,13 @@ size_t component_end(std::string_view value, size_t begin) {
     return i;
 }
 
+// The components, read from WFDB at first use; the caller holds path_lock().
+std::vector<PathComponent> &loaded_components() {
+    PathState &state = path_state();
+    if (!state.components) state.components = load_database_path();
+    return *state.components;
+}
+
 }  // namespace
 
 std::vector<std::string> split_database_path(std::string_view value) {
@@ -120,23 +135,30 @@ std::vector<std::string> split_database_path(std::string_view value) {
     return components;
 }
 
-const std::vector<PathComponent> &database_path() {
-    PathState &state = path_state();
-    if (!state.components) state.components = load_database_path();
-    return *state.components;
+std::vector<PathComponent> database_path() {
+    std::lock_guard<std::mutex> guard(path_lock());
+    return loaded_components();
 }
 
 bool is_remote_component(const PathComponent &component) {
     return component.text.find("://") != std::string::npos;
 }
 
+std::string current_path_record_name() {
+    std::lock_guard<std::mutex> guard(path_lock());
+    return path_state().record_name;
+}
+
 std::string component_prefix(const PathComponent &component) {
+    return component_prefix(component, current_path_record_name());
+}
+
+std::string component_prefix(const PathComponent &component, std::string_view name) {
     std::string prefix;
     if (component.learned) {
         prefix = component.text;
     } else {
         const std::string &text = component.text;
-        const std::string &name = path_state().record_name;
         for (size_t i = 0; i < text.size(); ++i) {
             if (text[i] != '%') {
                 prefix += text[i];
@@ -156,18 +178,27 @@ std::string component_prefix(const PathComponent &component) {
     return prefix;
 }
 
-void set_path_record_name(std::string_view record) {
+std::string path_record_name(std::string_view record) {
     size_t slash = record.find_last_of('/');
     std::string_view last = slash == std::string_view::npos ? record : record.substr(slash + 1);
-    path_state().record_name = std::string(last.substr(0, kMaxRecordNameForPath));
+    return std::string(last.substr(0, kMaxRecordNameForPath));
+}
+
+void set_path_record_name(std::string_view record) {
+    std::string name = path_record_name(record);
+    std::lock_guard<std::mutex> guard(path_lock());
+    path_state().record_name = std::move(name);
 }
 
 void learn_directory_of(const std::string &found_file) {
+    std::lock_guard<std::mutex> guard(path_lock());
+    learn_directory(loaded_components(), found_file);
+}
+
+void learn_directory(std::vector<PathComponent> &path, const std::string &found_file) {
     size_t slash = found_file.find_last_of('/');
     if (slash == std::string::npos) return;  // found through an empty component: nothing to learn
     std::string dir = slash == 0 ? "/" : found_file.substr(0, slash);
-    database_path();
-    std::vector<PathComponent> &path = *path_state().components;
     size_t target = !path.empty() && path[0].text == "." ? 1 : 0;
     if (!path.empty() && path[0].text == dir) return;
     if (target == 1 && path.size() > 1 && path[1].text == dir) return;
@@ -176,6 +207,9 @@ void learn_directory_of(const std::string &found_file) {
     path.insert(path.begin() + static_cast<long>(std::min(target, path.size())), PathComponent{dir, true});
 }
 
-void reset_database_path() { path_state() = PathState{}; }
+void reset_database_path() {
+    std::lock_guard<std::mutex> guard(path_lock());
+    path_state() = PathState{};
+}
 
 }  // namespace sigtrove::engine

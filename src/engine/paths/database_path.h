@@ -18,10 +18,11 @@ struct PathComponent {
     bool learned = false;  // learned directories are taken literally, with no % substitution
 };
 
-// The path in use, never empty (an empty value is one empty component: names as
-// given). The first call reads WFDB (following @file indirection) and writes the
-// path back into the environment; see database_path.cpp.
-const std::vector<PathComponent> &database_path();
+// A copy of the path in use, never empty (an empty value is one empty component:
+// names as given). The first call reads WFDB (following @file indirection) and
+// writes the path back into the environment; see database_path.cpp. Safe from
+// any thread: the path's state is guarded.
+std::vector<PathComponent> database_path();
 
 // Splits a WFDB value into its components (spaces, tabs, line breaks, ';' and ':'
 // separate; a ':' that belongs to a URL does not).
@@ -30,15 +31,26 @@ std::vector<std::string> split_database_path(std::string_view value);
 // True for a component naming a remote location (a URL), which is never searched.
 bool is_remote_component(const PathComponent &component);
 
-// The prefix a component puts before a file name: %r substituted by the current
-// record name, and a '/' appended unless it is empty or already ends in one.
+// The prefix a component puts before a file name: %r substituted by `record_name`
+// (see path_record_name), and a '/' appended unless it is empty or already ends in one.
+std::string component_prefix(const PathComponent &component, std::string_view record_name);
+// The same with the record name of the last record looked up along the database path.
 std::string component_prefix(const PathComponent &component);
 
-// The record name that %r stands for: the last component of the record being opened.
-void set_path_record_name(std::string_view record);
+// The name that %r stands for when looking up RECORD: its last component, at most
+// 50 characters.
+std::string path_record_name(std::string_view record);
 
-// Moves (or inserts) the directory of a file just found to the head of the path,
+// Makes RECORD (see path_record_name) what %r stands for in the database path.
+void set_path_record_name(std::string_view record);
+// What %r stands for in the database path now.
+std::string current_path_record_name();
+
+// Moves (or inserts) the directory of a file just found to the head of `path`,
 // or to second place behind a leading ".", so the rest of the record is found there too.
+void learn_directory(std::vector<PathComponent> &path, const std::string &found_file);
+
+// learn_directory on the database path.
 void learn_directory_of(const std::string &found_file);
 
 // Forgets the path, the learned directories and the record name, so that the next

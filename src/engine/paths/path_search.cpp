@@ -3,9 +3,6 @@
 #include <sys/stat.h>
 
 #include <cstring>
-#include <initializer_list>
-
-#include "paths/database_path.h"
 
 namespace sigtrove::engine {
 namespace {
@@ -13,38 +10,23 @@ namespace {
 // The file opener refuses any name with "..", so no lookup can climb out of the database.
 bool is_refused_name(const std::string &name) { return name.find("..") != std::string::npos; }
 
-// A candidate counts as found when it is a readable file that is not a directory.
-bool is_readable_file(const std::string &name) {
-    if (is_refused_name(name)) return false;
-    std::FILE *file = std::fopen(name.c_str(), "rb");
-    if (!file) return false;
+// Opens a candidate that is a readable file and not a directory.
+FileHandle open_readable_file(const std::string &name) {
+    if (is_refused_name(name)) return nullptr;
+    FileHandle file(std::fopen(name.c_str(), "rb"));
+    if (!file) return nullptr;
     struct stat info {};
-    bool regular = fstat(fileno(file), &info) == 0 && !S_ISDIR(info.st_mode);
-    std::fclose(file);
-    return regular;
+    if (fstat(fileno(file.get()), &info) != 0 || S_ISDIR(info.st_mode)) return nullptr;
+    return file;
 }
 
-// Tries each name after each prefix of the path, in path order; the first found wins
-// and its directory is learned.
-template <typename Names>
-std::string search_path(const Names &names) {
-    std::vector<PathComponent> path = database_path();
-    for (const PathComponent &component : path) {
-        if (is_remote_component(component)) continue;
-        std::string prefix = component_prefix(component);
-        for (const std::string &name : names) {
-            if (name.empty()) continue;
-            std::string candidate = prefix + name;
-            if (is_readable_file(candidate)) {
-                learn_directory_of(candidate);
-                return candidate;
-            }
-        }
-    }
-    return "";
+// The prefix made absolute: relative ones are taken from `base`, as the working
+// directory of the moment `base` was taken would have read them.
+std::string anchored(const std::string &prefix, const std::string &name, const std::string &base) {
+    if (base.empty() || (!prefix.empty() && prefix[0] == '/') || (prefix.empty() && !name.empty() && name[0] == '/'))
+        return prefix;
+    return base + "/" + prefix;
 }
-
-bool is_url(const std::string &name) { return name.rfind("http://", 0) == 0 || name.rfind("https://", 0) == 0; }
 
 }  // namespace
 
@@ -66,25 +48,58 @@ std::string record_lookup_name(const std::string &record) {
     return record + (slash == std::string::npos ? dirs : dirs.substr(slash + 1));
 }
 
-std::string find_record_file(const std::string &record, const std::string &type) {
+bool is_url(std::string_view name) { return name.rfind("http://", 0) == 0 || name.rfind("https://", 0) == 0; }
+
+std::vector<std::string> record_file_names(const std::string &lookup_name, const std::string &type) {
+    std::string full = lookup_name + "." + type;
+    std::string truncated = lookup_name + "." + type.substr(0, 3);
+    if (truncated == full) return {full};
+    return {full, truncated};
+}
+
+std::vector<std::string> signal_file_names(const std::string &fname) { return {fname, fname + "."}; }
+
+FoundFile search_path(std::vector<PathComponent> &path, std::string_view record_name, const std::string &base,
+                      const std::vector<std::string> &names, bool learn) {
+    for (const PathComponent &component : path) {
+        if (is_remote_component(component)) continue;
+        std::string prefix = component_prefix(component, record_name);
+        for (const std::string &name : names) {
+            if (name.empty()) continue;
+            std::string candidate = anchored(prefix, name, base) + name;
+            FileHandle file = open_readable_file(candidate);
+            if (!file) continue;
+            if (learn) learn_directory(path, candidate);
+            return FoundFile{std::move(candidate), std::move(file)};
+        }
+    }
+    return FoundFile{};
+}
+
+FoundFile open_record_file(const std::string &record, const std::string &type) {
     std::string name = record_lookup_name(record);
     set_path_record_name(name);
-    if (name.empty() || is_url(name)) return "";  // remote records are not read
-    std::string full = name + "." + type;
-    std::string truncated = name + "." + type.substr(0, 3);
-    if (truncated == full) truncated.clear();
-    return search_path(std::initializer_list<std::string>{full, truncated});
+    if (name.empty() || is_url(name)) return FoundFile{};  // remote records are not read here
+    std::vector<PathComponent> path = database_path();
+    FoundFile found = search_path(path, path_record_name(name), "", record_file_names(name, type), false);
+    if (found) learn_directory_of(found.path);
+    return found;
 }
 
-std::string find_signal_file(const std::string &fname) {
-    if (fname.empty() || is_url(fname)) return "";
-    return search_path(std::initializer_list<std::string>{fname, fname + "."});
+std::string find_record_file(const std::string &record, const std::string &type) {
+    return open_record_file(record, type).path;
 }
 
-std::FILE *open_for_reading(const std::string &path) {
-    if (path.empty() || is_refused_name(path)) return nullptr;
-    return std::fopen(path.c_str(), "rb");
+FoundFile open_signal_file(const std::string &fname) {
+    if (fname.empty() || is_url(fname)) return FoundFile{};
+    std::vector<PathComponent> path = database_path();
+    // %r stands for the record looked up last, as the header's lookup left it.
+    FoundFile found = search_path(path, current_path_record_name(), "", signal_file_names(fname), false);
+    if (found) learn_directory_of(found.path);
+    return found;
 }
+
+std::string find_signal_file(const std::string &fname) { return open_signal_file(fname).path; }
 
 std::vector<std::string> database_path_components() {
     std::vector<std::string> texts;

@@ -4,7 +4,11 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "paths/database_path.h"
+#include "paths/found_file.h"
 
 namespace sigtrove::engine {
 
@@ -19,17 +23,32 @@ std::string record_name_for_open(const char *name, bool *keep_open);
 // last directory repeated ("abc/123/" is "abc/123/123").
 std::string record_lookup_name(const std::string &record);
 
-// Looks up RECORD.TYPE (then RECORD.TYP truncated to 3 characters) along the
-// database path, learning the directory it is found in. Also makes RECORD the
-// name that %r stands for in the path. Returns the path found, or an empty string.
-// Names containing ".." are never found.
+// True for names the engine reads from the network rather than from files.
+bool is_url(std::string_view name);
+
+// Finds RECORD.TYPE (then RECORD.TYP truncated to 3 characters) along the
+// database path and opens it, learning the directory it is found in. Also makes
+// RECORD the name that %r stands for in the path. Names containing ".." are
+// never found.
+FoundFile open_record_file(const std::string &record, const std::string &type);
+// The same, giving only the path found ("" for none).
 std::string find_record_file(const std::string &record, const std::string &type);
 
-// Looks up a signal file named in a header (FNAME, then "FNAME.") along the path.
+// Finds and opens a signal file named in a header (FNAME, then "FNAME.") along the path.
+FoundFile open_signal_file(const std::string &fname);
 std::string find_signal_file(const std::string &fname);
 
-// Opens a found file for reading in binary mode; null when it can not be opened.
-std::FILE *open_for_reading(const std::string &path);
+// The candidates a lookup tries after each prefix, in order.
+std::vector<std::string> record_file_names(const std::string &lookup_name, const std::string &type);
+std::vector<std::string> signal_file_names(const std::string &fname);
+
+// Tries each name after each prefix of `path`, in path order, and opens the first
+// readable regular file. `base` (an absolute directory, or "") is put before every
+// prefix that is relative, so the same lookup gives the same file whatever the
+// working directory is by then. The directory of the file found is learned in
+// `path` when `learn` is set.
+FoundFile search_path(std::vector<PathComponent> &path, std::string_view record_name, const std::string &base,
+                      const std::vector<std::string> &names, bool learn);
 
 // The database path in use, one entry per prefix, learned directories included
 // (reads WFDB on first use). For tests and diagnostics.

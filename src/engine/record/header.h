@@ -8,6 +8,8 @@
 
 namespace sigtrove::engine {
 
+class SearchLocation;
+
 // One signal line, with every default already applied.
 struct SignalSpec {
     std::string fname;                 // file name token, verbatim
@@ -51,6 +53,7 @@ struct Header {
     std::vector<SignalSpec> signals;
     bool multi_segment = false;  // the record line had NAME/NSEG
     std::vector<SegmentSpec> segments;
+    std::vector<std::string> comments;  // the comment lines, in order, without '#' and surrounding blanks
 
     // The frame frequency the record is read at: FREQ, or 250 when the header gives none.
     double frame_frequency() const { return has_freq ? freq : 250.0; }
@@ -72,6 +75,11 @@ int read_header(const std::string &record, Header &out);
 // segment that is itself multi-segment is refused (-2, "init: record SEG cannot be
 // nested in another multi-segment record").
 int read_segment_header(const std::string &segment, Header &out);
+
+// The same, looked up along a record's own location (see search_location.h):
+// nothing process-wide is read or changed.
+int read_header(const std::string &record, SearchLocation &location, Header &out);
+int read_segment_header(const std::string &segment, SearchLocation &location, Header &out);
 
 }  // namespace sigtrove::engine
 

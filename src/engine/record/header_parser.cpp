@@ -18,6 +18,7 @@
 #include "texts/error_state.h"
 #include "record/header.h"
 #include "paths/path_search.h"
+#include "paths/search_location.h"
 #include "wfdb/wfdb.h"
 
 namespace sigtrove::engine {
@@ -80,22 +81,44 @@ public:
         return true;
     }
 
-    // The next line that is neither blank nor a comment.
+    // The next line that is neither blank nor a comment; the comments passed are kept.
     bool read_content(std::string &line) {
         while (read(line)) {
             size_t first = line.find_first_not_of(" \t\r\n");
-            if (first != std::string::npos && line[first] != '#') return true;
+            if (first == std::string::npos) continue;
+            if (line[first] != '#') return true;
+            keep_comment(line, first);
         }
         return false;
     }
 
+    // Reads the rest of the file for its comments.
+    void read_remaining_comments() {
+        std::string line;
+        while (read_content(line)) {
+        }
+    }
+
+    std::vector<std::string> take_comments() { return std::move(comments_); }
+
+    void keep_if_comment(const std::string &line) {
+        size_t first = line.find_first_not_of(" \t\r\n");
+        if (first != std::string::npos && line[first] == '#') keep_comment(line, first);
+    }
+
 private:
+    // A comment's text: after the '#', without the blanks around it.
+    void keep_comment(const std::string &line, size_t hash) {
+        size_t begin = line.find_first_not_of(" \t", hash + 1);
+        size_t end = line.find_last_not_of(" \t\r\n");
+        comments_.push_back(begin == std::string::npos || end < begin ? std::string()
+                                                                       : line.substr(begin, end - begin + 1));
+    }
+
     std::FILE *file_;
+    std::vector<std::string> comments_;
 };
 
-struct FileCloser {
-    void operator()(std::FILE *file) const { std::fclose(file); }
-};
 
 // A decimal field as strtol reads it: 0 when it does not begin with a number.
 // None when the value does not fit in T.
@@ -152,10 +175,15 @@ public:
         std::string line;
         if (!lines_.read(line)) return reject("init: record %s header is empty\n");
         if (int rc = check_version_line(line); rc < 0) return rc;
+        if (line.rfind("#wfdb", 0) != 0) lines_.keep_if_comment(line);
         bool have_record_line = is_content(line) || lines_.read_content(line);
         if (!have_record_line) return reject("init: can't find record name in record %s header\n");
         if (int rc = parse_record_line(line); rc < 0) return rc;
-        return out_.multi_segment ? parse_segment_lines() : parse_signal_lines();
+        int rc = out_.multi_segment ? parse_segment_lines() : parse_signal_lines();
+        if (rc < 0) return rc;
+        lines_.read_remaining_comments();
+        out_.comments = lines_.take_comments();
+        return rc;
     }
 
 private:
@@ -417,32 +445,52 @@ private:
 
 }  // namespace
 
-int read_header(const std::string &record, Header &out) {
+namespace {
+
+// Finds RECORD's header with `find` and parses it (nothing found: the "can't open" text).
+template <class Find>
+int read_found_header(const std::string &record, Find find, Header &out) {
     try {
         out = Header{};
         out.record = record;
         // "-" would mean standard input to the reference reader; the engine reads only files.
-        std::string path = record == "-" ? std::string() : find_record_file(record, "hea");
-        std::unique_ptr<std::FILE, FileCloser> file(path.empty() ? nullptr : open_for_reading(path));
-        if (!file) {
+        FoundFile found = record == "-" ? FoundFile{} : find();
+        if (!found) {
             record_error("init: can't open header for record %s\n", record.c_str());
             return -1;
         }
-        out.path = path;
-        return HeaderParser(record, file.get(), out).parse();
+        out.path = std::move(found.path);
+        return HeaderParser(record, found.file.get(), out).parse();
     } catch (const std::bad_alloc &) {
         record_error("WFDB: can't allocate memory to read the header of record %s\n", record.c_str());
         return -2;
     }
 }
 
-int read_segment_header(const std::string &segment, Header &out) {
-    int rc = read_header(segment, out);
+int refuse_nested(const std::string &segment, int rc, const Header &out) {
     if (rc == 0 && out.multi_segment) {
         record_error("init: record %s cannot be nested in another multi-segment record\n", segment.c_str());
         return -2;
     }
     return rc;
+}
+
+}  // namespace
+
+int read_header(const std::string &record, Header &out) {
+    return read_found_header(record, [&] { return open_record_file(record, "hea"); }, out);
+}
+
+int read_header(const std::string &record, SearchLocation &location, Header &out) {
+    return read_found_header(record, [&] { return location.open_record_file(record, "hea"); }, out);
+}
+
+int read_segment_header(const std::string &segment, Header &out) {
+    return refuse_nested(segment, read_header(segment, out), out);
+}
+
+int read_segment_header(const std::string &segment, SearchLocation &location, Header &out) {
+    return refuse_nested(segment, read_header(segment, location, out), out);
 }
 
 }  // namespace sigtrove::engine

@@ -35,6 +35,10 @@ public:
         if (n >= first_ && n - first_ < static_cast<long long>(count_) - span_) return true;
         return load(n);
     }
+    // After cover(n): how many consecutive frames from n are ready, skew included.
+    std::size_t ready_from(long long n) const {
+        return count_ - static_cast<std::size_t>(span_) - static_cast<std::size_t>(n - first_);
+    }
     const std::int32_t *row(long long frame) const {
         return rows_.data() + static_cast<std::size_t>(frame - first_) * frame_size_;
     }
@@ -47,6 +51,9 @@ public:
     // After the data ended: how many stored frames the group has.
     long long end_frame() const { return end_frame_; }
     std::size_t frame_size() const { return frame_size_; }
+    long long span() const { return span_; }
+    // How many stored frames the group's data hold, -1 when that is not known.
+    long long stored_frames() { return reader_->frame_count(); }
     // The sum, modulo 2^32, of the stored values of tally i summed so far.
     std::uint32_t checksum_sum(std::size_t i) const;
 

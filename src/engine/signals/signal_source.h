@@ -1,12 +1,14 @@
-// Where getvec's frames come from. A single-segment record's open groups are
-// one source; a multi-segment record would be another kind of source that
+// Where an open record's frames come from. A single-segment record's open
+// groups are one source; a multi-segment record is another kind of source that
 // moves from segment to segment. getvec and isigsettime talk only to this
-// interface (one virtual call per frame).
+// interface (one virtual call per frame); bulk reads hand whole blocks on.
 #ifndef SIGTROVE_ENGINE_SIGNAL_SOURCE_H
 #define SIGTROVE_ENGINE_SIGNAL_SOURCE_H
 
+#include <cstddef>
 #include <vector>
 
+#include "signals/frame_sink.h"
 #include "wfdb/wfdb.h"
 
 namespace sigtrove::engine {
@@ -43,6 +45,21 @@ public:
     // signal count, except in a multi-segment record, whose count is the
     // current segment's own (1 inside a null segment), as the reference reports.
     virtual int reported_signal_count() const { return static_cast<int>(samples_per_frame().size()); }
+
+    // Reads up to `frames` frames from the position on, handing the chosen
+    // signals (source signal numbers, in output order, repeats allowed) to
+    // `sink` block by block; the position moves past what was delivered.
+    // Checksums are tested as next_frame tests them. A multi-segment source
+    // delivers the frames of null segments and of segments that can not be read
+    // as invalid samples rather than stopping there.
+    virtual BulkOutcome read_bulk(const std::vector<std::size_t> &signals, long long frames, FrameSink &sink) = 0;
+
+    // The frame the next read starts at.
+    virtual long long position() const = 0;
+
+    // How many frames the data hold from frame 0, as far as the files' sizes tell
+    // without reading them; -1 when that can not be told.
+    virtual long long stored_frames() = 0;
 };
 
 }  // namespace sigtrove::engine

@@ -7,7 +7,7 @@
 #include "texts/error_state.h"
 #include "formats/group_reader.h"
 #include "signals/group_window.h"
-#include "paths/path_search.h"
+#include "paths/search_location.h"
 #include "formats/sample_formats.h"
 
 namespace sigtrove::engine {
@@ -75,6 +75,48 @@ public:
         }
         ++next_;
         return n == next_check_ ? verify_checksums(n) : frame_delivered;
+    }
+
+    BulkOutcome read_bulk(const std::vector<std::size_t> &chosen, long long frames, FrameSink &sink) override {
+        BulkOutcome outcome;
+        blocks_.resize(chosen.size());
+        while (outcome.frames < frames) {
+            const long long n = next_;
+            auto block = static_cast<std::size_t>(std::min<long long>(frames - outcome.frames, kMaxBlockFrames));
+            for (SourceGroup &g : groups_) {
+                if (!g.window.cover(n)) {
+                    outcome.stop = end_status(n);
+                    return outcome;
+                }
+                block = std::min(block, g.window.ready_from(n));
+            }
+            // A block ends on the frame whose checksums are due, so they are tested where getvec tests them.
+            if (next_check_ >= n) block = std::min<std::size_t>(block, static_cast<std::size_t>(next_check_ - n + 1));
+            for (std::size_t c = 0; c < chosen.size(); ++c) {
+                const SourceSignal &s = signals_[chosen[c]];
+                const GroupWindow &window = groups_[s.group].window;
+                blocks_[c] = ColumnBlock{window.row(n + s.skew) + s.column, window.frame_size(), s.spf};
+            }
+            sink.put(static_cast<std::size_t>(outcome.frames), block, blocks_.data());
+            next_ += static_cast<long long>(block);
+            outcome.frames += static_cast<long long>(block);
+            if (next_ - 1 == next_check_ && verify_checksums(next_ - 1) == frame_checksum_error)
+                outcome.checksum_mismatch = true;
+        }
+        return outcome;
+    }
+
+    long long position() const override { return next_; }
+
+    long long stored_frames() override {
+        long long frames = -1;
+        for (SourceGroup &g : groups_) {
+            long long stored = g.window.stored_frames();
+            if (stored < 0) continue;
+            long long deliverable = std::max(0LL, stored - g.window.span());
+            frames = frames < 0 ? deliverable : std::min(frames, deliverable);
+        }
+        return frames;
     }
 
     int seek(long long frame, bool inside_frame) override {
@@ -147,6 +189,9 @@ private:
     };
     std::vector<Gather> gather_;              // where each sample of a delivered frame comes from
     std::vector<const std::int32_t *> rows_;  // each group's row of the frame being read
+    std::vector<ColumnBlock> blocks_;         // where each chosen signal's samples are in a bulk block
+    // Blocks of a bulk read are at most a window's worth anyway; this only bounds the arithmetic.
+    static constexpr long long kMaxBlockFrames = 1LL << 30;
     int first_group_;
     bool seekable_;
     long long next_ = 0;        // the next output frame
@@ -199,9 +244,8 @@ GroupLayout layout_of(const Header &header, HeaderGroup lines, int first_signal)
 
 // Finds and opens the file of a group stored in one; null (without a text)
 // when it can not be found or opened.
-std::FILE *open_group_file(const GroupLayout &layout) {
-    std::string path = find_signal_file(layout.fname);
-    return path.empty() ? nullptr : open_for_reading(path);
+std::FILE *open_group_file(const GroupLayout &layout, SearchLocation &location) {
+    return location.open_signal_file(layout.fname).file.release();
 }
 
 std::unique_ptr<GroupReader> open_reader(const GroupLayout &layout, std::FILE *stream) {
@@ -225,7 +269,7 @@ bool check_window_limits(const PlannedGroup &g, const std::string &record) {
 
 // Opens the groups that fit in `room` signals and can be read, in header order.
 bool plan_groups(const Header &header, int room, int first_signal, const std::string &record,
-                 std::vector<PlannedGroup> &planned) {
+                 SearchLocation &location, std::vector<PlannedGroup> &planned) {
     int opened_signals = 0;
     for (HeaderGroup lines : header_groups(header)) {
         auto size = static_cast<int>(lines.end - lines.begin);
@@ -234,7 +278,7 @@ bool plan_groups(const Header &header, int room, int first_signal, const std::st
         for (std::size_t i = lines.begin; i < lines.end; ++i)
             g.span = std::max<long long>(g.span, header.signals[i].skew);
         std::FILE *stream = nullptr;
-        if (g.layout.fmt != 0 && !(stream = open_group_file(g.layout))) continue;
+        if (g.layout.fmt != 0 && !(stream = open_group_file(g.layout, location))) continue;
         // Limits first: readers size their buffers by the frame.
         if (!check_window_limits(g, record)) {
             if (stream) std::fclose(stream);
@@ -293,10 +337,10 @@ struct SourceBuilder {
 }  // namespace
 
 SourceOpening open_single_segment_source(const Header &header, int room, int first_signal, int first_group,
-                                         const std::string &record) {
+                                         const std::string &record, SearchLocation &location) {
     SourceOpening result;
     std::vector<PlannedGroup> planned;
-    if (!plan_groups(header, room, first_signal, record, planned)) {
+    if (!plan_groups(header, room, first_signal, record, location, planned)) {
         result.status = -3;
         return result;
     }

@@ -13,6 +13,8 @@
 
 namespace sigtrove::engine {
 
+class SearchLocation;
+
 // The largest window of decoded samples one group may need (skew included):
 // larger frames or skews are refused at open rather than allocated.
 constexpr long long kMaxWindowSamples = 1LL << 26;
@@ -28,9 +30,9 @@ struct SourceOpening {
 // a group with more signals than the room left, or whose file can not be
 // found or opened, is skipped without a text. `first_signal` and `first_group`
 // number the opened signals and groups (they follow signals already open).
-// `record` names the record in texts.
+// `record` names the record in texts. Signal files are looked up along `location`.
 SourceOpening open_single_segment_source(const Header &header, int room, int first_signal, int first_group,
-                                         const std::string &record);
+                                         const std::string &record, SearchLocation &location);
 
 }  // namespace sigtrove::engine
 

@@ -1,23 +1,13 @@
 #include "texts/annotation_codes.h"
 
-#include <array>
 #include <cstdio>
-#include <optional>
 #include <string>
 #include <utility>
 
 #include "wfdb/ecgmap.h"
-#include "wfdb/wfdb.h"
 
 namespace sigtrove::engine {
 namespace {
-
-struct CodeEntry {
-    std::string mnemonic;
-    std::optional<std::string> description;  // none: anndesc gives a null pointer
-};
-
-using CodeTable = std::array<CodeEntry, ACMAX + 1>;
 
 struct InitialCode {
     const char *mnemonic;
@@ -79,20 +69,6 @@ constexpr InitialCode initial_codes[ACMAX + 1] = {
     {"[49]", nullptr},
 };
 
-CodeTable make_initial_table() {
-    CodeTable table;
-    for (int code = 0; code <= ACMAX; ++code) {
-        table[code].mnemonic = initial_codes[code].mnemonic;
-        if (initial_codes[code].description) table[code].description = initial_codes[code].description;
-    }
-    return table;
-}
-
-CodeTable &code_table() {
-    static CodeTable table = make_initial_table();
-    return table;
-}
-
 bool is_table_code(int code) { return code >= 0 && code <= ACMAX; }
 
 std::string_view without_line_break(std::string_view text) {
@@ -103,12 +79,19 @@ std::string_view without_line_break(std::string_view text) {
 
 }  // namespace
 
-void define_annotation_code(int code, std::string_view mnemonic, std::string_view description) {
+AnnotationCodeTable::AnnotationCodeTable() {
+    for (int code = 0; code <= ACMAX; ++code) {
+        entries_[code].mnemonic = initial_codes[code].mnemonic;
+        if (initial_codes[code].description) entries_[code].description = initial_codes[code].description;
+    }
+}
+
+void AnnotationCodeTable::define(int code, std::string_view mnemonic, std::string_view description) {
     if (!is_table_code(code)) return;
     // Both strings are built before either is installed, so a failed allocation changes nothing.
     std::string new_mnemonic(mnemonic);
     std::string new_description(without_line_break(description));
-    CodeEntry &entry = code_table()[code];
+    Entry &entry = entries_[code];
     entry.mnemonic.swap(new_mnemonic);
     if (entry.description) {
         entry.description->swap(new_description);
@@ -117,41 +100,42 @@ void define_annotation_code(int code, std::string_view mnemonic, std::string_vie
     }
 }
 
-}  // namespace sigtrove::engine
-
-using sigtrove::engine::code_table;
-using sigtrove::engine::is_table_code;
-
-extern "C" {
-
-const char wfdb_qrs_table[ACMAX + 1] = {
-    0, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // 0..9
-    1, 1, 1, 1, 0, 0, 0, 0, 0, 0,  // 10..19
-    0, 0, 0, 0, 0, 1, 0, 0, 0, 0,  // 20..29
-    1, 1, 0, 0, 1, 1, 0, 0, 1, 0,  // 30..39
-    0, 1, 0, 0, 0, 0, 0, 0, 0, 0,  // 40..49
-};
-
-char *annstr(int code) {
-    if (is_table_code(code)) return code_table()[code].mnemonic.data();
-    // Codes outside the table share one buffer, overwritten by the next such call.
-    static char bracketed[16];
+std::string AnnotationCodeTable::mnemonic(int code) const {
+    if (is_table_code(code)) return entries_[code].mnemonic;
+    char bracketed[16];
     std::snprintf(bracketed, sizeof bracketed, "[%d]", code);
     return bracketed;
 }
 
-int strann(char *s) {
-    std::string_view wanted = s ? s : "";
+const char *AnnotationCodeTable::description(int code) const {
+    if (!is_table_code(code)) return "illegal annotation code";
+    const std::optional<std::string> &description = entries_[code].description;
+    return description ? description->c_str() : nullptr;
+}
+
+int AnnotationCodeTable::code_of(std::string_view mnemonic) const {
     for (int code = 1; code <= ACMAX; ++code) {
-        if (code_table()[code].mnemonic == wanted) return code;
+        if (entries_[code].mnemonic == mnemonic) return code;
     }
     return NOTQRS;
 }
 
-char *anndesc(int code) {
-    if (!is_table_code(code)) return const_cast<char *>("illegal annotation code");
-    auto &description = code_table()[code].description;
+char *AnnotationCodeTable::mnemonic_data(int code) { return entries_[code].mnemonic.data(); }
+
+char *AnnotationCodeTable::description_data(int code) {
+    std::optional<std::string> &description = entries_[code].description;
     return description ? description->data() : nullptr;
 }
 
+AnnotationCodeTable &process_code_table() {
+    static AnnotationCodeTable table;
+    return table;
 }
+
+void define_annotation_code(int code, std::string_view mnemonic, std::string_view description) {
+    process_code_table().define(code, mnemonic, description);
+}
+
+void reset_annotation_codes() { process_code_table() = AnnotationCodeTable(); }
+
+}  // namespace sigtrove::engine

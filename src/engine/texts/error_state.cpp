@@ -1,13 +1,12 @@
 #include "texts/error_state.h"
 
-#include <cstdarg>
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
-
-#include "wfdb/wfdb.h"
 
 #ifndef SIGTROVE_VERSION
 #define SIGTROVE_VERSION "0.0.0"
@@ -17,14 +16,17 @@ namespace sigtrove::engine {
 namespace {
 
 struct ErrorState {
-    ErrorState() {
+    ErrorState() { reset(); }
+    void reset() {
         // Room for any ordinary text up front, so recording one never needs memory,
         // not even while reporting that memory ran out.
         last.reserve(1024);
         last = version_line();
+        verbose = true;  // the library prints its texts until told to be quiet
     }
+    std::mutex lock;  // the C interface is used from one thread at a time, but texts may come from any
     std::string last;
-    bool verbose = true;  // the library prints its texts until told to be quiet
+    bool verbose = true;
 };
 
 ErrorState &state() {
@@ -32,12 +34,24 @@ ErrorState &state() {
     return s;
 }
 
+thread_local ErrorCapture *active_capture = nullptr;
+
 // Replaces the last text; without memory for a long text, keeps what fits.
 void store(std::string &last, const char *text, size_t length) noexcept {
     try {
         last.assign(text, length);
     } catch (...) {
         last.assign(text, std::min(length, last.capacity()));
+    }
+}
+
+void publish(const char *text, size_t length) noexcept {
+    ErrorState &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    store(s.last, text, length);
+    if (s.verbose) {
+        std::fputs(s.last.c_str(), stderr);
+        std::fflush(stderr);
     }
 }
 
@@ -54,37 +68,69 @@ void record_error(const char *format, ...) noexcept {
     va_start(args, format);
     int needed = std::vsnprintf(small, sizeof small, format, args);
     va_end(args);
-    ErrorState &s = state();
+    std::unique_ptr<char[]> large;
+    const char *text = small;
+    size_t length = 0;
     if (needed < 0) {
         static const char unprintable[] = "sigtrove engine: unprintable error text\n";
-        store(s.last, unprintable, sizeof unprintable - 1);
+        text = unprintable;
+        length = sizeof unprintable - 1;
     } else if (static_cast<size_t>(needed) < sizeof small) {
-        store(s.last, small, static_cast<size_t>(needed));
+        length = static_cast<size_t>(needed);
     } else {
-        std::unique_ptr<char[]> text(new (std::nothrow) char[static_cast<size_t>(needed) + 1]);
-        if (text) {
+        large.reset(new (std::nothrow) char[static_cast<size_t>(needed) + 1]);
+        if (large) {
             va_start(args, format);
-            std::vsnprintf(text.get(), static_cast<size_t>(needed) + 1, format, args);
+            std::vsnprintf(large.get(), static_cast<size_t>(needed) + 1, format, args);
             va_end(args);
-            store(s.last, text.get(), static_cast<size_t>(needed));
+            text = large.get();
+            length = static_cast<size_t>(needed);
         } else {
-            store(s.last, small, sizeof small - 1);
+            length = sizeof small - 1;  // cut rather than lost
         }
     }
-    if (s.verbose) {
-        std::fputs(s.last.c_str(), stderr);
-        std::fflush(stderr);
+    if (active_capture)
+        active_capture->add(text, length);
+    else
+        publish(text, length);
+}
+
+void record_error_text(const std::string &text) noexcept { publish(text.data(), text.size()); }
+
+ErrorCapture::ErrorCapture() : outer_(active_capture) { active_capture = this; }
+
+ErrorCapture::~ErrorCapture() { active_capture = outer_; }
+
+void ErrorCapture::add(const char *text, std::size_t length) noexcept {
+    try {
+        texts_.emplace_back(text, length);
+    } catch (...) {
+        // Out of memory: the newest text replaces the last one kept, so the failure is still named.
+        if (!texts_.empty()) store(texts_.back(), text, length);
     }
+}
+
+void ErrorCapture::forward() const noexcept {
+    for (const std::string &text : texts_) {
+        if (outer_)
+            outer_->add(text.data(), text.size());
+        else
+            publish(text.data(), text.size());
+    }
+}
+
+const char *last_error_text() { return state().last.c_str(); }
+
+void set_verbose(bool verbose) {
+    ErrorState &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.verbose = verbose;
+}
+
+void reset_error_state() {
+    ErrorState &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.reset();
 }
 
 }  // namespace sigtrove::engine
-
-extern "C" {
-
-char *wfdberror(void) { return const_cast<char *>(sigtrove::engine::state().last.c_str()); }
-
-void wfdbquiet(void) { sigtrove::engine::state().verbose = false; }
-
-void wfdbverbose(void) { sigtrove::engine::state().verbose = true; }
-
-}

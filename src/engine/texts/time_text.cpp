@@ -12,7 +12,6 @@
 #include "record/base_time.h"
 #include "texts/error_state.h"
 #include "record/julian_date.h"
-#include "wfdb_interface/record_state.h"
 #include "wfdb/wfdb.h"
 
 namespace sigtrove::engine {
@@ -71,7 +70,6 @@ void time_of_day_text(double u, const TimeBasis &basis, double f, bool with_ms, 
 }
 
 // timstr and mstimstr share one buffer, overwritten by every call, as their callers expect.
-char shared_buffer[128];
 
 double counting_frequency(const TimeBasis &basis) { return basis.freq > 0 ? basis.freq : 1.0; }
 
@@ -104,10 +102,6 @@ long time_of_day_samples(const char *text, const TimeBasis &basis) {
 
 }  // namespace
 
-TimeBasis current_time_basis() {
-    const RecordState &state = record_state();
-    return TimeBasis{sampling_frequency(), state.base_ms, state.base_date};
-}
 
 void format_time_text(long t, const TimeBasis &basis, bool with_ms, char *out, size_t size) {
     double f = counting_frequency(basis);
@@ -143,30 +137,3 @@ long time_text_to_samples(const char *text, const TimeBasis &basis, long length)
 }
 
 }  // namespace sigtrove::engine
-
-extern "C" {
-
-char *timstr(WFDB_Time t) {
-    using namespace sigtrove::engine;
-    format_time_text(t, current_time_basis(), false, shared_buffer, sizeof shared_buffer);
-    return shared_buffer;
-}
-
-char *mstimstr(WFDB_Time t) {
-    using namespace sigtrove::engine;
-    format_time_text(t, current_time_basis(), true, shared_buffer, sizeof shared_buffer);
-    return shared_buffer;
-}
-
-WFDB_Time strtim(char *string) {
-    using namespace sigtrove::engine;
-    if (!string) return 0;
-    try {
-        return time_text_to_samples(string, current_time_basis(), record_state().length);
-    } catch (const std::bad_alloc &) {
-        record_error("WFDB: can't allocate memory to read the time %s\n", string);
-        return 0;
-    }
-}
-
-}

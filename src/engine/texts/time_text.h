@@ -8,15 +8,12 @@
 
 namespace sigtrove::engine {
 
-// What a time text is computed from: the current record's values, or given ones in tests.
+// What a time text is computed from: a record's sampling frequency and base time.
 struct TimeBasis {
     double freq = 0;     // samples per second; 0 counts at 1 Hz
     long base_ms = 0;    // base time of day, 0 if none
     long base_date = 0;  // Julian day number, 0 if none
 };
-
-// The basis of the record read last.
-TimeBasis current_time_basis();
 
 // "    0:01.440", " 1:00:00.000", "[10:20:31.440 01/01/2000]": with_ms false drops the
 // milliseconds (after rounding to them). A positive t, or any t without a base time

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "texts/error_state.h"
+#include "wfdb_interface/c_boundary.h"
 #include "paths/path_search.h"
 #include "wfdb/wfdb.h"
 
@@ -48,21 +49,19 @@ using sigtrove::engine::record_state;
 extern "C" {
 
 WFDB_Frequency sampfreq(char *record) {
-    if (!record) return sigtrove::engine::sampling_frequency();
-    try {
-        std::string name = sigtrove::engine::record_name_for_open(record, nullptr);
+    using namespace sigtrove::engine;
+    if (!record) return sampling_frequency();
+    return guarded_call(OutOfMemoryText{"WFDB: can't allocate memory to read record %s\n", record}, -2.0, [&] {
+        std::string name = record_name_for_open(record, nullptr);
         // A record that can not be read leaves no frequency behind, rather than the previous record's.
         record_state().frame_freq = 0;
         record_state().cfreq = 0;
-        sigtrove::engine::Header header;
-        int rc = sigtrove::engine::read_header(name, header);
-        if (rc < 0) return rc;
-        sigtrove::engine::apply_header(header);
-        return sigtrove::engine::sampling_frequency();
-    } catch (const std::bad_alloc &) {
-        sigtrove::engine::record_error("WFDB: can't allocate memory to read record %s\n", record);
-        return -2.0;
-    }
+        Header header;
+        int rc = read_header(name, header);
+        if (rc < 0) return static_cast<WFDB_Frequency>(rc);
+        apply_header(header);
+        return sampling_frequency();
+    });
 }
 
 WFDB_Frequency getcfreq(void) {

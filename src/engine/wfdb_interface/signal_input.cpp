@@ -1,6 +1,6 @@
 // isigopen, getvec, isigsettime and setgvmode over the process-wide set of
-// open input signals. Each record opened is one SignalSource; with a leading
-// '+' several sources are read side by side.
+// open input signals. Each record opened is one engine Record; with a leading
+// '+' several records are read side by side.
 #include "wfdb_interface/signal_input.h"
 
 #include <algorithm>
@@ -12,24 +12,20 @@
 #include <string>
 #include <vector>
 
-#include "texts/error_state.h"
-#include "signals/getvec_modes.h"
-#include "formats/group_reader.h"
-#include "record/header.h"
-#include "multi_segment/multi_segment_source.h"
 #include "paths/path_search.h"
+#include "record/record.h"
+#include "signals/array_sink.h"
+#include "signals/getvec_modes.h"
+#include "texts/error_state.h"
+#include "wfdb_interface/c_boundary.h"
 #include "wfdb_interface/record_state.h"
-#include "formats/sample_formats.h"
-#include "signals/signal_source.h"
-#include "signals/single_segment_source.h"
-#include "wfdb/wfdb.h"
 
 namespace sigtrove::engine {
 namespace {
 
 struct InputSignals {
-    std::vector<std::unique_ptr<SignalSource>> sources;
-    std::vector<std::size_t> source_offset;  // where each source's samples start in `frame`
+    std::vector<std::unique_ptr<Record>> records;
+    std::vector<std::size_t> record_offset;  // where each record's samples start in `frame`
     FrameLayout layout;
     std::vector<WFDB_Sample> frame;
     std::vector<WFDB_Sample> last_valid;  // pad mode: each signal's last valid sample
@@ -47,28 +43,28 @@ struct InputSignals {
     bool mode_chosen = false;  // setgvmode was called, or WFDBGVMODE was read
     bool pad = false;
     bool high_mode = false;    // WFDB_HIGHRES, mirrored in record_state() for sampfreq
-    // The source getvec reads straight into the caller's vector: one source,
+    // The record getvec reads straight into the caller's vector: one record,
     // one sample per signal, nothing to pad or average. Null otherwise.
-    SignalSource *direct = nullptr;
+    Record *direct = nullptr;
 
     // The header read last, which header-only isigopen's shallow copies point into.
-    Header header;
+    std::shared_ptr<const RecordDescription> description;
 
     int signal_count() const { return static_cast<int>(layout.spf.size()); }
     bool high_resolution() const { return high_mode && layout.spf_max > 1; }
     void choose_path() {
-        direct = sources.size() == 1 && layout.all_single && !pad && !high_resolution() ? sources[0].get() : nullptr;
+        direct = records.size() == 1 && layout.all_single && !pad && !high_resolution() ? records[0].get() : nullptr;
     }
     long long position() const {
         return high_resolution() ? frame_index * layout.spf_max + sub : frame_index;
     }
-    // Leaves the position on a frame boundary (after a mode change or an open).
     // Counts one frame read. A seek may put the position at the largest time there
     // is; reading on from there must not overflow, so the count stops at it.
     void count_frame() {
         long long limit = high_resolution() ? LONG_MAX / layout.spf_max - 1 : LONG_MAX;
         if (frame_index < limit) ++frame_index;
     }
+    // Leaves the position on a frame boundary (after a mode change or an open).
     void settle_position() {
         if (frame_loaded) count_frame();
         frame_loaded = false;
@@ -82,8 +78,8 @@ InputSignals &input() {
 }
 
 void close_all(InputSignals &in) {
-    in.sources.clear();
-    in.source_offset.clear();
+    in.records.clear();
+    in.record_offset.clear();
     in.layout.clear();
     in.frame.clear();
     in.last_valid.clear();
@@ -141,15 +137,16 @@ void free_texts(WFDB_Siginfo &info) {
 
 // Fills siarray[0..] for the signals just opened, with heap copies of their
 // texts that the caller frees; all or nothing.
-void fill_deep(const Header &header, const SourceOpening &opening, WFDB_Siginfo *siarray) {
+void fill_deep(const Record &record, WFDB_Siginfo *siarray) {
+    const Header &header = record.header();
     std::vector<WFDB_Siginfo> copies;
-    copies.reserve(opening.opened.size());
+    copies.reserve(record.opened().size());
     try {
-        for (std::size_t i = 0; i < opening.opened.size(); ++i) {
-            WFDB_Siginfo shared = siginfo_of(header.signals[opening.opened[i]]);
+        for (std::size_t i = 0; i < record.opened().size(); ++i) {
+            WFDB_Siginfo shared = siginfo_of(header.signals[record.opened()[i]]);
             WFDB_Siginfo &info = copies.emplace_back(shared);
             info.fname = info.desc = info.units = nullptr;
-            info.group = static_cast<WFDB_Group>(opening.group_of_opened[i]);
+            info.group = static_cast<WFDB_Group>(record.group_of_opened()[i]);
             info.fname = copy_text(shared.fname);
             info.desc = copy_text(shared.desc);
             info.units = copy_text(shared.units);
@@ -161,54 +158,41 @@ void fill_deep(const Header &header, const SourceOpening &opening, WFDB_Siginfo 
     std::copy(copies.begin(), copies.end(), siarray);
 }
 
-// Adds an opened source to the set: its signals follow those already open.
-void add_source(InputSignals &in, const Header &header, SourceOpening &opening) {
+// Adds an opened record to the set: its signals follow those already open.
+void add_record(InputSignals &in, std::unique_ptr<Record> record) {
     in.settle_position();
-    in.source_offset.push_back(in.layout.size);
-    for (std::size_t i = 0; i < opening.opened.size(); ++i) {
-        in.layout.add_signal(opening.source->samples_per_frame()[i]);
-        in.last_valid.push_back(header.signals[opening.opened[i]].initval);
+    in.record_offset.push_back(in.layout.size);
+    const Header &header = record->header();
+    for (std::size_t i = 0; i < record->opened().size(); ++i) {
+        in.layout.add_signal(record->samples_per_frame()[i]);
+        in.last_valid.push_back(header.signals[record->opened()[i]].initval);
     }
     in.frame.resize(in.layout.size);
-    in.group_count = std::max(in.group_count, opening.group_of_opened.back() + 1);
-    in.sources.push_back(std::move(opening.source));
-    in.ever_opened = true;
+    in.group_count = std::max(in.group_count, record->group_of_opened().back() + 1);
     in.counts_vary = in.counts_vary || header.multi_segment;
+    in.records.push_back(std::move(record));
+    in.ever_opened = true;
     in.choose_path();
 }
 
-int open_signals(InputSignals &in, const std::string &record, WFDB_Siginfo *siarray, int nsig) {
-    const Header &header = in.header;
-    if (header.signals.empty()) {
-        record_error("isigopen: record %s has no signals\n", record.c_str());
-        return 0;
-    }
-    SourceOpening opening =
-        header.multi_segment ? open_multi_segment_source(header, nsig, in.signal_count(), in.group_count, record)
-                             : open_single_segment_source(header, nsig, in.signal_count(), in.group_count, record);
-    if (opening.status < 0) {
-        close_all(in);
-        return opening.status;
-    }
-    if (!opening.source) {
-        // Say why when the only obstacle may be a build without FLAC.
-        bool has_flac = std::any_of(header.signals.begin(), header.signals.end(),
-                                    [](const SignalSpec &s) { return is_flac_format(s.fmt); });
-        record_error("isigopen: none of the signals for record %s is readable%s\n", record.c_str(),
-                     has_flac && !flac_supported() ? " (this engine was built without FLAC support)" : "");
-        return 0;
-    }
+int open_signals(InputSignals &in, WFDB_Siginfo *siarray, int nsig) {
+    std::unique_ptr<Record> record;
+    Record::Options options{nsig, in.signal_count(), in.group_count};
+    int n = Record::open_signals(in.description, options, record);
+    if (n < 0) close_all(in);
+    if (n <= 0) return n;
     long long frame_size = static_cast<long long>(in.layout.size);
-    for (int spf : opening.source->samples_per_frame()) frame_size += spf;
+    for (int spf : record->samples_per_frame()) frame_size += spf;
     if (frame_size > INT_MAX) {
-        record_error("isigopen: total frame size too large in record %s\n", record.c_str());
+        record_error("isigopen: total frame size too large in record %s\n", in.description->name.c_str());
         close_all(in);
         return -3;
     }
-    add_source(in, header, opening);
+    const Record &added = *record;
+    add_record(in, std::move(record));
     // Should copying run out of memory, the boundary closes every signal: nothing is half open.
-    if (siarray) fill_deep(header, opening, siarray);
-    return static_cast<int>(opening.opened.size());
+    if (siarray) fill_deep(added, siarray);
+    return n;
 }
 
 int isigopen_checked(const char *record, WFDB_Siginfo *siarray, int nsig) {
@@ -218,21 +202,19 @@ int isigopen_checked(const char *record, WFDB_Siginfo *siarray, int nsig) {
     bool keep_open = false;
     std::string name = record_name_for_open(record, &keep_open);
     if (!keep_open) close_all(in);
-    Header header;
-    int rc = read_header(name, header);
-    // A multi-segment record presents the signals of its layout header or first segment.
-    if (rc == 0 && header.multi_segment) rc = present_segment_signals(header);
-    if (rc < 0) return rc;
-    apply_header(header);
-    in.header = std::move(header);
+    std::shared_ptr<const RecordDescription> description;
+    if (int rc = describe_record(name, description); rc < 0) return rc;
+    apply_header(description->header);
+    in.description = std::move(description);
+    const Header &header = in.description->header;
     if (nsig <= 0) {
         // Shallow copies: pointers into the header kept in `in`, valid until the next header is read.
-        auto count = std::min(-static_cast<long long>(nsig), static_cast<long long>(in.header.signals.size()));
+        auto count = std::min(-static_cast<long long>(nsig), static_cast<long long>(header.signals.size()));
         for (long long i = 0; siarray && i < count; ++i)
-            siarray[i] = siginfo_of(in.header.signals[static_cast<std::size_t>(i)]);
-        return in.header.nsig;
+            siarray[i] = siginfo_of(header.signals[static_cast<std::size_t>(i)]);
+        return header.nsig;
     }
-    return open_signals(in, name, siarray, nsig);
+    return open_signals(in, siarray, nsig);
 }
 
 FrameStatus worse(FrameStatus a, FrameStatus b) {
@@ -240,11 +222,11 @@ FrameStatus worse(FrameStatus a, FrameStatus b) {
     return rank(a) >= rank(b) ? a : b;
 }
 
-// Reads the next frame of every source into in.frame.
+// Reads the next frame of every record into in.frame.
 FrameStatus read_frame(InputSignals &in) {
     FrameStatus status = frame_delivered;
-    for (std::size_t i = 0; i < in.sources.size(); ++i)
-        status = worse(status, in.sources[i]->next_frame(in.frame.data() + in.source_offset[i]));
+    for (std::size_t i = 0; i < in.records.size(); ++i)
+        status = worse(status, in.records[i]->next_frame(in.frame.data() + in.record_offset[i]));
     if (in.pad && (status == frame_delivered || status == frame_checksum_error))
         pad_invalid_samples(in.layout, in.frame.data(), in.last_valid);
     return status;
@@ -253,7 +235,7 @@ FrameStatus read_frame(InputSignals &in) {
 // The signal count getvec reports for a delivered frame when a multi-segment record is open.
 int reported_signal_count(const InputSignals &in) {
     int count = 0;
-    for (const auto &source : in.sources) count += source->reported_signal_count();
+    for (const auto &record : in.records) count += record->reported_signal_count();
     return count;
 }
 
@@ -305,16 +287,52 @@ int isigsettime_checked(WFDB_Time t) {
     long long frame = high ? target / in.layout.spf_max : target;
     int sub = high ? static_cast<int>(target % in.layout.spf_max) : 0;
     int result = 0;
-    for (auto &source : in.sources)
-        if (source->seek(frame, sub > 0) < 0) result = -1;
+    for (auto &record : in.records)
+        if (record->seek(frame, sub > 0) < 0) result = -1;
     in.frame_index = frame;
     in.sub = sub;
     in.frame_loaded = false;
     return result;
 }
 
-void record_allocation_failure(const char *call) {
-    record_error("%s: not enough memory\n", call);
+// Whether a run of getvec calls can be read as one bulk read: one single-segment
+// record in low resolution without padding, where getvec's frames are exactly the
+// record's frames (a multi-segment record's getvec passes over unreadable frames
+// one call at a time, which a bulk read does not).
+bool reads_in_blocks(const InputSignals &in) {
+    return in.records.size() == 1 && !in.pad && !in.high_resolution() && !in.records[0]->multi_segment() &&
+           !in.frame_loaded;
+}
+
+SignalRun read_signal_in_blocks(InputSignals &in, int signal, long long count, WFDB_Sample *out) {
+    static const std::vector<PhysicalScale> no_scales;
+    std::unique_ptr<FrameSink> sink = make_array_sink(SampleType::int32, out, 1, SampleRate::frame, no_scales);
+    std::vector<std::size_t> chosen{static_cast<std::size_t>(signal)};
+    BulkOutcome outcome = in.records[0]->source().read_bulk(chosen, count, *sink);
+    SignalRun run{outcome.frames, 0};
+    // getvec counts every call, the one that stops the run included.
+    long long calls = outcome.frames + (outcome.stop != frame_delivered ? 1 : 0);
+    for (long long i = 0; i < calls; ++i) in.count_frame();
+    if (outcome.stop != frame_delivered) run.status = outcome.stop;
+    return run;
+}
+
+SignalRun read_signal_by_frames(InputSignals &in, int signal, long long count, WFDB_Sample *out) {
+    std::vector<WFDB_Sample> vector(static_cast<std::size_t>(std::max(in.signal_count(), 1)));
+    SignalRun run;
+    while (run.delivered < count) {
+        int status = getvec_checked(vector.data());
+        if (status == frame_end || (status < 0 && status != frame_checksum_error)) {
+            run.status = status;
+            break;
+        }
+        if (status == 0) {  // nothing open
+            run.status = -1;
+            break;
+        }
+        out[run.delivered++] = vector[static_cast<std::size_t>(signal)];
+    }
+    return run;
 }
 
 }  // namespace
@@ -328,8 +346,19 @@ void reset_signal_input() {
     in.mode_chosen = false;
     in.pad = false;
     in.high_mode = false;
-    in.header = Header();
+    in.description.reset();
     record_state().high_resolution = false;
+}
+
+std::shared_ptr<const RecordDescription> last_input_description() { return input().description; }
+
+SignalRun read_input_signal(int signal, long long count, WFDB_Sample *out) {
+    InputSignals &in = input();
+    if (signal < 0 || signal >= in.signal_count() || count <= 0) return SignalRun{0, count > 0 ? -1 : 0};
+    return guarded_call(not_enough_memory("getvec"), SignalRun{0, -3}, [&] {
+        return reads_in_blocks(in) ? read_signal_in_blocks(in, signal, count, out)
+                                   : read_signal_by_frames(in, signal, count, out);
+    });
 }
 
 }  // namespace sigtrove::engine
@@ -339,13 +368,8 @@ using namespace sigtrove::engine;
 extern "C" {
 
 int isigopen(char *record, WFDB_Siginfo *siarray, int nsig) {
-    try {
-        return isigopen_checked(record, siarray, nsig);
-    } catch (const std::bad_alloc &) {
-        close_all(input());
-        record_allocation_failure("isigopen");
-        return -3;
-    }
+    return guarded_call(not_enough_memory("isigopen"), -3,
+                        [&] { return isigopen_checked(record, siarray, nsig); }, [] { close_all(input()); });
 }
 
 int setgvmode(int mode) {
@@ -355,21 +379,11 @@ int setgvmode(int mode) {
 }
 
 int getvec(WFDB_Sample *vector) {
-    try {
-        return getvec_checked(vector);
-    } catch (const std::bad_alloc &) {
-        record_allocation_failure("getvec");
-        return -3;
-    }
+    return guarded_call(not_enough_memory("getvec"), -3, [&] { return getvec_checked(vector); });
 }
 
 int isigsettime(WFDB_Time t) {
-    try {
-        return isigsettime_checked(t);
-    } catch (const std::bad_alloc &) {
-        record_allocation_failure("isigsettime");
-        return -1;
-    }
+    return guarded_call(not_enough_memory("isigsettime"), -1, [&] { return isigsettime_checked(t); });
 }
 
 }

@@ -1,4 +1,4 @@
-#include "wfdb_interface/annotation_file.h"
+#include "wfdb_interface/input_annotators.h"
 
 #include <limits>
 #include <memory>
@@ -10,6 +10,9 @@
 #include "annotations/annotation_reader.h"
 #include "texts/error_state.h"
 #include "paths/path_search.h"
+#include "texts/annotation_codes.h"
+#include "wfdb_interface/c_boundary.h"
+#include "wfdb_interface/record_state.h"
 #include "wfdb/wfdb.h"
 
 namespace sigtrove::engine {
@@ -21,14 +24,6 @@ std::vector<std::unique_ptr<AnnotationReader>> &open_files() {
 }
 
 bool is_read_stat(int stat) { return stat == WFDB_READ || stat == WFDB_AHA_READ; }
-
-// Recording a text can itself run out of memory; the return code still tells.
-void report_out_of_memory(const char *call) noexcept {
-    try {
-        record_error("%s: can't allocate memory\n", call);
-    } catch (...) {
-    }
-}
 
 int open_annotators(const char *record_argument, const WFDB_Anninfo *aiarray, unsigned int nann) {
     // The engine's own copy of the name: the caller's buffer is never written to.
@@ -52,8 +47,12 @@ int open_annotators(const char *record_argument, const WFDB_Anninfo *aiarray, un
         std::string annotator = aiarray[i].name ? aiarray[i].name : "";
         // Files opened before a failure stay open, with their numbers.
         files.reserve(files.size() + 1);
-        std::unique_ptr<AnnotationReader> reader = AnnotationReader::open(record, annotator, aiarray[i].stat);
+        std::unique_ptr<AnnotationReader> reader =
+            AnnotationReader::open(record, annotator, aiarray[i].stat, record_state().high_resolution);
         if (!reader) return -3;
+        // The file's code definitions hold for the whole process from now on, as in the library.
+        for (const AnnotationReader::CodeDefinition &d : reader->definitions())
+            define_annotation_code(d.code, d.mnemonic, d.description);
         files.push_back(std::move(reader));
     }
     return 0;
@@ -120,30 +119,15 @@ using namespace sigtrove::engine;
 extern "C" {
 
 int annopen(char *record, WFDB_Anninfo *aiarray, unsigned int nann) {
-    try {
-        return open_annotators(record, aiarray, nann);
-    } catch (const std::bad_alloc &) {
-        report_out_of_memory("annopen");
-        return -3;
-    }
+    return guarded_call(cannot_allocate("annopen"), -3, [&] { return open_annotators(record, aiarray, nann); });
 }
 
 int getann(WFDB_Annotator an, WFDB_Annotation *annot) {
-    try {
-        return read_next(an, annot);
-    } catch (const std::bad_alloc &) {
-        report_out_of_memory("getann");
-        return -3;
-    }
+    return guarded_call(cannot_allocate("getann"), -3, [&] { return read_next(an, annot); });
 }
 
 int iannsettime(WFDB_Time t) {
-    try {
-        return seek_all(t);
-    } catch (const std::bad_alloc &) {
-        report_out_of_memory("iannsettime");
-        return -1;
-    }
+    return guarded_call(cannot_allocate("iannsettime"), -1, [&] { return seek_all(t); });
 }
 
 }

@@ -1,7 +1,7 @@
 // The annotation files open for reading, numbered as annopen opened them; the
 // C calls annopen, getann and iannsettime work on this list.
-#ifndef SIGTROVE_ENGINE_ANNOTATION_FILE_H
-#define SIGTROVE_ENGINE_ANNOTATION_FILE_H
+#ifndef SIGTROVE_ENGINE_INPUT_ANNOTATORS_H
+#define SIGTROVE_ENGINE_INPUT_ANNOTATORS_H
 
 namespace sigtrove::engine {
 

@@ -1,0 +1,43 @@
+// A FrameSink that fills a caller's C-contiguous array: one column per chosen
+// signal, as stored ADC values (int16 or int32) or in physical units (float or
+// double) by the WFDB definition, (v - baseline) / gain. Invalid samples stay
+// WFDB_INVALID_SAMPLE as integers and become NaN in physical units.
+#ifndef SIGTROVE_ENGINE_ARRAY_SINK_H
+#define SIGTROVE_ENGINE_ARRAY_SINK_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "signals/frame_sink.h"
+
+namespace sigtrove::engine {
+
+// How the samples of a signal with several samples per frame are delivered.
+enum class SampleRate {
+    frame,  // one value per frame: their mean rounded half up, invalid if any is (getvec's low resolution)
+    own,    // every sample, spf rows per frame (a single column only)
+};
+
+// The conversion of one column to physical units.
+struct PhysicalScale {
+    double baseline = 0;
+    double gain = 1;  // never 0: an uncalibrated signal counts as WFDB_DEFGAIN
+};
+
+enum class SampleType { int16, int32, float32, float64 };
+
+// Size in bytes of one value of a type.
+std::size_t sample_size(SampleType type);
+
+// The sink for an array of `type` at `data` with `columns` columns, whose row 0
+// receives the first frame (or sample) read. `scales` (one per column) is used by
+// the physical types only. Rows past the end are never written: the caller sizes
+// the array for the frames it asks for (times spf at the own rate).
+std::unique_ptr<FrameSink> make_array_sink(SampleType type, void *data, std::size_t columns, SampleRate rate,
+                                           const std::vector<PhysicalScale> &scales);
+
+}  // namespace sigtrove::engine
+
+#endif

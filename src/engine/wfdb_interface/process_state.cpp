@@ -1,0 +1,21 @@
+#include "wfdb_interface/process_state.h"
+
+#include "paths/database_path.h"
+#include "texts/annotation_codes.h"
+#include "texts/error_state.h"
+#include "wfdb_interface/input_annotators.h"
+#include "wfdb_interface/record_state.h"
+#include "wfdb_interface/signal_input.h"
+
+namespace sigtrove::engine {
+
+void reset_process_state() {
+    reset_signal_input();
+    close_annotation_files();
+    reset_record_state();
+    reset_database_path();
+    reset_annotation_codes();
+    reset_error_state();
+}
+
+}  // namespace sigtrove::engine
