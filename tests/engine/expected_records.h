@@ -4,6 +4,7 @@
 #define SIGTROVE_TESTS_EXPECTED_RECORDS_H
 
 #include <nlohmann/json.hpp>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,9 @@ struct ExpectedRecord {
     std::string folder;     // the record's folder: tests/fixtures/records[/subfolder]
     std::string record;     // the record name as it was opened there
 };
+
+// GoogleTest shows a parameter by this; without it, by its bytes, which change from build to build.
+inline void PrintTo(const ExpectedRecord &record, std::ostream *out) { *out << record.json_path; }
 
 // Every per-record expected file (library.json excluded), in a stable order.
 std::vector<ExpectedRecord> expected_records();

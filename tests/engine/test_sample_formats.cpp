@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -33,6 +34,8 @@ struct KnownBytes {
     std::vector<std::uint8_t> bytes;
     std::vector<std::int32_t> values;
 };
+
+void PrintTo(const KnownBytes &k, std::ostream *out) { *out << "format " << k.fmt << ", " << k.bytes.size() << " bytes"; }
 
 class KnownPatterns : public ::testing::TestWithParam<KnownBytes> {};
 
