@@ -132,17 +132,8 @@ public:
                 outcome.stop = frame_end;
                 return outcome;
             }
-            if (next_ >= segment_end_ || next_ < segment_begin_ || state_ == SegmentState::none) {
-                std::size_t k = segment_index_of(next_);
-                if (k != current_ || state_ == SegmentState::none) open_segment(k);
-                // A segment entered in its middle (after a seek elsewhere) is positioned first.
-                if (state_ == SegmentState::open && segment_source_ && next_ > segment_begin_ &&
-                    segment_source_->position() != next_ - segment_begin_ &&
-                    segment_source_->seek(next_ - segment_begin_, false) < 0)
-                    state_ = SegmentState::failed;
-                if (state_ == SegmentState::failed)
-                    record_error("getvec: error opening segment %s\n", segments_[k].name.c_str());
-            }
+            if (next_ >= segment_end_ || next_ < segment_begin_ || state_ == SegmentState::none)
+                enter_segment_at(next_);
             const long long left = std::min(frames - outcome.frames, segment_end_ - next_);
             long long got = 0;
             if (state_ == SegmentState::open && segment_source_) got = read_segment_bulk(chosen, left, outcome, sink);
@@ -164,6 +155,19 @@ public:
     long long position() const override { return next_; }
 
     long long stored_frames() override { return end_; }
+
+    // A bulk read passes over what can not be read, so any frame is a position:
+    // the segment holding it is opened (and positioned) when reading reaches it.
+    bool reposition(long long frame) override {
+        next_ = frame;
+        if (state_ == SegmentState::open && frame >= segment_begin_ && frame < segment_end_) {
+            if (segment_source_ && segment_source_->seek(frame - segment_begin_, false) < 0)
+                state_ = SegmentState::failed;
+        } else {
+            state_ = SegmentState::none;
+        }
+        return true;
+    }
 
     int seek(long long frame, bool inside_frame) override {
         next_ = frame;
@@ -199,6 +203,11 @@ private:
         std::size_t k = segment_index_of(frame);
         // A segment that failed is not retried until a seek or an open: every read needing it fails alike.
         if (k != current_ || state_ == SegmentState::none) open_segment(k);
+        // A segment entered in its middle (a bulk read's start) is positioned there first.
+        if (state_ == SegmentState::open && segment_source_ &&
+            segment_source_->position() != frame - segment_begin_ &&
+            segment_source_->seek(frame - segment_begin_, false) < 0)
+            state_ = SegmentState::failed;
         if (state_ == SegmentState::open) return frame_delivered;
         record_error("getvec: error opening segment %s\n", segments_[k].name.c_str());
         return frame_error;

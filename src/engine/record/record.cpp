@@ -106,7 +106,7 @@ Status Record::read(long long start, long long frames, const std::vector<std::si
         if (start < 0 || frames < 0) return Status::failure(ErrorKind::bad_request, "sigtrove: improper window\n");
         if (frames == 0) return Status();
         // Only a read that goes on from where the last one stopped keeps summing checksums.
-        if (start != source_->position() && source_->seek(start, false) < 0) {
+        if (start != source_->position() && !source_->reposition(start)) {
             outcome.stop = frame_end;
             // A start past the end of the data is an empty read, not a failure.
             long long stored = source_->stored_frames();

@@ -1,5 +1,6 @@
 #include "record/record_description.h"
 
+#include <filesystem>
 #include <new>
 
 #include "multi_segment/multi_segment_source.h"
@@ -15,11 +16,11 @@ int describe_record(const std::string &record, std::shared_ptr<const RecordDescr
     if (rc < 0) return rc;
     // Everything after the header is looked up from where the header was found, anchored now.
     description->location = SearchLocation::capture(record);
-    std::string found = description->location.absolute(header.path);
-    std::size_t slash = found.find_last_of('/');
-    description->directory = slash == std::string::npos ? description->location.base()
-                             : slash == 0               ? std::string("/")
-                                                        : found.substr(0, slash);
+    std::filesystem::path found(description->location.absolute(header.path));
+    description->directory = found.parent_path().lexically_normal().string();
+    // lexically_normal keeps a trailing separator ("/db/./x.hea" gives "/db/"), except for the root.
+    if (description->directory.size() > 1 && description->directory.back() == '/')
+        description->directory.pop_back();
     // A multi-segment record presents the signals of its layout header or first segment.
     if (header.multi_segment) {
         rc = present_segment_signals(header, description->location);

@@ -57,6 +57,10 @@ public:
     // The frame the next read starts at.
     virtual long long position() const = 0;
 
+    // Positions the source for a bulk read from `frame`; false (with a text) when
+    // the frame can not be reached.
+    virtual bool reposition(long long frame) { return seek(frame, false) >= 0; }
+
     // How many frames the data hold from frame 0, as far as the files' sizes tell
     // without reading them; -1 when that can not be told.
     virtual long long stored_frames() = 0;
