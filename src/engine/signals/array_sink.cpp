@@ -1,9 +1,14 @@
 #include "signals/array_sink.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
+#include <type_traits>
+#include <utility>
 
+#include "signals/sample_kernels.h"
 #include "wfdb/wfdb.h"
 
 namespace sigtrove::engine {
@@ -16,21 +21,66 @@ inline std::int64_t mean_half_up(std::int64_t sum, int k) {
     return (n % k != 0 && n < 0) ? q - 1 : q;
 }
 
+template <class Out>
+Out physical_value(std::int32_t v, double baseline, double gain) {
+    double value = (static_cast<double>(v) - baseline) / gain;
+    return v == WFDB_INVALID_SAMPLE ? std::numeric_limits<Out>::quiet_NaN() : static_cast<Out>(value);
+}
+
 // Stored values as they are (invalid samples keep their marker).
 template <class Out>
 struct Raw {
+    explicit Raw(std::size_t) {}
     Out operator()(std::int32_t v, std::size_t) const { return static_cast<Out>(v); }
+
+    void convert_rows(const std::int32_t *in, std::size_t n, Out *out) const {
+        if constexpr (sizeof(Out) == sizeof(std::int32_t)) {
+            std::memcpy(out, in, n * sizeof(Out));
+        } else {
+            copy_rows(in, n, 1, n, out, n);
+        }
+    }
+
+    // Columns [first, first + width) of `rows` rows.
+    void convert_block(const std::int32_t *in, std::size_t in_stride, std::size_t rows, std::size_t first,
+                       std::size_t width, Out *out, std::size_t out_stride) const {
+        (void)first;
+        copy_rows(in, in_stride, rows, width, out, out_stride);
+    }
 };
 
 // Physical units: the subtraction and the division in double, as the WFDB definition has them.
 template <class Out>
 struct Physical {
-    const PhysicalScale *scales;
-    Out operator()(std::int32_t v, std::size_t column) const {
-        const PhysicalScale &s = scales[column];
-        double value = (static_cast<double>(v) - s.baseline) / s.gain;
-        return v == WFDB_INVALID_SAMPLE ? std::numeric_limits<Out>::quiet_NaN() : static_cast<Out>(value);
+    // Rows are converted in runs of whole rows with each value's baseline and gain
+    // laid out beside it, so the loop has no per-value column arithmetic and vectorises.
+    static constexpr std::size_t kRunValues = 256;
+
+    Physical(const std::vector<PhysicalScale> &scales, std::size_t columns) : scales_(scales) {
+        std::size_t rows = std::max<std::size_t>(1, kRunValues / std::max<std::size_t>(columns, 1));
+        for (std::size_t r = 0; r < rows; ++r)
+            for (std::size_t c = 0; c < columns; ++c) {
+                baseline_.push_back(scales[c].baseline);
+                gain_.push_back(scales[c].gain);
+            }
     }
+
+    Out operator()(std::int32_t v, std::size_t column) const {
+        return physical_value<Out>(v, scales_[column].baseline, scales_[column].gain);
+    }
+
+    void convert_rows(const std::int32_t *in, std::size_t n, Out *out) const {
+        physical_runs(in, n, baseline_.data(), gain_.data(), baseline_.size(), out);
+    }
+
+    // Columns [first, first + width) of `rows` rows.
+    void convert_block(const std::int32_t *in, std::size_t in_stride, std::size_t rows, std::size_t first,
+                       std::size_t width, Out *out, std::size_t out_stride) const {
+        physical_rows(in, in_stride, rows, width, baseline_.data() + first, gain_.data() + first, out, out_stride);
+    }
+
+    std::vector<PhysicalScale> scales_;
+    std::vector<double> baseline_, gain_;
 };
 
 template <class Out>
@@ -47,7 +97,7 @@ template <class Out, class Convert>
 class ArraySink final : public FrameSink {
 public:
     ArraySink(Out *data, std::size_t columns, SampleRate rate, Convert convert)
-        : data_(data), columns_(columns), rate_(rate), convert_(convert) {}
+        : data_(data), columns_(columns), rate_(rate), convert_(std::move(convert)) {}
 
     void put(std::size_t row, std::size_t frames, const ColumnBlock *blocks) override {
         if (rate_ == SampleRate::own) {
@@ -58,7 +108,25 @@ public:
             put_contiguous(row, frames, blocks[0].first);
             return;
         }
-        for (std::size_t c = 0; c < columns_; ++c) put_column(row, frames, c, blocks[c]);
+        if constexpr (!std::is_integral_v<Out>) {
+            // Converting is the costly part: gather the rows first, then convert them in one flat pass.
+            if (gather_rows(frames, blocks)) {
+                put_contiguous(row, frames, staging_.data());
+                return;
+            }
+        }
+        // Runs of columns that lie side by side in one decoded block are converted
+        // row by row together; the rest column by column.
+        for (std::size_t c = 0; c < columns_;) {
+            std::size_t width = adjacent_columns(blocks, c);
+            if (width > 1) {
+                convert_.convert_block(blocks[c].first, blocks[c].stride, frames, c, width,
+                                       data_ + row * columns_ + c, columns_);
+            } else {
+                put_column(row, frames, c, blocks[c]);
+            }
+            c += std::max<std::size_t>(width, 1);
+        }
     }
 
 private:
@@ -73,14 +141,35 @@ private:
         return true;
     }
 
-    void put_contiguous(std::size_t row, std::size_t frames, const std::int32_t *in) {
-        Out *out = data_ + row * columns_;
-        if (columns_ == 1) {
-            for (std::size_t k = 0; k < frames; ++k) out[k] = convert_(in[k], 0);
-            return;
+    // Copies the block's rows into staging_ as rows of the output's layout; false
+    // (nothing copied) when a column needs averaging or has no valid samples.
+    bool gather_rows(std::size_t frames, const ColumnBlock *blocks) {
+        for (std::size_t c = 0; c < columns_; ++c)
+            if (!blocks[c].first || blocks[c].spf != 1) return false;
+        staging_.resize(frames * columns_);
+        for (std::size_t c = 0; c < columns_;) {
+            std::size_t width = adjacent_columns(blocks, c);
+            copy_rows(blocks[c].first, blocks[c].stride, frames, width, staging_.data() + c, columns_);
+            c += width;
         }
-        for (std::size_t k = 0; k < frames; ++k, in += columns_, out += columns_)
-            for (std::size_t c = 0; c < columns_; ++c) out[c] = convert_(in[c], c);
+        return true;
+    }
+
+    // How many columns from c on have one sample per frame and follow each other in the same block.
+    std::size_t adjacent_columns(const ColumnBlock *blocks, std::size_t c) const {
+        const ColumnBlock &start = blocks[c];
+        if (!start.first || start.spf != 1) return 0;
+        std::size_t width = 1;
+        while (c + width < columns_) {
+            const ColumnBlock &next = blocks[c + width];
+            if (next.spf != 1 || next.stride != start.stride || next.first != start.first + width) break;
+            ++width;
+        }
+        return width;
+    }
+
+    void put_contiguous(std::size_t row, std::size_t frames, const std::int32_t *in) {
+        convert_.convert_rows(in, frames * columns_, data_ + row * columns_);
     }
 
     void put_column(std::size_t row, std::size_t frames, std::size_t c, const ColumnBlock &block) {
@@ -128,11 +217,12 @@ private:
     std::size_t columns_;
     SampleRate rate_;
     Convert convert_;
+    std::vector<std::int32_t> staging_;  // a block's rows gathered, at most one decoded block
 };
 
 template <class Out, class Convert>
 std::unique_ptr<FrameSink> sink_of(void *data, std::size_t columns, SampleRate rate, Convert convert) {
-    return std::make_unique<ArraySink<Out, Convert>>(static_cast<Out *>(data), columns, rate, convert);
+    return std::make_unique<ArraySink<Out, Convert>>(static_cast<Out *>(data), columns, rate, std::move(convert));
 }
 
 }  // namespace
@@ -150,10 +240,10 @@ std::size_t sample_size(SampleType type) {
 std::unique_ptr<FrameSink> make_array_sink(SampleType type, void *data, std::size_t columns, SampleRate rate,
                                            const std::vector<PhysicalScale> &scales) {
     switch (type) {
-        case SampleType::int16: return sink_of<std::int16_t>(data, columns, rate, Raw<std::int16_t>{});
-        case SampleType::int32: return sink_of<std::int32_t>(data, columns, rate, Raw<std::int32_t>{});
-        case SampleType::float32: return sink_of<float>(data, columns, rate, Physical<float>{scales.data()});
-        case SampleType::float64: return sink_of<double>(data, columns, rate, Physical<double>{scales.data()});
+        case SampleType::int16: return sink_of<std::int16_t>(data, columns, rate, Raw<std::int16_t>(columns));
+        case SampleType::int32: return sink_of<std::int32_t>(data, columns, rate, Raw<std::int32_t>(columns));
+        case SampleType::float32: return sink_of<float>(data, columns, rate, Physical<float>(scales, columns));
+        case SampleType::float64: return sink_of<double>(data, columns, rate, Physical<double>(scales, columns));
     }
     return nullptr;
 }

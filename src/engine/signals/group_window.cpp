@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "formats/sample_formats.h"
+#include "signals/sample_kernels.h"
 #include "wfdb/wfdb.h"
 
 namespace sigtrove::engine {
@@ -27,10 +28,21 @@ GroupWindow::GroupWindow(std::unique_ptr<GroupReader> reader, const GroupLayout 
     marker_ = format ? format->invalid_marker : 0;
     column_limit_.assign(frame_size_, 0);
     column_sums_.assign(frame_size_, 0);
+    column_taken_.assign(frame_size_, 0);
     for (const ChecksumTally &t : tallies_) {
-        for (int k = 0; k < t.spf; ++k) column_limit_[t.column + static_cast<std::size_t>(k)] = t.nsamp;
+        for (int k = 0; k < t.spf; ++k) {
+            column_limit_[t.column + static_cast<std::size_t>(k)] = t.nsamp;
+            column_taken_[t.column + static_cast<std::size_t>(k)] = 0xFFFFFFFFu;
+        }
         sum_limit_ = std::max(sum_limit_, t.nsamp);
     }
+    shortest_limit_ = sum_limit_;
+    std::size_t rows_per_run = std::max<std::size_t>(1, 64 / std::max<std::size_t>(frame_size_, 1));
+    for (std::size_t r = 0; r < rows_per_run; ++r)
+        run_mask_.insert(run_mask_.end(), column_taken_.begin(), column_taken_.end());
+    run_sums_.assign(run_mask_.size(), 0);
+    for (std::size_t c = 0; c < frame_size_; ++c)
+        if (column_taken_[c]) shortest_limit_ = std::min(shortest_limit_, column_limit_[c]);
 }
 
 std::uint32_t GroupWindow::checksum_sum(std::size_t i) const {
@@ -73,22 +85,29 @@ void GroupWindow::take_new_rows(std::size_t from, std::size_t to) {
     std::int32_t *block = rows_.data() + from * frame_size_;
     if (summing_) sum_rows(block, first_ + static_cast<long long>(from), to - from);
     if (!replace_markers_) return;
-    const std::int32_t marker = marker_;
-    for (std::size_t i = 0, n = (to - from) * frame_size_; i < n; ++i)
-        block[i] = block[i] == marker ? WFDB_INVALID_SAMPLE : block[i];
+    replace_marker(block, (to - from) * frame_size_, marker_);
 }
 
 void GroupWindow::sum_rows(const std::int32_t *block, long long frame, std::size_t frames) {
     if (frame >= sum_limit_) return;
     auto counted = static_cast<std::size_t>(std::min<long long>(static_cast<long long>(frames), sum_limit_ - frame));
-    // Column by column: a tight strided loop for each column summed over these frames.
+    // Frames that every summed column still counts are summed row by row, in order
+    // through memory; the tail of a shorter column is finished column by column.
+    auto all_counted = static_cast<std::size_t>(std::clamp<long long>(shortest_limit_ - frame, 0, counted));
+    // Several rows at a time when rows are short, so the inner loop is long enough to vectorise.
+    const std::size_t run = run_mask_.size();
+    const std::size_t values = all_counted * frame_size_;
+    std::fill(run_sums_.begin(), run_sums_.end(), 0u);
+    add_masked_runs(block, values, run_mask_.data(), run, run_sums_.data());
+    for (std::size_t j = 0; j < run; ++j) column_sums_[j % frame_size_] += run_sums_[j];
+    block += values;
     for (std::size_t c = 0; c < frame_size_; ++c) {
-        if (column_limit_[c] <= frame) continue;
-        auto frames_of_column = std::min<std::size_t>(counted, static_cast<std::size_t>(column_limit_[c] - frame));
+        if (column_limit_[c] <= frame + static_cast<long long>(all_counted)) continue;
+        auto rest = std::min<std::size_t>(counted - all_counted,
+                                          static_cast<std::size_t>(column_limit_[c] - frame) - all_counted);
         std::uint32_t sum = 0;
         const std::int32_t *sample = block + c;
-        for (std::size_t f = 0; f < frames_of_column; ++f, sample += frame_size_)
-            sum += static_cast<std::uint32_t>(*sample);
+        for (std::size_t f = 0; f < rest; ++f, sample += frame_size_) sum += static_cast<std::uint32_t>(*sample);
         column_sums_[c] += sum;
     }
 }

@@ -7,6 +7,7 @@
 #define SIGTROVE_ENGINE_GROUP_WINDOW_H
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -77,6 +78,10 @@ private:
     std::vector<ChecksumTally> tallies_;
     std::vector<long long> column_limit_;     // frames each column is summed over (0: not summed)
     long long sum_limit_ = 0;                 // the largest of them
+    long long shortest_limit_ = 0;            // the smallest limit of a summed column
+    std::vector<std::uint32_t> column_taken_;  // all ones for a summed column, else 0
+    std::vector<std::uint32_t> run_mask_;      // column_taken_ repeated over a run of whole rows
+    std::vector<std::uint32_t> run_sums_;      // partial sums of each place in a run
     std::vector<std::uint32_t> column_sums_;  // wrapping sums, as only their low 16 bits matter
 };
 

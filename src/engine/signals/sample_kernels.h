@@ -1,0 +1,43 @@
+// The loops every bulk read runs over each value: marker replacement, checksum
+// sums and conversion to physical units. Each is compiled for the wider vector
+// units of the running processor as well as for the baseline, and the best one
+// the processor has is chosen when the library loads.
+#ifndef SIGTROVE_ENGINE_SAMPLE_KERNELS_H
+#define SIGTROVE_ENGINE_SAMPLE_KERNELS_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace sigtrove::engine {
+
+// values[i] == marker becomes WFDB_INVALID_SAMPLE.
+void replace_marker(std::int32_t *values, std::size_t n, std::int32_t marker);
+
+// lanes[j] += values[i + j] & mask[j] for each whole run of `run` values, then
+// for the rest (fewer than `run` values).
+void add_masked_runs(const std::int32_t *values, std::size_t n, const std::uint32_t *mask, std::size_t run,
+                     std::uint32_t *lanes);
+
+// out[i] = (values[i] - baseline[j]) / gain[j] with j = i mod run (NaN for an
+// invalid sample), the subtraction and division in double.
+void physical_runs(const std::int32_t *values, std::size_t n, const double *baseline, const double *gain,
+                   std::size_t run, double *out);
+void physical_runs(const std::int32_t *values, std::size_t n, const double *baseline, const double *gain,
+                   std::size_t run, float *out);
+
+// For each of `rows` rows: out[r * out_stride + j] = (values[r * in_stride + j] -
+// baseline[j]) / gain[j] for j < width (NaN for an invalid sample).
+void physical_rows(const std::int32_t *values, std::size_t in_stride, std::size_t rows, std::size_t width,
+                   const double *baseline, const double *gain, double *out, std::size_t out_stride);
+void physical_rows(const std::int32_t *values, std::size_t in_stride, std::size_t rows, std::size_t width,
+                   const double *baseline, const double *gain, float *out, std::size_t out_stride);
+
+// The same without conversion: the stored values, narrowed to 16 bits or not.
+void copy_rows(const std::int32_t *values, std::size_t in_stride, std::size_t rows, std::size_t width,
+               std::int32_t *out, std::size_t out_stride);
+void copy_rows(const std::int32_t *values, std::size_t in_stride, std::size_t rows, std::size_t width,
+               std::int16_t *out, std::size_t out_stride);
+
+}  // namespace sigtrove::engine
+
+#endif
