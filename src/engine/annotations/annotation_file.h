@@ -1,0 +1,61 @@
+// One open annotation file as an object: found along the database path once,
+// read and positioned on its own, with its own code table (the initial table and
+// the file's own definitions) and the time basis of its record. Nothing
+// process-wide changes while it is read, and its failures come back as values
+// with their texts. One thread at a time may use an object.
+#ifndef SIGTROVE_ENGINE_ANNOTATION_FILE_H
+#define SIGTROVE_ENGINE_ANNOTATION_FILE_H
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "annotations/annotation_reader.h"
+#include "texts/annotation_codes.h"
+#include "texts/status.h"
+#include "texts/time_text.h"
+#include "wfdb/wfdb.h"
+
+namespace sigtrove::engine {
+
+// One annotation as a value.
+struct AnnotationRow {
+    WFDB_Time time = 0;  // in samples of the record
+    int code = 0;
+    int subtype = 0;
+    int channel = 0;
+    int number = 0;
+    std::optional<std::string> aux;  // the text after the length byte, up to its first NUL
+};
+
+class AnnotationFile {
+public:
+    // Opens RECORD.ANNOTATOR (STAT: WFDB_READ or WFDB_AHA_READ, the format the
+    // file shows winning, as annopen does).
+    static Status open(const std::string &record, const std::string &annotator, int stat,
+                       std::unique_ptr<AnnotationFile> &out);
+
+    // The annotations whose time t has start <= t < stop (no stop: to the end),
+    // in file order, appended to `rows`. A file that ends without its end mark, or
+    // with bytes that are no annotation, is a failure after the rows read before it.
+    Status read(WFDB_Time start, std::optional<WFDB_Time> stop, std::vector<AnnotationRow> &rows);
+
+    const AnnotationCodeTable &codes() const { return reader_->codes(); }
+
+    // What the record's header gives for time texts; the default basis (elapsed
+    // time at 1 Hz) when the record has no readable header.
+    const TimeBasis &time_basis() const { return time_basis_; }
+
+private:
+    AnnotationFile(std::unique_ptr<AnnotationReader> reader, TimeBasis basis)
+        : reader_(std::move(reader)), time_basis_(basis) {}
+
+    std::unique_ptr<AnnotationReader> reader_;
+    TimeBasis time_basis_;
+};
+
+}  // namespace sigtrove::engine
+
+#endif
