@@ -1,8 +1,11 @@
 /* sigtrove engine: read access to WFDB (MIT-BIH) records.
  *
  * The calls, types and constants keep the names, signatures and structure
- * layouts of the WFDB library's C interface, so the extension module can be
- * built against either this engine or an installed WFDB library.
+ * layouts of the WFDB library's C interface. They work on one default record
+ * instance for the whole process; the engine's record objects (C++, in
+ * record/record.h and annotations/annotation_file.h) are what the extension
+ * module reads arrays and threads through, so the module needs this engine and
+ * can not be built against another WFDB library.
  *
  * Strings that isigopen copies into a caller's WFDB_Siginfo (fname, desc,
  * units) are allocated with malloc(); the caller releases them with free().
