@@ -134,6 +134,7 @@ PyObject *entry_get_isqrs(PyObject *self, void *) {
 }
 
 PyObject *entry_get_typestr(PyObject *self, void *) {
+    EngineAccess access;  // the code tables are the engine's, changed by annotation file opens
     return traced("_sigtrove.AnnotationEntry.typestr.__get__", engine_text(annstr(as_entry(self)->type)));
 }
 
@@ -160,10 +161,12 @@ int store_mnemonic(PyObject *self, PyObject *value) {
 
 int entry_set_typestr(PyObject *self, PyObject *value, void *) {
     if (value == nullptr) return refuse_deletion("_sigtrove.AnnotationEntry.typestr.__set__");
+    EngineAccess access;
     return traced_status("_sigtrove.AnnotationEntry.typestr.__set__", store_mnemonic(self, value));
 }
 
 PyObject *entry_get_description(PyObject *self, void *) {
+    EngineAccess access;
     // Codes without a description in the tables read as "", as code 0 does.
     const char *description = anndesc(as_entry(self)->type);
     return traced("_sigtrove.AnnotationEntry.description.__get__", engine_text(description ? description : ""));
@@ -205,7 +208,10 @@ PyObject *entry_text(PyObject *obj) {
     return PyUnicode_Format(format.get(), values.get());
 }
 
-PyObject *entry_str(PyObject *self) { return traced("_sigtrove.AnnotationEntry.__str__", entry_text(self)); }
+PyObject *entry_str(PyObject *self) {
+    EngineAccess access;  // the time text follows the engine's open record
+    return traced("_sigtrove.AnnotationEntry.__str__", entry_text(self));
+}
 
 // repr goes through __str__ so that a subclass overriding __str__ changes both.
 PyObject *entry_repr(PyObject *self) {
@@ -495,6 +501,7 @@ PyObject *annotation_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
     // The path's conversion stands in for the argument parser: its errors name no operation.
     PyRef path = PyRef::steal(path_argument(path_arg));
     if (!path) return nullptr;
+    EngineAccess access;
     return traced("_sigtrove.Annotation.__new__", make_annotation(type, std::move(path), name, stat));
 }
 
@@ -588,6 +595,7 @@ PyObject *annotation_read(PyObject *self, PyObject *args, PyObject *kwargs) {
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|llOi:read", const_cast<char **>(keywords), &start, &length,
                                      &anntype, &annotator))
         return nullptr;
+    EngineAccess access;
     return traced("_sigtrove.Annotation.read", read_annotations(self, start, length, anntype, annotator));
 }
 
@@ -621,8 +629,9 @@ int annotation_clear(PyObject *obj) {
 void annotation_dealloc(PyObject *obj) {
     AnnotationObject *self = as_annotation(obj);
     PyObject_GC_UnTrack(obj);
-    // Releasing closes nothing in the engine; it only stops naming this object.
-    if (is_current(obj)) set_current(nullptr);
+    // Releasing closes nothing in the engine; it only stops naming this object,
+    // without the engine lock for the reason record_dealloc gives.
+    forget_current(obj);
     Py_CLEAR(self->record_path);
     Py_CLEAR(self->record);
     Py_CLEAR(self->basedir);

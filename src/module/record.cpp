@@ -52,6 +52,7 @@ PyObject *call_module_function(const char *name, PyObject *arg) {
 
 // Opens the record's signals in the engine and makes the record current.
 int reopen(PyObject *obj) {
+    EngineAccess access;  // also reached from other extension modules through the capsule
     RecordObject *self = as_record(obj);
     if (is_current(obj)) return 0;
     DirectorySwitch directory;
@@ -152,6 +153,7 @@ PyObject *record_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
     // The path's conversion stands in for the argument parser: its errors name no operation.
     PyRef path = PyRef::steal(path_argument(arg));
     if (!path) return nullptr;
+    EngineAccess access;
     return traced("_sigtrove.Record.__new__", make_record(type, std::move(path)));
 }
 
@@ -176,7 +178,11 @@ int record_clear(PyObject *obj) {
 void record_dealloc(PyObject *obj) {
     RecordObject *self = as_record(obj);
     PyObject_GC_UnTrack(obj);
-    if (is_current(obj)) set_current(nullptr);
+    // Without the engine lock: destruction may run on any thread at any moment,
+    // also at exit while a daemon thread holds the lock, and must never wait.
+    // Emptying the slot of this object disturbs no operation, since none can be
+    // running on an object that is being destroyed.
+    forget_current(obj);
     if (self->siginfo != nullptr) {
         release_siginfo_strings(self);
         PyMem_Free(self->siginfo);
@@ -272,6 +278,7 @@ PyObject *record_read(PyObject *obj, PyObject *args, PyObject *kwargs) {
         return nullptr;
     RecordObject *self = as_record(obj);
     const char *operation = "_sigtrove.Record.read";
+    EngineAccess access;
     int signal = signal_number(obj, signal_id);
     if (signal < 0) return traced(operation, nullptr);
     if (reopen(obj) < 0) return traced(operation, nullptr);
@@ -349,6 +356,7 @@ PyObject *record_signal_info(PyObject *obj, PyObject *args, PyObject *kwargs) {
     PyObject *signal_id = nullptr;
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:signal_info", const_cast<char **>(keywords), &signal_id))
         return nullptr;
+    EngineAccess access;
     return traced("_sigtrove.Record.signal_info", signal_info_impl(obj, signal_id));
 }
 
@@ -416,9 +424,13 @@ PyObject *record_str_impl(PyObject *obj) {
     return ok ? p.join() : nullptr;
 }
 
-PyObject *record_str(PyObject *obj) { return traced("_sigtrove.Record.__str__", record_str_impl(obj)); }
+PyObject *record_str(PyObject *obj) {
+    EngineAccess access;
+    return traced("_sigtrove.Record.__str__", record_str_impl(obj));
+}
 
 PyObject *record_close(PyObject *self, PyObject *) {
+    EngineAccess access;
     if (is_current(self)) set_current(nullptr);
     Py_RETURN_NONE;
 }
