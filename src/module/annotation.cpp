@@ -3,7 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string>
+#include <vector>
 
 #include "sigtrove.h"
 
@@ -546,43 +548,70 @@ struct Window {
     bool ends_before(const WFDB_Annotation &annotation) const { return bounded && annotation.time >= end; }
 };
 
-// getann's result for the read loop: true with `done` false for an annotation,
-// true with `done` set at the end of the list, false with InitError for a file
-// the engine could not read.
-bool next_annotation(int annotator, WFDB_Annotation &annotation, bool &done) {
-    int status = getann(static_cast<WFDB_Annotator>(annotator), &annotation);
-    done = status != 0;
-    if (status == 0) return true;
-    // The logical end, and any annotator but the one the object opened, end the list.
-    if (status == -1 || annotator != 0) return true;
-    raise_engine_error();
+// Makes the object current and returns with it still current: the directory
+// change that ends an open runs Python code, which may open another file.
+bool make_annotation_current(PyObject *obj) {
+    for (int attempt = 0; attempt < reopen_attempts; ++attempt) {
+        if (is_current(obj)) return true;
+        DirectorySwitch directory;
+        if (!open_annotation_file(obj, directory)) return false;
+    }
+    if (is_current(obj)) return true;
+    AnnotationObject *self = as_annotation(obj);
+    PyErr_Format(globals.init_error,
+                 "annopen: annotator %s of record %S was closed by another open %d times in a row\n",
+                 self->engine_annotator ? self->engine_annotator : "", self->record, reopen_attempts);
     return false;
+}
+
+// The annotations of a read, taken from the engine with no Python code run in
+// between, so that they all come from this object's file.
+struct AnnotationRun {
+    std::vector<WFDB_Annotation> annotations;  // aux not kept
+    bool failed = false;                       // the engine could not read the file
+};
+
+// Takes annotations from the engine until the window ends or the list does.
+// `annotator` other than 0 names no file the object opened: getann fails at once,
+// which ends the list rather than failing the read. May throw std::bad_alloc.
+void take_annotations(int annotator, const Window &window, const TypeFilter &filter, AnnotationRun &run) {
+    WFDB_Annotation annotation{};
+    for (;;) {
+        int status = getann(static_cast<WFDB_Annotator>(annotator), &annotation);
+        if (status != 0) {
+            run.failed = status != -1 && annotator == 0;
+            return;
+        }
+        if (window.ends_before(annotation)) return;
+        if (!filter.admits(annotation)) continue;
+        annotation.aux = nullptr;
+        run.annotations.push_back(annotation);
+    }
 }
 
 PyObject *read_annotations(PyObject *obj, WFDB_Time start, WFDB_Time length, PyObject *anntype,
                            int annotator) {
     TypeFilter filter;
     if (!type_filter(anntype, filter)) return nullptr;
-    if (!is_current(obj)) {
-        DirectorySwitch directory;
-        if (!open_annotation_file(obj, directory)) return nullptr;
-    }
+    if (!make_annotation_current(obj)) return nullptr;
     if (start >= 0 && iannsettime(start) < 0) {
         PyRef text = PyRef::steal(engine_text(wfdberror()));
         if (text) PyErr_SetObject(PyExc_ValueError, text.get());
         return nullptr;
     }
-    Window window(start, length);
-    PyRef entries = PyRef::steal(PyList_New(0));
+    AnnotationRun run;
+    try {
+        take_annotations(annotator, Window(start, length), filter, run);
+    } catch (const std::bad_alloc &) {
+        return PyErr_NoMemory();
+    }
+    if (run.failed) return raise_engine_error();
+    PyRef entries = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(run.annotations.size())));
     if (!entries) return nullptr;
-    WFDB_Annotation annotation{};
-    for (;;) {
-        bool done = false;
-        if (!next_annotation(annotator, annotation, done)) return nullptr;
-        if (done || window.ends_before(annotation)) break;
-        if (!filter.admits(annotation)) continue;
-        PyRef entry = PyRef::steal(entry_from_annotation(annotation));
-        if (!entry || PyList_Append(entries.get(), entry.get()) < 0) return nullptr;
+    for (size_t k = 0; k < run.annotations.size(); ++k) {
+        PyObject *entry = entry_from_annotation(run.annotations[k]);
+        if (entry == nullptr) return nullptr;
+        PyList_SET_ITEM(entries.get(), static_cast<Py_ssize_t>(k), entry);
     }
     return entries.release();
 }

@@ -51,6 +51,10 @@ void set_current(PyObject *obj);
 // which must never wait (see record_dealloc).
 void forget_current(PyObject *obj);
 
+// How many times an operation opens its files again before it gives up, when the
+// Python code that each open runs (its directory changes) opens other files.
+constexpr int reopen_attempts = 3;
+
 // ---- failures
 // Raises InitError with the engine's last error text; returns null for `return raise_engine_error();`.
 PyObject *raise_engine_error();
