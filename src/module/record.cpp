@@ -340,11 +340,16 @@ PyObject *sample_list(const WFDB_Sample *samples, Py_ssize_t count, Convert conv
     return list.release();
 }
 
+// Physical zero is the header's baseline, as for every WFDB reader (the ADC zero
+// is where the converter's range is centred, which need not be it); a sample the
+// record marks invalid (a gap, a missing segment, a signal a segment lacks) has
+// no physical value.
 PyObject *physical_values(const WFDB_Sample *samples, Py_ssize_t count, const WFDB_Siginfo &info) {
     const double gain = info.gain == 0.0 ? WFDB_DEFGAIN : info.gain;
-    const int adczero = info.adczero;
-    return sample_list(samples, count, [gain, adczero](WFDB_Sample v) {
-        return PyFloat_FromDouble(static_cast<double>(static_cast<long long>(v) - adczero) / gain);
+    const double baseline = info.baseline;
+    return sample_list(samples, count, [gain, baseline](WFDB_Sample v) {
+        if (v == WFDB_INVALID_SAMPLE) return PyFloat_FromDouble(Py_NAN);
+        return PyFloat_FromDouble((static_cast<double>(v) - baseline) / gain);
     });
 }
 
@@ -453,6 +458,8 @@ PyObject *signal_info_impl(PyObject *obj, PyObject *signal_id) {
              set_item(d, "samples", PyLong_FromLong(info.nsamp)) &&
              set_item(d, "checksum", PyLong_FromLong(info.cksum));
     }
+    // Last, so that the entries callers already know keep their order.
+    ok = ok && set_item(d, "baseline", PyLong_FromLong(info.baseline));
     return ok ? dict.release() : nullptr;
 }
 
