@@ -263,17 +263,45 @@ PyObject *entry_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
                   make_entry(type, time, code, subtype, channel, annotator, std::move(aux)));
 }
 
+// An annotation as a read takes it from the engine: its fields, and the text of
+// its aux record (the bytes after WFDB's leading count byte, up to the first NUL:
+// rhythm labels, measurements, notes), copied because the engine reuses its aux
+// buffer at the next getann. May throw std::bad_alloc.
+struct TakenAnnotation {
+    WFDB_Annotation fields{};  // with aux cleared
+    bool has_aux = false;
+    std::string aux;
+
+    explicit TakenAnnotation(const WFDB_Annotation &annotation) : fields(annotation) {
+        fields.aux = nullptr;
+        if (annotation.aux == nullptr) return;
+        has_aux = true;
+        const char *text = reinterpret_cast<const char *>(annotation.aux + 1);
+        const size_t count = annotation.aux[0];
+        const void *nul = std::memchr(text, '\0', count);
+        aux.assign(text, nul ? static_cast<size_t>(static_cast<const char *>(nul) - text) : count);
+    }
+};
+
 // An entry for an annotation read from a file: the file's code is kept as it is
-// (0, or a code above ACMAX), since the range test guards caller-assigned values only.
-PyObject *entry_from_annotation(const WFDB_Annotation &annotation) {
+// (0, or a code above ACMAX), since the range test guards caller-assigned values
+// only; aux is the aux text, decoded as every engine text is, or None without one.
+PyObject *entry_from_annotation(const TakenAnnotation &annotation) {
+    PyRef aux;
+    if (annotation.has_aux) {
+        aux = PyRef::steal(engine_text(annotation.aux.data(), annotation.aux.size()));
+        if (!aux) return nullptr;
+    }
     PyRef obj = allocate_entry(&AnnotationEntryType);
     if (!obj) return nullptr;
     AnnotationEntryObject *self = as_entry(obj.get());
-    self->time = annotation.time;
-    self->type = static_cast<unsigned char>(annotation.anntyp);
-    self->subtype = annotation.subtyp;
-    self->channel = static_cast<signed char>(annotation.chan);
-    self->annotator = annotation.num;
+    const WFDB_Annotation &fields = annotation.fields;
+    self->time = fields.time;
+    self->type = static_cast<unsigned char>(fields.anntyp);
+    self->subtype = fields.subtyp;
+    self->channel = static_cast<signed char>(fields.chan);
+    self->annotator = fields.num;
+    if (aux) replace_field(self->aux, std::move(aux));
     return obj.release();
 }
 
@@ -567,8 +595,8 @@ bool make_annotation_current(PyObject *obj) {
 // The annotations of a read, taken from the engine with no Python code run in
 // between, so that they all come from this object's file.
 struct AnnotationRun {
-    std::vector<WFDB_Annotation> annotations;  // aux not kept
-    bool failed = false;                       // the engine could not read the file
+    std::vector<TakenAnnotation> annotations;
+    bool failed = false;  // the engine could not read the file
 };
 
 // Takes annotations from the engine until the window ends or the list does.
@@ -584,8 +612,7 @@ void take_annotations(int annotator, const Window &window, const TypeFilter &fil
         }
         if (window.ends_before(annotation)) return;
         if (!filter.admits(annotation)) continue;
-        annotation.aux = nullptr;
-        run.annotations.push_back(annotation);
+        run.annotations.emplace_back(annotation);
     }
 }
 
