@@ -558,6 +558,12 @@ bool type_filter(PyObject *anntype, TypeFilter &filter) {
     if (PyUnicode_CheckExact(anntype)) {
         int code = 0;
         if (!code_of_mnemonic(anntype, code)) return false;
+        // strann gives 0, no code, for a text the tables do not know, and a filter
+        // by code 0 is no filter at all: only code 0's own mnemonic may mean that.
+        if (code == 0 && std::strcmp(PyUnicode_AsUTF8(anntype), annstr(0)) != 0) {
+            PyErr_Format(PyExc_ValueError, "unknown annotation type mnemonic %R", anntype);
+            return false;
+        }
         filter.code = code;
         return true;
     }

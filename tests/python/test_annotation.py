@@ -334,8 +334,8 @@ def test_start_after_the_last_annotation(start):
 TYPE_FILTERS = [
     (1, lambda t: t == 1), ("N", lambda t: t == 1), (28, lambda t: t == 28), ("+", lambda t: t == 28),
     ("V", lambda t: t == 5), (5, lambda t: t == 5), (99, lambda t: False), (2**70, lambda t: False),
-    (-(2**70), lambda t: False), (-1, lambda t: False), (0, lambda t: True), ("xx", lambda t: True),
-    ("", lambda t: True), (" ", lambda t: True), ("\u00e9", lambda t: True),
+    (-(2**70), lambda t: False), (-1, lambda t: False), (0, lambda t: True), (" ", lambda t: True),
+    ("[15]", lambda t: t == 15),
 ]
 
 
@@ -343,6 +343,19 @@ TYPE_FILTERS = [
 def test_type_filter(anntype, admits):
     rows = as_rows(Annotation(RECORD_100).read(anntype=anntype))
     assert rows == [r for r in ATR_100 if admits(r[1])]
+
+
+@pytest.mark.parametrize("mnemonic", ["ZZ", "xx", "", "N ", "n\u0301", "\u00e9", "[50]"])
+def test_an_unknown_mnemonic_is_refused_before_any_file_access(monkeypatch, mnemonic):
+    annotation = Annotation(RECORD_100)
+    other = Annotation(RECORD_100, "qrs")  # a read of `annotation` would open its file again
+    calls = []
+    monkeypatch.setattr(_sigtrove, "chdir", lambda directory: calls.append(directory))
+    with pytest.raises(ValueError) as excinfo:
+        annotation.read(anntype=mnemonic)
+    assert excinfo.value.args == ("unknown annotation type mnemonic %r" % mnemonic,)
+    assert "_sigtrove.Annotation.read" in traceback_names(excinfo)
+    assert calls == [] and is_current(other)
 
 
 def test_type_filter_within_a_window():
