@@ -71,7 +71,7 @@ def test_threads_in_relative_directories(monkeypatch, frequent_switches):
 # The program below runs in a process of its own with a time limit: a wait that kept the
 # interpreter lock would hang it rather than fail.
 WAITING_RELEASES_THE_INTERPRETER = r"""
-import json, sys, threading, _sigtrove
+import json, sys, threading, time, _sigtrove
 narrow_path, wide_path = sys.argv[1], sys.argv[2]
 inside, proceed = threading.Event(), threading.Event()
 real_chdir = _sigtrove.chdir
@@ -99,15 +99,61 @@ waiting = threading.Thread(target=lambda: waiter_done.append(len(_sigtrove.Recor
 waiting.start()
 waiting.join(0.5)
 blocked = waiting.is_alive()          # it waits for the holder's operation ...
+began = time.monotonic()
 del doomed                            # ... and a destruction on this thread does not wait at all
+destruction_waited = time.monotonic() - began > 5
 proceed.set()
 holding.join(30)
 waiting.join(30)
-print(json.dumps({"blocked": blocked, "holder": holder_done, "waiter": waiter_done,
-                  "alive": holding.is_alive() or waiting.is_alive()}))
+print(json.dumps({"blocked": blocked, "destruction_waited": destruction_waited, "holder": holder_done,
+                  "waiter": waiter_done, "alive": holding.is_alive() or waiting.is_alive()}))
 """
 
 
-def test_waiting_for_another_threads_operation_lets_other_threads_run():
+def test_waiting_lets_other_threads_run_and_destruction_never_waits():
     out = run_fresh(WAITING_RELEASES_THE_INTERPRETER, str(RECORDS / "100"), str(RECORDS / "s0010_re"))
-    assert out == {"blocked": True, "holder": [True], "waiter": [5], "alive": False}
+    assert out == {"blocked": True, "destruction_waited": False, "holder": [True], "waiter": [5], "alive": False}
+
+
+# A child forked while another thread is inside an operation must not inherit a lock that no
+# thread of its own will ever release.
+FORK_WHILE_ANOTHER_THREAD_HOLDS_THE_LOCK = r"""
+import json, os, sys, threading, time, _sigtrove
+narrow_path, wide_path = sys.argv[1], sys.argv[2]
+inside, proceed = threading.Event(), threading.Event()
+real_chdir = _sigtrove.chdir
+
+def chdir(directory):
+    real_chdir(directory)
+    if threading.current_thread().name == "holder" and not inside.is_set():
+        inside.set()
+        proceed.wait(30)
+
+_sigtrove.chdir = chdir
+narrow = _sigtrove.Record(narrow_path)
+_sigtrove.Record(wide_path)
+holding = threading.Thread(target=lambda: narrow.read(0, 0, 50), name="holder")
+holding.start()
+inside.wait(30)
+child = os.fork()
+if child == 0:
+    ok = len(_sigtrove.Record(wide_path).read(0, 0, 5)) == 5
+    os._exit(0 if ok else 1)
+status = None
+for _ in range(300):
+    pid, status = os.waitpid(child, os.WNOHANG)
+    if pid:
+        break
+    status = None
+    time.sleep(0.1)
+if status is None:
+    os.kill(child, 9)
+    os.waitpid(child, 0)
+proceed.set()
+holding.join(30)
+print(json.dumps(status))
+"""
+
+
+def test_a_child_forked_while_another_thread_holds_the_lock_can_use_records():
+    assert run_fresh(FORK_WHILE_ANOTHER_THREAD_HOLDS_THE_LOCK, str(RECORDS / "100"), str(RECORDS / "s0010_re")) == 0
