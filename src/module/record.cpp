@@ -112,7 +112,8 @@ int make_current(PyObject *obj) {
         if (reopen(obj) < 0) return -1;
     }
     if (is_current(obj)) return 0;
-    PyErr_Format(globals.init_error, "reopen: the signals of record %S were closed by another open %d times in a row\n",
+    PyErr_Format(globals.init_error,
+                 "reopen: the signals of record %S were closed by another open %d times in a row\n",
                  as_record(obj)->record, reopen_attempts);
     return traced_status("_sigtrove.Record.reopen", -1);
 }
@@ -355,8 +356,9 @@ PyObject *physical_values(const WFDB_Sample *samples, Py_ssize_t count, const WF
 
 PyObject *adc_values(const WFDB_Sample *samples, Py_ssize_t count, const WFDB_Siginfo &info) {
     const int adczero = info.adczero;
-    return sample_list(samples, count,
-                       [adczero](WFDB_Sample v) { return PyLong_FromLongLong(static_cast<long long>(v) - adczero); });
+    return sample_list(samples, count, [adczero](WFDB_Sample v) {
+        return PyLong_FromLongLong(static_cast<long long>(v) - adczero);
+    });
 }
 
 PyObject *read_impl(PyObject *obj, PyObject *signal_id, WFDB_Time start, WFDB_Time length,
@@ -536,7 +538,8 @@ PyObject *record_str_impl(PyObject *obj) {
              (info.bsize == 0 ? p.add("can be unbuffered\n") : p.add("%d-byte blocks\n", info.bsize)) &&
              p.add(" ADC resolution: %d bits\n", info.adcres) && p.add(" ADC zero: %d\n", info.adczero);
         if (ok && info.nsamp > 0) {
-            ok = p.add(" Length: %s (%ld sample intervals)\n", engine_text(info.length_text.c_str()), info.nsamp) &&
+            ok = p.add(" Length: %s (%ld sample intervals)\n", engine_text(info.length_text.c_str()),
+                       info.nsamp) &&
                  p.add(" Checksum: %d\n", info.cksum);
         } else if (ok) {
             ok = p.add(" Length undefined\n");
