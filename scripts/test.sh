@@ -30,8 +30,10 @@ fi
 echo "== module tests"
 env_vars=()
 if [ "$sanitize" = 1 ]; then
+  # PYTHONMALLOC=malloc: buffers from PyMem_Malloc (the sample vector the engine writes into) come
+  # from the system allocator, where AddressSanitizer sees their bounds, not from Python's arenas.
   env_vars=(LD_PRELOAD="$(g++ -print-file-name=libasan.so):$(g++ -print-file-name=libubsan.so)"
-            ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
+            PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
 fi
 # Run from the tests folder so the installed package, not the source tree, is imported.
 (cd tests/python && env "${env_vars[@]}" ../../.venv/bin/python -m pytest -q -p no:cacheprovider .)

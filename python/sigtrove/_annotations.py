@@ -26,9 +26,11 @@ def time_text(sample):
 
 
 def format_entry(entry):
-    """One line: time text, sample number, mnemonic, subtype, channel and annotator number."""
-    return "%12s %10d %6s %4d %4d %4d" % (time_text(entry.time), entry.time, entry.typestr,
+    """One line: time text, sample number, mnemonic, subtype, channel and annotator number, then
+    the aux text (a rhythm label, a measurement, a note) after a tab when there is one."""
+    line = "%12s %10d %6s %4d %4d %4d" % (time_text(entry.time), entry.time, entry.typestr,
                                           entry.subtype, entry.channel, entry.annotator)
+    return line + "\t" + entry.aux if entry.aux else line
 
 
 def _read_header(path):

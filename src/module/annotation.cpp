@@ -3,7 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string>
+#include <vector>
 
 #include "sigtrove.h"
 
@@ -134,6 +136,7 @@ PyObject *entry_get_isqrs(PyObject *self, void *) {
 }
 
 PyObject *entry_get_typestr(PyObject *self, void *) {
+    EngineAccess access;  // the code tables are the engine's, changed by annotation file opens
     return traced("_sigtrove.AnnotationEntry.typestr.__get__", engine_text(annstr(as_entry(self)->type)));
 }
 
@@ -160,10 +163,12 @@ int store_mnemonic(PyObject *self, PyObject *value) {
 
 int entry_set_typestr(PyObject *self, PyObject *value, void *) {
     if (value == nullptr) return refuse_deletion("_sigtrove.AnnotationEntry.typestr.__set__");
+    EngineAccess access;
     return traced_status("_sigtrove.AnnotationEntry.typestr.__set__", store_mnemonic(self, value));
 }
 
 PyObject *entry_get_description(PyObject *self, void *) {
+    EngineAccess access;
     // Codes without a description in the tables read as "", as code 0 does.
     const char *description = anndesc(as_entry(self)->type);
     return traced("_sigtrove.AnnotationEntry.description.__get__", engine_text(description ? description : ""));
@@ -205,7 +210,10 @@ PyObject *entry_text(PyObject *obj) {
     return PyUnicode_Format(format.get(), values.get());
 }
 
-PyObject *entry_str(PyObject *self) { return traced("_sigtrove.AnnotationEntry.__str__", entry_text(self)); }
+PyObject *entry_str(PyObject *self) {
+    EngineAccess access;  // the time text follows the engine's open record
+    return traced("_sigtrove.AnnotationEntry.__str__", entry_text(self));
+}
 
 // repr goes through __str__ so that a subclass overriding __str__ changes both.
 PyObject *entry_repr(PyObject *self) {
@@ -255,17 +263,45 @@ PyObject *entry_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
                   make_entry(type, time, code, subtype, channel, annotator, std::move(aux)));
 }
 
+// An annotation as a read takes it from the engine: its fields, and the text of
+// its aux record (the bytes after WFDB's leading count byte, up to the first NUL:
+// rhythm labels, measurements, notes), copied because the engine reuses its aux
+// buffer at the next getann. May throw std::bad_alloc.
+struct TakenAnnotation {
+    WFDB_Annotation fields{};  // with aux cleared
+    bool has_aux = false;
+    std::string aux;
+
+    explicit TakenAnnotation(const WFDB_Annotation &annotation) : fields(annotation) {
+        fields.aux = nullptr;
+        if (annotation.aux == nullptr) return;
+        has_aux = true;
+        const char *text = reinterpret_cast<const char *>(annotation.aux + 1);
+        const size_t count = annotation.aux[0];
+        const void *nul = std::memchr(text, '\0', count);
+        aux.assign(text, nul ? static_cast<size_t>(static_cast<const char *>(nul) - text) : count);
+    }
+};
+
 // An entry for an annotation read from a file: the file's code is kept as it is
-// (0, or a code above ACMAX), since the range test guards caller-assigned values only.
-PyObject *entry_from_annotation(const WFDB_Annotation &annotation) {
+// (0, or a code above ACMAX), since the range test guards caller-assigned values
+// only; aux is the aux text, decoded as every engine text is, or None without one.
+PyObject *entry_from_annotation(const TakenAnnotation &annotation) {
+    PyRef aux;
+    if (annotation.has_aux) {
+        aux = PyRef::steal(engine_text(annotation.aux.data(), annotation.aux.size()));
+        if (!aux) return nullptr;
+    }
     PyRef obj = allocate_entry(&AnnotationEntryType);
     if (!obj) return nullptr;
     AnnotationEntryObject *self = as_entry(obj.get());
-    self->time = annotation.time;
-    self->type = static_cast<unsigned char>(annotation.anntyp);
-    self->subtype = annotation.subtyp;
-    self->channel = static_cast<signed char>(annotation.chan);
-    self->annotator = annotation.num;
+    const WFDB_Annotation &fields = annotation.fields;
+    self->time = fields.time;
+    self->type = static_cast<unsigned char>(fields.anntyp);
+    self->subtype = fields.subtyp;
+    self->channel = static_cast<signed char>(fields.chan);
+    self->annotator = fields.num;
+    if (aux) replace_field(self->aux, std::move(aux));
     return obj.release();
 }
 
@@ -495,6 +531,7 @@ PyObject *annotation_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
     // The path's conversion stands in for the argument parser: its errors name no operation.
     PyRef path = PyRef::steal(path_argument(path_arg));
     if (!path) return nullptr;
+    EngineAccess access;
     return traced("_sigtrove.Annotation.__new__", make_annotation(type, std::move(path), name, stat));
 }
 
@@ -521,6 +558,12 @@ bool type_filter(PyObject *anntype, TypeFilter &filter) {
     if (PyUnicode_CheckExact(anntype)) {
         int code = 0;
         if (!code_of_mnemonic(anntype, code)) return false;
+        // strann gives 0, no code, for a text the tables do not know, and a filter
+        // by code 0 is no filter at all: only code 0's own mnemonic may mean that.
+        if (code == 0 && std::strcmp(PyUnicode_AsUTF8(anntype), annstr(0)) != 0) {
+            PyErr_Format(PyExc_ValueError, "unknown annotation type mnemonic %R", anntype);
+            return false;
+        }
         filter.code = code;
         return true;
     }
@@ -539,43 +582,69 @@ struct Window {
     bool ends_before(const WFDB_Annotation &annotation) const { return bounded && annotation.time >= end; }
 };
 
-// getann's result for the read loop: true with `done` false for an annotation,
-// true with `done` set at the end of the list, false with InitError for a file
-// the engine could not read.
-bool next_annotation(int annotator, WFDB_Annotation &annotation, bool &done) {
-    int status = getann(static_cast<WFDB_Annotator>(annotator), &annotation);
-    done = status != 0;
-    if (status == 0) return true;
-    // The logical end, and any annotator but the one the object opened, end the list.
-    if (status == -1 || annotator != 0) return true;
-    raise_engine_error();
+// Makes the object current and returns with it still current: the directory
+// change that ends an open runs Python code, which may open another file.
+bool make_annotation_current(PyObject *obj) {
+    for (int attempt = 0; attempt < reopen_attempts; ++attempt) {
+        if (is_current(obj)) return true;
+        DirectorySwitch directory;
+        if (!open_annotation_file(obj, directory)) return false;
+    }
+    if (is_current(obj)) return true;
+    AnnotationObject *self = as_annotation(obj);
+    PyErr_Format(globals.init_error,
+                 "annopen: annotator %s of record %S was closed by another open %d times in a row\n",
+                 self->engine_annotator ? self->engine_annotator : "", self->record, reopen_attempts);
     return false;
+}
+
+// The annotations of a read, taken from the engine with no Python code run in
+// between, so that they all come from this object's file.
+struct AnnotationRun {
+    std::vector<TakenAnnotation> annotations;
+    bool failed = false;  // the engine could not read the file
+};
+
+// Takes annotations from the engine until the window ends or the list does.
+// `annotator` other than 0 names no file the object opened: getann fails at once,
+// which ends the list rather than failing the read. May throw std::bad_alloc.
+void take_annotations(int annotator, const Window &window, const TypeFilter &filter, AnnotationRun &run) {
+    WFDB_Annotation annotation{};
+    for (;;) {
+        int status = getann(static_cast<WFDB_Annotator>(annotator), &annotation);
+        if (status != 0) {
+            run.failed = status != -1 && annotator == 0;
+            return;
+        }
+        if (window.ends_before(annotation)) return;
+        if (!filter.admits(annotation)) continue;
+        run.annotations.emplace_back(annotation);
+    }
 }
 
 PyObject *read_annotations(PyObject *obj, WFDB_Time start, WFDB_Time length, PyObject *anntype,
                            int annotator) {
     TypeFilter filter;
     if (!type_filter(anntype, filter)) return nullptr;
-    if (!is_current(obj)) {
-        DirectorySwitch directory;
-        if (!open_annotation_file(obj, directory)) return nullptr;
-    }
+    if (!make_annotation_current(obj)) return nullptr;
     if (start >= 0 && iannsettime(start) < 0) {
         PyRef text = PyRef::steal(engine_text(wfdberror()));
         if (text) PyErr_SetObject(PyExc_ValueError, text.get());
         return nullptr;
     }
-    Window window(start, length);
-    PyRef entries = PyRef::steal(PyList_New(0));
+    AnnotationRun run;
+    try {
+        take_annotations(annotator, Window(start, length), filter, run);
+    } catch (const std::bad_alloc &) {
+        return PyErr_NoMemory();
+    }
+    if (run.failed) return raise_engine_error();
+    PyRef entries = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(run.annotations.size())));
     if (!entries) return nullptr;
-    WFDB_Annotation annotation{};
-    for (;;) {
-        bool done = false;
-        if (!next_annotation(annotator, annotation, done)) return nullptr;
-        if (done || window.ends_before(annotation)) break;
-        if (!filter.admits(annotation)) continue;
-        PyRef entry = PyRef::steal(entry_from_annotation(annotation));
-        if (!entry || PyList_Append(entries.get(), entry.get()) < 0) return nullptr;
+    for (size_t k = 0; k < run.annotations.size(); ++k) {
+        PyObject *entry = entry_from_annotation(run.annotations[k]);
+        if (entry == nullptr) return nullptr;
+        PyList_SET_ITEM(entries.get(), static_cast<Py_ssize_t>(k), entry);
     }
     return entries.release();
 }
@@ -588,6 +657,7 @@ PyObject *annotation_read(PyObject *self, PyObject *args, PyObject *kwargs) {
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|llOi:read", const_cast<char **>(keywords), &start, &length,
                                      &anntype, &annotator))
         return nullptr;
+    EngineAccess access;
     return traced("_sigtrove.Annotation.read", read_annotations(self, start, length, anntype, annotator));
 }
 
@@ -621,8 +691,9 @@ int annotation_clear(PyObject *obj) {
 void annotation_dealloc(PyObject *obj) {
     AnnotationObject *self = as_annotation(obj);
     PyObject_GC_UnTrack(obj);
-    // Releasing closes nothing in the engine; it only stops naming this object.
-    if (is_current(obj)) set_current(nullptr);
+    // Releasing closes nothing in the engine; it only stops naming this object,
+    // without the engine lock for the reason record_dealloc gives.
+    forget_current(obj);
     Py_CLEAR(self->record_path);
     Py_CLEAR(self->record);
     Py_CLEAR(self->basedir);

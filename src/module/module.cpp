@@ -4,6 +4,8 @@
 
 #include <frameobject.h>
 
+#include <atomic>
+
 #include "wfdb/wfdb.h"
 
 namespace sigtrove {
@@ -12,7 +14,8 @@ ModuleGlobals globals;
 
 namespace {
 
-PyObject *current_object = nullptr;  // borrowed; see is_current()
+// Borrowed; see is_current(). Atomic because destruction empties it without the lock.
+std::atomic<PyObject *> current_object{nullptr};
 
 std::string engine_version;  // wfdberror() before the first error, kept for the capsule
 
@@ -27,6 +30,7 @@ PyObject *verbose(PyObject *, PyObject *args, PyObject *kwargs) {
         return nullptr;
     int on = PyObject_IsTrue(flag);
     if (on < 0) return traced("_sigtrove.verbose", nullptr);
+    EngineAccess access;
     if (on)
         wfdbverbose();
     else
@@ -90,6 +94,7 @@ PyObject *new_exception(const char *qualified, PyObject *base) {
 }
 
 bool initialise(PyObject *module) {
+    prepare_engine_lock_for_fork();
     engine_version = wfdberror();
     c_api.engine_version_line = engine_version.c_str();
     PyObject *dict = PyModule_GetDict(module);
@@ -139,9 +144,14 @@ bool initialise(PyObject *module) {
 
 PyObject *module_dict() { return PyModule_GetDict(globals.module); }
 
-bool is_current(PyObject *obj) { return obj != nullptr && obj == current_object; }
+bool is_current(PyObject *obj) { return obj != nullptr && obj == current_object.load(); }
 
-void set_current(PyObject *obj) { current_object = (obj == Py_None) ? nullptr : obj; }
+void set_current(PyObject *obj) { current_object.store(obj == Py_None ? nullptr : obj); }
+
+void forget_current(PyObject *obj) {
+    PyObject *expected = obj;
+    current_object.compare_exchange_strong(expected, nullptr);
+}
 
 PyObject *raise_engine_error() {
     PyRef text = PyRef::steal(engine_text(wfdberror()));
@@ -166,9 +176,11 @@ void add_traceback(const char *operation) {
     Py_DECREF(frame);
 }
 
-PyObject *engine_text(const char *text) {
+PyObject *engine_text(const char *text) { return engine_text(text, text ? strlen(text) : 0); }
+
+PyObject *engine_text(const char *text, size_t size) {
     if (text == nullptr) text = "";
-    Py_ssize_t length = static_cast<Py_ssize_t>(strlen(text));
+    Py_ssize_t length = static_cast<Py_ssize_t>(size);
     PyObject *s = PyUnicode_DecodeUTF8(text, length, "strict");
     if (s == nullptr && PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) {
         PyErr_Clear();

@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <optional>
+#include <string>
 #include <type_traits>
+#include <vector>
 
 #include "sigtrove.h"
 
@@ -29,6 +33,17 @@ struct RecordObject {
 
 RecordObject *as_record(PyObject *o) { return reinterpret_cast<RecordObject *>(o); }
 
+// Counts the module's changes to the engine's signal input (opens, seeks, runs
+// of frames): a read compares it before and after running Python code to learn
+// whether that code moved the input.
+unsigned long signal_epoch = 0;
+
+// Positions the engine's input signals at sample t.
+int seek(WFDB_Time t) {
+    ++signal_epoch;
+    return isigsettime(t);
+}
+
 // Releases the strings the engine copied into siginfo and forgets them.
 void release_siginfo_strings(RecordObject *self) {
     for (int i = 0; i < self->nopen; ++i) {
@@ -52,6 +67,7 @@ PyObject *call_module_function(const char *name, PyObject *arg) {
 
 // Opens the record's signals in the engine and makes the record current.
 int reopen(PyObject *obj) {
+    EngineAccess access;  // also reached from other extension modules through the capsule
     RecordObject *self = as_record(obj);
     if (is_current(obj)) return 0;
     DirectorySwitch directory;
@@ -62,6 +78,7 @@ int reopen(PyObject *obj) {
     // until it succeeds.
     set_current(nullptr);
     release_siginfo_strings(self);
+    ++signal_epoch;
     int n = isigopen(name.data(), self->siginfo, self->nsig);
     // The engine writes at most nsig entries (none before siginfo exists).
     if (n > 0) self->nopen = std::min(n, self->nsig);
@@ -85,6 +102,43 @@ int reopen(PyObject *obj) {
 }
 
 int is_current_op(PyObject *obj) { return is_current(obj) ? 1 : 0; }
+
+// Makes the record current and returns with it still current. A reopen ends with
+// a directory change, whose Python code may open another record, so the slot is
+// looked at again after it; code that does so at every reopen makes this fail.
+int make_current(PyObject *obj) {
+    for (int attempt = 0; attempt < reopen_attempts; ++attempt) {
+        if (is_current(obj)) return 0;
+        if (reopen(obj) < 0) return -1;
+    }
+    if (is_current(obj)) return 0;
+    PyErr_Format(globals.init_error,
+                 "reopen: the signals of record %S were closed by another open %d times in a row\n",
+                 as_record(obj)->record, reopen_attempts);
+    return traced_status("_sigtrove.Record.reopen", -1);
+}
+
+// A text from the engine copied at once (the engine reuses its buffers); may throw std::bad_alloc.
+std::string copied(const char *text) { return text ? std::string(text) : std::string(); }
+
+// What one entry of siginfo says, and the engine's time text for its length,
+// copied at one moment while the record is current: the strings stay valid only
+// until Python code may reopen a record, and the time text follows the open record.
+struct SignalFacts {
+    std::string fname, desc, units, length_text;
+    bool has_units = false;
+    double gain = 0;
+    int initval = 0, fmt = 0, bsize = 0, adcres = 0, adczero = 0, baseline = 0, cksum = 0;
+    WFDB_Time nsamp = 0;
+
+    explicit SignalFacts(const WFDB_Siginfo &info)
+        : fname(copied(info.fname)), desc(copied(info.desc)), units(copied(info.units)),
+          has_units(info.units != nullptr), gain(info.gain), initval(info.initval), fmt(info.fmt),
+          bsize(info.bsize), adcres(info.adcres), adczero(info.adczero), baseline(info.baseline),
+          cksum(info.cksum), nsamp(info.nsamp) {
+        if (nsamp > 0) length_text = copied(timstr(nsamp));
+    }
+};
 
 // A fresh Record of `type` with every object field holding None. Fields are set
 // here rather than in tp_alloc, which Python subclasses do not inherit.
@@ -116,6 +170,7 @@ PyObject *make_record(PyTypeObject *type, PyRef path) {
     if (!directory.enter(self->basedir)) return nullptr;
     // Reading the header closes the signals the engine held.
     set_current(nullptr);
+    ++signal_epoch;
     const int nsig = isigopen(name.data(), nullptr, 0);
     double frequency = sampfreq(name.data());
     self->frequency = frequency < 0 ? 0.0 : frequency;
@@ -131,12 +186,18 @@ PyObject *make_record(PyTypeObject *type, PyRef path) {
     // That same code may have made the object current before siginfo existed:
     // the open must run and fill it.
     if (is_current(obj.get())) set_current(nullptr);
-    if (reopen(obj.get()) < 0) return nullptr;
+    if (make_current(obj.get()) < 0) return nullptr;
 
+    std::vector<std::string> descs;
+    try {
+        for (int i = 0; i < self->nsig; ++i) descs.push_back(copied(self->siginfo[i].desc));
+    } catch (const std::bad_alloc &) {
+        return PyErr_NoMemory();
+    }
     PyRef names = PyRef::steal(PyTuple_New(self->nsig));
     if (!names) return nullptr;
     for (int i = 0; i < self->nsig; ++i) {
-        PyObject *desc = engine_text(self->siginfo[i].desc);
+        PyObject *desc = engine_text(descs[static_cast<size_t>(i)].c_str());
         if (desc == nullptr) return nullptr;
         PyTuple_SET_ITEM(names.get(), i, desc);
     }
@@ -152,6 +213,7 @@ PyObject *record_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
     // The path's conversion stands in for the argument parser: its errors name no operation.
     PyRef path = PyRef::steal(path_argument(arg));
     if (!path) return nullptr;
+    EngineAccess access;
     return traced("_sigtrove.Record.__new__", make_record(type, std::move(path)));
 }
 
@@ -176,7 +238,11 @@ int record_clear(PyObject *obj) {
 void record_dealloc(PyObject *obj) {
     RecordObject *self = as_record(obj);
     PyObject_GC_UnTrack(obj);
-    if (is_current(obj)) set_current(nullptr);
+    // Without the engine lock: destruction may run on any thread at any moment,
+    // also at exit while a daemon thread holds the lock, and must never wait.
+    // Emptying the slot of this object disturbs no operation, since none can be
+    // running on an object that is being destroyed.
+    forget_current(obj);
     if (self->siginfo != nullptr) {
         release_siginfo_strings(self);
         PyMem_Free(self->siginfo);
@@ -224,41 +290,117 @@ int signal_number(PyObject *obj, PyObject *signal_id) {
     return traced_status("_sigtrove.Record.signal_number", signal_number_impl(obj, signal_id));
 }
 
-// Frees a sample vector on every path out of a read.
-struct SampleVector {
-    explicit SampleVector(int n) : data(PyMem_New(WFDB_Sample, static_cast<size_t>(n))) {}
-    ~SampleVector() { PyMem_Free(data); }
-    SampleVector(const SampleVector &) = delete;
-    SampleVector &operator=(const SampleVector &) = delete;
+// Samples from the host's allocator, released on every path out of a read.
+struct SampleBuffer {
+    explicit SampleBuffer(size_t n) : data(PyMem_New(WFDB_Sample, n)) {}
+    ~SampleBuffer() { PyMem_Free(data); }
+    SampleBuffer(const SampleBuffer &) = delete;
+    SampleBuffer &operator=(const SampleBuffer &) = delete;
     WFDB_Sample *data;
 };
 
-// Reads `length` frames and stores element k = convert(sample - adczero). Stops early at
-// the end of the data (the list is cut to the frames delivered) and raises on an engine error.
-template <class Convert>
-PyObject *read_frames(RecordObject *self, int signal, WFDB_Time length, Convert convert) {
-    SampleVector vector(self->nsig);
-    if (vector.data == nullptr) return PyErr_NoMemory();
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(length)));
-    if (!list) return nullptr;
-    const int adczero = self->siginfo[signal].adczero;
+// How a run of frames ended: the frames delivered, and whether the engine failed.
+struct FrameRun {
     Py_ssize_t delivered = 0;
-    for (; delivered < static_cast<Py_ssize_t>(length); ++delivered) {
-        int status = getvec(vector.data);
-        // -4 is a checksum warning on a frame that was still delivered.
+    bool failed = false;
+};
+
+// Reads up to `length` frames from the engine's input into `frame` (one sample per
+// open signal) and keeps the sample of `signal` of each in `samples`. It stops at
+// the end of the data; it calls no Python code, so the engine's input stays the one
+// the caller made sure of.
+FrameRun read_frames(int signal, WFDB_Time length, WFDB_Sample *frame, WFDB_Sample *samples) {
+    ++signal_epoch;
+    FrameRun run;
+    for (; run.delivered < static_cast<Py_ssize_t>(length); ++run.delivered) {
+        int status = getvec(frame);
         if (status == -1) break;
-        if (status < 0 && status != -4) return raise_engine_error();
-        PyObject *item = convert(vector.data[signal] - adczero);
+        // -4 is a checksum warning on a frame that was still delivered.
+        if (status < 0 && status != -4) {
+            run.failed = true;
+            break;
+        }
+        samples[run.delivered] = frame[signal];
+    }
+    return run;
+}
+
+// The list of a read: element k is convert(samples[k]).
+template <class Convert>
+PyObject *sample_list(const WFDB_Sample *samples, Py_ssize_t count, Convert convert) {
+    PyRef list = PyRef::steal(PyList_New(count));
+    if (!list) return nullptr;
+    for (Py_ssize_t k = 0; k < count; ++k) {
+        PyObject *item = convert(samples[k]);
         if (item == nullptr) return nullptr;
-        if (PyList_SetItem(list.get(), delivered, item) < 0) {
+        if (PyList_SetItem(list.get(), k, item) < 0) {
             PyErr_SetString(PyExc_RuntimeError, "Can not set list item <PyList_SetItem>");
             return nullptr;
         }
     }
-    if (delivered < static_cast<Py_ssize_t>(length) &&
-        PyList_SetSlice(list.get(), delivered, static_cast<Py_ssize_t>(length), nullptr) < 0)
-        return nullptr;
     return list.release();
+}
+
+// Physical zero is the header's baseline, as for every WFDB reader (the ADC zero
+// is where the converter's range is centred, which need not be it); a sample the
+// record marks invalid (a gap, a missing segment, a signal a segment lacks) has
+// no physical value.
+PyObject *physical_values(const WFDB_Sample *samples, Py_ssize_t count, const WFDB_Siginfo &info) {
+    const double gain = info.gain == 0.0 ? WFDB_DEFGAIN : info.gain;
+    const double baseline = info.baseline;
+    return sample_list(samples, count, [gain, baseline](WFDB_Sample v) {
+        if (v == WFDB_INVALID_SAMPLE) return PyFloat_FromDouble(Py_NAN);
+        return PyFloat_FromDouble((static_cast<double>(v) - baseline) / gain);
+    });
+}
+
+PyObject *adc_values(const WFDB_Sample *samples, Py_ssize_t count, const WFDB_Siginfo &info) {
+    const int adczero = info.adczero;
+    return sample_list(samples, count, [adczero](WFDB_Sample v) {
+        return PyLong_FromLongLong(static_cast<long long>(v) - adczero);
+    });
+}
+
+PyObject *read_impl(PyObject *obj, PyObject *signal_id, WFDB_Time start, WFDB_Time length,
+                    PyObject *correct_gain) {
+    RecordObject *self = as_record(obj);
+    int signal = signal_number(obj, signal_id);
+    if (signal < 0 || make_current(obj) < 0) return nullptr;
+    if (signal >= self->nsig) {
+        PyErr_SetString(PyExc_ValueError, "invalid signal number");
+        return nullptr;
+    }
+    const WFDB_Time n = self->siginfo[signal].nsamp;
+    // A negative start names no sample: it is refused like one past the end.
+    if (start >= n || start < 0) {
+        PyErr_Format(PyExc_ValueError, "start index out of range (%ld)", static_cast<long>(n));
+        return nullptr;
+    }
+    if (length < 0) {
+        PyErr_SetString(PyExc_ValueError, "invalid length");
+        return nullptr;
+    }
+    if (length == 0) length = n;
+    if (length > n - start) length = n - start;  // never computes start + length
+    if (seek(start) < 0) return raise_engine_error();
+    unsigned long positioned = signal_epoch;
+    SampleBuffer frame(static_cast<size_t>(self->nsig));
+    SampleBuffer samples(static_cast<size_t>(length));
+    if (frame.data == nullptr || samples.data == nullptr) return PyErr_NoMemory();
+    int as_float = PyObject_IsTrue(correct_gain);
+    if (as_float < 0) return nullptr;
+    // The truth test (and a reopen) run Python code, which may have opened or read
+    // another record; getvec writes one sample per signal the engine has open into
+    // a frame sized for this record, so the input must be this record's, at start.
+    if (!is_current(obj) || signal_epoch != positioned) {
+        if (make_current(obj) < 0) return nullptr;
+        if (seek(start) < 0) return raise_engine_error();
+    }
+    FrameRun run = read_frames(signal, length, frame.data, samples.data);
+    if (run.failed) return raise_engine_error();
+    const WFDB_Siginfo &info = self->siginfo[signal];
+    return as_float ? physical_values(samples.data, run.delivered, info)
+                    : adc_values(samples.data, run.delivered, info);
 }
 
 PyObject *record_read(PyObject *obj, PyObject *args, PyObject *kwargs) {
@@ -270,39 +412,8 @@ PyObject *record_read(PyObject *obj, PyObject *args, PyObject *kwargs) {
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|llO:read", const_cast<char **>(keywords), &signal_id,
                                      &start, &length, &correct_gain))
         return nullptr;
-    RecordObject *self = as_record(obj);
-    const char *operation = "_sigtrove.Record.read";
-    int signal = signal_number(obj, signal_id);
-    if (signal < 0) return traced(operation, nullptr);
-    if (reopen(obj) < 0) return traced(operation, nullptr);
-    if (signal >= self->nsig) {
-        PyErr_SetString(PyExc_ValueError, "invalid signal number");
-        return traced(operation, nullptr);
-    }
-    const WFDB_Time n = self->siginfo[signal].nsamp;
-    // A negative start names no sample: it is refused like one past the end.
-    if (start >= n || start < 0) {
-        PyErr_Format(PyExc_ValueError, "start index out of range (%ld)", static_cast<long>(n));
-        return traced(operation, nullptr);
-    }
-    if (length < 0) {
-        PyErr_SetString(PyExc_ValueError, "invalid length");
-        return traced(operation, nullptr);
-    }
-    if (length == 0) length = n;
-    if (length > n - start) length = n - start;  // never computes start + length
-    if (isigsettime(start) < 0) return traced(operation, raise_engine_error());
-    int as_float = PyObject_IsTrue(correct_gain);
-    if (as_float < 0) return traced(operation, nullptr);
-    PyObject *result;
-    if (as_float) {
-        const double gain = self->siginfo[signal].gain == 0.0 ? WFDB_DEFGAIN : self->siginfo[signal].gain;
-        result = read_frames(self, signal, length,
-                             [gain](int d) { return PyFloat_FromDouble(static_cast<double>(d) / gain); });
-    } else {
-        result = read_frames(self, signal, length, [](int d) { return PyLong_FromLong(d); });
-    }
-    return traced(operation, result);
+    EngineAccess access;
+    return traced("_sigtrove.Record.read", read_impl(obj, signal_id, start, length, correct_gain));
 }
 
 // ---- signal information and the record description
@@ -313,34 +424,44 @@ bool set_item(PyObject *dict, const char *key, PyObject *value) {
     return owned && PyDict_SetItemString(dict, key, owned.get()) == 0;
 }
 
-PyObject *units_text(const WFDB_Siginfo &info) {
-    return info.units ? engine_text(info.units) : PyUnicode_FromString("mV");
+PyObject *units_text(const SignalFacts &info) {
+    return info.has_units ? engine_text(info.units.c_str()) : PyUnicode_FromString("mV");
 }
 
 PyObject *signal_info_impl(PyObject *obj, PyObject *signal_id) {
     RecordObject *self = as_record(obj);
     int signal = signal_number(obj, signal_id);
-    if (signal < 0 || reopen(obj) < 0) return nullptr;
-    const WFDB_Siginfo &info = self->siginfo[signal];
+    if (signal < 0 || make_current(obj) < 0) return nullptr;
+    std::optional<SignalFacts> facts;
+    std::string starting_time;
+    try {
+        facts.emplace(self->siginfo[signal]);
+        starting_time = copied(timstr(0));
+    } catch (const std::bad_alloc &) {
+        return PyErr_NoMemory();
+    }
+    const SignalFacts &info = *facts;
     PyRef dict = PyRef::steal(PyDict_New());
     if (!dict) return nullptr;
     PyObject *d = dict.get();
     bool ok = set_item(d, "record", PyRef::borrow(self->record).release()) &&
-              set_item(d, "file", engine_text(info.fname)) &&
+              set_item(d, "file", engine_text(info.fname.c_str())) &&
               set_item(d, "frequency", PyFloat_FromDouble(self->frequency)) &&
-              set_item(d, "description", engine_text(info.desc)) &&
+              set_item(d, "description", engine_text(info.desc.c_str())) &&
               set_item(d, "adc_zero", PyLong_FromLong(info.adczero)) &&
               set_item(d, "adc_resolution", PyLong_FromLong(info.adcres)) &&
               set_item(d, "initial_value", PyLong_FromLong(info.initval)) &&
               set_item(d, "storage_format", PyLong_FromLong(info.fmt)) &&
               set_item(d, "gain", PyFloat_FromDouble(info.gain == 0.0 ? WFDB_DEFGAIN : info.gain)) &&
               set_item(d, "units", units_text(info)) &&
-              set_item(d, "starting_time", engine_text(timstr(0)));
+              set_item(d, "starting_time", engine_text(starting_time.c_str()));
     if (ok && info.nsamp > 0) {
-        ok = set_item(d, "length", engine_text(timstr(info.nsamp))) &&
+        ok = set_item(d, "length", engine_text(info.length_text.c_str())) &&
              set_item(d, "samples", PyLong_FromLong(info.nsamp)) &&
              set_item(d, "checksum", PyLong_FromLong(info.cksum));
     }
+    // Last, so that the entries callers already know keep their order.
+    ok = ok && set_item(d, "baseline", PyLong_FromLong(info.baseline));
     return ok ? dict.release() : nullptr;
 }
 
@@ -349,6 +470,7 @@ PyObject *record_signal_info(PyObject *obj, PyObject *args, PyObject *kwargs) {
     PyObject *signal_id = nullptr;
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:signal_info", const_cast<char **>(keywords), &signal_id))
         return nullptr;
+    EngineAccess access;
     return traced("_sigtrove.Record.signal_info", signal_info_impl(obj, signal_id));
 }
 
@@ -390,16 +512,25 @@ private:
 
 PyObject *record_str_impl(PyObject *obj) {
     RecordObject *self = as_record(obj);
-    if (reopen(obj) < 0) return nullptr;
+    if (make_current(obj) < 0) return nullptr;
+    const int nsig = self->nsig;
+    std::vector<SignalFacts> signals;
+    std::string starting_time;
+    try {
+        signals.reserve(static_cast<size_t>(nsig));
+        for (int i = 0; i < nsig; ++i) signals.emplace_back(self->siginfo[i]);
+        starting_time = copied(timstr(0));
+    } catch (const std::bad_alloc &) {
+        return PyErr_NoMemory();
+    }
     Pieces p;
     bool ok = p.add("Record %s\n", PyRef::borrow(self->record).release()) &&
-              p.add("Starting time:  %s\n", engine_text(timstr(0))) &&
-              p.add("Sampling frequency: %g Hz\n", self->frequency) && p.add("%d signals\n", self->nsig);
-    const int nsig = self->nsig;
+              p.add("Starting time:  %s\n", engine_text(starting_time.c_str())) &&
+              p.add("Sampling frequency: %g Hz\n", self->frequency) && p.add("%d signals\n", nsig);
     for (int i = 0; ok && i < nsig; ++i) {
-        const WFDB_Siginfo &info = self->siginfo[i];
-        ok = p.add("Signal %d:\n", i) && p.add(" File: %s\n", engine_text(info.fname)) &&
-             p.add(" Description: %s\n", engine_text(info.desc)) && p.add(" Gain: ") &&
+        const SignalFacts &info = signals[static_cast<size_t>(i)];
+        ok = p.add("Signal %d:\n", i) && p.add(" File: %s\n", engine_text(info.fname.c_str())) &&
+             p.add(" Description: %s\n", engine_text(info.desc.c_str())) && p.add(" Gain: ") &&
              (info.gain == 0.0 ? p.add("uncalibrated assume %g", static_cast<int>(WFDB_DEFGAIN))
                                : p.add("%g", info.gain)) &&
              p.add(" adu/%s\n", units_text(info)) && p.add(" Initial value: %d\n", info.initval) &&
@@ -407,7 +538,8 @@ PyObject *record_str_impl(PyObject *obj) {
              (info.bsize == 0 ? p.add("can be unbuffered\n") : p.add("%d-byte blocks\n", info.bsize)) &&
              p.add(" ADC resolution: %d bits\n", info.adcres) && p.add(" ADC zero: %d\n", info.adczero);
         if (ok && info.nsamp > 0) {
-            ok = p.add(" Length: %s (%ld sample intervals)\n", engine_text(timstr(info.nsamp)), info.nsamp) &&
+            ok = p.add(" Length: %s (%ld sample intervals)\n", engine_text(info.length_text.c_str()),
+                       info.nsamp) &&
                  p.add(" Checksum: %d\n", info.cksum);
         } else if (ok) {
             ok = p.add(" Length undefined\n");
@@ -416,9 +548,13 @@ PyObject *record_str_impl(PyObject *obj) {
     return ok ? p.join() : nullptr;
 }
 
-PyObject *record_str(PyObject *obj) { return traced("_sigtrove.Record.__str__", record_str_impl(obj)); }
+PyObject *record_str(PyObject *obj) {
+    EngineAccess access;
+    return traced("_sigtrove.Record.__str__", record_str_impl(obj));
+}
 
 PyObject *record_close(PyObject *self, PyObject *) {
+    EngineAccess access;
     if (is_current(self)) set_current(nullptr);
     Py_RETURN_NONE;
 }

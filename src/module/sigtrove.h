@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "engine_lock.h"
 #include "pyref.h"
 #include "sigtrove_capi.h"
 
@@ -43,9 +44,16 @@ extern ModuleGlobals globals;
 PyObject *module_dict();
 
 // ---- the current record: names the one object whose files the engine holds open.
-// A borrowed reference, compared by identity only.
+// A borrowed reference, compared by identity only. Set only under the engine lock.
 bool is_current(PyObject *obj);
 void set_current(PyObject *obj);
+// Empties the slot if it names `obj`, without the engine lock: for destruction,
+// which must never wait (see record_dealloc).
+void forget_current(PyObject *obj);
+
+// How many times an operation opens its files again before it gives up, when the
+// Python code that each open runs (its directory changes) opens other files.
+constexpr int reopen_attempts = 3;
 
 // ---- failures
 // Raises InitError with the engine's last error text; returns null for `return raise_engine_error();`.
@@ -64,6 +72,7 @@ inline int traced_status(const char *operation, int status) {
 
 // A text from the engine as a str: UTF-8, or Latin-1 when it is not valid UTF-8.
 PyObject *engine_text(const char *text);
+PyObject *engine_text(const char *text, size_t length);
 
 // ---- links between the units
 // The path a Record was constructed from (borrowed).

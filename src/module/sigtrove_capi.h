@@ -32,7 +32,10 @@ typedef struct {
 
 /* Internal operations of AnnotationEntry. get_struct fills *out from the entry;
  * out->aux points into storage owned by the entry (NULL when it has no aux) and
- * stays valid while the entry is alive and unchanged. */
+ * stays valid while the entry is alive and unchanged. It is the entry's aux text
+ * as stored (UTF-8), not WFDB's aux record, whose first byte counts the bytes
+ * that follow: the entries Annotation.read builds hold the text alone, so a
+ * caller that hands *out on to WFDB builds that record itself. */
 typedef struct {
     int (*get_struct)(PyObject *entry, WFDB_Annotation *out);
 } Sigtrove_AnnotationEntryOps;

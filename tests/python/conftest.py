@@ -1,4 +1,5 @@
 import json
+import math
 import os
 import pathlib
 
@@ -18,6 +19,24 @@ def expected(name):
 def library_text(text):
     """A library text from the expected files as the engine's bytes decode it."""
     return text.encode("latin-1").decode("utf-8", "replace") if text is not None else None
+
+
+INVALID_SAMPLE = -32768  # what the engine delivers for a sample the record marks invalid
+
+
+def physical_value(sample, signal):
+    """A sample in physical units as every WFDB reader gives it, from a signal's header fields
+    (`gain`, `baseline`); NaN for an invalid sample."""
+    if sample == INVALID_SAMPLE:
+        return math.nan
+    return (sample - signal["baseline"]) / (signal["gain"] or 200.0)
+
+
+def same_values(got, wanted):
+    """Equal lists of numbers, NaN matching NaN."""
+    return len(got) == len(wanted) and all(
+        g == w or (isinstance(g, float) and isinstance(w, float) and math.isnan(g) and math.isnan(w))
+        for g, w in zip(got, wanted))
 
 
 @pytest.fixture(autouse=True)

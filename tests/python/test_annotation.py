@@ -29,9 +29,22 @@ def as_rows(entries):
     return [(e.time, e.type, e.subtype, e.channel, e.annotator, e.aux) for e in entries]
 
 
+def aux_text(hex_bytes):
+    """The reference's aux bytes (those after the count byte, in hex) as an entry gives them: the
+    text up to the first NUL, decoded as every engine text is; None for an annotation without."""
+    if hex_bytes is None:
+        return None
+    text = bytes.fromhex(hex_bytes).split(b"\0", 1)[0]
+    try:
+        return text.decode("utf-8")
+    except UnicodeDecodeError:
+        return text.decode("latin-1")
+
+
 def expected_rows(annotations):
     """The reference's [time, anntyp, subtyp, chan, num, aux] lists as entries read them back."""
-    return [(a[0], signed8(a[1]), signed8(a[2]), signed8(a[3]), signed8(a[4]), None) for a in annotations]
+    return [(a[0], signed8(a[1]), signed8(a[2]), signed8(a[3]), signed8(a[4]), aux_text(a[5]))
+            for a in annotations]
 
 
 def annotator_cases(record):
@@ -321,8 +334,8 @@ def test_start_after_the_last_annotation(start):
 TYPE_FILTERS = [
     (1, lambda t: t == 1), ("N", lambda t: t == 1), (28, lambda t: t == 28), ("+", lambda t: t == 28),
     ("V", lambda t: t == 5), (5, lambda t: t == 5), (99, lambda t: False), (2**70, lambda t: False),
-    (-(2**70), lambda t: False), (-1, lambda t: False), (0, lambda t: True), ("xx", lambda t: True),
-    ("", lambda t: True), (" ", lambda t: True), ("\u00e9", lambda t: True),
+    (-(2**70), lambda t: False), (-1, lambda t: False), (0, lambda t: True), (" ", lambda t: True),
+    ("[15]", lambda t: t == 15),
 ]
 
 
@@ -330,6 +343,19 @@ TYPE_FILTERS = [
 def test_type_filter(anntype, admits):
     rows = as_rows(Annotation(RECORD_100).read(anntype=anntype))
     assert rows == [r for r in ATR_100 if admits(r[1])]
+
+
+@pytest.mark.parametrize("mnemonic", ["ZZ", "xx", "", "N ", "n\u0301", "\u00e9", "[50]"])
+def test_an_unknown_mnemonic_is_refused_before_any_file_access(monkeypatch, mnemonic):
+    annotation = Annotation(RECORD_100)
+    other = Annotation(RECORD_100, "qrs")  # a read of `annotation` would open its file again
+    calls = []
+    monkeypatch.setattr(_sigtrove, "chdir", lambda directory: calls.append(directory))
+    with pytest.raises(ValueError) as excinfo:
+        annotation.read(anntype=mnemonic)
+    assert excinfo.value.args == ("unknown annotation type mnemonic %r" % mnemonic,)
+    assert "_sigtrove.Annotation.read" in traceback_names(excinfo)
+    assert calls == [] and is_current(other)
 
 
 def test_type_filter_within_a_window():
@@ -545,6 +571,52 @@ def test_codes_from_a_file_are_kept_as_they_are(tmp_path):
     assert [e.isqrs for e in entries] == [True, False, False, False]
     assert entries[2].description == "illegal annotation code"
     assert str(entries[2]).startswith("[[50] (50) 15] - illegal annotation code at ")
+
+
+def with_aux(code, interval, aux):
+    """An MIT annotation word followed by its aux record (padded to a whole word)."""
+    return mit(annotation_word(code, interval), aux_word(len(aux))) + aux + b"\0" * (len(aux) % 2)
+
+
+AUX_TEXTS = [
+    (b"(AFIB\0", "(AFIB"),
+    (b"(N", "(N"),  # the count ends the text when no NUL does
+    (b"ab\0cd", "ab"),
+    (b"\0ab", ""),
+    (b"", ""),
+    (b"caf\xc3\xa9", "caf\u00e9"),  # UTF-8
+    (b"caf\xe9 120/80", "caf\u00e9 120/80"),  # not UTF-8: Latin-1
+    (bytes(range(1, 256)), bytes(range(1, 256)).decode("latin-1")),
+]
+
+
+@pytest.mark.parametrize("aux, text", AUX_TEXTS)
+def test_aux_texts_written_here(tmp_path, aux, text):
+    path = write_annotations(tmp_path, "atr", with_aux(1, 10, aux) + mit(annotation_word(5, 10), END))
+    entries = Annotation(path).read()
+    assert [(e.time, e.type, e.aux) for e in entries] == [(10, 1, text), (20, 5, None)]
+    # The text form is the one an entry built with that aux has.
+    assert str(entries[0]) == str(_sigtrove.AnnotationEntry(10, 1, aux=text))
+
+
+TEXT_FORMS_WITH_AUX = r"""
+import json, sys
+from _sigtrove import Annotation, AnnotationEntry
+entries = [e for e in Annotation(sys.argv[1], sys.argv[2], int(sys.argv[3])).read() if e.aux][:50]
+print(json.dumps([[str(e), e.aux, str(AnnotationEntry(e.time, e.type, e.subtype, e.channel, e.annotator, e.aux))]
+                  for e in entries]))
+"""
+
+
+# In a fresh process each: some of these files define codes of their own for the rest of the process.
+@pytest.mark.parametrize("record, name, stat", [("100", "atr", 0), ("100", "aha", 2), ("12726", "anI", 0),
+                                               ("12726", "wabp", 0), ("xform", "all", 0)])
+def test_read_entries_with_aux_text_show_it_in_their_text_form(record, name, stat):
+    forms = run_fresh(TEXT_FORMS_WITH_AUX, str(RECORDS / record), name, str(stat))
+    assert forms
+    for text, aux, built_with_that_aux in forms:
+        assert text == built_with_that_aux
+        assert text.endswith(", %s." % aux)
 
 
 def test_sub_channel_and_number_words(tmp_path):

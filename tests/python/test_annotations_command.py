@@ -7,6 +7,7 @@ import pytest
 
 from conftest import RECORDS, expected
 from sigtrove._annotations import time_text
+from test_annotation import aux_text
 from test_annotation_entry import INITIAL_CODES
 
 
@@ -16,22 +17,32 @@ def sigtrove(*args):
 
 
 def columns(line):
-    """(sample, mnemonic, subtype, channel, number) of an output line, after its time text."""
+    """(sample, mnemonic, subtype, channel, number, aux) of an output line, after its time text;
+    the aux text follows a tab, when there is one."""
+    line, _, aux = line.partition("\t")
     fields = line.split()
-    return int(fields[-5]), fields[-4], int(fields[-3]), int(fields[-2]), int(fields[-1])
+    return int(fields[-5]), fields[-4], int(fields[-3]), int(fields[-2]), int(fields[-1]), aux or None
 
 
 @pytest.mark.parametrize("record, annotator, index", [("100", "atr", 0), ("100", "qrs", 1),
-                                                      ("xform", "wabp", 1)])
+                                                      ("xform", "wabp", 1), ("xform", "all", 0),
+                                                      ("12726", "wqrs", 2)])
 def test_lists_every_annotation(record, annotator, index):
     result = sigtrove(str(RECORDS / record), annotator)
     assert result.returncode == 0, result.stderr
     reference = expected(record)["annotators"][index]
+    assert reference["name"] == annotator
     lines = result.stdout.splitlines()
     assert len(lines) == reference["count"]
-    for line, (time, code, subtype, channel, number, _aux) in zip(lines, reference["annotations"]):
+    for line, (time, code, subtype, channel, number, aux) in zip(lines, reference["annotations"]):
         assert columns(line) == (time, INITIAL_CODES[code]["annstr"],
-                                 *((v & 0xFF) - 256 if v & 0x80 else v for v in (subtype, channel, number)))
+                                 *((v & 0xFF) - 256 if v & 0x80 else v for v in (subtype, channel, number)),
+                                 aux_text(aux))
+
+
+def test_the_rhythm_label_follows_its_annotation():
+    lines = sigtrove(str(RECORDS / "100")).stdout.splitlines()
+    assert lines[0].endswith("      18      +    0    0    0\t(N")
 
 
 def test_time_texts_follow_the_record():

@@ -7,7 +7,7 @@ from conftest import RECORDS, expected, library_text
 from test_record import OPENING_RECORDS
 
 KEYS = ["record", "file", "frequency", "description", "adc_zero", "adc_resolution", "initial_value",
-        "storage_format", "gain", "units", "starting_time", "length", "samples", "checksum"]
+        "storage_format", "gain", "units", "starting_time", "length", "samples", "checksum", "baseline"]
 
 
 def expected_info(name, ref, i):
@@ -29,6 +29,7 @@ def expected_info(name, ref, i):
         info["length"] = library_text(ref["timstr"]["nsamp"][i]["text"])
         info["samples"] = s["nsamp"]
         info["checksum"] = s["cksum"]
+    info["baseline"] = s["baseline"]
     return info
 
 
@@ -80,7 +81,8 @@ def test_description_lines(tmp_path, header_gain, adcres, bsize, nsamp_with_chec
     for wanted in expect:
         assert wanted in lines
     info = record.signal_info(0)
-    assert len(info) == (14 if nsamp_with_checksum else 11)
+    assert len(info) == (15 if nsamp_with_checksum else 12)
+    assert list(info)[-1] == "baseline" and info["baseline"] == 0
     if header_gain == "0":
         assert info["gain"] == 200.0 and type(info["gain"]) is float
     if not nsamp_with_checksum:

@@ -7,7 +7,7 @@ import traceback
 import pytest
 
 import _sigtrove
-from conftest import RECORDS, expected
+from conftest import INVALID_SAMPLE, RECORDS, expected, physical_value, same_values
 from test_record import OPENING_RECORDS
 
 
@@ -32,12 +32,11 @@ def test_whole_signals_match_the_reference_sums(name):
         assert all(type(v) is int for v in raw[:10])
         assert sum(raw) == ref["samples"]["sum"][i] - info["adczero"] * len(raw)
         assert sum((v + info["adczero"]) ** 2 for v in raw) == ref["samples"]["sumsq"][i]
-        gain = info["gain"] or 200.0
         physical = record.read(i)
         assert len(physical) == len(raw)
         assert all(type(v) is float for v in physical[:10])
-        assert physical[:50] == [v / gain for v in raw[:50]]
-        assert physical[-50:] == [v / gain for v in raw[-50:]]
+        assert same_values(physical[:50], [physical_value(v + info["adczero"], info) for v in raw[:50]])
+        assert same_values(physical[-50:], [physical_value(v + info["adczero"], info) for v in raw[-50:]])
 
 
 @pytest.mark.parametrize("name", OPENING_RECORDS)
@@ -175,15 +174,25 @@ def test_truncated_file_raises_instead_of_returning_invented_samples(tmp_path):
     assert record.read(0, 1, 3, False) == [2, 3, 4]
 
 
+NAN = float("nan")
+
+
+# Physical values measure from the baseline (the ADC zero when the header gives none);
+# raw values from the ADC zero; an invalid sample is NaN in physical units only.
 @pytest.mark.parametrize("gain, adczero, raw, physical", [
     ("0", 0, [0, 200, -400], [0.0, 1.0, -2.0]),
     ("200", 10, [10, 210], [0.0, 1.0]),
     ("2000.5/mV", 0, [4001], [4001 / 2000.5]),
+    ("200(5)", 10, [5, 205, 10], [0.0, 1.0, 0.025]),
+    ("0(100)", 0, [300, -100], [1.0, -1.0]),
+    ("13.335(-1600)/mmHg", 0, [-700], [900 / 13.335]),
+    ("200(5)", 10, [INVALID_SAMPLE, 205, INVALID_SAMPLE], [NAN, 1.0, NAN]),
+    ("200", 0, [INVALID_SAMPLE + 1, INVALID_SAMPLE, 32767], [-32767 / 200, NAN, 32767 / 200]),
 ])
-def test_gain_and_adc_zero(tmp_path, gain, adczero, raw, physical):
+def test_gain_baseline_and_adc_zero(tmp_path, gain, adczero, raw, physical):
     write_record(tmp_path, "g", raw, nsamp=len(raw), gain=gain, adczero=adczero)
     record = _sigtrove.Record(str(tmp_path / "g"))
-    assert record.read(0) == physical
+    assert same_values(record.read(0), physical)
     assert record.read(0, correct_gain=False) == [v - adczero for v in raw]
 
 
