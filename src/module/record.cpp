@@ -9,6 +9,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "record_location.h"
 #include "sigtrove.h"
 
 #include <structmember.h>
@@ -21,9 +22,7 @@ namespace {
 struct RecordObject {
     PyObject_HEAD
     const Sigtrove_RecordOps *ops;
-    PyObject *record_path;
-    PyObject *record;
-    PyObject *basedir;
+    RecordLocation location;
     int nsig;
     double frequency;
     PyObject *signal_names;
@@ -56,14 +55,6 @@ void release_siginfo_strings(RecordObject *self) {
     self->nopen = 0;
 }
 
-PyObject *call_module_function(const char *name, PyObject *arg) {
-    PyObject *function = PyDict_GetItemString(module_dict(), name);
-    if (function == nullptr) {
-        PyErr_Format(PyExc_AttributeError, "module '_sigtrove' has no attribute '%s'", name);
-        return nullptr;
-    }
-    return arg ? PyObject_CallOneArg(function, arg) : PyObject_CallNoArgs(function);
-}
 
 // Opens the record's signals in the engine and makes the record current.
 int reopen(PyObject *obj) {
@@ -71,9 +62,9 @@ int reopen(PyObject *obj) {
     RecordObject *self = as_record(obj);
     if (is_current(obj)) return 0;
     DirectorySwitch directory;
-    if (!directory.enter(self->basedir)) return traced_status("_sigtrove.Record.reopen", -1);
+    if (!directory.enter(self->location.basedir)) return traced_status("_sigtrove.Record.reopen", -1);
     std::string name;
-    if (!engine_name(self->record, name)) return traced_status("_sigtrove.Record.reopen", -1);
+    if (!engine_name(self->location.record, name)) return traced_status("_sigtrove.Record.reopen", -1);
     // The open closes whatever signals the engine held, so no object is current
     // until it succeeds.
     set_current(nullptr);
@@ -114,7 +105,7 @@ int make_current(PyObject *obj) {
     if (is_current(obj)) return 0;
     PyErr_Format(globals.init_error,
                  "reopen: the signals of record %S were closed by another open %d times in a row\n",
-                 as_record(obj)->record, reopen_attempts);
+                 as_record(obj)->location.record, reopen_attempts);
     return traced_status("_sigtrove.Record.reopen", -1);
 }
 
@@ -147,8 +138,8 @@ PyRef allocate_record(PyTypeObject *type) {
     if (!obj) return obj;
     RecordObject *self = as_record(obj.get());
     self->ops = &record_ops;
-    for (PyObject **field : {&self->record_path, &self->record, &self->basedir, &self->signal_names})
-        *field = PyRef::borrow(Py_None).release();
+    self->location.init();
+    self->signal_names = PyRef::borrow(Py_None).release();
     return obj;
 }
 
@@ -157,17 +148,13 @@ PyObject *make_record(PyTypeObject *type, PyRef path) {
     PyRef obj = allocate_record(type);
     if (!obj) return nullptr;
     RecordObject *self = as_record(obj.get());
-    replace_field(self->record_path, std::move(path));
-
-    RecordPath parts;
+    self->location.keep(std::move(path));
     DirectorySwitch directory;
-    if (!split_record_path(self->record_path, parts, directory)) return nullptr;
-    replace_field(self->basedir, std::move(parts.basedir));
-    replace_field(self->record, std::move(parts.record));
+    if (!self->location.split(directory)) return nullptr;
     std::string name;
-    if (!engine_name(self->record, name)) return nullptr;
+    if (!engine_name(self->location.record, name)) return nullptr;
 
-    if (!directory.enter(self->basedir)) return nullptr;
+    if (!directory.enter(self->location.basedir)) return nullptr;
     // Reading the header closes the signals the engine held.
     set_current(nullptr);
     ++signal_epoch;
@@ -219,18 +206,14 @@ PyObject *record_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
 
 int record_traverse(PyObject *obj, visitproc visit, void *arg) {
     RecordObject *self = as_record(obj);
-    Py_VISIT(self->record_path);
-    Py_VISIT(self->record);
-    Py_VISIT(self->basedir);
+    if (int rc = self->location.traverse(visit, arg)) return rc;
     Py_VISIT(self->signal_names);
     return 0;
 }
 
 int record_clear(PyObject *obj) {
     RecordObject *self = as_record(obj);
-    replace_field(self->record_path, PyRef::borrow(Py_None));
-    replace_field(self->record, PyRef::borrow(Py_None));
-    replace_field(self->basedir, PyRef::borrow(Py_None));
+    self->location.clear();
     replace_field(self->signal_names, PyRef::borrow(Py_None));
     return 0;
 }
@@ -248,9 +231,7 @@ void record_dealloc(PyObject *obj) {
         PyMem_Free(self->siginfo);
         self->siginfo = nullptr;
     }
-    Py_CLEAR(self->record_path);
-    Py_CLEAR(self->record);
-    Py_CLEAR(self->basedir);
+    self->location.release();
     Py_CLEAR(self->signal_names);
     Py_TYPE(obj)->tp_free(obj);
 }
@@ -444,7 +425,7 @@ PyObject *signal_info_impl(PyObject *obj, PyObject *signal_id) {
     PyRef dict = PyRef::steal(PyDict_New());
     if (!dict) return nullptr;
     PyObject *d = dict.get();
-    bool ok = set_item(d, "record", PyRef::borrow(self->record).release()) &&
+    bool ok = set_item(d, "record", PyRef::borrow(self->location.record).release()) &&
               set_item(d, "file", engine_text(info.fname.c_str())) &&
               set_item(d, "frequency", PyFloat_FromDouble(self->frequency)) &&
               set_item(d, "description", engine_text(info.desc.c_str())) &&
@@ -524,7 +505,7 @@ PyObject *record_str_impl(PyObject *obj) {
         return PyErr_NoMemory();
     }
     Pieces p;
-    bool ok = p.add("Record %s\n", PyRef::borrow(self->record).release()) &&
+    bool ok = p.add("Record %s\n", PyRef::borrow(self->location.record).release()) &&
               p.add("Starting time:  %s\n", engine_text(starting_time.c_str())) &&
               p.add("Sampling frequency: %g Hz\n", self->frequency) && p.add("%d signals\n", nsig);
     for (int i = 0; ok && i < nsig; ++i) {
@@ -561,14 +542,14 @@ PyObject *record_close(PyObject *self, PyObject *) {
 
 PyObject *record_repr(PyObject *self) {
     return traced("_sigtrove.Record.__repr__",
-                  PyUnicode_FromFormat("sigtrove.Record(%S)", as_record(self)->record_path));
+                  PyUnicode_FromFormat("sigtrove.Record(%S)", as_record(self)->location.record_path));
 }
 
-PyObject *record_get_name(PyObject *self, void *) { return PyRef::borrow(as_record(self)->record).release(); }
+PyObject *record_get_name(PyObject *self, void *) { return PyRef::borrow(as_record(self)->location.record).release(); }
 
 PyMemberDef record_members[] = {
-    {"record", T_OBJECT, offsetof(RecordObject, record), READONLY, nullptr},
-    {"basedir", T_OBJECT, offsetof(RecordObject, basedir), READONLY, nullptr},
+    {"record", T_OBJECT, offsetof(RecordObject, location.record), READONLY, nullptr},
+    {"basedir", T_OBJECT, offsetof(RecordObject, location.basedir), READONLY, nullptr},
     {"nsig", T_INT, offsetof(RecordObject, nsig), READONLY, nullptr},
     {"frequency", T_DOUBLE, offsetof(RecordObject, frequency), READONLY, nullptr},
     {"signal_names", T_OBJECT, offsetof(RecordObject, signal_names), READONLY, nullptr},
@@ -626,87 +607,6 @@ PyTypeObject RecordType = [] {
     return t;
 }();
 
-PyObject *record_path_of(PyObject *record) { return as_record(record)->record_path; }
-
-// ---- the record path rule
-
-PyObject *path_argument(PyObject *arg) {
-    PyRef path = PyRef::steal(PyOS_FSPath(arg));
-    if (!path) return nullptr;
-    if (!PyUnicode_Check(path.get())) {
-        PyErr_Format(PyExc_TypeError, "record path must be str, not %.200s", Py_TYPE(path.get())->tp_name);
-        return nullptr;
-    }
-    // Searched as characters, not as UTF-8: a path holding undecodable file-name
-    // bytes (surrogate escapes) is valid in the filesystem encoding.
-    Py_ssize_t nul = PyUnicode_FindChar(path.get(), 0, 0, PyUnicode_GET_LENGTH(path.get()), 1);
-    if (nul == -2) return nullptr;
-    if (nul >= 0) {
-        PyErr_SetString(PyExc_ValueError, "embedded null character");
-        return nullptr;
-    }
-    // A plain str: a subclass's own __str__ must not change what repr shows.
-    return PyUnicode_FromObject(path.get());
-}
-
-bool split_record_path(PyObject *path, RecordPath &out, DirectorySwitch &directory) {
-    out.basedir = PyRef::steal(call_module_function("dirname", path));
-    if (!out.basedir) return false;
-    if (!directory.remember()) return false;
-    PyRef base = PyRef::steal(call_module_function("basename", path));
-    if (!base) return false;
-    PyRef parts = PyRef::steal(call_module_function("splitext", base.get()));
-    if (!parts) return false;
-    out.record = PyRef::steal(PySequence_GetItem(parts.get(), 0));
-    if (!out.record) return false;
-    PyRef plus = PyRef::steal(PyObject_CallMethod(out.record.get(), "startswith", "s", "+"));
-    if (!plus) return false;
-    int starts = PyObject_IsTrue(plus.get());
-    if (starts < 0) return false;
-    if (starts) {
-        PyErr_SetString(PyExc_ValueError, "Record name can not start with '+'");
-        return false;
-    }
-    return true;
-}
-
-bool engine_name(PyObject *record, std::string &out) {
-    PyRef encoded = PyRef::steal(PyUnicode_EncodeFSDefault(record));
-    if (!encoded) return false;
-    out.assign(PyBytes_AS_STRING(encoded.get()), static_cast<size_t>(PyBytes_GET_SIZE(encoded.get())));
-    return true;
-}
-
-bool DirectorySwitch::remember() {
-    saved_ = PyRef::steal(call_module_function("getcwdu", nullptr));
-    return static_cast<bool>(saved_);
-}
-
-bool DirectorySwitch::enter(PyObject *basedir) {
-    if (!saved_ && !remember()) return false;
-    int nonempty = PyObject_IsTrue(basedir);
-    if (nonempty < 0) return false;
-    if (!nonempty) return true;
-    PyRef done = PyRef::steal(call_module_function("chdir", basedir));
-    if (!done) return false;
-    switched_ = true;
-    return true;
-}
-
-bool DirectorySwitch::restore() {
-    if (!switched_) return true;
-    switched_ = false;
-    PyRef done = PyRef::steal(call_module_function("chdir", saved_.get()));
-    return static_cast<bool>(done);
-}
-
-DirectorySwitch::~DirectorySwitch() {
-    if (!switched_) return;
-    // Leaving early with an exception set: change back, keep that exception.
-    PyObject *type, *value, *traceback;
-    PyErr_Fetch(&type, &value, &traceback);
-    if (!restore()) PyErr_WriteUnraisable(nullptr);
-    PyErr_Restore(type, value, traceback);
-}
+PyObject *record_path_of(PyObject *record) { return as_record(record)->location.record_path; }
 
 }  // namespace sigtrove

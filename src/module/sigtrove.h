@@ -80,47 +80,6 @@ PyObject *record_path_of(PyObject *record);
 // Record.annotation(name="atr", stat=STAT_READ): the record's annotation file.
 PyObject *record_annotation(PyObject *record, PyObject *args, PyObject *kwargs);
 
-// ---- the record path rule
-
-// Changes into a record's directory and back. The working directory is restored
-// by restore() or, at the latest, by the destructor, on every path out of an
-// operation; an exception pending at that moment stays the one reported.
-class DirectorySwitch {
-public:
-    DirectorySwitch() = default;
-    DirectorySwitch(const DirectorySwitch &) = delete;
-    DirectorySwitch &operator=(const DirectorySwitch &) = delete;
-    ~DirectorySwitch();
-    // Remembers the working directory to come back to.
-    bool remember();
-    // Changes into basedir when it is non-empty, remembering the working
-    // directory first unless remember() already has.
-    bool enter(PyObject *basedir);
-    // Changes back; false with an exception set when that fails.
-    bool restore();
-
-private:
-    PyRef saved_;            // the remembered directory
-    bool switched_ = false;  // true between a change into basedir and the change back
-};
-
-// "data/100.hea" gives basedir "data" and record "100"; a record name starting
-// with '+' is refused with ValueError. The working directory is remembered in
-// `directory` after the directory part is taken and before the name is, so a
-// working directory that cannot be read is reported ahead of a refused name.
-struct RecordPath {
-    PyRef basedir;  // str, empty when the path has no directory part
-    PyRef record;   // str
-};
-bool split_record_path(PyObject *path, RecordPath &out, DirectorySwitch &directory);
-
-// A path argument as a str (accepts str and os.PathLike giving str); null with
-// TypeError/ValueError otherwise.
-PyObject *path_argument(PyObject *arg);
-
-// The record name as the engine wants it: encoded with the filesystem encoding.
-bool engine_name(PyObject *record, std::string &out);
-
 }  // namespace sigtrove
 
 #endif

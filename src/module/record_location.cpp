@@ -1,0 +1,123 @@
+// The record location shared by Record and Annotation, and the record path rule.
+#include "record_location.h"
+
+namespace sigtrove {
+
+PyObject *call_module_function(const char *name, PyObject *arg) {
+    PyObject *function = PyDict_GetItemString(module_dict(), name);
+    if (function == nullptr) {
+        PyErr_Format(PyExc_AttributeError, "module '_sigtrove' has no attribute '%s'", name);
+        return nullptr;
+    }
+    return arg ? PyObject_CallOneArg(function, arg) : PyObject_CallNoArgs(function);
+}
+
+void RecordLocation::init() {
+    for (PyObject **field : {&record_path, &record, &basedir}) *field = PyRef::borrow(Py_None).release();
+}
+
+int RecordLocation::traverse(visitproc visit, void *arg) const {
+    Py_VISIT(record_path);
+    Py_VISIT(record);
+    Py_VISIT(basedir);
+    return 0;
+}
+
+void RecordLocation::clear() {
+    for (PyObject **field : {&record_path, &record, &basedir}) replace_field(*field, PyRef::borrow(Py_None));
+}
+
+void RecordLocation::release() {
+    Py_CLEAR(record_path);
+    Py_CLEAR(record);
+    Py_CLEAR(basedir);
+}
+
+bool RecordLocation::split(DirectorySwitch &directory) {
+    RecordPath parts;
+    if (!split_record_path(record_path, parts, directory)) return false;
+    replace_field(basedir, std::move(parts.basedir));
+    replace_field(record, std::move(parts.record));
+    return true;
+}
+
+PyObject *path_argument(PyObject *arg) {
+    PyRef path = PyRef::steal(PyOS_FSPath(arg));
+    if (!path) return nullptr;
+    if (!PyUnicode_Check(path.get())) {
+        PyErr_Format(PyExc_TypeError, "record path must be str, not %.200s", Py_TYPE(path.get())->tp_name);
+        return nullptr;
+    }
+    // Searched as characters, not as UTF-8: a path holding undecodable file-name
+    // bytes (surrogate escapes) is valid in the filesystem encoding.
+    Py_ssize_t nul = PyUnicode_FindChar(path.get(), 0, 0, PyUnicode_GET_LENGTH(path.get()), 1);
+    if (nul == -2) return nullptr;
+    if (nul >= 0) {
+        PyErr_SetString(PyExc_ValueError, "embedded null character");
+        return nullptr;
+    }
+    // A plain str: a subclass's own __str__ must not change what repr shows.
+    return PyUnicode_FromObject(path.get());
+}
+
+bool split_record_path(PyObject *path, RecordPath &out, DirectorySwitch &directory) {
+    out.basedir = PyRef::steal(call_module_function("dirname", path));
+    if (!out.basedir) return false;
+    if (!directory.remember()) return false;
+    PyRef base = PyRef::steal(call_module_function("basename", path));
+    if (!base) return false;
+    PyRef parts = PyRef::steal(call_module_function("splitext", base.get()));
+    if (!parts) return false;
+    out.record = PyRef::steal(PySequence_GetItem(parts.get(), 0));
+    if (!out.record) return false;
+    PyRef plus = PyRef::steal(PyObject_CallMethod(out.record.get(), "startswith", "s", "+"));
+    if (!plus) return false;
+    int starts = PyObject_IsTrue(plus.get());
+    if (starts < 0) return false;
+    if (starts) {
+        PyErr_SetString(PyExc_ValueError, "Record name can not start with '+'");
+        return false;
+    }
+    return true;
+}
+
+bool engine_name(PyObject *record, std::string &out) {
+    PyRef encoded = PyRef::steal(PyUnicode_EncodeFSDefault(record));
+    if (!encoded) return false;
+    out.assign(PyBytes_AS_STRING(encoded.get()), static_cast<size_t>(PyBytes_GET_SIZE(encoded.get())));
+    return true;
+}
+
+bool DirectorySwitch::remember() {
+    saved_ = PyRef::steal(call_module_function("getcwdu", nullptr));
+    return static_cast<bool>(saved_);
+}
+
+bool DirectorySwitch::enter(PyObject *basedir) {
+    if (!saved_ && !remember()) return false;
+    int nonempty = PyObject_IsTrue(basedir);
+    if (nonempty < 0) return false;
+    if (!nonempty) return true;
+    PyRef done = PyRef::steal(call_module_function("chdir", basedir));
+    if (!done) return false;
+    switched_ = true;
+    return true;
+}
+
+bool DirectorySwitch::restore() {
+    if (!switched_) return true;
+    switched_ = false;
+    PyRef done = PyRef::steal(call_module_function("chdir", saved_.get()));
+    return static_cast<bool>(done);
+}
+
+DirectorySwitch::~DirectorySwitch() {
+    if (!switched_) return;
+    // Leaving early with an exception set: change back, keep that exception.
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    if (!restore()) PyErr_WriteUnraisable(nullptr);
+    PyErr_Restore(type, value, traceback);
+}
+
+}  // namespace sigtrove
