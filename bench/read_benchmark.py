@@ -17,12 +17,15 @@ import _sigtrove
 RECORD = pathlib.Path(__file__).resolve().parent.parent / "tests" / "fixtures" / "records" / "100"
 
 
-def best_of(repeat, function):
-    best = float("inf")
+def best_of_interleaved(repeat, functions):
+    """The best time of each function, the functions taking turns in every round so
+    that a change in the machine's load reaches them all alike."""
+    best = [float("inf")] * len(functions)
     for _ in range(repeat):
-        start = time.perf_counter()
-        function()
-        best = min(best, time.perf_counter() - start)
+        for i, function in enumerate(functions):
+            start = time.perf_counter()
+            function()
+            best[i] = min(best[i], time.perf_counter() - start)
     return best
 
 
@@ -36,11 +39,11 @@ def main():
     floats = record.read(0)
     ints_array = array.array("i", raw)
     floats_array = array.array("d", floats)
-    rows = [
-        ("list from a C array (int)", best_of(options.repeat, ints_array.tolist)),
-        ("list from a C array (float)", best_of(options.repeat, floats_array.tolist)),
-        ("Record.read, ADC units", best_of(options.repeat, lambda: record.read(0, correct_gain=False))),
-        ("Record.read, physical units", best_of(options.repeat, lambda: record.read(0))),
+    candidates = [
+        ("list from a C array (int)", ints_array.tolist),
+        ("list from a C array (float)", floats_array.tolist),
+        ("Record.read, ADC units", lambda: record.read(0, correct_gain=False)),
+        ("Record.read, physical units", lambda: record.read(0)),
     ]
     try:
         import wfdb
@@ -54,13 +57,18 @@ def main():
             return wfdb.rdrecord(str(RECORD), channels=[0]).p_signal[:, 0].tolist()
 
         assert with_wfdb_digital() == [v + 1024 for v in raw]
-        rows.append(("wfdb package, digital", best_of(options.repeat, with_wfdb_digital)))
-        rows.append(("wfdb package, physical", best_of(options.repeat, with_wfdb_physical)))
+        candidates.append(("wfdb package, digital", with_wfdb_digital))
+        candidates.append(("wfdb package, physical", with_wfdb_physical))
+    times = best_of_interleaved(options.repeat, [function for _, function in candidates])
+    rows = [(name, seconds) for (name, _), seconds in zip(candidates, times)]
 
-    reference = dict(rows)["Record.read, ADC units"]
+    measured = dict(rows)
     print("%d samples of signal 0 of %s, best of %d" % (len(raw), os.path.basename(RECORD), options.repeat))
     for name, seconds in rows:
-        print("%-32s %8.2f ms   %6.2fx Record.read (ADC)" % (name, seconds * 1000, seconds / reference))
+        print("%-32s %8.2f ms" % (name, seconds * 1000))
+    print("Record.read / list from a C array: ADC units %.2fx, physical units %.2fx" % (
+        measured["Record.read, ADC units"] / measured["list from a C array (int)"],
+        measured["Record.read, physical units"] / measured["list from a C array (float)"]))
     if wfdb is None:
         print("(install the wfdb package to compare with it)")
 

@@ -153,12 +153,6 @@ void forget_current(PyObject *obj) {
     current_object.compare_exchange_strong(expected, nullptr);
 }
 
-PyObject *raise_engine_error() {
-    PyRef text = PyRef::steal(engine_text(wfdberror()));
-    if (text) PyErr_SetObject(globals.init_error, text.get());
-    return nullptr;
-}
-
 void add_traceback(const char *operation) {
     PyObject *globals_dict = globals.module ? module_dict() : nullptr;
     PyRef owned_globals;

@@ -1,6 +1,7 @@
 // Record: an opened WFDB record, the current-record slot's main user, and the
 // record path rule.
 #include <algorithm>
+#include <memory>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -9,8 +10,10 @@
 #include <type_traits>
 #include <vector>
 
-#include "record_location.h"
+#include "record_object.h"
 #include "sigtrove.h"
+#include "signals/sample_kernels.h"
+#include "wfdb_interface/signal_input.h"
 
 #include <structmember.h>
 #include "wfdb/wfdb.h"
@@ -19,18 +22,6 @@ namespace sigtrove {
 
 namespace {
 
-struct RecordObject {
-    PyObject_HEAD
-    const Sigtrove_RecordOps *ops;
-    RecordLocation location;
-    int nsig;
-    double frequency;
-    PyObject *signal_names;
-    WFDB_Siginfo *siginfo;
-    int nopen;  // leading entries of siginfo that the engine has written
-};
-
-RecordObject *as_record(PyObject *o) { return reinterpret_cast<RecordObject *>(o); }
 
 // Counts the module's changes to the engine's signal input (opens, seeks, runs
 // of frames): a read compares it before and after running Python code to learn
@@ -88,6 +79,15 @@ int reopen(PyObject *obj) {
         return traced_status("_sigtrove.Record.reopen", -1);
     }
     set_current(obj);
+    // Taken before any Python code runs: the description is the one this open read.
+    if (self->engine == nullptr) {
+        try {
+            self->engine = new RecordEngine(engine::last_input_description());
+        } catch (const std::bad_alloc &) {
+            PyErr_NoMemory();
+            return traced_status("_sigtrove.Record.reopen", -1);
+        }
+    }
     if (!directory.restore()) return traced_status("_sigtrove.Record.reopen", -1);
     return 0;
 }
@@ -233,6 +233,8 @@ void record_dealloc(PyObject *obj) {
     }
     self->location.release();
     Py_CLEAR(self->signal_names);
+    delete self->engine;
+    self->engine = nullptr;
     Py_TYPE(obj)->tp_free(obj);
 }
 
@@ -271,14 +273,6 @@ int signal_number(PyObject *obj, PyObject *signal_id) {
     return traced_status("_sigtrove.Record.signal_number", signal_number_impl(obj, signal_id));
 }
 
-// Samples from the host's allocator, released on every path out of a read.
-struct SampleBuffer {
-    explicit SampleBuffer(size_t n) : data(PyMem_New(WFDB_Sample, n)) {}
-    ~SampleBuffer() { PyMem_Free(data); }
-    SampleBuffer(const SampleBuffer &) = delete;
-    SampleBuffer &operator=(const SampleBuffer &) = delete;
-    WFDB_Sample *data;
-};
 
 // How a run of frames ended: the frames delivered, and whether the engine failed.
 struct FrameRun {
@@ -286,61 +280,65 @@ struct FrameRun {
     bool failed = false;
 };
 
-// Reads up to `length` frames from the engine's input into `frame` (one sample per
-// open signal) and keeps the sample of `signal` of each in `samples`. It stops at
-// the end of the data; it calls no Python code, so the engine's input stays the one
-// the caller made sure of.
-FrameRun read_frames(int signal, WFDB_Time length, WFDB_Sample *frame, WFDB_Sample *samples) {
+// Reads up to `length` frames from the engine's input and keeps the sample of
+// `signal` of each in `samples`, in whole blocks where the open signals allow
+// it. It stops at the end of the data; it calls no Python code, so the engine's
+// input stays the one the caller made sure of.
+FrameRun read_frames(int signal, WFDB_Time length, WFDB_Sample *samples) {
     ++signal_epoch;
-    FrameRun run;
-    for (; run.delivered < static_cast<Py_ssize_t>(length); ++run.delivered) {
-        int status = getvec(frame);
-        if (status == -1) break;
-        // -4 is a checksum warning on a frame that was still delivered.
-        if (status < 0 && status != -4) {
-            run.failed = true;
-            break;
-        }
-        samples[run.delivered] = frame[signal];
+    engine::SignalRun run = engine::read_input_signal(signal, length, samples);
+    // -1 is the end of the data; a checksum warning (-4) never stops a run.
+    return FrameRun{static_cast<Py_ssize_t>(run.delivered), run.status < -1};
+}
+
+// Fills a read's list, block by block: each block's values are converted in a C
+// array first (no Python objects), and the list's items are then made from it
+// as from any C array, so converting costs next to nothing beside the objects.
+class SampleList {
+public:
+    static constexpr Py_ssize_t block = 8192;
+
+    SampleList(PyObject *list, bool physical, const WFDB_Siginfo &info)
+        : list_(list),
+          physical_(physical),
+          // Physical zero is the header's baseline, as for every WFDB reader (the
+          // ADC zero is where the converter's range is centred, which need not be
+          // it); a sample the record marks invalid (a gap, a missing segment, a
+          // signal a segment lacks) has no physical value.
+          adczero_(info.adczero) {
+        // The conversion runs over repeated copies so that its loop is long enough to vectorise.
+        std::fill_n(gain_, kRun, info.gain == 0.0 ? WFDB_DEFGAIN : info.gain);
+        std::fill_n(baseline_, kRun, static_cast<double>(info.baseline));
     }
-    return run;
-}
 
-// The list of a read: element k is convert(samples[k]).
-template <class Convert>
-PyObject *sample_list(const WFDB_Sample *samples, Py_ssize_t count, Convert convert) {
-    PyRef list = PyRef::steal(PyList_New(count));
-    if (!list) return nullptr;
-    for (Py_ssize_t k = 0; k < count; ++k) {
-        PyObject *item = convert(samples[k]);
-        if (item == nullptr) return nullptr;
-        if (PyList_SetItem(list.get(), k, item) < 0) {
-            PyErr_SetString(PyExc_RuntimeError, "Can not set list item <PyList_SetItem>");
-            return nullptr;
+    // Items [first, first + n) from n samples.
+    bool fill(Py_ssize_t first, const WFDB_Sample *samples, Py_ssize_t n) {
+        if (physical_) {
+            engine::physical_runs(samples, static_cast<size_t>(n), baseline_, gain_, kRun, floats_);
+            for (Py_ssize_t k = 0; k < n; ++k)
+                if (!put(first + k, PyFloat_FromDouble(floats_[k]))) return false;
+        } else {
+            for (Py_ssize_t k = 0; k < n; ++k)
+                if (!put(first + k, PyLong_FromLongLong(static_cast<long long>(samples[k]) - adczero_))) return false;
         }
+        return true;
     }
-    return list.release();
-}
 
-// Physical zero is the header's baseline, as for every WFDB reader (the ADC zero
-// is where the converter's range is centred, which need not be it); a sample the
-// record marks invalid (a gap, a missing segment, a signal a segment lacks) has
-// no physical value.
-PyObject *physical_values(const WFDB_Sample *samples, Py_ssize_t count, const WFDB_Siginfo &info) {
-    const double gain = info.gain == 0.0 ? WFDB_DEFGAIN : info.gain;
-    const double baseline = info.baseline;
-    return sample_list(samples, count, [gain, baseline](WFDB_Sample v) {
-        if (v == WFDB_INVALID_SAMPLE) return PyFloat_FromDouble(Py_NAN);
-        return PyFloat_FromDouble((static_cast<double>(v) - baseline) / gain);
-    });
-}
+private:
+    bool put(Py_ssize_t k, PyObject *item) {
+        if (item == nullptr) return false;
+        // Storing into a fresh list at an index inside it can not fail.
+        PyList_SET_ITEM(list_, k, item);
+        return true;
+    }
 
-PyObject *adc_values(const WFDB_Sample *samples, Py_ssize_t count, const WFDB_Siginfo &info) {
-    const int adczero = info.adczero;
-    return sample_list(samples, count, [adczero](WFDB_Sample v) {
-        return PyLong_FromLongLong(static_cast<long long>(v) - adczero);
-    });
-}
+    static constexpr size_t kRun = 16;
+    PyObject *list_;
+    bool physical_;
+    long long adczero_;
+    double gain_[kRun], baseline_[kRun];
+    double floats_[block];
+};
 
 PyObject *read_impl(PyObject *obj, PyObject *signal_id, WFDB_Time start, WFDB_Time length,
                     PyObject *correct_gain) {
@@ -365,23 +363,34 @@ PyObject *read_impl(PyObject *obj, PyObject *signal_id, WFDB_Time start, WFDB_Ti
     if (length > n - start) length = n - start;  // never computes start + length
     if (seek(start) < 0) return raise_engine_error();
     unsigned long positioned = signal_epoch;
-    SampleBuffer frame(static_cast<size_t>(self->nsig));
-    SampleBuffer samples(static_cast<size_t>(length));
-    if (frame.data == nullptr || samples.data == nullptr) return PyErr_NoMemory();
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(length)));
+    if (!list) return nullptr;
     int as_float = PyObject_IsTrue(correct_gain);
     if (as_float < 0) return nullptr;
-    // The truth test (and a reopen) run Python code, which may have opened or read
-    // another record; getvec writes one sample per signal the engine has open into
-    // a frame sized for this record, so the input must be this record's, at start.
-    if (!is_current(obj) || signal_epoch != positioned) {
-        if (make_current(obj) < 0) return nullptr;
-        if (seek(start) < 0) return raise_engine_error();
+    std::unique_ptr<SampleList> items(new (std::nothrow) SampleList(list.get(), as_float != 0, self->siginfo[signal]));
+    if (!items) return PyErr_NoMemory();
+    WFDB_Sample samples[SampleList::block];
+    Py_ssize_t done = 0;
+    while (done < static_cast<Py_ssize_t>(length)) {
+        // Python code (the truth test, a reopen, a finalizer run while the last
+        // block's objects were made) may have opened or read another record: the
+        // input must be this record's, where this read stands, before reading on.
+        if (!is_current(obj) || signal_epoch != positioned) {
+            if (make_current(obj) < 0) return nullptr;
+            if (seek(start + done) < 0) return raise_engine_error();
+        }
+        const Py_ssize_t wanted = std::min<Py_ssize_t>(SampleList::block, static_cast<Py_ssize_t>(length) - done);
+        FrameRun run = read_frames(signal, wanted, samples);
+        positioned = signal_epoch;
+        if (run.failed) return raise_engine_error();
+        if (!items->fill(done, samples, run.delivered)) return nullptr;
+        done += run.delivered;
+        if (run.delivered < wanted) break;  // the data end early: the list ends there too
     }
-    FrameRun run = read_frames(signal, length, frame.data, samples.data);
-    if (run.failed) return raise_engine_error();
-    const WFDB_Siginfo &info = self->siginfo[signal];
-    return as_float ? physical_values(samples.data, run.delivered, info)
-                    : adc_values(samples.data, run.delivered, info);
+    if (done < static_cast<Py_ssize_t>(length) &&
+        PyList_SetSlice(list.get(), done, static_cast<Py_ssize_t>(length), nullptr) < 0)
+        return nullptr;
+    return list.release();
 }
 
 PyObject *record_read(PyObject *obj, PyObject *args, PyObject *kwargs) {
@@ -577,6 +586,12 @@ PyMethodDef record_methods[] = {
      "\n        signal_info(signal_id) -> dict\n            signal_id   - signal number or signal name in "
      "record\n\n        Returns dictionary with information about specified signal.\n        "},
     {"close", record_close, METH_NOARGS, "\n        Close record files.\n        "},
+    {"time_text", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(record_time_text)),
+     METH_VARARGS | METH_KEYWORDS,
+     "time_text(sample, *, milliseconds=False) -> str\n\n"
+     "The WFDB time text of a sample number of this record: elapsed time (\"1:02:03\"), or the\n"
+     "time of day in brackets for a negative number when the header gives a base time, as the\n"
+     "WFDB tools write it; with milliseconds, to the millisecond."},
     {nullptr, nullptr, 0, nullptr},
 };
 

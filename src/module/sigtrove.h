@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "engine_errors.h"
 #include "engine_lock.h"
 #include "pyref.h"
 #include "sigtrove_capi.h"
@@ -56,8 +57,6 @@ void forget_current(PyObject *obj);
 constexpr int reopen_attempts = 3;
 
 // ---- failures
-// Raises InitError with the engine's last error text; returns null for `return raise_engine_error();`.
-PyObject *raise_engine_error();
 // Adds a traceback entry named after the failing operation ("_sigtrove.Record.read").
 void add_traceback(const char *operation);
 // Returns `result` after adding a traceback entry when it is null.

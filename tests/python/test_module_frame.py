@@ -41,8 +41,9 @@ def test_all_and_bindings():
 
 
 @pytest.mark.parametrize("name, attributes", [
-    ("Record", ["read", "annotation", "signal_info", "close", "record", "basedir", "nsig", "frequency",
-                "signal_names", "name"]),
+    # The specified attributes keep their order; the later methods follow the specified ones.
+    ("Record", ["read", "annotation", "signal_info", "close", "time_text", "record", "basedir", "nsig",
+                "frequency", "signal_names", "name"]),
     ("AnnotationEntry", ["time", "subtype", "channel", "annotator", "aux", "type", "isqrs", "typestr",
                          "description"]),
     ("Annotation", ["read", "record", "basedir", "name"]),
