@@ -3,7 +3,7 @@
 import importlib
 import sys
 
-from sigtrove.capi import engine_version_line
+import _sigtrove
 
 USAGE = """\
 usage: python -m sigtrove [COMMAND ...]
@@ -25,7 +25,7 @@ def main(argv=None):
     argv = list(sys.argv[1:] if argv is None else argv)
     command = argv[0] if argv else None
     if command in (None, "version"):
-        sys.stdout.write(engine_version_line())
+        sys.stdout.write(_sigtrove._engine_version)
         if command is None:
             sys.stdout.write(USAGE)
         return 0

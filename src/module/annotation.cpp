@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "annotation_entry.h"
-#include "record_location.h"
+#include "annotation_object.h"
 #include "sigtrove.h"
 
 #include <structmember.h>
@@ -17,17 +17,6 @@ namespace sigtrove {
 
 namespace {
 
-struct AnnotationObject {
-    PyObject_HEAD
-    RecordLocation location;
-    WFDB_Anninfo anninfo;  // name points to engine_annotator
-    PyObject *name;
-    // The annotator name as the engine reads it, owned here so that it never
-    // depends on an object the cycle collector may clear.
-    char *engine_annotator;
-};
-
-AnnotationObject *as_annotation(PyObject *o) { return reinterpret_cast<AnnotationObject *>(o); }
 
 // Refuses a `stat` that equals neither STAT_READ nor STAT_READ_AHA as the module
 // names them at the moment of the call.
@@ -106,6 +95,17 @@ bool open_annotation_file(PyObject *obj, DirectorySwitch &directory) {
         return false;
     }
     set_current(obj);
+    // Where the file was found, captured before any Python code runs (the
+    // working directory is still the record's).
+    if (self->engine == nullptr) {
+        try {
+            self->engine = new AnnotationEngine(record, self->engine_annotator, self->anninfo.stat,
+                                                engine::SearchLocation::capture(record));
+        } catch (const std::bad_alloc &) {
+            PyErr_NoMemory();
+            return false;  // the switch changes back on its way out, keeping this error
+        }
+    }
     return directory.restore();
 }
 
@@ -309,6 +309,8 @@ void annotation_dealloc(PyObject *obj) {
     Py_CLEAR(self->name);
     PyMem_Free(self->engine_annotator);
     self->engine_annotator = nullptr;
+    delete self->engine;
+    self->engine = nullptr;
     Py_TYPE(obj)->tp_free(obj);
 }
 
@@ -329,6 +331,11 @@ PyMethodDef annotation_methods[] = {
      "\n"
      "        Returns list of AnnotationEntry objects.\n"
      "        "},
+    {"time_text", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(annotation_time_text)),
+     METH_VARARGS | METH_KEYWORDS,
+     "time_text(sample, *, milliseconds=False) -> str\n\n"
+     "The WFDB time text of a sample number, by the header of the annotated record; without a\n"
+     "header, elapsed time at WFDB's default 250 Hz, as the WFDB tools count."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -137,7 +137,10 @@ bool initialise(PyObject *module) {
     if (!bind(dict, "__all__", all.get())) return false;
 
     PyRef capsule = PyRef::steal(PyCapsule_New(&c_api, SIGTROVE_CAPI_NAME, nullptr));
-    return bind(dict, "_C_API", capsule.get());
+    if (!bind(dict, "_C_API", capsule.get())) return false;
+    // For the package's command line, beside the capsule: the engine's version line.
+    PyRef version = PyRef::steal(engine_text(engine_version.c_str()));
+    return bind(dict, "_engine_version", version.get());
 }
 
 }  // namespace

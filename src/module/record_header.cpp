@@ -3,7 +3,7 @@
 #include <string>
 
 #include "record_object.h"
-#include "texts/time_text.h"
+#include "time_texts.h"
 
 namespace sigtrove {
 
@@ -22,25 +22,11 @@ const engine::RecordDescription *description_of(PyObject *obj) {
 }  // namespace
 
 PyObject *record_time_text(PyObject *obj, PyObject *args, PyObject *kwargs) {
-    static const char *keywords[] = {"sample", "milliseconds", nullptr};
-    long long sample = 0;
-    int milliseconds = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "L|$p:time_text", const_cast<char **>(keywords), &sample,
-                                     &milliseconds))
-        return nullptr;
+    TimeTextRequest request;
+    if (!request.parse(args, kwargs)) return nullptr;
     const engine::RecordDescription *description = description_of(obj);
     if (description == nullptr) return nullptr;
-    if (sample < LONG_MIN || sample > LONG_MAX) {
-        PyErr_SetString(PyExc_OverflowError, "sample number out of range");
-        return nullptr;
-    }
-    char text[128];
-    engine::format_time_text(static_cast<long>(sample), description->time_basis(), milliseconds != 0, text,
-                             sizeof text);
-    // The engine pads elapsed times on the left, for columns; a Python caller pads as it likes.
-    std::string_view view(text);
-    while (!view.empty() && view.front() == ' ') view.remove_prefix(1);
-    return engine_text(view.data(), view.size());
+    return time_text_object(request, description->time_basis());
 }
 
 }  // namespace sigtrove

@@ -178,7 +178,7 @@ TEST(AnnotationFileObjects, TimeTextsFollowTheirRecord) {
     EXPECT_EQ(with_header->time_basis().freq, 125);
     EXPECT_NE(with_header->time_basis().base_date, 0);
     ASSERT_TRUE(AnnotationFile::open("huge", "qrs", WFDB_READ, without_header).ok());
-    EXPECT_EQ(without_header->time_basis().freq, 0);
+    EXPECT_EQ(without_header->time_basis().freq, WFDB_DEFFREQ);
 }
 
 TEST(AnnotationFileObjects, AMissingFileIsAFailureWithTheEngineText) {

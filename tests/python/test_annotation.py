@@ -15,7 +15,7 @@ import pytest
 import _sigtrove
 from _sigtrove import STAT_READ, STAT_READ_AHA, Annotation, InitError
 from conftest import EXPECTED, RECORDS, expected
-from sigtrove import capi
+import capsule as capi
 from test_annotation_entry import run_fresh, traceback_names
 
 RECORD_100 = str(RECORDS / "100")

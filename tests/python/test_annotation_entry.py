@@ -15,7 +15,7 @@ import pytest
 import _sigtrove
 from _sigtrove import AnnotationEntry
 from conftest import EXPECTED
-from sigtrove import capi
+import capsule as capi
 
 with open(EXPECTED / "library.json", encoding="utf-8") as _f:
     LIBRARY = json.load(_f)

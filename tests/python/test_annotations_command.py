@@ -6,7 +6,6 @@ import sys
 import pytest
 
 from conftest import RECORDS, expected
-from sigtrove._annotations import time_text
 from test_annotation import aux_text
 from test_annotation_entry import INITIAL_CODES
 
@@ -71,7 +70,8 @@ def test_usage(args):
     assert result.stderr.startswith("usage: python -m sigtrove annotations")
 
 
-def test_time_text_is_the_entry_text_form():
-    import _sigtrove
-    entry = _sigtrove.AnnotationEntry(12345, 1)
-    assert str(entry) == "[N (1) 12345] - Normal beat at %s." % time_text(12345)
+def test_time_texts_of_a_record_without_header_count_at_250_hz():
+    # huge has no header: its one annotation, at sample 10^10, is 40,000,000 s in at 250 Hz.
+    result = sigtrove(str(RECORDS / "huge"), "qrs")
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split()[:2] == ["11111:06:40", "10000000000"]

@@ -11,7 +11,7 @@ import pytest
 
 import _sigtrove
 from conftest import RECORDS
-from sigtrove import capi
+import capsule as capi
 
 
 def run_python(code, cwd=None):
@@ -21,7 +21,8 @@ def run_python(code, cwd=None):
 
 def test_namespace_order():
     names = [n for n in vars(_sigtrove) if n not in ("__name__", "__doc__", "__package__", "__loader__",
-                                                     "__spec__", "__file__", "_C_API")]
+                                                     "__spec__", "__file__", "_C_API",
+                                                     "_engine_version")]
     assert names == ["verbose", "__builtins__", "Record", "AnnotationEntry", "Annotation", "dirname",
                      "basename", "isdir", "splitext", "chdir", "getcwdu", "Error", "InitError", "STAT_READ",
                      "STAT_READ_AHA", "__all__"]
@@ -46,7 +47,7 @@ def test_all_and_bindings():
                 "frequency", "signal_names", "name"]),
     ("AnnotationEntry", ["time", "subtype", "channel", "annotator", "aux", "type", "isqrs", "typestr",
                          "description"]),
-    ("Annotation", ["read", "record", "basedir", "name"]),
+    ("Annotation", ["read", "time_text", "record", "basedir", "name"]),
 ])
 def test_types(name, attributes):
     t = getattr(_sigtrove, name)

@@ -10,7 +10,7 @@ import pytest
 
 import _sigtrove
 from conftest import RECORDS, expected, library_text
-from sigtrove import capi
+import capsule as capi
 
 # Records whose signals all open (single-segment, uncompressed).
 OPENING_RECORDS = [

@@ -16,10 +16,10 @@ Status failure(ErrorKind kind, const ErrorCapture &capture) {
 }
 
 // The record's time basis, from its header when it has one; nothing is recorded when it has none.
-TimeBasis time_basis_of(const std::string &record) {
+TimeBasis time_basis_of(const std::string &record, SearchLocation &location) {
     ErrorCapture quiet;
     Header header;
-    if (read_header(record, header) < 0) return TimeBasis{};
+    if (read_header(record, location, header) < 0) return TimeBasis{WFDB_DEFFREQ, 0, 0};
     return TimeBasis{header.frame_frequency(), header.base_ms, header.base_date};
 }
 
@@ -27,6 +27,11 @@ TimeBasis time_basis_of(const std::string &record) {
 
 Status AnnotationFile::open(const std::string &record, const std::string &annotator, int stat,
                             std::unique_ptr<AnnotationFile> &out) {
+    return open(record, annotator, stat, SearchLocation::capture(record), out);
+}
+
+Status AnnotationFile::open(const std::string &record, const std::string &annotator, int stat,
+                            const SearchLocation &where, std::unique_ptr<AnnotationFile> &out) {
     ErrorCapture capture;
     try {
         if (stat != WFDB_READ && stat != WFDB_AHA_READ) {
@@ -34,9 +39,10 @@ Status AnnotationFile::open(const std::string &record, const std::string &annota
                                                                " for annotator " + annotator + ", record " +
                                                                record + "\n");
         }
-        std::unique_ptr<AnnotationReader> reader = AnnotationReader::open(record, annotator, stat, false);
+        SearchLocation location = where;
+        std::unique_ptr<AnnotationReader> reader = AnnotationReader::open(record, annotator, stat, false, location);
         if (!reader) return failure(ErrorKind::not_found, capture);
-        out.reset(new AnnotationFile(std::move(reader), time_basis_of(record)));
+        out.reset(new AnnotationFile(std::move(reader), time_basis_of(record, location)));
         return Status();
     } catch (const std::bad_alloc &) {
         return Status::failure(ErrorKind::out_of_memory, "annopen: can't allocate memory\n");

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "annotations/annotation_reader.h"
+#include "paths/search_location.h"
 #include "texts/annotation_codes.h"
 #include "texts/status.h"
 #include "texts/time_text.h"
@@ -36,6 +37,10 @@ public:
     // file shows winning, as annopen does).
     static Status open(const std::string &record, const std::string &annotator, int stat,
                        std::unique_ptr<AnnotationFile> &out);
+    // The same, looked up along a location captured where the record was named
+    // (see search_location.h), whatever the working directory is now.
+    static Status open(const std::string &record, const std::string &annotator, int stat,
+                       const SearchLocation &location, std::unique_ptr<AnnotationFile> &out);
 
     // The annotations whose time t has start <= t < stop (no stop: to the end),
     // in file order, appended to `rows`. A file that ends without its end mark, or
@@ -44,8 +49,8 @@ public:
 
     const AnnotationCodeTable &codes() const { return reader_->codes(); }
 
-    // What the record's header gives for time texts; the default basis (elapsed
-    // time at 1 Hz) when the record has no readable header.
+    // What the record's header gives for time texts; without a readable header,
+    // elapsed time at WFDB's default frequency (250 Hz), as the WFDB tools count.
     const TimeBasis &time_basis() const { return time_basis_; }
 
 private:

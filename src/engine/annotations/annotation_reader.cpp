@@ -58,6 +58,20 @@ std::unique_ptr<AnnotationReader> AnnotationReader::open(const std::string &reco
                                                          const std::string &annotator, int stat,
                                                          bool high_resolution) {
     FoundFile found = annotator.empty() ? FoundFile{} : open_record_file(record, annotator);
+    return open_found(record, annotator, stat, high_resolution, std::move(found), nullptr);
+}
+
+std::unique_ptr<AnnotationReader> AnnotationReader::open(const std::string &record,
+                                                         const std::string &annotator, int stat,
+                                                         bool high_resolution, SearchLocation &location) {
+    FoundFile found = annotator.empty() ? FoundFile{} : location.open_record_file(record, annotator);
+    return open_found(record, annotator, stat, high_resolution, std::move(found), &location);
+}
+
+std::unique_ptr<AnnotationReader> AnnotationReader::open_found(const std::string &record,
+                                                               const std::string &annotator, int stat,
+                                                               bool high_resolution, FoundFile found,
+                                                               SearchLocation *location) {
     if (!found) {
         record_error("annopen: can't read annotator %s for record %s\n", annotator.c_str(), record.c_str());
         return nullptr;
@@ -65,7 +79,7 @@ std::unique_ptr<AnnotationReader> AnnotationReader::open(const std::string &reco
     std::unique_ptr<AnnotationReader> reader(new AnnotationReader(record, annotator, found.file.release()));
     reader->detect_format(stat);
     reader->read_modification_labels();
-    reader->choose_time_scale(high_resolution);
+    reader->choose_time_scale(high_resolution, location);
     return reader;
 }
 
@@ -107,19 +121,19 @@ void AnnotationReader::read_modification_labels() {
     }
 }
 
-void AnnotationReader::choose_time_scale(bool high_resolution) {
+void AnnotationReader::choose_time_scale(bool high_resolution, SearchLocation *location) {
     // The times need the record's frequency only when they are not sample numbers already.
     if (time_resolution_ <= 0 && !high_resolution) return;
     Header header;
     {
         // The header is optional (an annotation file can stand alone), so its absence records nothing.
         ErrorCapture header_texts;
-        int rc = read_header(record_, header);
+        int rc = location ? read_header(record_, *location, header) : read_header(record_, header);
         if (rc != -1) header_texts.forward();
         if (rc < 0) return;
     }
-    SearchLocation location = SearchLocation::capture(record_);
-    int spf_max = high_resolution ? largest_spf_of_record(header, location) : 1;
+    SearchLocation segments = location ? *location : SearchLocation::capture(record_);
+    int spf_max = high_resolution ? largest_spf_of_record(header, segments) : 1;
     time_scale_ =
         AnnotationTimeScale::choose(header.frame_frequency(), spf_max, high_resolution, time_resolution_);
 }

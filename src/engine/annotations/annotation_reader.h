@@ -13,10 +13,13 @@
 #include "annotations/annotation_record.h"
 #include "annotations/annotation_stream.h"
 #include "annotations/annotation_time_scale.h"
+#include "paths/found_file.h"
 #include "texts/annotation_codes.h"
 #include "wfdb/wfdb.h"
 
 namespace sigtrove::engine {
+
+class SearchLocation;
 
 enum class AnnotationFormat { mit, aha };
 
@@ -32,6 +35,10 @@ public:
     // Null, after recording the text, when the file can not be read. Throws std::bad_alloc.
     static std::unique_ptr<AnnotationReader> open(const std::string &record, const std::string &annotator,
                                                   int stat, bool high_resolution);
+    // The same, looking the file (and the record's header) up along `location`
+    // rather than the database path: nothing process-wide is read or changed.
+    static std::unique_ptr<AnnotationReader> open(const std::string &record, const std::string &annotator,
+                                                  int stat, bool high_resolution, SearchLocation &location);
 
     // A code the file defines for itself.
     struct CodeDefinition {
@@ -62,7 +69,10 @@ private:
 
     void detect_format(int stat);
     void read_modification_labels();
-    void choose_time_scale(bool high_resolution);
+    void choose_time_scale(bool high_resolution, SearchLocation *location);
+    static std::unique_ptr<AnnotationReader> open_found(const std::string &record, const std::string &annotator,
+                                                        int stat, bool high_resolution, FoundFile found,
+                                                        SearchLocation *location);
 
     DecodeStatus decode(StoredAnnotation &out);
     // Makes the next annotation available in pending_, unless reading has ended.

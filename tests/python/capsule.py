@@ -1,4 +1,5 @@
-"""Read-only view of the C interface that ``_sigtrove`` publishes in its capsule."""
+"""Read-only view of the C interface that ``_sigtrove`` publishes in its capsule, for the tests
+that check it."""
 
 import ctypes
 
