@@ -150,6 +150,9 @@ std::vector<double> bulk_values(RecordPair &pair, SampleType type, long long sta
         switch (type) {
             case SampleType::int16: values[i] = reinterpret_cast<std::int16_t *>(bytes.data())[i]; break;
             case SampleType::int32: values[i] = reinterpret_cast<std::int32_t *>(bytes.data())[i]; break;
+            case SampleType::int64:
+                values[i] = static_cast<double>(reinterpret_cast<std::int64_t *>(bytes.data())[i]);
+                break;
             case SampleType::float32: values[i] = reinterpret_cast<float *>(bytes.data())[i]; break;
             case SampleType::float64: values[i] = reinterpret_cast<double *>(bytes.data())[i]; break;
         }
@@ -182,7 +185,8 @@ TEST_P(SharedRecordBulkRead, EqualsGetvecInEveryTypeSignalChoiceAndWindow) {
         if (window.start < 0) continue;
         GetvecWindow want = pair.getvec_window(window.start, window.count);
         for (const auto &chosen : signal_choices(pair.width())) {
-            for (SampleType type : {SampleType::int32, SampleType::int16, SampleType::float64, SampleType::float32}) {
+            for (SampleType type : {SampleType::int32, SampleType::int16, SampleType::int64, SampleType::float64,
+                                    SampleType::float32}) {
                 if (type == SampleType::int16 && !fits_int16(want, chosen)) continue;
                 SCOPED_TRACE("window " + std::to_string(window.start) + "+" + std::to_string(window.count) +
                              ", type " + std::to_string(static_cast<int>(type)) + ", first signal " +

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <optional>
+#include <ostream>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -145,6 +147,38 @@ TEST_F(Strtim, TimeOfDayTextsReadBack) {
     open("r 0 360 650000 23:59:59.5 31/12/1999");
     for (long t : {0L, -360L, -1000L, -31104000L}) EXPECT_EQ(at(mstimstr(t)), t) << mstimstr(t);
 }
+
+// ---- positions as the WFDB tools take them -------------------------------------------------
+
+struct PositionCase {
+    const char *text;
+    std::optional<long> position;
+};
+
+void PrintTo(const PositionCase &c, std::ostream *out) { *out << '"' << c.text << '"'; }
+
+class PositionOfTimeText : public ::testing::TestWithParam<PositionCase> {};
+
+TEST_P(PositionOfTimeText, IsCheckedWhole) {
+    // 360 Hz, base time 10:00:00 on 1 January 2000, 650000 frames.
+    const TimeBasis basis{360, 36000000, jdn(1, 1, 2000)};
+    EXPECT_EQ(sigtrove::engine::position_of_time_text(GetParam().text, basis, 650000), GetParam().position);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PositionOfTimeText,
+    ::testing::Values(PositionCase{"e", 650000}, PositionCase{" s1200 ", 1200}, PositionCase{"s0", 0},
+                      PositionCase{"0:10", 3600}, PositionCase{"10", 3600}, PositionCase{"1:02:03.5", 1340460},
+                      PositionCase{".5", 180}, PositionCase{"0.0014", 1}, PositionCase{"[10:00:01]", 360},
+                      PositionCase{"[10:00:00 01/01/2000]", 0}, PositionCase{"[09:59:59 02/01/2000]", 31103640},
+                      PositionCase{"[10:00:00 1]", 31104000},
+                      // refused: empty, signs, exponents, trailing text, a time before the base
+                      PositionCase{"", std::nullopt}, PositionCase{"-1", std::nullopt},
+                      PositionCase{"1e3", std::nullopt}, PositionCase{"10s", std::nullopt},
+                      PositionCase{"s", std::nullopt}, PositionCase{"s12x", std::nullopt},
+                      PositionCase{"1:2:3:4", std::nullopt}, PositionCase{"[09:00:00]", std::nullopt},
+                      PositionCase{"[10:00:00", std::nullopt}, PositionCase{"ee", std::nullopt},
+                      PositionCase{"abc", std::nullopt}, PositionCase{"[1:00 x]", std::nullopt}));
 
 // ---- the shared records, each in a fresh state as the reference ran them ------------------
 

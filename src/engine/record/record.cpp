@@ -94,6 +94,13 @@ long long Record::frame_count() {
     return source_->stored_frames();
 }
 
+long long Record::deliverable_frames() {
+    long long claimed = frame_count();
+    long long stored = source_->stored_frames();
+    if (claimed < 0) return stored;
+    return stored < 0 ? claimed : std::min(claimed, stored);
+}
+
 Status Record::read(long long start, long long frames, const std::vector<std::size_t> &signals, FrameSink &sink,
                     BulkOutcome &outcome) {
     outcome = BulkOutcome{};

@@ -62,6 +62,12 @@ public:
     // they can not tell, e.g. a FLAC stream that does not state its length).
     long long frame_count();
 
+    // How many frames from frame 0 a read can deliver at most: frame_count(), but
+    // never more than the data hold when their sizes tell (a header may claim
+    // more frames than its files have; reading those fails, at the frame where
+    // the data end, and costs nothing in proportion to the claim).
+    long long deliverable_frames();
+
     // Frame by frame, as getvec reads: texts go to the caller's capture, or process-wide.
     FrameStatus next_frame(WFDB_Sample *out) { return source_->next_frame(out); }
     int seek(long long frame, bool inside_frame) { return source_->seek(frame, inside_frame); }

@@ -34,10 +34,12 @@ struct Raw {
     Out operator()(std::int32_t v, std::size_t) const { return static_cast<Out>(v); }
 
     void convert_rows(const std::int32_t *in, std::size_t n, Out *out) const {
-        if constexpr (sizeof(Out) == sizeof(std::int32_t)) {
+        if constexpr (std::is_same_v<Out, std::int32_t>) {
             std::memcpy(out, in, n * sizeof(Out));
-        } else {
+        } else if constexpr (std::is_same_v<Out, std::int16_t>) {
             copy_rows(in, n, 1, n, out, n);
+        } else {
+            for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<Out>(in[i]);
         }
     }
 
@@ -45,7 +47,12 @@ struct Raw {
     void convert_block(const std::int32_t *in, std::size_t in_stride, std::size_t rows, std::size_t first,
                        std::size_t width, Out *out, std::size_t out_stride) const {
         (void)first;
-        copy_rows(in, in_stride, rows, width, out, out_stride);
+        if constexpr (std::is_same_v<Out, std::int32_t> || std::is_same_v<Out, std::int16_t>) {
+            copy_rows(in, in_stride, rows, width, out, out_stride);
+        } else {
+            for (std::size_t r = 0; r < rows; ++r)
+                for (std::size_t j = 0; j < width; ++j) out[r * out_stride + j] = static_cast<Out>(in[r * in_stride + j]);
+        }
     }
 };
 
@@ -231,21 +238,35 @@ std::size_t sample_size(SampleType type) {
     switch (type) {
         case SampleType::int16: return 2;
         case SampleType::int32: return 4;
+        case SampleType::int64: return 8;
         case SampleType::float32: return 4;
         case SampleType::float64: return 8;
     }
     return 0;
 }
 
-std::unique_ptr<FrameSink> make_array_sink(SampleType type, void *data, std::size_t columns, SampleRate rate,
-                                           const std::vector<PhysicalScale> &scales) {
+std::unique_ptr<FrameSink> make_array_sink(SampleType type, SampleValues values, void *data, std::size_t columns,
+                                           SampleRate rate, const std::vector<PhysicalScale> &scales) {
+    if (values == SampleValues::physical) {
+        if (type == SampleType::float32) return sink_of<float>(data, columns, rate, Physical<float>(scales, columns));
+        if (type == SampleType::float64) return sink_of<double>(data, columns, rate, Physical<double>(scales, columns));
+        return nullptr;
+    }
     switch (type) {
         case SampleType::int16: return sink_of<std::int16_t>(data, columns, rate, Raw<std::int16_t>(columns));
         case SampleType::int32: return sink_of<std::int32_t>(data, columns, rate, Raw<std::int32_t>(columns));
-        case SampleType::float32: return sink_of<float>(data, columns, rate, Physical<float>(scales, columns));
-        case SampleType::float64: return sink_of<double>(data, columns, rate, Physical<double>(scales, columns));
+        case SampleType::int64: return sink_of<std::int64_t>(data, columns, rate, Raw<std::int64_t>(columns));
+        case SampleType::float32: return sink_of<float>(data, columns, rate, Raw<float>(columns));
+        case SampleType::float64: return sink_of<double>(data, columns, rate, Raw<double>(columns));
     }
     return nullptr;
+}
+
+std::unique_ptr<FrameSink> make_array_sink(SampleType type, void *data, std::size_t columns, SampleRate rate,
+                                           const std::vector<PhysicalScale> &scales) {
+    bool physical = type == SampleType::float32 || type == SampleType::float64;
+    return make_array_sink(type, physical ? SampleValues::physical : SampleValues::stored, data, columns, rate,
+                           scales);
 }
 
 }  // namespace sigtrove::engine

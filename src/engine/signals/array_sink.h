@@ -26,15 +26,26 @@ struct PhysicalScale {
     double gain = 1;  // never 0: an uncalibrated signal counts as WFDB_DEFGAIN
 };
 
-enum class SampleType { int16, int32, float32, float64 };
+enum class SampleType { int16, int32, int64, float32, float64 };
 
 // Size in bytes of one value of a type.
 std::size_t sample_size(SampleType type);
 
+// What the array holds.
+enum class SampleValues {
+    stored,    // the stored ADC values (invalid samples as WFDB_INVALID_SAMPLE), in any type
+    physical,  // (v - baseline) / gain, NaN for invalid samples: float32 or float64 only
+};
+
 // The sink for an array of `type` at `data` with `columns` columns, whose row 0
-// receives the first frame (or sample) read. `scales` (one per column) is used by
-// the physical types only. Rows past the end are never written: the caller sizes
-// the array for the frames it asks for (times spf at the own rate).
+// receives the first frame (or sample) read. `scales` (one per column) is used
+// for physical values only. Rows past the end are never written: the caller sizes
+// the array for the frames it asks for (times spf at the own rate). Null for
+// physical values in an integer type.
+std::unique_ptr<FrameSink> make_array_sink(SampleType type, SampleValues values, void *data, std::size_t columns,
+                                           SampleRate rate, const std::vector<PhysicalScale> &scales);
+
+// The same for the physical types (float32, float64), stored values otherwise.
 std::unique_ptr<FrameSink> make_array_sink(SampleType type, void *data, std::size_t columns, SampleRate rate,
                                            const std::vector<PhysicalScale> &scales);
 

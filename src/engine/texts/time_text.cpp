@@ -136,4 +136,85 @@ long time_text_to_samples(const char *text, const TimeBasis &basis, long length)
     }
 }
 
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// "d", "d.d", ".d" or "d.": a decimal number without sign or exponent; advances `at`.
+bool skip_decimal(std::string_view text, size_t &at) {
+    size_t digits = 0;
+    while (at < text.size() && is_digit(text[at])) ++at, ++digits;
+    if (at < text.size() && text[at] == '.') {
+        ++at;
+        while (at < text.size() && is_digit(text[at])) ++at, ++digits;
+    }
+    return digits > 0;
+}
+
+// "s", "m:s" or "h:m:s", each part a decimal number: the whole text.
+bool is_clock(std::string_view text) {
+    size_t at = 0;
+    for (int part = 0; part < 3; ++part) {
+        if (!skip_decimal(text, at)) return false;
+        if (at == text.size()) return true;
+        if (text[at] != ':') return false;
+        ++at;
+    }
+    return false;
+}
+
+bool is_day_or_date(std::string_view text) {
+    size_t at = 0;
+    auto digits = [&] {
+        size_t from = at;
+        while (at < text.size() && is_digit(text[at])) ++at;
+        return at > from;
+    };
+    if (!digits()) return false;
+    if (at == text.size()) return true;
+    for (int part = 0; part < 2; ++part) {
+        if (at == text.size() || text[at] != '/') return false;
+        ++at;
+        if (!digits()) return false;
+    }
+    return at == text.size();
+}
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+    return text;
+}
+
+}  // namespace
+
+std::optional<long> position_of_time_text(std::string_view text, const TimeBasis &basis, long length) {
+    text = trimmed(text);
+    if (text.empty()) return std::nullopt;
+    std::string own(text);
+    if (text == "e") return length;
+    if (text[0] == 's') {
+        std::string_view number = text.substr(1);
+        if (number.empty() || number.size() > 18) return std::nullopt;
+        for (char c : number)
+            if (!is_digit(c)) return std::nullopt;
+        return std::strtol(own.c_str() + 1, nullptr, 10);
+    }
+    if (text[0] == '[') {
+        if (text.back() != ']') return std::nullopt;
+        std::string_view inside = text.substr(1, text.size() - 2);
+        size_t space = inside.find(' ');
+        if (!is_clock(inside.substr(0, space))) return std::nullopt;
+        if (space != std::string_view::npos && !is_day_or_date(trimmed(inside.substr(space + 1))))
+            return std::nullopt;
+        // A time of day is shown as minus its sample number.
+        long t = time_text_to_samples(own.c_str(), basis, length);
+        if (t > 0) return std::nullopt;  // before the base time
+        return t == LONG_MIN ? LONG_MAX : -t;
+    }
+    if (!is_clock(text)) return std::nullopt;
+    long t = time_text_to_samples(own.c_str(), basis, length);
+    return t < 0 ? std::nullopt : std::optional<long>(t);
+}
+
 }  // namespace sigtrove::engine

@@ -4,7 +4,9 @@
 #define SIGTROVE_ENGINE_TIME_TEXT_H
 
 #include <cstddef>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace sigtrove::engine {
 
@@ -27,6 +29,15 @@ std::string time_text(long t, const TimeBasis &basis, bool with_ms);
 // sample number, the way time-of-day texts are shown), "-TEXT" minus TEXT, anything
 // else "h:m:s" elapsed time rounded to the nearest sample. 0 when unreadable.
 long time_text_to_samples(const char *text, const TimeBasis &basis, long length);
+
+// A position as the WFDB tools take one on their command lines, checked whole:
+// "e" (the record's length), "sN" (sample N), "[hh:mm:ss]", "[hh:mm:ss d]" or
+// "[hh:mm:ss dd/mm/yyyy]" (a time of day, counted from the base time), or
+// "h:m:s", "m:s", "s" with an optional fraction (elapsed time, rounded to the
+// nearest sample); blanks around it are allowed. The sample number, never
+// negative (a time of day before the base time is refused); none when the text
+// is no such position.
+std::optional<long> position_of_time_text(std::string_view text, const TimeBasis &basis, long length);
 
 }  // namespace sigtrove::engine
 
