@@ -331,6 +331,18 @@ PyMethodDef annotation_methods[] = {
      "\n"
      "        Returns list of AnnotationEntry objects.\n"
      "        "},
+    {"arrays", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(annotation_arrays)),
+     METH_VARARGS | METH_KEYWORDS,
+     "arrays(start=0, stop=None) -> dict\n\n"
+     "The annotations at sample times [start, stop) as equal-length numpy columns: time (int64\n"
+     "sample numbers), code, symbol (the file's mnemonic of the code), subtype, chan, num (as\n"
+     "entries carry them), aux (str or None). start and stop are sample numbers or times as the\n"
+     "WFDB tools take them. pandas.DataFrame(annotation.arrays()) is a table of them."},
+    {"__enter__", annotation_enter, METH_NOARGS, "The annotation file itself, for `with`."},
+    {"__exit__", annotation_exit, METH_VARARGS,
+     "Closes the file (a later use opens it again); exceptions pass through."},
+    {"__reduce__", annotation_reduce, METH_NOARGS,
+     "An Annotation pickles as its record's path, its name and its mode, and opens again when unpickled."},
     {"time_text", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(annotation_time_text)),
      METH_VARARGS | METH_KEYWORDS,
      "time_text(sample, *, milliseconds=False) -> str\n\n"

@@ -37,6 +37,8 @@ public:
         return status;
     }
 
+    const engine::SearchLocation &location() const { return location_; }
+
     // Closes the file; a later use opens it again.
     void close() {
         std::unique_ptr<engine::AnnotationFile> closed;

@@ -299,6 +299,37 @@ PyObject *entry_get_aux(PyObject *self, void *) {
     return PyRef::borrow(aux ? aux : Py_None).release();
 }
 
+// An entry pickles as a call of its type with its fields, and its code restored
+// afterwards as it is: codes read from a file (0, or above 49) are not ones a
+// caller may pass to the constructor.
+PyObject *entry_reduce(PyObject *obj, PyObject *) {
+    AnnotationEntryObject *self = as_entry(obj);
+    PyRef args = PyRef::steal(PyUnicode_Check(self->aux)
+                                  ? Py_BuildValue("(liiiiO)", static_cast<long>(self->time), 1, self->subtype,
+                                                  self->channel, self->annotator, self->aux)
+                                  : Py_BuildValue("(liiii)", static_cast<long>(self->time), 1, self->subtype,
+                                                  self->channel, self->annotator));
+    if (!args) return nullptr;
+    return Py_BuildValue("(OO(i))", reinterpret_cast<PyObject *>(Py_TYPE(obj)), args.get(), self->type);
+}
+
+PyObject *entry_setstate(PyObject *obj, PyObject *state) {
+    int code = 0;
+    if (!PyArg_ParseTuple(state, "i:__setstate__", &code)) return nullptr;
+    if (code < 0 || code > 255) {
+        PyErr_SetString(PyExc_ValueError, "annotation code out of range");
+        return nullptr;
+    }
+    as_entry(obj)->type = static_cast<unsigned char>(code);
+    Py_RETURN_NONE;
+}
+
+PyMethodDef entry_methods[] = {
+    {"__reduce__", entry_reduce, METH_NOARGS, "An entry pickles as its fields."},
+    {"__setstate__", entry_setstate, METH_O, "Restores the annotation code of a pickled entry."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyGetSetDef entry_getset[] = {
     {"time", entry_get_time, entry_set_time, nullptr, nullptr},
     {"subtype", get_byte_field, set_byte_field, nullptr,
@@ -389,6 +420,7 @@ PyTypeObject AnnotationEntryType = [] {
     t.tp_traverse = entry_traverse;
     t.tp_clear = entry_clear;
     t.tp_getset = entry_getset;
+    t.tp_methods = entry_methods;
     t.tp_new = entry_new;
     return t;
 }();

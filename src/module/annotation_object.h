@@ -28,6 +28,10 @@ inline AnnotationObject *as_annotation(PyObject *o) { return reinterpret_cast<An
 
 // Methods beyond the specified ones (annotation_views.cpp).
 PyObject *annotation_time_text(PyObject *self, PyObject *args, PyObject *kwargs);
+PyObject *annotation_arrays(PyObject *self, PyObject *args, PyObject *kwargs);
+PyObject *annotation_enter(PyObject *self, PyObject *);
+PyObject *annotation_exit(PyObject *self, PyObject *args);
+PyObject *annotation_reduce(PyObject *self, PyObject *);
 
 }  // namespace sigtrove
 

@@ -1,5 +1,6 @@
 // The module frame: namespace, exceptions, defaults, print mode, and the helpers
 // every operation shares (current record, path rule, error mapping, tracebacks).
+#include "record_object.h"
 #include "sigtrove.h"
 
 #include <frameobject.h>
@@ -138,9 +139,11 @@ bool initialise(PyObject *module) {
 
     PyRef capsule = PyRef::steal(PyCapsule_New(&c_api, SIGTROVE_CAPI_NAME, nullptr));
     if (!bind(dict, "_C_API", capsule.get())) return false;
-    // For the package's command line, beside the capsule: the engine's version line.
+    // For the package, beside the capsule: the engine's version line, and the type
+    // of Record.signals' items (which it exports as sigtrove.Signal).
     PyRef version = PyRef::steal(engine_text(engine_version.c_str()));
-    return bind(dict, "_engine_version", version.get());
+    if (!bind(dict, "_engine_version", version.get())) return false;
+    return ready_signal_type() && bind(dict, "_Signal", signal_type_object());
 }
 
 }  // namespace

@@ -565,8 +565,23 @@ PyMemberDef record_members[] = {
     {nullptr, 0, 0, 0, nullptr},
 };
 
+#define SIGTROVE_METHOD(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f))
+
 PyGetSetDef record_getset[] = {
     {"name", record_get_name, nullptr, nullptr, nullptr},
+    {"signals", record_get_signals, nullptr,
+     "What the header says of each signal, in signal order: a tuple of read-only records (name, file, "
+     "format, samples_per_frame, gain, baseline, adc_zero, adc_resolution, initial_value, units, length, "
+     "checksum, block_size, skew, byte_offset).",
+     nullptr},
+    {"comments", record_get_comments, nullptr,
+     "The header's comment lines, in order, without their '#' and the blanks around it.", nullptr},
+    {"base_datetime", record_get_base_datetime, nullptr,
+     "When the record starts: a datetime.datetime when the header gives a base date, a datetime.time when "
+     "it gives only a time of day, None when it gives neither.",
+     nullptr},
+    {"frame_count", record_get_frame_count, nullptr,
+     "The record's length in frames as its header gives it; None when the header does not.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -586,6 +601,29 @@ PyMethodDef record_methods[] = {
      "\n        signal_info(signal_id) -> dict\n            signal_id   - signal number or signal name in "
      "record\n\n        Returns dictionary with information about specified signal.\n        "},
     {"close", record_close, METH_NOARGS, "\n        Close record files.\n        "},
+    {"frames", SIGTROVE_METHOD(record_frames), METH_VARARGS | METH_KEYWORDS,
+     "frames(start=0, stop=None, signals=None, physical=True, dtype=None) -> numpy.ndarray\n\n"
+     "Frames [start, stop) of the record as a C-contiguous array of shape (frames, signals), one row\n"
+     "per frame (a signal with several samples per frame gives their mean, as WFDB's getvec does).\n\n"
+     "start, stop  a frame number, or a time as the WFDB tools take it: \"0:10\", \"1:02:03.5\",\n"
+     "             \"[10:00:00 01/01/2000]\", \"s1200\" (a sample number), \"e\" (the end). stop is\n"
+     "             exclusive and clamps at the end; None is the end.\n"
+     "signals      None for all, or numbers and names in the order wanted (repeats allowed).\n"
+     "physical     True: (v - baseline) / gain (a gain of 0 counts as 200), invalid samples NaN,\n"
+     "             float64 unless dtype is numpy.float32. False: the stored values, invalid\n"
+     "             samples -32768, int16 when every chosen format fits 16 bits, else int32,\n"
+     "             or the dtype asked for when every value fits it.\n"
+     "The read releases the interpreter lock; records may be read from any number of threads."},
+    {"signal", SIGTROVE_METHOD(record_signal), METH_VARARGS | METH_KEYWORDS,
+     "signal(signal, start=0, stop=None, physical=True, dtype=None) -> numpy.ndarray\n\n"
+     "One signal, by number or name, at its own sampling rate: every sample, where frames() gives\n"
+     "one value per frame. start and stop count this signal's samples (times are converted at its\n"
+     "own rate); physical and dtype as for frames()."},
+    {"__enter__", record_enter, METH_NOARGS, "The record itself: `with Record(path) as record:`."},
+    {"__exit__", record_exit, METH_VARARGS,
+     "Closes the record's files (a later use opens them again); exceptions pass through."},
+    {"__reduce__", record_reduce, METH_NOARGS,
+     "A Record pickles as the path of its header's directory and its name, and opens again when unpickled."},
     {"time_text", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(record_time_text)),
      METH_VARARGS | METH_KEYWORDS,
      "time_text(sample, *, milliseconds=False) -> str\n\n"

@@ -27,8 +27,22 @@ struct RecordObject {
 
 inline RecordObject *as_record(PyObject *o) { return reinterpret_cast<RecordObject *>(o); }
 
-// Methods beyond the specified ones (record_header.cpp).
+// Methods and properties beyond the specified ones: what the header says, the
+// object's life (record_header.cpp); windows as arrays (record_arrays.cpp).
 PyObject *record_time_text(PyObject *self, PyObject *args, PyObject *kwargs);
+PyObject *record_get_signals(PyObject *self, void *);
+PyObject *record_get_comments(PyObject *self, void *);
+PyObject *record_get_base_datetime(PyObject *self, void *);
+PyObject *record_get_frame_count(PyObject *self, void *);
+PyObject *record_enter(PyObject *self, PyObject *);
+PyObject *record_exit(PyObject *self, PyObject *args);
+PyObject *record_reduce(PyObject *self, PyObject *);
+PyObject *record_frames(PyObject *self, PyObject *args, PyObject *kwargs);
+PyObject *record_signal(PyObject *self, PyObject *args, PyObject *kwargs);
+
+// The type of Record.signals' items, made at import.
+bool ready_signal_type();
+PyObject *signal_type_object();
 
 }  // namespace sigtrove
 

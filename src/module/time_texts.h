@@ -22,6 +22,15 @@ struct TimeTextRequest {
 // The engine's time text of a sample number by this basis, without its left padding.
 PyObject *time_text_object(const TimeTextRequest &request, const engine::TimeBasis &basis);
 
+// The window [start, stop) that start and stop arguments name: each a number
+// (anything with __index__; negative is refused), a position as the WFDB tools
+// take one ("0:10", "1:02:03.5", "s1200", "e", "[10:00:00]") by `basis`, or None
+// (start 0, stop the end). `end` is the record's length ("e"; -1: unknown, and "e"
+// has no bound). With `clamp`, stop is clamped at a known end and a start past it
+// gives an empty window; a stop before start is refused.
+bool window_arguments(PyObject *start_arg, PyObject *stop_arg, const engine::TimeBasis &basis, long long end,
+                      bool clamp, long long &start, long long &stop);
+
 }  // namespace sigtrove
 
 #endif

@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -36,17 +37,18 @@ struct AnnotatorCase {
 
 void PrintTo(const AnnotatorCase &c, std::ostream *out) { *out << c.record << "." << c.annotator << ":" << c.stat; }
 
+// Every annotation file of the shared records (listed rather than read from the
+// expected files at start-up, which every test process would pay for; the last
+// test below checks the list against them).
 std::vector<AnnotatorCase> shared_annotators() {
-    std::vector<AnnotatorCase> cases;
-    for (const auto &record : sigtrove::testing::expected_records()) {
-        nlohmann::json expected = sigtrove::testing::load_expected(record);
-        if (!expected.contains("annotators")) continue;
-        for (const auto &a : expected["annotators"]) {
-            if (a["annopen"]["ret"].get<int>() < 0) continue;
-            cases.push_back({record.folder, record.record, a["name"], a["stat"]});
-        }
-    }
-    return cases;
+    const std::string records = std::string(SIGTROVE_FIXTURES) + "/records";
+    return {{records, "100", "atr", WFDB_READ},       {records, "100", "qrs", WFDB_READ},
+            {records, "100", "aha", WFDB_READ},       {records, "100", "aha", WFDB_AHA_READ},
+            {records, "1003", "atr", WFDB_READ},      {records, "1003", "aha", WFDB_READ},
+            {records, "1003", "aha", WFDB_AHA_READ},  {records, "12726", "anI", WFDB_READ},
+            {records, "12726", "wabp", WFDB_READ},    {records, "12726", "wqrs", WFDB_READ},
+            {records + "/237s", "237s", "all", WFDB_READ}, {records, "huge", "qrs", WFDB_READ},
+            {records, "xform", "all", WFDB_READ},     {records, "xform", "wabp", WFDB_READ}};
 }
 
 // The rows as getann's annotations, aux text up to its first NUL.
@@ -189,6 +191,22 @@ TEST(AnnotationFileObjects, AMissingFileIsAFailureWithTheEngineText) {
     Status status = AnnotationFile::open("100", "atr", WFDB_READ, file);
     EXPECT_EQ(status.kind(), sigtrove::engine::ErrorKind::not_found);
     EXPECT_EQ(status.text(), "annopen: can't read annotator atr for record 100\n");
+}
+
+TEST(AnnotationFileObjects, TheTableHoldsEveryAnnotationFileOfTheSharedRecords) {
+    std::vector<std::string> listed, expected;
+    for (const AnnotatorCase &c : shared_annotators())
+        listed.push_back(c.record + "." + c.annotator + ":" + std::to_string(c.stat));
+    for (const auto &record : sigtrove::testing::expected_records()) {
+        nlohmann::json reference = sigtrove::testing::load_expected(record);
+        for (const auto &a : reference.value("annotators", nlohmann::json::array()))
+            if (a["annopen"]["ret"].get<int>() >= 0)
+                expected.push_back(record.record + "." + a["name"].get<std::string>() + ":" +
+                                   std::to_string(a["stat"].get<int>()));
+    }
+    std::sort(listed.begin(), listed.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(listed, expected);
 }
 
 }  // namespace

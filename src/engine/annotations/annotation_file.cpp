@@ -15,12 +15,18 @@ Status failure(ErrorKind kind, const ErrorCapture &capture) {
     return Status::failure(kind, std::move(text));
 }
 
-// The record's time basis, from its header when it has one; nothing is recorded when it has none.
-TimeBasis time_basis_of(const std::string &record, SearchLocation &location) {
+// What the record's header says for time texts: its basis and length (none: WFDB's
+// default frequency, no length). Nothing is recorded when it has no header.
+struct RecordClock {
+    TimeBasis basis{WFDB_DEFFREQ, 0, 0};
+    long length = 0;
+};
+
+RecordClock clock_of(const std::string &record, SearchLocation &location) {
     ErrorCapture quiet;
     Header header;
-    if (read_header(record, location, header) < 0) return TimeBasis{WFDB_DEFFREQ, 0, 0};
-    return TimeBasis{header.frame_frequency(), header.base_ms, header.base_date};
+    if (read_header(record, location, header) < 0) return RecordClock{};
+    return RecordClock{TimeBasis{header.frame_frequency(), header.base_ms, header.base_date}, header.nsamp};
 }
 
 }  // namespace
@@ -42,7 +48,8 @@ Status AnnotationFile::open(const std::string &record, const std::string &annota
         SearchLocation location = where;
         std::unique_ptr<AnnotationReader> reader = AnnotationReader::open(record, annotator, stat, false, location);
         if (!reader) return failure(ErrorKind::not_found, capture);
-        out.reset(new AnnotationFile(std::move(reader), time_basis_of(record, location)));
+        RecordClock clock = clock_of(record, location);
+        out.reset(new AnnotationFile(std::move(reader), clock.basis, clock.length));
         return Status();
     } catch (const std::bad_alloc &) {
         return Status::failure(ErrorKind::out_of_memory, "annopen: can't allocate memory\n");

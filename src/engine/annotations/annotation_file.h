@@ -52,13 +52,16 @@ public:
     // What the record's header gives for time texts; without a readable header,
     // elapsed time at WFDB's default frequency (250 Hz), as the WFDB tools count.
     const TimeBasis &time_basis() const { return time_basis_; }
+    // The record's length in frames as its header gives it; 0 when it does not (or has no header).
+    long record_length() const { return record_length_; }
 
 private:
-    AnnotationFile(std::unique_ptr<AnnotationReader> reader, TimeBasis basis)
-        : reader_(std::move(reader)), time_basis_(basis) {}
+    AnnotationFile(std::unique_ptr<AnnotationReader> reader, TimeBasis basis, long record_length)
+        : reader_(std::move(reader)), time_basis_(basis), record_length_(record_length) {}
 
     std::unique_ptr<AnnotationReader> reader_;
     TimeBasis time_basis_;
+    long record_length_;
 };
 
 }  // namespace sigtrove::engine
