@@ -23,7 +23,9 @@ if [ ! -x .venv/bin/python ]; then
   "$python" -m venv .venv
 fi
 .venv/bin/python -m pip install -q --upgrade pip
-.venv/bin/python -m pip install -q "scikit-build-core>=0.9" "pytest>=7"
+# The build backend, and what the tests use beyond the package's own dependency (numpy):
+# pandas for tables of annotations, mypy for the type stubs.
+.venv/bin/python -m pip install -q "scikit-build-core>=0.9" "pytest>=7" numpy pandas mypy
 
 if [ "${SIGTROVE_SANITIZE:-0}" = 1 ]; then
   build_options=(-Ccmake.define.SIGTROVE_SANITIZE=ON -Cbuild-dir=build/wheel-asan -Ccmake.build-type=Debug)

@@ -22,7 +22,7 @@ def run_python(code, cwd=None):
 def test_namespace_order():
     names = [n for n in vars(_sigtrove) if n not in ("__name__", "__doc__", "__package__", "__loader__",
                                                      "__spec__", "__file__", "_C_API",
-                                                     "_engine_version")]
+                                                     "_engine_version", "_Signal")]
     assert names == ["verbose", "__builtins__", "Record", "AnnotationEntry", "Annotation", "dirname",
                      "basename", "isdir", "splitext", "chdir", "getcwdu", "Error", "InitError", "STAT_READ",
                      "STAT_READ_AHA", "__all__"]
@@ -43,11 +43,12 @@ def test_all_and_bindings():
 
 @pytest.mark.parametrize("name, attributes", [
     # The specified attributes keep their order; the later methods follow the specified ones.
-    ("Record", ["read", "annotation", "signal_info", "close", "time_text", "record", "basedir", "nsig",
-                "frequency", "signal_names", "name"]),
+    ("Record", ["read", "annotation", "signal_info", "close", "frames", "signal", "time_text", "record",
+                "basedir", "nsig", "frequency", "signal_names", "name", "signals", "comments", "base_datetime",
+                "frame_count"]),
     ("AnnotationEntry", ["time", "subtype", "channel", "annotator", "aux", "type", "isqrs", "typestr",
                          "description"]),
-    ("Annotation", ["read", "time_text", "record", "basedir", "name"]),
+    ("Annotation", ["read", "arrays", "time_text", "record", "basedir", "name"]),
 ])
 def test_types(name, attributes):
     t = getattr(_sigtrove, name)
