@@ -24,8 +24,9 @@ if [ ! -x .venv/bin/python ]; then
 fi
 .venv/bin/python -m pip install -q --upgrade pip
 # The build backend, and what the tests use beyond the package's own dependency (numpy):
-# pandas for tables of annotations, mypy for the type stubs.
-.venv/bin/python -m pip install -q "scikit-build-core>=0.9" "pytest>=7" numpy pandas mypy
+# pandas and matplotlib, which the README's examples use, and mypy (with pandas' stubs) for
+# the type stubs.
+.venv/bin/python -m pip install -q "scikit-build-core>=0.9" "pytest>=7" numpy pandas pandas-stubs matplotlib mypy
 
 if [ "${SIGTROVE_SANITIZE:-0}" = 1 ]; then
   build_options=(-Ccmake.define.SIGTROVE_SANITIZE=ON -Cbuild-dir=build/wheel-asan -Ccmake.build-type=Debug)

@@ -3,9 +3,9 @@
 The work is done by the compiled module ``_sigtrove``; this package re-exports it
 and adds the command line (``python -m sigtrove``).
 
-    record = sigtrove.Record("mitdb/100")
-    signals = record.frames()                       # numpy array, frames x signals
-    beats = sigtrove.Annotation("mitdb/100").arrays()  # numpy columns of the annotations
+    record = sigtrove.Record(sigtrove.SAMPLE_RECORD)
+    signals = record.frames()                                   # numpy array, frames x signals
+    beats = sigtrove.Annotation(sigtrove.SAMPLE_RECORD).arrays()  # numpy columns of the annotations
 """
 
 from _sigtrove import (  # noqa: F401
@@ -22,6 +22,12 @@ from _sigtrove import _Signal as Signal  # noqa: F401
 
 from sigtrove._version import __version__  # noqa: F401
 
+import os as _os
+
+#: The record that ships with the package: the first ten seconds of MIT-BIH record 100 (signals
+#: MLII and V5 at 360 Hz) with its reference beat annotations ("atr"), to try things on.
+SAMPLE_RECORD = _os.path.join(_os.path.dirname(_os.path.abspath(__file__)), "data", "sample")
+
 __all__ = [
     "Record",
     "Annotation",
@@ -32,5 +38,6 @@ __all__ = [
     "verbose",
     "STAT_READ",
     "STAT_READ_AHA",
+    "SAMPLE_RECORD",
     "__version__",
 ]

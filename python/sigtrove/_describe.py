@@ -1,11 +1,10 @@
 """``python -m sigtrove describe [RECORD]``: print a record's description."""
 
-import os
 import sys
 
 import _sigtrove
 
-SAMPLE_RECORD = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "sample")
+from sigtrove import SAMPLE_RECORD
 
 
 def run(args):
