@@ -51,18 +51,22 @@ int largest_spf_of_record(const Header &header, SearchLocation &location) {
 
 }  // namespace
 
-AnnotationReader::AnnotationReader(std::string record, std::string annotator, std::FILE *file)
-    : record_(std::move(record)), annotator_(std::move(annotator)), stream_(file) {}
+AnnotationReader::AnnotationReader(std::string record, std::string annotator, ByteSourcePtr source)
+    : record_(std::move(record)), annotator_(std::move(annotator)), stream_(std::move(source)) {}
 
 std::unique_ptr<AnnotationReader> AnnotationReader::open(const std::string &record,
                                                          const std::string &annotator, int stat,
                                                          bool high_resolution) {
     FoundFile found = annotator.empty() ? FoundFile{} : open_record_file(record, annotator);
     if (!found) {
-        record_error("annopen: can't read annotator %s for record %s\n", annotator.c_str(), record.c_str());
+        if (found.failure.empty())
+            record_error("annopen: can't read annotator %s for record %s\n", annotator.c_str(), record.c_str());
+        else
+            record_error("annopen: can't read annotator %s for record %s (%s)\n", annotator.c_str(), record.c_str(),
+                         found.failure.c_str());
         return nullptr;
     }
-    std::unique_ptr<AnnotationReader> reader(new AnnotationReader(record, annotator, found.file.release()));
+    std::unique_ptr<AnnotationReader> reader(new AnnotationReader(record, annotator, std::move(found.source)));
     reader->detect_format(stat);
     reader->read_modification_labels();
     reader->choose_time_scale(high_resolution);
@@ -154,7 +158,7 @@ void AnnotationReader::report(DecodeStatus status) const {
             record_error("getann: annotator %s has a modifier with no annotation before it\n", name);
             break;
         case DecodeStatus::read_failed:
-            record_error("getann: read error in annotator %s\n", name);
+            record_error("getann: read error in annotator %s%s\n", name, stream_.failure_suffix().c_str());
             break;
         default:
             break;

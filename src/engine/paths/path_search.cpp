@@ -1,8 +1,8 @@
 #include "paths/path_search.h"
 
-#include <sys/stat.h>
-
 #include <cstring>
+
+#include "io/local_file.h"
 
 namespace sigtrove::engine {
 namespace {
@@ -11,13 +11,9 @@ namespace {
 bool is_refused_name(const std::string &name) { return name.find("..") != std::string::npos; }
 
 // Opens a candidate that is a readable file and not a directory.
-FileHandle open_readable_file(const std::string &name) {
+ByteSourcePtr open_readable_file(const std::string &name) {
     if (is_refused_name(name)) return nullptr;
-    FileHandle file(std::fopen(name.c_str(), "rb"));
-    if (!file) return nullptr;
-    struct stat info {};
-    if (fstat(fileno(file.get()), &info) != 0 || S_ISDIR(info.st_mode)) return nullptr;
-    return file;
+    return open_local_file(name);
 }
 
 // The prefix made absolute: relative ones are taken from `base`, as the working
@@ -67,10 +63,10 @@ FoundFile search_path(std::vector<PathComponent> &path, std::string_view record_
         for (const std::string &name : names) {
             if (name.empty()) continue;
             std::string candidate = anchored(prefix, name, base) + name;
-            FileHandle file = open_readable_file(candidate);
-            if (!file) continue;
+            ByteSourcePtr source = open_readable_file(candidate);
+            if (!source) continue;
             if (learn) learn_directory(path, candidate);
-            return FoundFile{std::move(candidate), std::move(file)};
+            return FoundFile{std::move(candidate), std::move(source), {}};
         }
     }
     return FoundFile{};
