@@ -10,6 +10,7 @@
 #include "annotations/annotation_mit_format.h"
 #include "texts/error_state.h"
 #include "record/header.h"
+#include "network/url_text.h"
 #include "paths/path_search.h"
 #include "paths/search_location.h"
 #include "wfdb/ecgcodes.h"
@@ -61,9 +62,11 @@ std::unique_ptr<AnnotationReader> AnnotationReader::open(const std::string &reco
     if (!found) {
         if (found.failure.empty())
             record_error("annopen: can't read annotator %s for record %s\n", annotator.c_str(), record.c_str());
-        else
+        else {
+            note_remote_failure();
             record_error("annopen: can't read annotator %s for record %s (%s)\n", annotator.c_str(), record.c_str(),
                          found.failure.c_str());
+        }
         return nullptr;
     }
     std::unique_ptr<AnnotationReader> reader(new AnnotationReader(record, annotator, std::move(found.source)));
@@ -122,7 +125,8 @@ void AnnotationReader::choose_time_scale(bool high_resolution) {
         if (rc != -1) header_texts.forward();
         if (rc < 0) return;
     }
-    SearchLocation location = SearchLocation::capture(record_);
+    SearchLocation location = is_url(header.path) ? SearchLocation::remote(url_directory(header.path), record_)
+                                                  : SearchLocation::capture(record_);
     int spf_max = high_resolution ? largest_spf_of_record(header, location) : 1;
     time_scale_ =
         AnnotationTimeScale::choose(header.frame_frequency(), spf_max, high_resolution, time_resolution_);
@@ -158,6 +162,7 @@ void AnnotationReader::report(DecodeStatus status) const {
             record_error("getann: annotator %s has a modifier with no annotation before it\n", name);
             break;
         case DecodeStatus::read_failed:
+            if (!stream_.failure_suffix().empty()) note_remote_failure();
             record_error("getann: read error in annotator %s%s\n", name, stream_.failure_suffix().c_str());
             break;
         default:

@@ -134,8 +134,10 @@ bool FlacGroupReader::start() {
         !FLAC__stream_decoder_process_until_end_of_metadata(decoder_.get()) || !have_stream_info_) {
         if (read_failure_.empty())
             record_error("isigopen: cannot open stream decoder\n");
-        else
+        else {
+            note_remote_failure();
             record_error("isigopen: can't read FLAC signal file %s (%s)\n", fname_.c_str(), read_failure_.c_str());
+        }
         return false;
     }
     // A stream shorter than the offset holds no frames, as a short uncompressed file does.
@@ -161,6 +163,7 @@ long long FlacGroupReader::read_frames(std::int32_t *dest, std::size_t max_frame
         if (read_failure_.empty()) {
             record_error("%s", fault_);
         } else {
+            note_remote_failure();
             // The source's reason goes inside the line: "getvec: ... (URL: reason)\n".
             std::string text(fault_);
             if (!text.empty() && text.back() == '\n') text.pop_back();

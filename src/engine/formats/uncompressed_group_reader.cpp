@@ -27,7 +27,9 @@ public:
     long long read_frames(std::int32_t *dest, std::size_t max_frames) override {
         std::size_t got = read_samples(dest, max_frames * frame_size_);
         if (file_.failed()) {
-            record_error("getvec: can't read the file of signal %d%s\n", first_signal_, file_.failure_suffix().c_str());
+            std::string reason = file_.failure_suffix();
+            if (!reason.empty()) note_remote_failure();
+            record_error("getvec: can't read the file of signal %d%s\n", first_signal_, reason.c_str());
             return -1;
         }
         // A partial frame at the end of the file is dropped with the rest of the file.

@@ -64,4 +64,13 @@ ByteSourcePtr open_local_file(const std::string &path) {
     return std::make_unique<LocalFile>(fd);
 }
 
+ByteSourcePtr adopt_file_descriptor(int fd) {
+    if (fd < 0) return nullptr;
+    if (::lseek(fd, 0, SEEK_SET) < 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    return std::make_unique<LocalFile>(fd);
+}
+
 }  // namespace sigtrove::engine

@@ -12,6 +12,9 @@ namespace sigtrove::engine {
 // is not a regular file (a directory is never a record's file).
 ByteSourcePtr open_local_file(const std::string &path);
 
+// A byte source over an open file descriptor, which it takes over (and closes).
+ByteSourcePtr adopt_file_descriptor(int fd);
+
 }  // namespace sigtrove::engine
 
 #endif

@@ -481,8 +481,10 @@ int read_found_header(const std::string &record, Find find, Header &out) {
         if (!found) {
             if (found.failure.empty())
                 record_error("init: can't open header for record %s\n", record.c_str());
-            else
+            else {
+                note_remote_failure();
                 record_error("init: can't open header for record %s (%s)\n", record.c_str(), found.failure.c_str());
+            }
             return -1;
         }
         out.path = std::move(found.path);
@@ -490,6 +492,7 @@ int read_found_header(const std::string &record, Find find, Header &out) {
         int rc = parser.parse();
         // A header cut short by a failed read would parse as a different header: it is not used at all.
         if (parser.read_failed()) {
+            if (!found.source->failure().empty()) note_remote_failure();
             record_error("init: can't read header for record %s%s\n", record.c_str(),
                          failure_suffix(*found.source).c_str());
             return -1;

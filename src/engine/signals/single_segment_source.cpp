@@ -276,6 +276,7 @@ bool plan_groups(const Header &header, int room, int first_signal, const std::st
             FoundFile found = location.open_signal_file(g.layout.fname);
             // A file that is not there is skipped; one that is there but can not be fetched fails the open.
             if (!found.failure.empty()) {
+                note_remote_failure();
                 record_error("isigopen: can't open signal file %s of record %s (%s)\n", g.layout.fname.c_str(),
                              record.c_str(), found.failure.c_str());
                 return false;
