@@ -229,9 +229,8 @@ long long RemoteFile::read(std::uint8_t *dest, std::size_t size) {
 }
 
 bool RemoteFile::fill_at(long long offset) {
-    // The transfer in flight brings it soon: read on.
-    if (transfer_ && transfer_->busy() && offset >= window_end() && offset < transfer_end_ &&
-        offset - window_end() <= kSkipAhead) {
+    // The transfer under way brings it (or has brought it, still unread): read on.
+    if (transfer_ && offset >= window_end() && offset < transfer_end_ && offset - window_end() <= kSkipAhead) {
         if (pump(offset)) return true;
         if (!transfer_ || !transfer_->failure_may_pass()) return false;
     }
@@ -340,20 +339,20 @@ bool RemoteFile::pump(long long offset) {
     if (window_.capacity() < static_cast<std::size_t>(transfer_end_ - window_start_))
         window_.reserve(static_cast<std::size_t>(std::min(transfer_end_ - window_start_, kStreamBlocks * kBlock)));
     connection.deliver_to(&window_, window_.size());
+    connection.consume(connection.available());
     store_whole_blocks();
     while (!covers(offset)) {
-        const bool ok = connection.receive(static_cast<std::size_t>(offset - window_end() + 1));
+        connection.receive(static_cast<std::size_t>(offset - window_end() + 1));
         connection.consume(connection.available());
-        if (version_.size >= 0 && window_end() > transfer_end_)
-            return fail("the server sent more bytes than asked for");
+        if (window_end() > transfer_end_) return fail("the server sent more bytes than asked for");
         store_whole_blocks();
         if (covers(offset)) break;
-        if (!ok) return fail(connection.error());
         if (connection.finished()) {
+            if (!connection.succeeded()) return fail(connection.error());
             if (window_end() < transfer_end_)
                 return fail("short body: the server sent " + std::to_string(connection.received()) + " of " +
                             std::to_string(transfer_end_ - window_start_) + " bytes");
-            return true;  // the range ended before `offset`
+            break;  // the range ended before `offset`
         }
     }
     // A transfer that has brought all it promised goes back to the pool at once.
@@ -380,10 +379,11 @@ void RemoteFile::store_whole_blocks() {
 }
 
 void RemoteFile::trim_window(long long offset) {
-    // Keep a block behind the read for short seeks back; drop the rest once it is worth a move.
+    // Keep a block behind the read for short seeks back; drop the rest once it is worth a move:
+    // at least as many bytes go as stay, so moving what stays costs no more than what was read.
     const long long keep_from = std::max(window_start_, (block_of(offset) - 1) * kBlock);
     const long long drop = std::min(keep_from, std::min(stored_through_, window_end())) - window_start_;
-    if (drop < 4 * kBlock) return;
+    if (drop < 4 * kBlock || drop < window_end() - window_start_ - drop) return;
     window_.erase(window_.begin(), window_.begin() + static_cast<std::ptrdiff_t>(drop));
     window_start_ += drop;
 }
