@@ -1,6 +1,8 @@
 """sigtrove: read WFDB (MIT-BIH) records, their signals and annotations.
 
 The work is done by the compiled module ``_sigtrove``; this package re-exports it.
+Records on web servers are read by their URL (``Record("https://.../100")``);
+``set_remote_options`` sets the cache directory and the timeout for them.
 """
 
 from _sigtrove import (  # noqa: F401
@@ -14,6 +16,8 @@ from _sigtrove import (  # noqa: F401
     verbose,
 )
 
+from sigtrove._remote import set_remote_options  # noqa: F401
+
 __all__ = [
     "Record",
     "Annotation",
@@ -23,4 +27,5 @@ __all__ = [
     "verbose",
     "STAT_READ",
     "STAT_READ_AHA",
+    "set_remote_options",
 ]
