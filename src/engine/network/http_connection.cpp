@@ -154,6 +154,7 @@ bool HttpConnection::start(const HttpRequest &request) {
     stop();
     detach();
     finished_ = false;
+    interrupted_ = false;
     result_ = CURLE_OK;
     error_.clear();
     error_buffer_[0] = '\0';
@@ -214,7 +215,7 @@ bool HttpConnection::drive(Done done) {
     long long seen = received_;
     bool seen_head = head_done_;
     const auto patience = std::chrono::duration<double>(timeout_seconds_ + kWatchdogGraceSeconds);
-    while (!done() && !finished_) {
+    while (!done() && !finished_ && !interrupted_) {
         int running = 0;
         CURLMcode code = curl_multi_perform(multi_.get(), &running);
         if (code != CURLM_OK) {

@@ -7,6 +7,7 @@
 
 #if SIGTROVE_HAVE_CURL
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -80,6 +81,13 @@ public:
 
     // Ends a transfer in flight without its rest; the connection is closed then, not reused.
     void stop();
+    // Makes a receive() under way on another thread return at once, and every
+    // later one until the next start(). The only call that may come from a thread
+    // other than the one driving the transfer.
+    void interrupt() {
+        interrupted_ = true;
+        curl_multi_wakeup(multi_.get());
+    }
     // True while a transfer is in flight.
     bool busy() const { return attached_ && !finished_; }
 
@@ -103,6 +111,7 @@ private:
     CurlList headers_;
     char error_buffer_[CURL_ERROR_SIZE] = {};
     double timeout_seconds_ = 30;
+    std::atomic<bool> interrupted_{false};
     bool attached_ = false;  // the easy handle is in the multi handle
     bool finished_ = false;
     CURLcode result_ = CURLE_OK;

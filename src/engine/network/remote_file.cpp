@@ -13,9 +13,11 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <system_error>
 #include <vector>
 
 #include "io/local_file.h"
+#include "network/background_transfer.h"
 #include "network/connection_pool.h"
 #endif
 
@@ -94,6 +96,15 @@ private:
     bool take_cached(long long block);
     bool request_blocks(long long block, long long count);
     bool pump(long long offset);
+    bool pump_stream(long long offset);
+    // The transfer under way (or its lease) is one that a fresh connection may get through.
+    bool may_retry() const {
+        return stream_ ? stream_->failure_may_pass() : transfer_ && transfer_->failure_may_pass();
+    }
+    void end_transfers() {
+        stream_.reset();
+        transfer_.give_back();
+    }
     bool take_whole_body();
     void store_whole_blocks();
     void trim_window(long long offset);
@@ -118,6 +129,9 @@ private:
     int streak_ = 0;                // requests in a row that ran on from the one before
     ByteSourcePtr copy_;            // the whole file, when the server ignores ranges
     std::string failure_;
+    // A streamed transfer, received on a thread of its own; declared last, so it
+    // stops before anything it could touch goes.
+    std::unique_ptr<BackgroundTransfer> stream_;
 };
 
 bool RemoteFile::open(RemoteAccess access) {
@@ -230,9 +244,10 @@ long long RemoteFile::read(std::uint8_t *dest, std::size_t size) {
 
 bool RemoteFile::fill_at(long long offset) {
     // The transfer under way brings it (or has brought it, still unread): read on.
-    if (transfer_ && offset >= window_end() && offset < transfer_end_ && offset - window_end() <= kSkipAhead) {
+    if ((transfer_ || stream_) && offset >= window_end() && offset < transfer_end_ &&
+        offset - window_end() <= kSkipAhead) {
         if (pump(offset)) return true;
-        if (!transfer_ || !transfer_->failure_may_pass()) return false;
+        if (!may_retry()) return false;
     }
     const long long block = block_of(offset);
     if (cache_ && cache_->has_block(block) && take_cached(block)) return true;
@@ -243,17 +258,17 @@ bool RemoteFile::fill_at(long long offset) {
         if (!request_blocks(block, count)) {
             if (copy_) return true;
             if (failure_.empty()) return true;  // past the end
-            if (attempt >= kAttempts || !transfer_ || !transfer_->failure_may_pass()) return false;
+            if (attempt >= kAttempts || !may_retry()) return false;
             continue;
         }
         if (copy_) return true;
         if (pump(offset)) return true;
-        if (attempt >= kAttempts || !transfer_ || !transfer_->failure_may_pass()) return false;
+        if (attempt >= kAttempts || !may_retry()) return false;
     }
 }
 
 bool RemoteFile::take_cached(long long block) {
-    transfer_.give_back();
+    end_transfers();
     const long long blocks = version_.size >= 0 ? (version_.size + kBlock - 1) / kBlock : 0;
     long long end = block;
     while (end < blocks && end - block < kCachedRun && cache_->has_block(end)) ++end;
@@ -293,6 +308,7 @@ bool RemoteFile::request_blocks(long long block, long long count) {
     request.last = (block + count) * kBlock - 1;
     if (version_.size >= 0) request.last = std::min(request.last, version_.size - 1);
     request.headers = conditions(true);
+    stream_.reset();
     if (!transfer_) transfer_ = lease_connection(fetch_url_);
     if (!transfer_) return fail("no connection could be made (libcurl failed)");
     if (!transfer_->start(request)) return fail(transfer_->error());
@@ -311,6 +327,14 @@ bool RemoteFile::request_blocks(long long block, long long count) {
         stored_through_ = request.first;
         transfer_end_ = head.range_last + 1;
         streak_end_ = transfer_end_;
+        // A long transfer is received beside the decoding; a short one is not worth a thread.
+        if (count > 2) {
+            try {
+                stream_ = std::make_unique<BackgroundTransfer>(std::move(transfer_));
+            } catch (const std::system_error &) {
+                // No thread to be had: the transfer is received as it is read.
+            }
+        }
         return true;
     }
     if (head.status == 200) {
@@ -332,8 +356,39 @@ bool RemoteFile::request_blocks(long long block, long long count) {
     return fail(status_text(head));
 }
 
+bool RemoteFile::pump_stream(long long offset) {
+    while (!covers(offset)) {
+        const auto wanted = static_cast<std::size_t>(offset - window_end() + 1);
+        if (!cache_ && offset == window_end()) {
+            // Everything at hand has been read and nothing is kept for a cache: the
+            // received buffer becomes the window as it is.
+            window_start_ = window_end();
+            stored_through_ = window_start_;
+            stream_->take_all(window_, wanted);
+        } else {
+            stream_->take(window_, wanted);
+        }
+        if (window_end() > transfer_end_) return fail("the server sent more bytes than asked for");
+        store_whole_blocks();
+        if (covers(offset)) break;
+        if (stream_->finished()) {
+            if (!stream_->succeeded()) return fail(stream_->error());
+            if (window_end() < transfer_end_)
+                return fail("short body: the server sent " + std::to_string(stream_->received()) + " of " +
+                            std::to_string(transfer_end_ - window_start_) + " bytes");
+            break;
+        }
+    }
+    if (stream_->finished()) {
+        if (cache_) cache_->save();
+        stream_.reset();
+    }
+    return true;
+}
+
 bool RemoteFile::pump(long long offset) {
     trim_window(offset);
+    if (stream_) return pump_stream(offset);
     HttpConnection &connection = *transfer_;
     // The body is appended to the window as it arrives, with no copy in between.
     if (window_.capacity() < static_cast<std::size_t>(transfer_end_ - window_start_))
