@@ -92,6 +92,15 @@ def test_a_url_path_never_changes_the_working_directory(web_server, monkeypatch,
     assert repr(opened).startswith("sigtrove.%s(%s" % (kind.__name__, web_server.url("100.hea")))
 
 
+@pytest.mark.parametrize("start", [0, 21000, 325000, 646400])
+def test_ten_seconds_of_a_thirty_minute_record_cost_at_most_two_blocks(web_server, start):
+    seen = len(web_server.requests())
+    samples = _sigtrove.Record(web_server.url("100")).read(0, start, 3600)
+    assert samples == _sigtrove.Record(str(RECORDS / "100")).read(0, start, 3600)
+    data = [r for r in web_server.requests()[seen:] if r[1] == "/100.dat"]
+    assert 0 < sum(r[3] for r in data) <= 2 * 65536, data
+
+
 def test_https_with_the_servers_certificate_trusted(web_server, monkeypatch):
     monkeypatch.setenv("CURL_CA_BUNDLE", web_server.certificate)
     record = _sigtrove.Record(web_server.https_url("100"))

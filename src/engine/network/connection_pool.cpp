@@ -39,7 +39,7 @@ std::string origin_of(const std::string &url) {
 
 void ConnectionLease::give_back() {
     if (!connection_) return;
-    connection_->stop();
+    connection_->settle();
     std::unique_ptr<HttpConnection> connection = std::move(connection_);
     std::lock_guard<std::mutex> guard(pool_lock());
     std::vector<Idle> &idle = idle_connections();

@@ -14,7 +14,8 @@
 namespace sigtrove::engine {
 
 // A connection lent to one user; it goes back to the pool when the lease ends
-// (a transfer still in flight is stopped first, which closes it).
+// (a transfer still in flight is read to its end when little of it is left, else
+// stopped, which closes the connection).
 class ConnectionLease {
 public:
     ConnectionLease() = default;

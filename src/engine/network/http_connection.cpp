@@ -102,6 +102,17 @@ void HttpConnection::stop() {
     }
 }
 
+void HttpConnection::settle() {
+    if (!attached_ || finished_) return;
+    // Reading a rest this short costs less than making a new connection (and TLS handshake) later.
+    constexpr long long kShortRest = 64 * 1024;
+    const long long rest = head_.content_length >= 0 ? head_.content_length - received_ : -1;
+    if (head_done_ && !interrupted_ &&
+        (head_only_ || head_.status == 304 || head_.status == 204 || (rest >= 0 && rest <= kShortRest)))
+        drive([] { return false; });
+    stop();
+}
+
 bool HttpConnection::configure(const HttpRequest &request) {
     CURL *easy = easy_.get();
     // Everything but the connections is reset: no option of one request leaks into the next.
@@ -114,6 +125,7 @@ bool HttpConnection::configure(const HttpRequest &request) {
         headers_.reset(list);
     }
     timeout_seconds_ = request.timeout_seconds;
+    head_only_ = request.head_only;
     const long timeout_ms = static_cast<long>(std::ceil(request.timeout_seconds * 1000));
     const long timeout_s = std::max(1L, static_cast<long>(std::ceil(request.timeout_seconds)));
     bool ok = curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str()) == CURLE_OK;

@@ -81,6 +81,9 @@ public:
 
     // Ends a transfer in flight without its rest; the connection is closed then, not reused.
     void stop();
+    // Ends a transfer in flight so that the connection can be used again: a
+    // response with no body or a short rest is read to its end, a longer one is stopped.
+    void settle();
     // Makes a receive() under way on another thread return at once, and every
     // later one until the next start(). The only call that may come from a thread
     // other than the one driving the transfer.
@@ -111,6 +114,7 @@ private:
     CurlList headers_;
     char error_buffer_[CURL_ERROR_SIZE] = {};
     double timeout_seconds_ = 30;
+    bool head_only_ = false;
     std::atomic<bool> interrupted_{false};
     bool attached_ = false;  // the easy handle is in the multi handle
     bool finished_ = false;
