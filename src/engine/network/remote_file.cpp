@@ -34,6 +34,13 @@ std::set<std::string> &validated_urls() {
     static std::set<std::string> urls;
     return urls;
 }
+
+}  // namespace
+
+#if SIGTROVE_HAVE_CURL
+
+namespace {
+
 bool was_validated(const std::string &url) {
     std::lock_guard<std::mutex> guard(validated_lock());
     return validated_urls().count(url) > 0;
@@ -42,12 +49,6 @@ void note_validated(const std::string &url) {
     std::lock_guard<std::mutex> guard(validated_lock());
     validated_urls().insert(url);
 }
-
-}  // namespace
-
-#if SIGTROVE_HAVE_CURL
-
-namespace {
 
 constexpr long long kBlock = static_cast<long long>(kRemoteBlockSize);
 // A file read on block after block is streamed in requests of this many blocks.
