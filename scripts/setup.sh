@@ -5,7 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-debian_packages=(g++ cmake ninja-build pkg-config libgtest-dev libflac-dev nlohmann-json3-dev python3-venv)
+# libcurl reads records from web servers; nginx and openssl serve them to the tests on the loopback address.
+debian_packages=(g++ cmake ninja-build pkg-config libgtest-dev libflac-dev libcurl4-openssl-dev nlohmann-json3-dev
+                 python3-venv nginx openssl)
 missing=()
 for p in "${debian_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

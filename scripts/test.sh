@@ -22,9 +22,9 @@ ctest --test-dir "$build" -j "$(nproc)" --output-on-failure
 "$build/tests/engine/engine_tests" --gtest_brief=1
 
 if [ "$sanitize" != 1 ]; then
-  # The engine must also build and behave without libFLAC.
-  echo "== engine tests, built without FLAC support"
-  cmake -S . -B build/engine-tests-noflac -G Ninja "${cmake_options[@]}" -DSIGTROVE_FLAC=OFF >/dev/null
+  # The engine must also build and behave without libFLAC and without libcurl.
+  echo "== engine tests, built without FLAC and HTTP support"
+  cmake -S . -B build/engine-tests-noflac -G Ninja "${cmake_options[@]}" -DSIGTROVE_FLAC=OFF -DSIGTROVE_CURL=OFF >/dev/null
   cmake --build build/engine-tests-noflac -j "$(nproc)"
   ctest --test-dir build/engine-tests-noflac -j "$(nproc)" --output-on-failure
 fi

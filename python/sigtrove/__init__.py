@@ -6,6 +6,9 @@ and adds the command line (``python -m sigtrove``).
     record = sigtrove.Record(sigtrove.SAMPLE_RECORD)
     signals = record.frames()                                   # numpy array, frames x signals
     beats = sigtrove.Annotation(sigtrove.SAMPLE_RECORD).arrays()  # numpy columns of the annotations
+
+Records on web servers are read by their URL (``Record("https://.../100")``);
+``set_remote_options`` sets the cache directory and the timeout for them.
 """
 
 from _sigtrove import (  # noqa: F401
@@ -28,6 +31,8 @@ import os as _os
 #: MLII and V5 at 360 Hz) with its reference beat annotations ("atr"), to try things on.
 SAMPLE_RECORD = _os.path.join(_os.path.dirname(_os.path.abspath(__file__)), "data", "sample")
 
+from sigtrove._remote import set_remote_options  # noqa: F401
+
 __all__ = [
     "Record",
     "Annotation",
@@ -38,6 +43,7 @@ __all__ = [
     "verbose",
     "STAT_READ",
     "STAT_READ_AHA",
+    "set_remote_options",
     "SAMPLE_RECORD",
     "__version__",
 ]

@@ -12,12 +12,16 @@ commands:
   version                         print the engine's version line
   describe [RECORD]               describe a record (default: the bundled sample record)
   annotations RECORD [ANNOTATOR]  list the annotations of a record (default annotator: atr)
+  download URL [RECORD ...] [--to DIR]
+                                  mirror a database on a web server (its RECORDS, or the
+                                  records named) into DIR (default: here) for offline use
 """
 
 # command -> module whose run(args) carries it out
 COMMANDS = {
     "describe": "sigtrove._describe",
     "annotations": "sigtrove._annotations",
+    "download": "sigtrove._download",
 }
 
 

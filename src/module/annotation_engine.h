@@ -38,6 +38,8 @@ public:
     }
 
     const engine::SearchLocation &location() const { return location_; }
+    // The record's name as the engine looks it up (a URL for a record on a web server).
+    const std::string &record() const { return record_; }
 
     // Closes the file; a later use opens it again.
     void close() {

@@ -10,6 +10,7 @@
 #include "annotation_object.h"
 #include "engine_errors.h"
 #include "numpy_arrays.h"
+#include "paths/path_search.h"
 #include "time_texts.h"
 #include "wfdb_interface/input_annotators.h"
 
@@ -150,12 +151,13 @@ PyObject *annotation_reduce(PyObject *obj, PyObject *) {
     AnnotationEngine *engine = engine_of(obj);
     if (engine == nullptr) return nullptr;
     // By the directory the file was opened from, so that another process (another
-    // working directory) opens the same file.
+    // working directory) opens the same file; a file on a web server by its URL.
     const std::string &base = engine->location().base();
     PyRef directory = PyRef::steal(PyUnicode_DecodeFSDefaultAndSize(base.data(), static_cast<Py_ssize_t>(base.size())));
     if (!directory) return nullptr;
-    PyRef path = PyRef::steal(base.empty() ? PyRef::borrow(self->location.record_path).release()
-                                           : PyUnicode_FromFormat("%U/%U", directory.get(), self->location.record));
+    const bool as_given = base.empty() || engine::is_url(engine->record());
+    PyRef path = PyRef::steal(as_given ? PyRef::borrow(self->location.record_path).release()
+                                       : PyUnicode_FromFormat("%U/%U", directory.get(), self->location.record));
     if (!path) return nullptr;
     return Py_BuildValue("(O(OOi))", reinterpret_cast<PyObject *>(Py_TYPE(obj)), path.get(), self->name,
                          self->anninfo.stat);

@@ -21,6 +21,7 @@ PyObject *raise_failure(const engine::Status &status) {
         case ErrorKind::malformed:
         case ErrorKind::unreadable:
         case ErrorKind::limit:
+        case ErrorKind::remote:
         case ErrorKind::none: break;
     }
     PyRef text = PyRef::steal(engine_text(status.text().data(), status.text().size()));

@@ -15,7 +15,8 @@ namespace sigtrove {
 PyObject *raise_engine_error();
 
 // Raises the exception for a failure of an engine object: InitError with the
-// engine's text for a record or file that can not be found, used or read;
+// engine's text for a record or file that can not be found, used or read (on a
+// web server too);
 // ValueError for a request the record can not honour; MemoryError when memory
 // ran out. Returns null.
 PyObject *raise_failure(const engine::Status &status);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "engine_errors.h"
+#include "paths/path_search.h"
 #include "record/julian_date.h"
 #include "record_object.h"
 #include "time_texts.h"
@@ -179,11 +180,16 @@ PyObject *record_reduce(PyObject *obj, PyObject *) {
     const engine::RecordDescription *description = description_of(obj);
     if (description == nullptr) return nullptr;
     // By where the header was found, so that another process (another working
-    // directory) opens the same record.
-    PyRef directory = PyRef::steal(engine_text(description->directory.data(), description->directory.size()));
-    if (!directory) return nullptr;
-    PyRef path = PyRef::steal(PyUnicode_FromFormat("%U/%U", directory.get(), self->location.record));
-    if (!path) return nullptr;
+    // directory) opens the same record; a record on a web server by its URL.
+    PyRef path;
+    if (engine::is_url(description->name)) {
+        path = PyRef::borrow(self->location.record_path);
+    } else {
+        PyRef directory = PyRef::steal(engine_text(description->directory.data(), description->directory.size()));
+        if (!directory) return nullptr;
+        path = PyRef::steal(PyUnicode_FromFormat("%U/%U", directory.get(), self->location.record));
+        if (!path) return nullptr;
+    }
     return Py_BuildValue("(O(O))", reinterpret_cast<PyObject *>(Py_TYPE(obj)), path.get());
 }
 

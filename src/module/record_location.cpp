@@ -60,7 +60,34 @@ PyObject *path_argument(PyObject *arg) {
     return PyUnicode_FromObject(path.get());
 }
 
+namespace {
+
+// True (1) for a record path that is a URL: the engine reads such a record on its
+// server, so no directory of it is entered. -1 with an exception set on failure.
+int is_url_path(PyObject *path) {
+    for (const char *scheme : {"http://", "https://"}) {
+        PyRef prefix = PyRef::steal(PyUnicode_FromString(scheme));
+        if (!prefix) return -1;
+        Py_ssize_t match = PyUnicode_Tailmatch(path, prefix.get(), 0, PY_SSIZE_T_MAX, -1);
+        if (match != 0) return static_cast<int>(match);
+    }
+    return 0;
+}
+
+}  // namespace
+
 bool split_record_path(PyObject *path, RecordPath &out, DirectorySwitch &directory) {
+    int url = is_url_path(path);
+    if (url < 0) return false;
+    if (url) {
+        // The directory steps do not apply: no basedir, and the record is the URL
+        // without the extension of its last part ("https://host/db/100.hea" is ".../100").
+        out.basedir = PyRef::steal(PyUnicode_FromString(""));
+        PyRef parts = PyRef::steal(call_module_function("splitext", path));
+        if (!out.basedir || !parts) return false;
+        out.record = PyRef::steal(PySequence_GetItem(parts.get(), 0));
+        return static_cast<bool>(out.record);
+    }
     out.basedir = PyRef::steal(call_module_function("dirname", path));
     if (!out.basedir) return false;
     if (!directory.remember()) return false;

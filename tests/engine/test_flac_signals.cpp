@@ -16,6 +16,7 @@
 #include "fixture_files.h"
 #include "flac_writer.h"
 #include "formats/group_reader.h"
+#include "io/local_file.h"
 #include "record_dir_fixture.h"
 #include "wfdb_interface/signal_input.h"
 #include "wfdb/wfdb.h"
@@ -75,7 +76,7 @@ GroupLayout flac_layout(int fmt, unsigned nsig, unsigned spf, long offset = 0) {
 }
 
 std::unique_ptr<GroupReader> open_reader(const std::string &path, const GroupLayout &layout) {
-    return open_flac_group_reader(layout, std::fopen(path.c_str(), "rb"));
+    return open_flac_group_reader(layout, sigtrove::engine::open_local_file(path));
 }
 
 #if SIGTROVE_HAVE_FLAC

@@ -7,10 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "formats/group_reader.h"
+#include "io/byte_source.h"
 #include "record_writer.h"
 #include "signal_test_fixture.h"
 #include "wfdb/wfdb.h"
@@ -260,8 +262,22 @@ TEST_F(GetvecTest, FileShorterThanItsLengthIsAnUnexpectedEnd) {
     EXPECT_EQ(v, (Frame{WFDB_INVALID_SAMPLE, WFDB_INVALID_SAMPLE}));
 }
 
-// The path search never offers a directory, but a stream that fails to read
-// (here a directory opened as a file) must end reading with an error and a text.
+// A source whose every read fails, as a disk or a server can.
+class FailingSource final : public sigtrove::engine::ByteSource {
+public:
+    explicit FailingSource(std::string reason) : reason_(std::move(reason)) {}
+    long long read(std::uint8_t *, std::size_t) override { return -1; }
+    bool seek(long long offset) override { return offset >= 0; }
+    long long position() const override { return 0; }
+    long long size() override { return -1; }
+    std::string failure() const override { return reason_; }
+
+private:
+    std::string reason_;
+};
+
+// A source that fails to read must end reading with an error and a text that
+// carries the source's reason, when it gives one.
 TEST_F(GetvecTest, ReadErrorIsAnErrorWithItsText) {
     sigtrove::engine::GroupLayout layout;
     layout.fmt = 16;
@@ -269,12 +285,15 @@ TEST_F(GetvecTest, ReadErrorIsAnErrorWithItsText) {
     layout.initval = {0};
     layout.frame_size = 1;
     layout.first_signal = 3;
-    auto reader = sigtrove::engine::open_uncompressed_group_reader(layout, std::fopen(dir.path().c_str(), "rb"));
-    ASSERT_NE(reader, nullptr);
-    std::int32_t frames[4];
-    EXPECT_EQ(reader->read_frames(frames, 4), -1);
-    EXPECT_EQ(last_error(), "getvec: can't read the file of signal 3\n");
-    EXPECT_EQ(reader->frame_count(), -1) << "not a regular file: no length";
+    for (const char *reason : {"", "http://127.0.0.1:9/r.dat: connection reset"}) {
+        auto reader = sigtrove::engine::open_uncompressed_group_reader(layout, std::make_unique<FailingSource>(reason));
+        ASSERT_NE(reader, nullptr);
+        std::int32_t frames[4];
+        EXPECT_EQ(reader->read_frames(frames, 4), -1);
+        std::string expected = *reason ? std::string(" (") + reason + ")" : "";
+        EXPECT_EQ(last_error(), "getvec: can't read the file of signal 3" + expected + "\n");
+        EXPECT_EQ(reader->frame_count(), -1) << "a source of unknown length";
+    }
 }
 
 TEST_F(GetvecTest, LongerFileIsReadToItsEndWithoutLengthOrChecksum) {

@@ -213,11 +213,16 @@ TEST_F(RecordDirTest, DirectoriesAreNotFiles) {
     EXPECT_EQ(find_signal_file("s.dat"), "");
 }
 
-TEST_F(RecordDirTest, RemoteComponentsAndNamesAreNeverSearched) {
-    EnvironmentVariable path("WFDB", "http://127.0.0.1:1/db .");
+// Nothing listens on port 1 of the loopback address: a lookup that reaches it fails there.
+TEST_F(RecordDirTest, RemoteComponentsAreSearchedInTheirPlace) {
+    EnvironmentVariable path("WFDB", ". http://127.0.0.1:1/db");
     reset_database_path();
     write_header("r", "");
-    EXPECT_EQ(find_record_file("r", "hea"), "./r.hea");
+    EXPECT_EQ(find_record_file("r", "hea"), "./r.hea") << "found before the URL is tried";
+    sigtrove::engine::FoundFile found = sigtrove::engine::open_record_file("s", "hea");
+    EXPECT_FALSE(found);
+    EXPECT_EQ(found.path, "http://127.0.0.1:1/db/s.hea") << "the lookup ends where it could not go on";
+    EXPECT_NE(found.failure.find("http://127.0.0.1:1/db/s.hea"), std::string::npos) << found.failure;
     EXPECT_EQ(find_record_file("http://127.0.0.1:1/r", "hea"), "");
 }
 

@@ -52,3 +52,31 @@ def _keep_working_directory():
 @pytest.fixture
 def records():
     return RECORDS
+
+
+@pytest.fixture(scope="session")
+def web_server():
+    """nginx serving the shared records over HTTP and HTTPS on the loopback address."""
+    from web_servers import Nginx
+
+    server = Nginx(RECORDS, tls=True)
+    yield server
+    server.stop()
+
+
+@pytest.fixture(scope="session")
+def fault_server():
+    """The tests' own server of the shared records, misbehaving as its paths say."""
+    from web_servers import FaultServer
+
+    server = FaultServer(RECORDS)
+    yield server
+    server.stop()
+
+
+@pytest.fixture(autouse=True)
+def _remote_environment(monkeypatch):
+    """No test inherits a cache directory or a timeout, nor leaves one to the next (set_remote_options sets them)."""
+    for name in ("SIGTROVE_CACHE", "SIGTROVE_TIMEOUT"):
+        monkeypatch.setenv(name, "")  # remembers the value to put back, even none
+        monkeypatch.delenv(name)

@@ -12,7 +12,8 @@ namespace {
 Status failure(ErrorKind kind, const ErrorCapture &capture) {
     std::string text;
     for (const std::string &t : capture.texts()) text += t;
-    return Status::failure(kind, std::move(text));
+    // Whatever the operation was, a server that could not be reached is what failed it.
+    return Status::failure(capture.remote_failure() ? ErrorKind::remote : kind, std::move(text));
 }
 
 // What the record's header says for time texts: its basis and length (none: WFDB's

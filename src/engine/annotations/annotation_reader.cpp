@@ -10,6 +10,7 @@
 #include "annotations/annotation_mit_format.h"
 #include "texts/error_state.h"
 #include "record/header.h"
+#include "network/url_text.h"
 #include "paths/path_search.h"
 #include "paths/search_location.h"
 #include "wfdb/ecgcodes.h"
@@ -51,8 +52,8 @@ int largest_spf_of_record(const Header &header, SearchLocation &location) {
 
 }  // namespace
 
-AnnotationReader::AnnotationReader(std::string record, std::string annotator, std::FILE *file)
-    : record_(std::move(record)), annotator_(std::move(annotator)), stream_(file) {}
+AnnotationReader::AnnotationReader(std::string record, std::string annotator, ByteSourcePtr source)
+    : record_(std::move(record)), annotator_(std::move(annotator)), stream_(std::move(source)) {}
 
 std::unique_ptr<AnnotationReader> AnnotationReader::open(const std::string &record,
                                                          const std::string &annotator, int stat,
@@ -73,10 +74,16 @@ std::unique_ptr<AnnotationReader> AnnotationReader::open_found(const std::string
                                                                bool high_resolution, FoundFile found,
                                                                SearchLocation *location) {
     if (!found) {
-        record_error("annopen: can't read annotator %s for record %s\n", annotator.c_str(), record.c_str());
+        if (found.failure.empty())
+            record_error("annopen: can't read annotator %s for record %s\n", annotator.c_str(), record.c_str());
+        else {
+            note_remote_failure();
+            record_error("annopen: can't read annotator %s for record %s (%s)\n", annotator.c_str(), record.c_str(),
+                         found.failure.c_str());
+        }
         return nullptr;
     }
-    std::unique_ptr<AnnotationReader> reader(new AnnotationReader(record, annotator, found.file.release()));
+    std::unique_ptr<AnnotationReader> reader(new AnnotationReader(record, annotator, std::move(found.source)));
     reader->detect_format(stat);
     reader->read_modification_labels();
     reader->choose_time_scale(high_resolution, location);
@@ -132,7 +139,9 @@ void AnnotationReader::choose_time_scale(bool high_resolution, SearchLocation *l
         if (rc != -1) header_texts.forward();
         if (rc < 0) return;
     }
-    SearchLocation segments = location ? *location : SearchLocation::capture(record_);
+    SearchLocation segments = location                  ? *location
+                              : is_url(header.path) ? SearchLocation::remote(url_directory(header.path), record_)
+                                                    : SearchLocation::capture(record_);
     int spf_max = high_resolution ? largest_spf_of_record(header, segments) : 1;
     time_scale_ =
         AnnotationTimeScale::choose(header.frame_frequency(), spf_max, high_resolution, time_resolution_);
@@ -168,7 +177,8 @@ void AnnotationReader::report(DecodeStatus status) const {
             record_error("getann: annotator %s has a modifier with no annotation before it\n", name);
             break;
         case DecodeStatus::read_failed:
-            record_error("getann: read error in annotator %s\n", name);
+            if (!stream_.failure_suffix().empty()) note_remote_failure();
+            record_error("getann: read error in annotator %s%s\n", name, stream_.failure_suffix().c_str());
             break;
         default:
             break;

@@ -65,7 +65,7 @@ private:
         DecoderRegisters registers;
     };
 
-    AnnotationReader(std::string record, std::string annotator, std::FILE *file);
+    AnnotationReader(std::string record, std::string annotator, ByteSourcePtr source);
 
     void detect_format(int stat);
     void read_modification_labels();

@@ -4,16 +4,8 @@
 
 namespace sigtrove::engine {
 
-AnnotationStream::AnnotationStream(std::FILE *file) : file_(file) {
-    try {
-        buffer_.reset(new uint8_t[capacity]);
-    } catch (...) {
-        std::fclose(file_);
-        throw;
-    }
-}
-
-AnnotationStream::~AnnotationStream() { std::fclose(file_); }
+AnnotationStream::AnnotationStream(ByteSourcePtr source)
+    : source_(std::move(source)), buffer_(new uint8_t[capacity]) {}
 
 bool AnnotationStream::peek_through(size_t count) {
     if (end_ - next_ >= count) return true;
@@ -24,9 +16,10 @@ bool AnnotationStream::peek_through(size_t count) {
     next_ = 0;
     end_ = kept;
     while (end_ < count) {
-        size_t got = std::fread(buffer_.get() + end_, 1, capacity - end_, file_);
-        if (got == 0) return false;
-        end_ += got;
+        long long got = source_->read(buffer_.get() + end_, capacity - end_);
+        if (got < 0) failed_ = true;
+        if (got <= 0) return false;
+        end_ += static_cast<size_t>(got);
     }
     return true;
 }
@@ -57,8 +50,8 @@ bool AnnotationStream::seek(long offset) {
         next_ = static_cast<size_t>(offset - buffer_offset_);
         return true;
     }
-    std::clearerr(file_);
-    if (std::fseek(file_, offset, SEEK_SET) != 0) return false;
+    failed_ = false;
+    if (!source_->seek(offset)) return false;
     buffer_offset_ = offset;
     next_ = end_ = 0;
     return true;

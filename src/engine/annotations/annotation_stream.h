@@ -4,16 +4,17 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
+#include <string>
+
+#include "io/byte_source.h"
 
 namespace sigtrove::engine {
 
 class AnnotationStream {
 public:
-    // Takes ownership of FILE (closed by the destructor). Throws std::bad_alloc.
-    explicit AnnotationStream(std::FILE *file);
-    ~AnnotationStream();
+    // Reads `source`. Throws std::bad_alloc.
+    explicit AnnotationStream(ByteSourcePtr source);
     AnnotationStream(const AnnotationStream &) = delete;
     AnnotationStream &operator=(const AnnotationStream &) = delete;
 
@@ -28,7 +29,9 @@ public:
     long offset() const { return buffer_offset_ + static_cast<long>(next_); }
     bool seek(long offset);
     // True when the last shortfall was a read error rather than the end of the file.
-    bool failed() const { return std::ferror(file_) != 0; }
+    bool failed() const { return failed_; }
+    // " (reason)" to add to the text of a read error, "" when the source gives none.
+    std::string failure_suffix() const { return engine::failure_suffix(*source_); }
 
     static constexpr size_t max_step = 1024;
 
@@ -37,8 +40,9 @@ private:
     bool peek_through(size_t count);
 
     static constexpr size_t capacity = 64 * 1024;
-    std::FILE *file_;
+    ByteSourcePtr source_;
     std::unique_ptr<uint8_t[]> buffer_;
+    bool failed_ = false;
     size_t next_ = 0;          // index of the next unread byte in buffer_
     size_t end_ = 0;           // number of valid bytes in buffer_
     long buffer_offset_ = 0;   // file offset of buffer_[0]

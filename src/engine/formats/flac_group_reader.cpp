@@ -1,7 +1,5 @@
 // The group reader of FLAC-compressed signal files (formats 508, 516, 524): one
 // FLAC channel per signal, decoded block by block with libFLAC's stream decoder.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <functional>
 #include <limits>
@@ -19,13 +17,6 @@
 
 namespace sigtrove::engine {
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE *file) const {
-        if (file) std::fclose(file);
-    }
-};
-using OwnedFile = std::unique_ptr<std::FILE, FileCloser>;
 
 // libFLAC's limit on channels in one stream.
 constexpr std::size_t kMaxFlacChannels = 8;
@@ -76,8 +67,8 @@ struct DecoderDeleter {
 
 class FlacGroupReader final : public GroupReader {
 public:
-    FlacGroupReader(OwnedFile file, const GroupLayout &layout)
-        : file_(std::move(file)),
+    FlacGroupReader(ByteSourcePtr source, const GroupLayout &layout)
+        : source_(std::move(source)),
           channels_(static_cast<unsigned>(layout.spf.size())),
           spf_(static_cast<unsigned>(layout.spf.front())),
           frame_size_(layout.frame_size),
@@ -110,10 +101,10 @@ private:
     static void on_metadata(const FLAC__StreamDecoder *, const FLAC__StreamMetadata *metadata, void *self);
     static void on_error(const FLAC__StreamDecoder *, FLAC__StreamDecoderErrorStatus status, void *self);
     static FlacGroupReader &of(void *self) { return *static_cast<FlacGroupReader *>(self); }
-    static std::FILE *file_of(void *self) { return of(self).file_.get(); }
+    static ByteSource &source_of(void *self) { return *of(self).source_; }
 
-    // Declared before the decoder, so the decoder is deleted while its file is still open.
-    OwnedFile file_;
+    // Declared before the decoder, so the decoder is deleted while its source is still open.
+    ByteSourcePtr source_;
     std::unique_ptr<FLAC__StreamDecoder, DecoderDeleter> decoder_;
     const unsigned channels_, spf_;
     const std::size_t frame_size_;
@@ -125,6 +116,8 @@ private:
     FLAC__uint64 total_samples_ = 0;  // per channel, from STREAMINFO; 0 when the stream does not say
     FLAC__uint64 next_sample_ = 0;    // per channel: the number of the next sample to be staged
     const char *fault_ = nullptr;     // why decoding can not go on, until the next seek
+    std::string read_failure_;        // what the source said when a read failed, for the fault's text
+    bool source_ended_ = false;       // the last read of the source reached its end
     bool at_end_ = false;
     bool leftover_reported_ = false;
 };
@@ -139,7 +132,12 @@ bool FlacGroupReader::start() {
     if (FLAC__stream_decoder_init_stream(decoder_.get(), on_read, on_seek, on_tell, on_length, on_eof, on_write,
                                          on_metadata, on_error, this) != FLAC__STREAM_DECODER_INIT_STATUS_OK ||
         !FLAC__stream_decoder_process_until_end_of_metadata(decoder_.get()) || !have_stream_info_) {
-        record_error("isigopen: cannot open stream decoder\n");
+        if (read_failure_.empty())
+            record_error("isigopen: cannot open stream decoder\n");
+        else {
+            note_remote_failure();
+            record_error("isigopen: can't read FLAC signal file %s (%s)\n", fname_.c_str(), read_failure_.c_str());
+        }
         return false;
     }
     // A stream shorter than the offset holds no frames, as a short uncompressed file does.
@@ -162,7 +160,15 @@ long long FlacGroupReader::read_frames(std::int32_t *dest, std::size_t max_frame
     }
     // Frames that decoded well come first; the fault is reported by the next call.
     if (fault_ && done == 0) {
-        record_error("%s", fault_);
+        if (read_failure_.empty()) {
+            record_error("%s", fault_);
+        } else {
+            note_remote_failure();
+            // The source's reason goes inside the line: "getvec: ... (URL: reason)\n".
+            std::string text(fault_);
+            if (!text.empty() && text.back() == '\n') text.pop_back();
+            record_error("%s (%s)\n", text.c_str(), read_failure_.c_str());
+        }
         return -1;
     }
     if (at_end_ && !fault_ && done < max_frames && stage_.unread() > 0 && !leftover_reported_) {
@@ -222,6 +228,7 @@ long long FlacGroupReader::frame_count() {
 bool FlacGroupReader::position_at(FLAC__uint64 sample) {
     stage_.clear();
     fault_ = nullptr;
+    read_failure_.clear();
     at_end_ = leftover_reported_ = false;
     next_sample_ = sample;
     if (total_samples_ > 0 && sample >= total_samples_) {
@@ -239,6 +246,7 @@ bool FlacGroupReader::position_at(FLAC__uint64 sample) {
     // Nothing can be trusted until the next seek succeeds.
     stage_.clear();
     fault_ = nullptr;
+    read_failure_.clear();
     at_end_ = true;
     return false;
 }
@@ -278,23 +286,35 @@ void FlacGroupReader::note_stream_info(const FLAC__StreamMetadata_StreamInfo &in
 
 FLAC__StreamDecoderReadStatus FlacGroupReader::on_read(const FLAC__StreamDecoder *, FLAC__byte buffer[],
                                                        size_t *bytes, void *self) {
-    std::FILE *file = file_of(self);
-    *bytes = std::fread(buffer, 1, *bytes, file);
-    if (*bytes > 0) return FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
-    return std::ferror(file) ? FLAC__STREAM_DECODER_READ_STATUS_ABORT : FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM;
+    FlacGroupReader &reader = of(self);
+    const long long got = reader.source_->read(buffer, *bytes);
+    reader.source_ended_ = got == 0;
+    if (got > 0) {
+        *bytes = static_cast<size_t>(got);
+        return FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
+    }
+    *bytes = 0;
+    if (got == 0) return FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM;
+    // A source that can not be read ends decoding with its own reason, not as damaged data.
+    if (!reader.fault_) {
+        reader.fault_ = "getvec: can't read FLAC signal file\n";
+        reader.read_failure_ = reader.source_->failure();
+    }
+    return FLAC__STREAM_DECODER_READ_STATUS_ABORT;
 }
 
 FLAC__StreamDecoderSeekStatus FlacGroupReader::on_seek(const FLAC__StreamDecoder *, FLAC__uint64 offset,
                                                        void *self) {
-    if (offset > static_cast<FLAC__uint64>(std::numeric_limits<off_t>::max()) ||
-        fseeko(file_of(self), static_cast<off_t>(offset), SEEK_SET) != 0)
+    if (offset > static_cast<FLAC__uint64>(std::numeric_limits<long long>::max()) ||
+        !source_of(self).seek(static_cast<long long>(offset)))
         return FLAC__STREAM_DECODER_SEEK_STATUS_ERROR;
+    of(self).source_ended_ = false;
     return FLAC__STREAM_DECODER_SEEK_STATUS_OK;
 }
 
 FLAC__StreamDecoderTellStatus FlacGroupReader::on_tell(const FLAC__StreamDecoder *, FLAC__uint64 *offset,
                                                        void *self) {
-    const off_t position = ftello(file_of(self));
+    const long long position = source_of(self).position();
     if (position < 0) return FLAC__STREAM_DECODER_TELL_STATUS_ERROR;
     *offset = static_cast<FLAC__uint64>(position);
     return FLAC__STREAM_DECODER_TELL_STATUS_OK;
@@ -302,15 +322,13 @@ FLAC__StreamDecoderTellStatus FlacGroupReader::on_tell(const FLAC__StreamDecoder
 
 FLAC__StreamDecoderLengthStatus FlacGroupReader::on_length(const FLAC__StreamDecoder *, FLAC__uint64 *length,
                                                            void *self) {
-    struct stat info;
-    if (fstat(fileno(file_of(self)), &info) != 0 || info.st_size < 0) return FLAC__STREAM_DECODER_LENGTH_STATUS_ERROR;
-    *length = static_cast<FLAC__uint64>(info.st_size);
+    const long long size = source_of(self).size();
+    if (size < 0) return FLAC__STREAM_DECODER_LENGTH_STATUS_ERROR;
+    *length = static_cast<FLAC__uint64>(size);
     return FLAC__STREAM_DECODER_LENGTH_STATUS_OK;
 }
 
-FLAC__bool FlacGroupReader::on_eof(const FLAC__StreamDecoder *, void *self) {
-    return std::feof(file_of(self)) != 0;
-}
+FLAC__bool FlacGroupReader::on_eof(const FLAC__StreamDecoder *, void *self) { return of(self).source_ended_; }
 
 FLAC__StreamDecoderWriteStatus FlacGroupReader::on_write(const FLAC__StreamDecoder *, const FLAC__Frame *frame,
                                                          const FLAC__int32 *const buffer[], void *self) {
@@ -331,14 +349,13 @@ void FlacGroupReader::on_error(const FLAC__StreamDecoder *, FLAC__StreamDecoderE
 
 }  // namespace
 
-std::unique_ptr<GroupReader> open_flac_group_reader(const GroupLayout &layout, std::FILE *stream) {
-    OwnedFile file(stream);
+std::unique_ptr<GroupReader> open_flac_group_reader(const GroupLayout &layout, ByteSourcePtr source) {
     if (!layout_is_storable(layout)) return nullptr;
-    if (!file) {
+    if (!source) {
         record_error("isigopen: cannot open stream decoder\n");
         return nullptr;
     }
-    auto reader = std::make_unique<FlacGroupReader>(std::move(file), layout);
+    auto reader = std::make_unique<FlacGroupReader>(std::move(source), layout);
     if (!reader->start()) return nullptr;
     return reader;
 }
@@ -349,8 +366,7 @@ bool flac_supported() { return true; }
 
 bool flac_supported() { return false; }
 
-std::unique_ptr<GroupReader> open_flac_group_reader(const GroupLayout &layout, std::FILE *stream) {
-    OwnedFile file(stream);
+std::unique_ptr<GroupReader> open_flac_group_reader(const GroupLayout &layout, ByteSourcePtr) {
     if (layout_is_storable(layout)) record_error("isigopen: sigtrove engine was compiled without FLAC support\n");
     return nullptr;
 }

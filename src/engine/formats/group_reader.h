@@ -6,10 +6,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "io/byte_source.h"
 
 namespace sigtrove::engine {
 
@@ -53,13 +54,13 @@ public:
 };
 
 // Opens the reader for a group of the uncompressed formats (0, 8, 16, 61, 80,
-// 160, 212, 310, 311, 24, 32). Takes ownership of `stream` (null for format 0).
-std::unique_ptr<GroupReader> open_uncompressed_group_reader(const GroupLayout &layout, std::FILE *stream);
+// 160, 212, 310, 311, 24, 32), reading `source` (null for format 0).
+std::unique_ptr<GroupReader> open_uncompressed_group_reader(const GroupLayout &layout, ByteSourcePtr source);
 
-// Opens the reader for a FLAC group (formats 508, 516, 524). Takes ownership of
-// `stream`. Returns null after recording a text when the group can not be read:
-// the group is then skipped like a missing file.
-std::unique_ptr<GroupReader> open_flac_group_reader(const GroupLayout &layout, std::FILE *stream);
+// Opens the reader for a FLAC group (formats 508, 516, 524), reading `source`.
+// Returns null after recording a text when the group can not be read: the group
+// is then skipped like a missing file.
+std::unique_ptr<GroupReader> open_flac_group_reader(const GroupLayout &layout, ByteSourcePtr source);
 
 // Whether this build can read FLAC signal files at all.
 bool flac_supported();

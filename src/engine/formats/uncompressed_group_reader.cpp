@@ -14,9 +14,9 @@ namespace {
 
 class StreamGroupReader final : public GroupReader {
 public:
-    StreamGroupReader(const GroupLayout &layout, const SampleFormat &format, std::FILE *stream)
+    StreamGroupReader(const GroupLayout &layout, const SampleFormat &format, ByteSourcePtr source)
         : format_(format),
-          file_(stream),
+          file_(std::move(source)),
           offset_(std::max(0L, layout.offset)),
           frame_size_(layout.frame_size),
           first_signal_(layout.first_signal) {
@@ -27,7 +27,9 @@ public:
     long long read_frames(std::int32_t *dest, std::size_t max_frames) override {
         std::size_t got = read_samples(dest, max_frames * frame_size_);
         if (file_.failed()) {
-            record_error("getvec: can't read the file of signal %d\n", first_signal_);
+            std::string reason = file_.failure_suffix();
+            if (!reason.empty()) note_remote_failure();
+            record_error("getvec: can't read the file of signal %d%s\n", first_signal_, reason.c_str());
             return -1;
         }
         // A partial frame at the end of the file is dropped with the rest of the file.
@@ -118,22 +120,16 @@ private:
 }  // namespace
 
 std::unique_ptr<GroupReader> open_stream_group_reader(const GroupLayout &layout, const SampleFormat &format,
-                                                      std::FILE *stream) {
-    return std::make_unique<StreamGroupReader>(layout, format, stream);
+                                                      ByteSourcePtr source) {
+    return std::make_unique<StreamGroupReader>(layout, format, std::move(source));
 }
 
-std::unique_ptr<GroupReader> open_uncompressed_group_reader(const GroupLayout &layout, std::FILE *stream) {
+std::unique_ptr<GroupReader> open_uncompressed_group_reader(const GroupLayout &layout, ByteSourcePtr source) {
     const SampleFormat *format = uncompressed_format(layout.fmt);
-    if (!format || layout.frame_size == 0) {
-        if (stream) std::fclose(stream);
-        return nullptr;
-    }
-    if (format->code == 0) {
-        if (stream) std::fclose(stream);
-        return open_null_group_reader(layout);
-    }
-    if (!stream) return nullptr;
-    auto reader = open_stream_group_reader(layout, *format, stream);
+    if (!format || layout.frame_size == 0) return nullptr;
+    if (format->code == 0) return open_null_group_reader(layout);
+    if (!source) return nullptr;
+    auto reader = open_stream_group_reader(layout, *format, std::move(source));
     if (format->code == 8) return open_difference_group_reader(layout, std::move(reader));
     return reader;
 }

@@ -140,10 +140,6 @@ std::vector<PathComponent> database_path() {
     return loaded_components();
 }
 
-bool is_remote_component(const PathComponent &component) {
-    return component.text.find("://") != std::string::npos;
-}
-
 std::string current_path_record_name() {
     std::lock_guard<std::mutex> guard(path_lock());
     return path_state().record_name;

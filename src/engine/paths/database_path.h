@@ -28,9 +28,6 @@ std::vector<PathComponent> database_path();
 // separate; a ':' that belongs to a URL does not).
 std::vector<std::string> split_database_path(std::string_view value);
 
-// True for a component naming a remote location (a URL), which is never searched.
-bool is_remote_component(const PathComponent &component);
-
 // The prefix a component puts before a file name: %r substituted by `record_name`
 // (see path_record_name), and a '/' appended unless it is empty or already ends in one.
 std::string component_prefix(const PathComponent &component, std::string_view record_name);

@@ -1,24 +1,23 @@
 // A file found along a search path, open for reading: looking a file up opens it
-// once, and the same handle is then read, so a lookup never opens a file twice.
+// once, and the same source is then read, so a lookup never opens a file twice.
 #ifndef SIGTROVE_ENGINE_FOUND_FILE_H
 #define SIGTROVE_ENGINE_FOUND_FILE_H
 
-#include <cstdio>
-#include <memory>
 #include <string>
+
+#include "io/byte_source.h"
 
 namespace sigtrove::engine {
 
-struct FileCloser {
-    void operator()(std::FILE *file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
 struct FoundFile {
-    std::string path;  // as found: the prefix that matched followed by the name
-    FileHandle file;   // open for reading in binary mode; null when nothing was found
+    std::string path;      // as found: the prefix that matched followed by the name (a URL for a remote file)
+    ByteSourcePtr source;  // open for reading; null when nothing was found
+    // Why the lookup stopped without a file although one may be there: a remote
+    // location that could not be reached or answered with an error ("URL: reason").
+    // Empty when the file simply is not there.
+    std::string failure;
 
-    explicit operator bool() const { return file != nullptr; }
+    explicit operator bool() const { return source != nullptr; }
 };
 
 }  // namespace sigtrove::engine

@@ -1,8 +1,9 @@
 #include "paths/path_search.h"
 
-#include <sys/stat.h>
-
 #include <cstring>
+
+#include "io/local_file.h"
+#include "network/url_text.h"
 
 namespace sigtrove::engine {
 namespace {
@@ -10,20 +11,28 @@ namespace {
 // The file opener refuses any name with "..", so no lookup can climb out of the database.
 bool is_refused_name(const std::string &name) { return name.find("..") != std::string::npos; }
 
-// Opens a candidate that is a readable file and not a directory.
-FileHandle open_readable_file(const std::string &name) {
-    if (is_refused_name(name)) return nullptr;
-    FileHandle file(std::fopen(name.c_str(), "rb"));
-    if (!file) return nullptr;
-    struct stat info {};
-    if (fstat(fileno(file.get()), &info) != 0 || S_ISDIR(info.st_mode)) return nullptr;
-    return file;
+// Opens a candidate that is a readable file and not a directory, on disk or on a
+// web server. A remote candidate that can not be fetched leaves its reason in
+// the result (with no source).
+FoundFile open_candidate(std::string candidate, RemoteAccess access) {
+    FoundFile found;
+    if (is_refused_name(candidate)) return found;
+    if (is_url(candidate)) {
+        RemoteOpening opening = open_remote_file(candidate, access);
+        found.source = std::move(opening.source);
+        found.failure = std::move(opening.failure);
+    } else {
+        found.source = open_local_file(candidate);
+    }
+    if (found.source || !found.failure.empty()) found.path = std::move(candidate);
+    return found;
 }
 
 // The prefix made absolute: relative ones are taken from `base`, as the working
-// directory of the moment `base` was taken would have read them.
+// directory of the moment `base` was taken would have read them. URLs stand as they are.
 std::string anchored(const std::string &prefix, const std::string &name, const std::string &base) {
-    if (base.empty() || (!prefix.empty() && prefix[0] == '/') || (prefix.empty() && !name.empty() && name[0] == '/'))
+    if (base.empty() || (!prefix.empty() && prefix[0] == '/') || (prefix.empty() && !name.empty() && name[0] == '/') ||
+        is_url(prefix))
         return prefix;
     return base + "/" + prefix;
 }
@@ -48,7 +57,7 @@ std::string record_lookup_name(const std::string &record) {
     return record + (slash == std::string::npos ? dirs : dirs.substr(slash + 1));
 }
 
-bool is_url(std::string_view name) { return name.rfind("http://", 0) == 0 || name.rfind("https://", 0) == 0; }
+bool is_url(std::string_view name) { return is_http_url(name); }
 
 std::vector<std::string> record_file_names(const std::string &lookup_name, const std::string &type) {
     std::string full = lookup_name + "." + type;
@@ -60,18 +69,26 @@ std::vector<std::string> record_file_names(const std::string &lookup_name, const
 std::vector<std::string> signal_file_names(const std::string &fname) { return {fname, fname + "."}; }
 
 FoundFile search_path(std::vector<PathComponent> &path, std::string_view record_name, const std::string &base,
-                      const std::vector<std::string> &names, bool learn) {
+                      const std::vector<std::string> &names, bool learn, RemoteAccess access) {
     for (const PathComponent &component : path) {
-        if (is_remote_component(component)) continue;
         std::string prefix = component_prefix(component, record_name);
         for (const std::string &name : names) {
             if (name.empty()) continue;
-            std::string candidate = anchored(prefix, name, base) + name;
-            FileHandle file = open_readable_file(candidate);
-            if (!file) continue;
-            if (learn) learn_directory(path, candidate);
-            return FoundFile{std::move(candidate), std::move(file)};
+            FoundFile found = open_candidate(anchored(prefix, name, base) + name, access);
+            // A location that can not be reached ends the search: a later one must not stand in for it.
+            if (!found.failure.empty()) return found;
+            if (!found) continue;
+            if (learn) learn_directory(path, found.path);
+            return found;
         }
+    }
+    return FoundFile{};
+}
+
+FoundFile open_url_file(const std::vector<std::string> &names, RemoteAccess access) {
+    for (const std::string &name : names) {
+        FoundFile found = open_candidate(name, access);
+        if (found || !found.failure.empty()) return found;
     }
     return FoundFile{};
 }
@@ -79,27 +96,36 @@ FoundFile search_path(std::vector<PathComponent> &path, std::string_view record_
 FoundFile open_record_file(const std::string &record, const std::string &type) {
     std::string name = record_lookup_name(record);
     set_path_record_name(name);
-    if (name.empty() || is_url(name)) return FoundFile{};  // remote records are not read here
+    if (name.empty()) return FoundFile{};
+    // A record named by its URL is read from there, never along the path.
+    if (is_url(name)) return open_url_file(record_file_names(name, type), RemoteAccess::from_start);
     std::vector<PathComponent> path = database_path();
-    FoundFile found = search_path(path, path_record_name(name), "", record_file_names(name, type), false);
+    FoundFile found =
+        search_path(path, path_record_name(name), "", record_file_names(name, type), false, RemoteAccess::from_start);
     if (found) learn_directory_of(found.path);
     return found;
 }
 
 std::string find_record_file(const std::string &record, const std::string &type) {
-    return open_record_file(record, type).path;
+    FoundFile found = open_record_file(record, type);
+    return found ? found.path : std::string();
 }
 
 FoundFile open_signal_file(const std::string &fname) {
-    if (fname.empty() || is_url(fname)) return FoundFile{};
+    if (fname.empty()) return FoundFile{};
+    if (is_url(fname)) return open_url_file(signal_file_names(fname), RemoteAccess::anywhere);
     std::vector<PathComponent> path = database_path();
     // %r stands for the record looked up last, as the header's lookup left it.
-    FoundFile found = search_path(path, current_path_record_name(), "", signal_file_names(fname), false);
+    FoundFile found =
+        search_path(path, current_path_record_name(), "", signal_file_names(fname), false, RemoteAccess::anywhere);
     if (found) learn_directory_of(found.path);
     return found;
 }
 
-std::string find_signal_file(const std::string &fname) { return open_signal_file(fname).path; }
+std::string find_signal_file(const std::string &fname) {
+    FoundFile found = open_signal_file(fname);
+    return found ? found.path : std::string();
+}
 
 std::vector<std::string> database_path_components() {
     std::vector<std::string> texts;

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "network/remote_file.h"
 #include "paths/database_path.h"
 #include "paths/found_file.h"
 
@@ -23,15 +24,18 @@ std::string record_name_for_open(const char *name, bool *keep_open);
 // last directory repeated ("abc/123/" is "abc/123/123").
 std::string record_lookup_name(const std::string &record);
 
-// True for names the engine reads from the network rather than from files.
+// True for names the engine reads from a web server (http:// and https:// URLs).
 bool is_url(std::string_view name);
 
 // Finds RECORD.TYPE (then RECORD.TYP truncated to 3 characters) along the
 // database path and opens it, learning the directory it is found in. Also makes
 // RECORD the name that %r stands for in the path. Names containing ".." are
-// never found.
+// never found. A RECORD that is a URL is opened there and nowhere else; a path
+// component that is a URL is searched on its server. A remote location that can
+// not be reached (or answers with an error other than "not found") ends the
+// search: the result then has no source and says why in `failure`.
 FoundFile open_record_file(const std::string &record, const std::string &type);
-// The same, giving only the path found ("" for none).
+// The same, giving only the path of the file found ("" for none).
 std::string find_record_file(const std::string &record, const std::string &type);
 
 // Finds and opens a signal file named in a header (FNAME, then "FNAME.") along the path.
@@ -43,12 +47,15 @@ std::vector<std::string> record_file_names(const std::string &lookup_name, const
 std::vector<std::string> signal_file_names(const std::string &fname);
 
 // Tries each name after each prefix of `path`, in path order, and opens the first
-// readable regular file. `base` (an absolute directory, or "") is put before every
-// prefix that is relative, so the same lookup gives the same file whatever the
-// working directory is by then. The directory of the file found is learned in
-// `path` when `learn` is set.
+// readable regular file (remote files as `access` says). `base` (an absolute
+// directory, or "") is put before every prefix that is relative, so the same
+// lookup gives the same file whatever the working directory is by then. The
+// directory of the file found is learned in `path` when `learn` is set.
 FoundFile search_path(std::vector<PathComponent> &path, std::string_view record_name, const std::string &base,
-                      const std::vector<std::string> &names, bool learn);
+                      const std::vector<std::string> &names, bool learn, RemoteAccess access);
+
+// Opens the first of `names` (URLs) that the server has.
+FoundFile open_url_file(const std::vector<std::string> &names, RemoteAccess access);
 
 // The database path in use, one entry per prefix, learned directories included
 // (reads WFDB on first use). For tests and diagnostics.

@@ -24,20 +24,29 @@ SearchLocation SearchLocation::capture(const std::string &record) {
     return location;
 }
 
+SearchLocation SearchLocation::remote(const std::string &directory_url, const std::string &record) {
+    SearchLocation location;
+    location.path_.push_back(PathComponent{directory_url, true});
+    location.record_name_ = path_record_name(record_lookup_name(record));
+    return location;
+}
+
 FoundFile SearchLocation::open_record_file(const std::string &record, const std::string &type) {
     std::string name = record_lookup_name(record);
     record_name_ = path_record_name(name);
-    if (name.empty() || is_url(name)) return FoundFile{};
-    return search_path(path_, record_name_, base_, record_file_names(name, type), true);
+    if (name.empty()) return FoundFile{};
+    if (is_url(name)) return open_url_file(record_file_names(name, type), RemoteAccess::from_start);
+    return search_path(path_, record_name_, base_, record_file_names(name, type), true, RemoteAccess::from_start);
 }
 
 FoundFile SearchLocation::open_signal_file(const std::string &fname) {
-    if (fname.empty() || is_url(fname)) return FoundFile{};
-    return search_path(path_, record_name_, base_, signal_file_names(fname), true);
+    if (fname.empty()) return FoundFile{};
+    if (is_url(fname)) return open_url_file(signal_file_names(fname), RemoteAccess::anywhere);
+    return search_path(path_, record_name_, base_, signal_file_names(fname), true, RemoteAccess::anywhere);
 }
 
 std::string SearchLocation::absolute(const std::string &found) const {
-    if (found.empty() || found[0] == '/' || base_.empty()) return found;
+    if (found.empty() || found[0] == '/' || base_.empty() || is_url(found)) return found;
     return base_ + "/" + found;
 }
 

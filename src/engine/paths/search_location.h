@@ -21,6 +21,10 @@ public:
     // The database path now (learned directories included), anchored at the
     // working directory now; %r stands for RECORD until another record is looked up.
     static SearchLocation capture(const std::string &record);
+    // The location of a record whose header was found on a web server: every
+    // other file of the record is looked up in the header's directory there, and
+    // nowhere else, so a remote record is never mixed with local files.
+    static SearchLocation remote(const std::string &directory_url, const std::string &record);
 
     // As open_record_file and open_signal_file of path_search.h, along this
     // location; directories learned are learned here only.

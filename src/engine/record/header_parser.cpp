@@ -64,22 +64,31 @@ private:
 // Reads a header file line by line; lines have no length limit.
 class HeaderLines {
 public:
-    explicit HeaderLines(std::FILE *file) : file_(file) {}
+    explicit HeaderLines(ByteSource &source) : source_(source) {}
 
-    // The next raw line, its line feed included; false at the end of the file.
+    // The next raw line, its line feed included; false at the end of the file
+    // (or when reading fails: failed() tells).
     // A NUL byte ends the line's text, as it would for any C string reader.
     bool read(std::string &line) {
         line.clear();
-        int c;
-        while ((c = std::getc(file_)) != EOF) {
-            line.push_back(static_cast<char>(c));
-            if (c == '\n') break;
+        for (;;) {
+            if (next_ == end_ && !refill()) break;
+            const char *begin = buffer_ + next_;
+            const void *feed = std::memchr(begin, '\n', end_ - next_);
+            std::size_t taken = feed ? static_cast<std::size_t>(static_cast<const char *>(feed) - begin) + 1
+                                     : end_ - next_;
+            line.append(begin, taken);
+            next_ += taken;
+            if (feed) break;
         }
         if (line.empty()) return false;
         size_t nul = line.find('\0');
         if (nul != std::string::npos) line.resize(nul);
         return true;
     }
+
+    // True when a read of the file failed before its end.
+    bool failed() const { return failed_; }
 
     // The next line that is neither blank nor a comment; the comments passed are kept.
     bool read_content(std::string &line) {
@@ -115,7 +124,19 @@ private:
                                                                        : line.substr(begin, end - begin + 1));
     }
 
-    std::FILE *file_;
+    bool refill() {
+        if (failed_) return false;
+        long long got = source_.read(reinterpret_cast<std::uint8_t *>(buffer_), sizeof buffer_);
+        if (got < 0) failed_ = true;
+        next_ = 0;
+        end_ = got > 0 ? static_cast<std::size_t>(got) : 0;
+        return end_ > 0;
+    }
+
+    ByteSource &source_;
+    char buffer_[4096];
+    std::size_t next_ = 0, end_ = 0;
+    bool failed_ = false;
     std::vector<std::string> comments_;
 };
 
@@ -168,8 +189,8 @@ bool header_name_matches(std::string_view name, std::string_view record) {
 
 class HeaderParser {
 public:
-    HeaderParser(const std::string &record, std::FILE *file, Header &out)
-        : record_(record), text_(record.c_str()), lines_(file), out_(out) {}
+    HeaderParser(const std::string &record, ByteSource &source, Header &out)
+        : record_(record), text_(record.c_str()), lines_(source), out_(out) {}
 
     int parse() {
         std::string line;
@@ -185,6 +206,8 @@ public:
         out_.comments = lines_.take_comments();
         return rc;
     }
+
+    bool read_failed() const { return lines_.failed(); }
 
 private:
     // Records a text naming only the record, and rejects the header.
@@ -456,11 +479,25 @@ int read_found_header(const std::string &record, Find find, Header &out) {
         // "-" would mean standard input to the reference reader; the engine reads only files.
         FoundFile found = record == "-" ? FoundFile{} : find();
         if (!found) {
-            record_error("init: can't open header for record %s\n", record.c_str());
+            if (found.failure.empty())
+                record_error("init: can't open header for record %s\n", record.c_str());
+            else {
+                note_remote_failure();
+                record_error("init: can't open header for record %s (%s)\n", record.c_str(), found.failure.c_str());
+            }
             return -1;
         }
         out.path = std::move(found.path);
-        return HeaderParser(record, found.file.get(), out).parse();
+        HeaderParser parser(record, *found.source, out);
+        int rc = parser.parse();
+        // A header cut short by a failed read would parse as a different header: it is not used at all.
+        if (parser.read_failed()) {
+            if (!found.source->failure().empty()) note_remote_failure();
+            record_error("init: can't read header for record %s%s\n", record.c_str(),
+                         failure_suffix(*found.source).c_str());
+            return -1;
+        }
+        return rc;
     } catch (const std::bad_alloc &) {
         record_error("WFDB: can't allocate memory to read the header of record %s\n", record.c_str());
         return -2;

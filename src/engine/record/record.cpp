@@ -19,7 +19,8 @@ ErrorKind kind_of_describe_code(int rc) { return rc == -1 ? ErrorKind::not_found
 Status failure(ErrorKind kind, const ErrorCapture &capture) {
     std::string text;
     for (const std::string &t : capture.texts()) text += t;
-    return Status::failure(kind, std::move(text));
+    // Whatever the operation was, a server that could not be reached is what failed it.
+    return Status::failure(capture.remote_failure() ? ErrorKind::remote : kind, std::move(text));
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <new>
 
 #include "multi_segment/multi_segment_source.h"
+#include "network/url_text.h"
+#include "paths/path_search.h"
 #include "texts/error_state.h"
 
 namespace sigtrove::engine {
@@ -14,13 +16,19 @@ int describe_record(const std::string &record, std::shared_ptr<const RecordDescr
     Header &header = description->header;
     int rc = read_header(record, header);
     if (rc < 0) return rc;
-    // Everything after the header is looked up from where the header was found, anchored now.
-    description->location = SearchLocation::capture(record);
-    std::filesystem::path found(description->location.absolute(header.path));
-    description->directory = found.parent_path().lexically_normal().string();
-    // lexically_normal keeps a trailing separator ("/db/./x.hea" gives "/db/"), except for the root.
-    if (description->directory.size() > 1 && description->directory.back() == '/')
-        description->directory.pop_back();
+    if (is_url(header.path)) {
+        // A remote record's files are all on its server, beside its header.
+        description->directory = url_directory(header.path);
+        description->location = SearchLocation::remote(description->directory, record);
+    } else {
+        // Everything after the header is looked up from where the header was found, anchored now.
+        description->location = SearchLocation::capture(record);
+        std::filesystem::path found(description->location.absolute(header.path));
+        description->directory = found.parent_path().lexically_normal().string();
+        // lexically_normal keeps a trailing separator ("/db/./x.hea" gives "/db/"), except for the root.
+        if (description->directory.size() > 1 && description->directory.back() == '/')
+            description->directory.pop_back();
+    }
     // A multi-segment record presents the signals of its layout header or first segment.
     if (header.multi_segment) {
         rc = present_segment_signals(header, description->location);

@@ -16,7 +16,7 @@ struct RecordDescription {
     std::string name;         // the record as looked up (the engine's own name of it)
     Header header;            // a multi-segment master carries the signals it presents
     SearchLocation location;  // where its signal files and segment headers are looked up
-    std::string directory;    // the absolute directory its header was found in
+    std::string directory;    // the absolute directory its header was found in (a URL for a remote record)
 
     // Time texts of this record: its frame frequency (not the high-resolution
     // rate), its base time and date.

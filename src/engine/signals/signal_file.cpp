@@ -1,19 +1,11 @@
 #include "signals/signal_file.h"
 
-#include <sys/stat.h>
-
 #include <cstring>
 
 namespace sigtrove::engine {
 
-SignalFile::SignalFile(std::FILE *stream, std::size_t block_size) : stream_(stream), buffer_(block_size) {
-    // Our own buffer already holds whole blocks; a second copy inside stdio would only cost time.
-    std::setvbuf(stream_, nullptr, _IONBF, 0);
-}
-
-SignalFile::~SignalFile() {
-    if (stream_) std::fclose(stream_);
-}
+SignalFile::SignalFile(ByteSourcePtr source, std::size_t block_size)
+    : source_(std::move(source)), buffer_(block_size) {}
 
 std::size_t SignalFile::fill(std::size_t wanted) {
     if (available() >= wanted || failed_) return available();
@@ -26,12 +18,10 @@ std::size_t SignalFile::fill(std::size_t wanted) {
         end_ = tail;
     }
     while (end_ < wanted) {
-        std::size_t got = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, stream_);
-        end_ += got;
-        if (got == 0) {
-            if (std::ferror(stream_)) failed_ = true;
-            break;
-        }
+        long long got = source_->read(buffer_.data() + end_, buffer_.size() - end_);
+        if (got < 0) failed_ = true;
+        if (got <= 0) break;
+        end_ += static_cast<std::size_t>(got);
     }
     return available();
 }
@@ -43,18 +33,11 @@ bool SignalFile::seek(long long offset) {
         begin_ = static_cast<std::size_t>(offset - buffer_start_);
         return true;
     }
-    std::clearerr(stream_);
-    if (fseeko(stream_, static_cast<off_t>(offset), SEEK_SET) != 0) return false;
+    if (!source_->seek(offset)) return false;
     buffer_start_ = offset;
     begin_ = end_ = 0;
     failed_ = false;
     return true;
-}
-
-long long SignalFile::size() const {
-    struct stat info;
-    if (fstat(fileno(stream_), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
-    return static_cast<long long>(info.st_size);
 }
 
 }  // namespace sigtrove::engine

@@ -1,12 +1,14 @@
 // A signal file read in large blocks: decoders work on the buffered bytes
-// directly, so reading costs one system call per block, never one per sample.
+// directly, so reading costs one read of the source per block, never one per sample.
 #ifndef SIGTROVE_ENGINE_SIGNAL_FILE_H
 #define SIGTROVE_ENGINE_SIGNAL_FILE_H
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
+#include <string>
 #include <vector>
+
+#include "io/byte_source.h"
 
 namespace sigtrove::engine {
 
@@ -14,11 +16,8 @@ class SignalFile {
 public:
     static constexpr std::size_t kBlockSize = 128 * 1024;
 
-    // Takes ownership of an open stream; `block_size` is the buffer size in bytes.
-    explicit SignalFile(std::FILE *stream, std::size_t block_size = kBlockSize);
-    ~SignalFile();
-    SignalFile(const SignalFile &) = delete;
-    SignalFile &operator=(const SignalFile &) = delete;
+    // Reads `source`; `block_size` is the buffer size in bytes.
+    explicit SignalFile(ByteSourcePtr source, std::size_t block_size = kBlockSize);
 
     // Makes at least `wanted` unread bytes available (wanted <= block size)
     // unless the file ends first or a read fails; returns how many are available.
@@ -32,13 +31,15 @@ public:
     bool seek(long long offset);
 
     // The file's size in bytes, or -1 when it can not be determined.
-    long long size() const;
+    long long size() const { return source_->size(); }
 
-    // True once a read has failed with an input/output error (not at end of file).
+    // True once a read has failed (not at end of file), until the next seek.
     bool failed() const { return failed_; }
+    // " (reason)" to add to the text of a failure, "" when the source gives none.
+    std::string failure_suffix() const { return engine::failure_suffix(*source_); }
 
 private:
-    std::FILE *stream_;
+    ByteSourcePtr source_;
     std::vector<std::uint8_t> buffer_;
     std::size_t begin_ = 0, end_ = 0;  // unread bytes are buffer_[begin_, end_)
     long long buffer_start_ = 0;       // file offset of buffer_[0]

@@ -242,15 +242,9 @@ GroupLayout layout_of(const Header &header, HeaderGroup lines, int first_signal)
     return layout;
 }
 
-// Finds and opens the file of a group stored in one; null (without a text)
-// when it can not be found or opened.
-std::FILE *open_group_file(const GroupLayout &layout, SearchLocation &location) {
-    return location.open_signal_file(layout.fname).file.release();
-}
-
-std::unique_ptr<GroupReader> open_reader(const GroupLayout &layout, std::FILE *stream) {
-    if (is_flac_format(layout.fmt)) return open_flac_group_reader(layout, stream);
-    return open_uncompressed_group_reader(layout, stream);
+std::unique_ptr<GroupReader> open_reader(const GroupLayout &layout, ByteSourcePtr source) {
+    if (is_flac_format(layout.fmt)) return open_flac_group_reader(layout, std::move(source));
+    return open_uncompressed_group_reader(layout, std::move(source));
 }
 
 // Records the text of a group too large to buffer; false when it is.
@@ -277,14 +271,22 @@ bool plan_groups(const Header &header, int room, int first_signal, const std::st
         PlannedGroup g{lines, layout_of(header, lines, first_signal + opened_signals), 0, nullptr};
         for (std::size_t i = lines.begin; i < lines.end; ++i)
             g.span = std::max<long long>(g.span, header.signals[i].skew);
-        std::FILE *stream = nullptr;
-        if (g.layout.fmt != 0 && !(stream = open_group_file(g.layout, location))) continue;
-        // Limits first: readers size their buffers by the frame.
-        if (!check_window_limits(g, record)) {
-            if (stream) std::fclose(stream);
-            return false;
+        ByteSourcePtr source;
+        if (g.layout.fmt != 0) {
+            FoundFile found = location.open_signal_file(g.layout.fname);
+            // A file that is not there is skipped; one that is there but can not be fetched fails the open.
+            if (!found.failure.empty()) {
+                note_remote_failure();
+                record_error("isigopen: can't open signal file %s of record %s (%s)\n", g.layout.fname.c_str(),
+                             record.c_str(), found.failure.c_str());
+                return false;
+            }
+            if (!found) continue;
+            source = std::move(found.source);
         }
-        if (g.layout.fmt != 0 && !(g.reader = open_reader(g.layout, stream))) continue;
+        // Limits first: readers size their buffers by the frame.
+        if (!check_window_limits(g, record)) return false;
+        if (g.layout.fmt != 0 && !(g.reader = open_reader(g.layout, std::move(source)))) continue;
         opened_signals += size;
         planned.push_back(std::move(g));
     }

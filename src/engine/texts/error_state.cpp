@@ -110,7 +110,12 @@ void ErrorCapture::add(const char *text, std::size_t length) noexcept {
     }
 }
 
+void note_remote_failure() noexcept {
+    if (active_capture) active_capture->remote_failure_ = true;
+}
+
 void ErrorCapture::forward() const noexcept {
+    if (outer_ && remote_failure_) outer_->remote_failure_ = true;
     for (const std::string &text : texts_) {
         if (outer_)
             outer_->add(text.data(), text.size());

@@ -18,6 +18,12 @@ void record_error(const char *format, ...) noexcept __attribute__((format(printf
 // Makes `text` the process's last error text (and prints it in verbose mode).
 void record_error_text(const std::string &text) noexcept;
 
+// Says that the failure whose text is being recorded is one of fetching a remote
+// file (a server that can not be reached, or answers with an error): the
+// innermost ErrorCapture on this thread remembers it, so that the operation's
+// failure can be told apart from a file that is missing or malformed.
+void note_remote_failure() noexcept;
+
 // Collects the texts recorded on this thread while it lives, instead of letting
 // them change the process-wide text: an operation on a record object reports its
 // failure as a value, and two threads never write the same text. Captures nest;
@@ -35,13 +41,17 @@ public:
     std::string last() const { return texts_.empty() ? std::string() : texts_.back(); }
     // Records each collected text where it would have gone without this capture.
     void forward() const noexcept;
+    // True when a remote file could not be fetched while this capture was active.
+    bool remote_failure() const { return remote_failure_; }
 
 private:
     friend void record_error(const char *, ...) noexcept;
+    friend void note_remote_failure() noexcept;
     void add(const char *text, std::size_t length) noexcept;
 
     ErrorCapture *outer_;
     std::vector<std::string> texts_;
+    bool remote_failure_ = false;
 };
 
 // The process's last error text (valid until the next text is recorded), and

@@ -18,6 +18,7 @@ enum class ErrorKind {
     limit,          // it asks for more than the engine holds for one record
     out_of_memory,  // memory ran out
     bad_request,    // the caller asked for something the record does not have
+    remote,         // a file on a web server could not be fetched (no connection, TLS, timeout, a server error)
 };
 
 class Status {

@@ -1,5 +1,7 @@
 #include "wfdb_interface/process_state.h"
 
+#include "network/remote_file.h"
+#include "network/remote_settings.h"
 #include "paths/database_path.h"
 #include "texts/annotation_codes.h"
 #include "texts/error_state.h"
@@ -16,6 +18,8 @@ void reset_process_state() {
     reset_database_path();
     reset_annotation_codes();
     reset_error_state();
+    reset_remote_settings();
+    reset_remote_state();
 }
 
 }  // namespace sigtrove::engine

@@ -1,0 +1,39 @@
+"""How records on web servers are read: the cache directory and the timeout.
+
+The engine takes both from the environment each time it opens a remote file
+(``SIGTROVE_CACHE``, ``SIGTROVE_TIMEOUT``); this sets them for the process.
+"""
+
+import math
+import os
+
+_UNCHANGED = object()
+
+
+def set_remote_options(*, cache=_UNCHANGED, timeout=_UNCHANGED):
+    """Sets where fetched files are kept and how long a server may keep the engine waiting.
+
+    cache   -- a directory (str or os.PathLike) that keeps what is fetched, so
+               that reading a record again makes no request; None for no cache.
+    timeout -- seconds a connection may take, and a transfer may go without
+               receiving anything, before the read fails; None for the default (30).
+
+    An option not given stays as it is. Applies to every record and annotation
+    file opened afterwards, on any thread.
+    """
+    if cache is not _UNCHANGED:
+        if cache is None:
+            os.environ.pop("SIGTROVE_CACHE", None)
+        else:
+            directory = os.fspath(cache)
+            if not isinstance(directory, str):
+                raise TypeError("cache must be a str or os.PathLike path, not %s" % type(directory).__name__)
+            os.environ["SIGTROVE_CACHE"] = os.path.abspath(directory)
+    if timeout is not _UNCHANGED:
+        if timeout is None:
+            os.environ.pop("SIGTROVE_TIMEOUT", None)
+        else:
+            seconds = float(timeout)
+            if not (math.isfinite(seconds) and 0 < seconds <= 86400):
+                raise ValueError("timeout must be a number of seconds between 0 and 86400, not %r" % (timeout,))
+            os.environ["SIGTROVE_TIMEOUT"] = repr(seconds)

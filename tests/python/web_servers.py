@@ -1,0 +1,240 @@
+"""Web servers for the tests, all on the loopback address.
+
+`Nginx` runs a real nginx as a foreground process (no master, no change of user,
+so it runs as root in CI too) with a configuration written for the test, on a
+free port, serving a folder over HTTP and, with a certificate made by openssl,
+over HTTPS. Its access log tells which requests came and how many body bytes
+each carried.
+
+`FaultServer` is the tests' own small server (http.server, a thread per
+connection) that serves the same files but misbehaves on purpose, by the first
+part of the path:
+
+    /drop/F    answers a request for data with half its body, then closes the connection
+    /short/F   answers a range with fewer bytes than its Content-Range says, and says so in Content-Length
+    /error/F   answers a request for data with 500
+    /stall/F   never answers a request for data
+    /stall-all/F  never answers any request
+
+"Data" is the body of a signal file (anything but a header); headers, and HEAD
+requests, are served as they are,
+so that a record opens and the fault comes when its samples are read. It runs in
+a process of its own: the module holds the interpreter lock while the engine
+waits for a server, so a server thread in the test process could never answer.
+"""
+
+import os
+import pathlib
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+NGINX = shutil.which("nginx") or "/usr/sbin/nginx"
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def _wait_for_port(port, process, seconds=10):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if process is not None and process.poll() is not None:
+            return False
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=0.5):
+                return True
+        except OSError:
+            time.sleep(0.02)
+    return False
+
+
+class Nginx:
+    def __init__(self, root, tls=False):
+        self.root = str(root)
+        self.dir = pathlib.Path(tempfile.mkdtemp(prefix="sigtrove-nginx-"))
+        self.port = free_port()
+        self.tls_port = free_port() if tls else None
+        if tls:
+            subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                            "-nodes", "-keyout", str(self.dir / "server.key"), "-out", str(self.dir / "server.crt"),
+                            "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"],
+                           check=True, capture_output=True, timeout=60)
+        (self.dir / "nginx.conf").write_text(self._configuration())
+        self.process = subprocess.Popen([NGINX, "-p", str(self.dir), "-c", str(self.dir / "nginx.conf"),
+                                         "-e", str(self.dir / "error.log")],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        ports = [self.port] + ([self.tls_port] if tls else [])
+        if not all(_wait_for_port(p, self.process) for p in ports):
+            self.stop()
+            raise RuntimeError("nginx did not start: %s" % self._error_log())
+
+    def _configuration(self):
+        d = str(self.dir)
+        tls = ""
+        if self.tls_port:
+            tls = ("    listen 127.0.0.1:%d ssl;\n    ssl_certificate %s/server.crt;\n"
+                   "    ssl_certificate_key %s/server.key;\n" % (self.tls_port, d, d))
+        return (
+            "daemon off;\nmaster_process off;\nworker_processes 1;\npid %(d)s/nginx.pid;\n"
+            "error_log %(d)s/error.log warn;\nevents { worker_connections 256; }\n"
+            "http {\n"
+            "  log_format bytes '$request_method $uri $status $body_bytes_sent \"$http_range\"';\n"
+            "  access_log %(d)s/access.log bytes;\n"
+            "  client_body_temp_path %(d)s/body;\n  proxy_temp_path %(d)s/proxy;\n"
+            "  fastcgi_temp_path %(d)s/fastcgi;\n  uwsgi_temp_path %(d)s/uwsgi;\n  scgi_temp_path %(d)s/scgi;\n"
+            "  default_type application/octet-stream;\n"
+            "  server {\n    listen 127.0.0.1:%(port)d;\n%(tls)s    root %(root)s;\n  }\n}\n"
+        ) % {"d": d, "port": self.port, "tls": tls, "root": self.root}
+
+    def _error_log(self):
+        try:
+            return (self.dir / "error.log").read_text()
+        except OSError:
+            return ""
+
+    def url(self, path=""):
+        return "http://127.0.0.1:%d/%s" % (self.port, path)
+
+    def https_url(self, path=""):
+        return "https://127.0.0.1:%d/%s" % (self.tls_port, path)
+
+    @property
+    def certificate(self):
+        return str(self.dir / "server.crt")
+
+    def requests(self):
+        """(method, uri, status, body bytes, range) of every request logged, once the log stands still."""
+        log = self.dir / "access.log"
+        text = log.read_text() if log.exists() else ""
+        for _ in range(20):
+            time.sleep(0.02)
+            again = log.read_text() if log.exists() else ""
+            if again == text:
+                break
+            text = again
+        out = []
+        for line in text.splitlines():
+            m = re.match(r'(\S+) (\S+) (\d+) (\d+) "(.*)"$', line)
+            if m:
+                out.append((m.group(1), m.group(2), int(m.group(3)), int(m.group(4)), m.group(5)))
+        return out
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+class _FaultHandler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def _target(self):
+        match = re.match(r"^/([a-z-]+)/(.+)$", self.path)
+        if not match:
+            return None, None
+        path = pathlib.Path(self.server.root) / match.group(2)
+        return match.group(1), path
+
+    def _stall(self):
+        # Holds the request unanswered until the server stops (bounded, so no thread outlives the tests).
+        self.server.stopping.wait(60)
+        self.close_connection = True
+
+    def _serve(self, body_wanted):
+        fault, path = self._target()
+        if path is None or not path.is_file():
+            self.send_error(404)
+            return
+        data = path.read_bytes()
+        is_data = not path.name.endswith(".hea")
+        if fault == "stall-all" or (fault == "stall" and is_data and body_wanted):
+            self._stall()
+            return
+        if fault == "error" and is_data and body_wanted:
+            self.send_error(500)
+            return
+        first, last = 0, len(data) - 1
+        status = 200
+        match = re.match(r"bytes=(\d+)-(\d*)$", self.headers.get("Range", ""))
+        if match:
+            first = int(match.group(1))
+            last = min(int(match.group(2)) if match.group(2) else len(data) - 1, len(data) - 1)
+            status = 206
+        body = data[first:last + 1]
+        sent = body
+        length = len(body)
+        if is_data and body_wanted and fault == "drop":
+            sent = body[:len(body) // 2]
+        if is_data and body_wanted and fault == "short" and status == 206:
+            sent = body[:len(body) // 2]
+            length = len(sent)
+        self.send_response(status)
+        self.send_header("Content-Length", str(length))
+        self.send_header("Accept-Ranges", "bytes")
+        if status == 206:
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (first, last, len(data)))
+        self.end_headers()
+        if body_wanted:
+            self.wfile.write(sent)
+            if len(sent) < length:
+                self.wfile.flush()
+                self.close_connection = True
+                self.connection.shutdown(socket.SHUT_RDWR)
+
+    def do_GET(self):
+        self._serve(True)
+
+    def do_HEAD(self):
+        self._serve(False)
+
+
+def _serve_faults(root):
+    server = ThreadingHTTPServer(("127.0.0.1", 0), _FaultHandler)
+    server.daemon_threads = True
+    server.root = root
+    server.stopping = threading.Event()
+    print(server.server_address[1], flush=True)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    # Runs until the test process closes standard input (or ends).
+    sys.stdin.read()
+    server.stopping.set()
+    server.shutdown()
+
+
+class FaultServer:
+    def __init__(self, root):
+        self.process = subprocess.Popen([sys.executable, __file__, "faults", str(root)], stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, text=True)
+        self.port = int(self.process.stdout.readline())
+
+    def url(self, path=""):
+        return "http://127.0.0.1:%d/%s" % (self.port, path)
+
+    def stop(self):
+        self.process.stdin.close()
+        try:
+            self.process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+
+
+if __name__ == "__main__" and sys.argv[1:2] == ["faults"]:
+    _serve_faults(sys.argv[2])
