@@ -1,5 +1,5 @@
 // The Annotation object's layout, shared by the units that implement its
-// methods: the specified ones (annotation.cpp) and the views on its engine file
+// methods: the original interface (annotation.cpp) and the views on its engine file
 // (annotation_views.cpp).
 #ifndef SIGTROVE_ANNOTATION_OBJECT_H
 #define SIGTROVE_ANNOTATION_OBJECT_H
@@ -26,7 +26,7 @@ struct AnnotationObject {
 
 inline AnnotationObject *as_annotation(PyObject *o) { return reinterpret_cast<AnnotationObject *>(o); }
 
-// Methods beyond the specified ones (annotation_views.cpp).
+// Methods beyond the original interface (annotation_views.cpp).
 PyObject *annotation_time_text(PyObject *self, PyObject *args, PyObject *kwargs);
 PyObject *annotation_arrays(PyObject *self, PyObject *args, PyObject *kwargs);
 PyObject *annotation_enter(PyObject *self, PyObject *);

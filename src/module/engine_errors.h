@@ -1,5 +1,5 @@
 // The one place where engine failures become Python exceptions: the C
-// interface's last text (what the specified operations raise), and the failures
+// interface's last text (what the original operations raise), and the failures
 // the engine's record and annotation objects return as values.
 #ifndef SIGTROVE_ENGINE_ERRORS_H
 #define SIGTROVE_ENGINE_ERRORS_H

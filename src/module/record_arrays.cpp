@@ -1,7 +1,7 @@
 // Record.frames and Record.signal: windows of a record as numpy arrays, read by
 // the record's own engine object with the interpreter lock released. They take
 // neither the module lock nor the working directory: reads of different records
-// run in parallel, and nothing the specified operations do can disturb them.
+// run in parallel, and nothing the original operations do can disturb them.
 #include <algorithm>
 #include <climits>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // The Record object's layout, shared by the units that implement its methods:
-// the specified operations (record.cpp) and the array and header views on its
+// the original operations (record.cpp) and the array and header views on its
 // engine record (record_arrays.cpp, record_header.cpp).
 #ifndef SIGTROVE_RECORD_OBJECT_H
 #define SIGTROVE_RECORD_OBJECT_H
@@ -27,7 +27,7 @@ struct RecordObject {
 
 inline RecordObject *as_record(PyObject *o) { return reinterpret_cast<RecordObject *>(o); }
 
-// Methods and properties beyond the specified ones: what the header says, the
+// Methods and properties beyond the original ones: what the header says, the
 // object's life (record_header.cpp); windows as arrays (record_arrays.cpp).
 PyObject *record_time_text(PyObject *self, PyObject *args, PyObject *kwargs);
 PyObject *record_get_signals(PyObject *self, void *);

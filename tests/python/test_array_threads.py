@@ -1,5 +1,5 @@
 """Array reads from many threads: each record object reads on its own lock with the interpreter lock
-released, beside the specified operations; the reads neither change nor depend on the working
+released, beside the original operations; the reads neither change nor depend on the working
 directory."""
 
 import os

@@ -42,7 +42,7 @@ def test_all_and_bindings():
 
 
 @pytest.mark.parametrize("name, attributes", [
-    # The specified attributes keep their order; the later methods follow the specified ones.
+    # The original attributes keep their order; the later methods follow the original ones.
     ("Record", ["read", "annotation", "signal_info", "close", "frames", "signal", "time_text", "record",
                 "basedir", "nsig", "frequency", "signal_names", "name", "signals", "comments", "base_datetime",
                 "frame_count"]),
