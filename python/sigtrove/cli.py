@@ -16,6 +16,7 @@ COMMANDS = {
     "describe": "sigtrove._describe",
     "samples": "sigtrove._samples",
     "annotations": "sigtrove._annotations",
+    "plot": "sigtrove._plot",
 }
 
 DESCRIPTION = """\

@@ -12,7 +12,7 @@ from command import CONSOLE_SCRIPT, environment, sigtrove
 from conftest import RECORDS
 from test_record import OPENING_RECORDS, copy_record
 
-COMMANDS = ["describe", "samples", "annotations"]
+COMMANDS = ["describe", "samples", "annotations", "plot"]
 
 
 def test_describe_the_bundled_sample_record():
@@ -80,12 +80,18 @@ def test_the_help_lists_every_command_and_the_exit_statuses():
     (["describe", "nothing"], 1, "describe: init: can't open header for record nothing"),
     (["samples", "nothing"], 1, "samples: init: can't open header for record nothing"),
     (["annotations", "nothing"], 1, "annotations: annopen: can't read annotator atr for record nothing"),
+    (["plot", "nothing", "-o", "x.png"], 1, "plot: init: can't open header for record nothing"),
     (["annotations", RECORDS / "100", "nosuchann"], 1, "can't read annotator nosuchann for record 100"),
+    (["plot", RECORDS / "100", "-a", "nosuchann", "-t", "1", "-o", "x.png"], 1, "annotator nosuchann"),
     (["samples", RECORDS / "100", "-f", "ten"], 2, "samples: error: -f ten: not a time"),
     (["samples", RECORDS / "100", "-t", "0:1x"], 2, "samples: error: -t 0:1x: not a time"),
     (["samples", RECORDS / "100", "-f", "0:10", "-t", "0:05"], 2, "samples: error: -t 0:05 is before -f 0:10"),
+    (["plot", RECORDS / "100", "-t", "-3", "-o", "x.png"], 2, "plot: error: -t -3: not a time"),
     (["samples", RECORDS / "100", "-s", "V6"], 2, "samples: error: record 100 has no signal named 'V6'"),
     (["samples", RECORDS / "100", "-s", "0", "2"], 2, "samples: error: record 100 has no signal 2 (it has 2)"),
+    (["plot", RECORDS / "100", "-s", "V6", "-o", "x.png"], 2, "plot: error: record 100 has no signal named 'V6'"),
+    (["plot", RECORDS / "100", "-o", "x.jpg"], 2, "plot: error: -o x.jpg: the picture's name ends in .png"),
+    (["plot", RECORDS / "100"], 2, "plot: error: the following arguments are required: -o/--output"),
     (["samples", RECORDS / "100", "--csv", "--tsv"], 2, "argument --tsv: not allowed with argument --csv"),
     (["samples", RECORDS / "100", "--bogus"], 2, "samples: error: unrecognized arguments: --bogus"),
     (["samples"], 2, "samples: error: the following arguments are required: RECORD"),
