@@ -37,7 +37,9 @@ def add_package_records_to_database_path(environ=os.environ):
         path = DEFAULT_DATABASE_PATH
     elif path.startswith("@"):
         return  # the path is read from a file
-    environ["WFDB"] = (path + " " + PACKAGE_RECORDS).strip()
+    elif not path.strip():
+        path = "."  # names as given: from the current directory
+    environ["WFDB"] = path + " " + PACKAGE_RECORDS
 
 
 def engine_text(error):

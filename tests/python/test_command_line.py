@@ -3,6 +3,7 @@ statuses, where records are found; and describe."""
 
 import re
 import subprocess
+import sys
 
 import pytest
 
@@ -10,6 +11,7 @@ import _sigtrove
 import sigtrove as package
 from command import CONSOLE_SCRIPT, environment, sigtrove
 from conftest import RECORDS
+from sigtrove._arguments import PACKAGE_RECORDS, add_package_records_to_database_path
 from test_record import OPENING_RECORDS, copy_record
 
 COMMANDS = ["describe", "samples", "annotations", "plot"]
@@ -83,6 +85,7 @@ def test_the_help_lists_every_command_and_the_exit_statuses():
     (["plot", "nothing", "-o", "x.png"], 1, "plot: init: can't open header for record nothing"),
     (["annotations", RECORDS / "100", "nosuchann"], 1, "can't read annotator nosuchann for record 100"),
     (["plot", RECORDS / "100", "-a", "nosuchann", "-t", "1", "-o", "x.png"], 1, "annotator nosuchann"),
+    (["samples", RECORDS / "12726"], 1, "samples: isigopen: none of the signals for record 12726 is readable"),
     (["samples", RECORDS / "100", "-f", "ten"], 2, "samples: error: -f ten: not a time"),
     (["samples", RECORDS / "100", "-t", "0:1x"], 2, "samples: error: -t 0:1x: not a time"),
     (["samples", RECORDS / "100", "-f", "0:10", "-t", "0:05"], 2, "samples: error: -t 0:05 is before -f 0:10"),
@@ -126,3 +129,22 @@ def test_a_record_of_ones_own_comes_first_and_the_wfdb_path_is_followed(tmp_path
     assert found.returncode == 0, found.stderr
     assert found.stdout.startswith("Record xform")
     assert sigtrove("describe", "sample", cwd=elsewhere, env=environment(WFDB=str(RECORDS))).returncode == 0
+
+
+@pytest.mark.parametrize("wfdb, searched", [
+    (None, ". /usr/local/database DATA"),  # the WFDB tools' default path, then the package's folder
+    ("/db http://host/db", "/db http://host/db DATA"),
+    ("", ". DATA"),  # names as given, from the current folder
+    ("@/etc/wfdb-path", "@/etc/wfdb-path"),  # a path read from a file is left alone
+])
+def test_the_package_folder_ends_the_database_path(wfdb, searched):
+    environ = {} if wfdb is None else {"WFDB": wfdb}
+    add_package_records_to_database_path(environ)
+    assert environ["WFDB"] == searched.replace("DATA", PACKAGE_RECORDS)
+
+
+def test_a_reader_that_goes_away_ends_the_output_quietly():
+    result = subprocess.run("%s -m sigtrove samples %s | head -n 2" % (sys.executable, RECORDS / "100"),
+                            shell=True, capture_output=True, text=True, timeout=300)
+    assert result.stdout == "     0    995   1011\n     1    995   1011\n"
+    assert result.stderr == ""

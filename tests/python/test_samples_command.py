@@ -42,6 +42,7 @@ CASES = [
     ("100-no-len", "29:59", None, ["1"], ("29:59", None, [1]), "columns"),  # length from the data
     ("s0010_re", None, "2", ["14", "iii", "0"], (None, "2", [14, "iii", 0]), "csv"),
     ("xform", "0:58", "e", None, ("0:58", "e", None), "columns"),  # several samples per frame; baselines
+    ("xform", "[22:00:33]", "[22:00:34.5]", ["ABP"], ("[22:00:33]", "[22:00:34.5]", ["ABP"]), "csv"),  # clock
     ("binformats", None, None, ["4", "2", "9"], (None, None, [4, 2, 9]), "csv"),  # 8- to 32-bit formats
     ("flacformats", None, None, None, (None, None, None), "tsv"),
     ("a103l", "1:00", "1:01", None, ("1:00", "1:01", None), "columns"),  # gains of thousands
