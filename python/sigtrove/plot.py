@@ -5,8 +5,8 @@
     figure.savefig("strip.png")
 
 Needs matplotlib (``pip install 'sigtrove[plot]'``). The figure is a plain
-``matplotlib.figure.Figure``, not one of pyplot's: a notebook shows it as a cell's value, and making
-many of them holds no memory beyond their own.
+``matplotlib.figure.Figure``, not one of pyplot's: making many of them holds no memory beyond their
+own, and in a notebook with ``%matplotlib inline`` a cell whose value it is shows it.
 """
 
 import datetime
