@@ -69,9 +69,9 @@ def strip_chart(record: Union[_sigtrove.Record, str, "os.PathLike[str]"], start:
     axes: List[Axes] = list(figure.subplots(panels, 1, sharex=True, squeeze=False)[:, 0])
     x = offset + trace.frames / record.frequency
     for panel, (signal, ax) in enumerate(zip(choice, axes)):
-        spec = record.signals[signal]
+        described = record.signals[signal]
         ax.plot(x, trace.values[:, panel], linewidth=0.7, color="C0")
-        ax.set_ylabel("%s (%s)" % (spec.name, spec.units) if spec.units else spec.name)
+        ax.set_ylabel("%s (%s)" % (described.name, described.units) if described.units else described.name)
         ax.grid(True, linewidth=0.4, alpha=0.5)
     if annotator is not None:
         _annotate(record, annotator, trace, choice, axes, offset)
