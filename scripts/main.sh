@@ -5,4 +5,4 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-exec .venv/bin/python -m sigtrove describe "$@"
+exec .venv/bin/sigtrove describe "$@"

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Installs what building and testing sigtrove needs on a fresh Debian machine, then
-# builds the package into the project's virtual environment (.venv).
+# builds the package into the project's virtual environment (.venv). Says on standard
+# error what it installs; a run after that installs only what changed.
 #   SIGTROVE_SANITIZE=1  build the extension with AddressSanitizer and UBSan
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+say() { echo "setup: $*" >&2; }
 
 # libcurl reads records from web servers; nginx and openssl serve them to the tests on the loopback address.
 debian_packages=(g++ cmake ninja-build pkg-config libgtest-dev libflac-dev libcurl4-openssl-dev nlohmann-json3-dev
@@ -22,17 +25,41 @@ fi
 
 python=${PYTHON:-python3}
 if [ ! -x .venv/bin/python ]; then
+  say "creating the virtual environment .venv"
   "$python" -m venv .venv
 fi
-.venv/bin/python -m pip install -q --upgrade pip
+
+# pip runs only when what it would install changed; its stamps live in .venv, and go with it.
+# $1: the stamp's name; the rest: what it stands for.
+stamp_is_current() { [ "$(cat ".venv/$1.stamp" 2>/dev/null)" = "$(shift; printf '%s\n' "$@" | sha256sum)" ]; }
+write_stamp() { local name=$1; shift; printf '%s\n' "$@" | sha256sum >".venv/$name.stamp"; }
+
 # The build backend, and what the tests use beyond the package's own dependency (numpy):
 # pandas and matplotlib, which the README's examples use, and mypy (with pandas' stubs) for
 # the type stubs.
-.venv/bin/python -m pip install -q "scikit-build-core>=0.9" "pytest>=7" numpy pandas pandas-stubs matplotlib mypy
+python_packages=("scikit-build-core>=0.9" "pytest>=7" numpy pandas pandas-stubs "matplotlib>=3.5" mypy)
+if ! stamp_is_current tools "${python_packages[@]}"; then
+  say "installing pip and Python packages into .venv: ${python_packages[*]}"
+  .venv/bin/python -m pip install -q --upgrade pip
+  .venv/bin/python -m pip install -q "${python_packages[@]}"
+  write_stamp tools "${python_packages[@]}"
+fi
 
 if [ "${SIGTROVE_SANITIZE:-0}" = 1 ]; then
   build_options=(-Ccmake.define.SIGTROVE_SANITIZE=ON -Cbuild-dir=build/wheel-asan -Ccmake.build-type=Debug)
 else
   build_options=(-Cbuild-dir=build/wheel)
 fi
-.venv/bin/python -m pip install -q --no-build-isolation "${build_options[@]}" .
+# What the package is built from: the build's options and every source file's contents.
+source_paths=()
+for path in CMakeLists.txt pyproject.toml README.md LICENSE src python; do
+  if [ -e "$path" ]; then source_paths+=("$path"); fi
+done
+sources=$(find "${source_paths[@]}" -type f ! -name '*.pyc' -print0 | sort -z | xargs -0 sha256sum)
+if ! stamp_is_current package "${build_options[*]}" "$sources"; then
+  say "building sigtrove and installing it into .venv (${build_options[*]})"
+  .venv/bin/python -m pip install -q --no-build-isolation "${build_options[@]}" .
+  write_stamp package "${build_options[*]}" "$sources"
+else
+  say "sigtrove in .venv is up to date"
+fi

@@ -1,34 +1,68 @@
-"""``python -m sigtrove annotations RECORD [ANNOTATOR]``: list the annotations of a record."""
+"""List a record's annotations, as rdann does: a line per annotation with its time (elapsed, as the
+record's header counts it), sample number, type, subtype, channel and annotator number, then its aux
+text (a rhythm label, a measurement, a note) after a tab when it has one. -f and -t choose a window,
+-a the types listed."""
 
+import csv
 import sys
 
 import _sigtrove
 
-USAGE = "usage: python -m sigtrove annotations RECORD [ANNOTATOR]\n"
+from sigtrove._arguments import WINDOW_HELP, UsageError, checked_window, open_annotation
+
+SUMMARY = "list a record's annotations, a line per annotation (as rdann does)"
+
+COLUMNS = ["time", "sample", "type", "subtype", "chan", "num", "aux"]
 
 
-def format_entry(entry, annotation):
-    """One line: time text (by the record's own header), sample number, mnemonic, subtype,
-    channel and annotator number, then the aux text (a rhythm label, a measurement, a note)
-    after a tab when there is one."""
-    line = "%12s %10d %6s %4d %4d %4d" % (annotation.time_text(entry.time), entry.time, entry.typestr,
-                                          entry.subtype, entry.channel, entry.annotator)
-    return line + "\t" + entry.aux if entry.aux else line
+def add_arguments(parser):
+    parser.add_argument("record", metavar="RECORD", help="the record")
+    parser.add_argument("annotator", metavar="ANNOTATOR", nargs="?", default="atr",
+                        help="the annotation file's extension (default: atr, the reference annotations)")
+    parser.add_argument("-f", "--from", dest="start", metavar="START",
+                        help="list annotations from this time on (default: the start): " + WINDOW_HELP)
+    parser.add_argument("-t", "--to", dest="stop", metavar="STOP",
+                        help="list annotations before this time (default: all)")
+    parser.add_argument("-a", "--types", nargs="+", action="extend", metavar="TYPE",
+                        help="list only annotations of these types, by mnemonic (N, V, +, ...)")
+    parser.add_argument("--csv", action="store_true", help="comma-separated values")
+    parser.add_argument("--header", action="store_true", help="begin with a line naming the columns")
 
 
-def run(args):
-    if not 1 <= len(args) <= 2:
-        sys.stderr.write(USAGE)
-        return 2
-    path = args[0]
-    annotator = args[1] if len(args) == 2 else "atr"
-    try:
-        annotation = _sigtrove.Annotation(path, annotator)
-        lines = [format_entry(entry, annotation) for entry in annotation.read()]
-    except (_sigtrove.Error, ValueError, OSError) as error:
-        sys.stderr.write("python -m sigtrove annotations: %s" % error)
-        if not str(error).endswith("\n"):
-            sys.stderr.write("\n")
-        return 1
-    sys.stdout.write("".join(line + "\n" for line in lines))
+def format_line(time_text, sample, symbol, subtype, chan, num, aux):
+    line = "%12s %10d %6s %4d %4d %4d" % (time_text, sample, symbol, subtype, chan, num)
+    return line + "\t" + aux if aux else line
+
+
+def header_line():
+    return "%12s %10s %6s %4s %4s %4s\t%s" % ("time", "sample", "type", "sub", "chan", "num", "aux")
+
+
+def checked_types(annotation, types):
+    """The mnemonics asked for, each one the annotation file's code table knows."""
+    for mnemonic in types:
+        try:
+            annotation.read(0, 1, mnemonic)
+        except (ValueError, TypeError, _sigtrove.Error):
+            raise UsageError("unknown annotation type %r" % mnemonic) from None
+    return set(types)
+
+
+def run(options):
+    annotation = open_annotation(options.record, options.annotator)
+    wanted = checked_types(annotation, options.types) if options.types else None
+    columns = checked_window(annotation.arrays, options.start, options.stop)
+    rows = zip(columns["time"].tolist(), columns["symbol"].tolist(), columns["subtype"].tolist(),
+               columns["chan"].tolist(), columns["num"].tolist(), columns["aux"].tolist())
+    rows = [(annotation.time_text(sample, milliseconds=True), sample, symbol, subtype, chan, num, aux or "")
+            for sample, symbol, subtype, chan, num, aux in rows if wanted is None or symbol in wanted]
+    if options.csv:
+        writer = csv.writer(sys.stdout, lineterminator="\n")
+        if options.header:
+            writer.writerow(COLUMNS)
+        writer.writerows(rows)
+    else:
+        if options.header:
+            sys.stdout.write(header_line() + "\n")
+        sys.stdout.write("".join(format_line(*row) + "\n" for row in rows))
     return 0

@@ -1,21 +1,20 @@
-"""``python -m sigtrove describe [RECORD]``: print a record's description."""
+"""Describe a record as its header does (what wfdbdesc prints): its length, sampling frequency and
+base time, then each signal's file, format, gain, baseline, units and description."""
 
 import sys
 
-import _sigtrove
-
 from sigtrove import SAMPLE_RECORD
+from sigtrove._arguments import open_record
+
+SUMMARY = "describe a record (default: the bundled sample record)"
 
 
-def run(args):
-    if len(args) > 1:
-        sys.stderr.write("usage: python -m sigtrove describe [RECORD]\n")
-        return 2
-    path = args[0] if args else SAMPLE_RECORD
-    try:
-        record = _sigtrove.Record(path)
-        sys.stdout.write(str(record))
-    except _sigtrove.Error as error:
-        sys.stderr.write("python -m sigtrove describe: %s" % error.args[0])
-        return 1
+def add_arguments(parser):
+    parser.add_argument("record", metavar="RECORD", nargs="?", default=SAMPLE_RECORD,
+                        help="the record (default: the bundled sample record)")
+
+
+def run(options):
+    record = open_record(options.record)
+    sys.stdout.write(str(record))
     return 0

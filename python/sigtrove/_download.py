@@ -1,4 +1,4 @@
-"""``python -m sigtrove download URL [RECORD ...] [--to DIR]``: mirror a database for offline use.
+"""Mirror a database on a web server into a folder, for offline use.
 
 Fetches the records named (or every record its RECORDS file lists) with all
 their files: the header, its signal files, the headers and signal files of the
@@ -9,7 +9,6 @@ under a final name; a run that was stopped goes on where it stopped. A progress
 line is shown on standard error when that is a terminal.
 """
 
-import argparse
 import os
 import posixpath
 import ssl
@@ -18,7 +17,9 @@ import urllib.error
 import urllib.parse
 import urllib.request
 
-USAGE = "usage: python -m sigtrove download URL [RECORD ...] [--to DIR]\n"
+from sigtrove._arguments import CommandFailure, UsageError
+
+SUMMARY = "mirror a database on a web server (its RECORDS, or the records named) for offline use"
 CHUNK = 256 * 1024
 
 
@@ -261,19 +262,16 @@ class Mirror:
             self.file(record + "." + annotator, optional=True)
 
 
-def run(args):
-    parser = argparse.ArgumentParser(prog="python -m sigtrove download", add_help=True)
-    parser.add_argument("url")
-    parser.add_argument("records", nargs="*")
-    parser.add_argument("--to", default=".", metavar="DIR")
-    try:
-        options = parser.parse_args(args)
-    except SystemExit as stop:
-        return stop.code if isinstance(stop.code, int) else 2
+def add_arguments(parser):
+    parser.add_argument("url", metavar="URL", help="the database's folder on the server (http:// or https://)")
+    parser.add_argument("records", metavar="RECORD", nargs="*",
+                        help="the records to fetch (default: every record its RECORDS file lists)")
+    parser.add_argument("--to", default=".", metavar="DIR", help="the folder to mirror into (default: here)")
+
+
+def run(options):
     if not options.url.startswith(("http://", "https://")):
-        sys.stderr.write(USAGE)
-        sys.stderr.write("python -m sigtrove download: %r is not an http:// or https:// URL\n" % options.url)
-        return 2
+        raise UsageError("%r is not an http:// or https:// URL" % options.url)
     errors = []
     progress = Progress(sys.stderr)
     mirror = Mirror(options.url, options.to, progress, errors)
@@ -296,6 +294,6 @@ def run(args):
         errors.append(str(error))
     finally:
         progress.close()
-    for error in errors:
-        sys.stderr.write("python -m sigtrove download: %s\n" % error)
-    return 1 if errors else 0
+    if errors:
+        raise CommandFailure("; ".join(errors))
+    return 0

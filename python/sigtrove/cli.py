@@ -1,43 +1,80 @@
-"""The ``python -m sigtrove`` command line."""
+"""The ``sigtrove`` command (also ``python -m sigtrove``): what the WFDB tools do for a record, and
+pictures of its signals."""
 
+import argparse
 import importlib
+import os
 import sys
 
 import _sigtrove
 
-USAGE = """\
-usage: python -m sigtrove [COMMAND ...]
+from sigtrove._arguments import CommandFailure, UsageError, add_package_records_to_database_path, engine_text
+from sigtrove._version import __version__
 
-commands:
-  version                         print the engine's version line
-  describe [RECORD]               describe a record (default: the bundled sample record)
-  annotations RECORD [ANNOTATOR]  list the annotations of a record (default annotator: atr)
-  download URL [RECORD ...] [--to DIR]
-                                  mirror a database on a web server (its RECORDS, or the
-                                  records named) into DIR (default: here) for offline use
-"""
-
-# command -> module whose run(args) carries it out
+# command -> module with SUMMARY (one line), add_arguments(parser) and run(options) -> exit status
 COMMANDS = {
     "describe": "sigtrove._describe",
+    "samples": "sigtrove._samples",
     "annotations": "sigtrove._annotations",
+    "plot": "sigtrove._plot",
     "download": "sigtrove._download",
 }
 
+DESCRIPTION = """\
+Read WFDB (MIT-BIH, PhysioNet) records. A RECORD is a record name or path without
+extension (its header is RECORD.hea), found as the WFDB tools find it: in the current
+folder, or along the WFDB environment variable's path. The bundled sample record,
+ten seconds of MIT-BIH record 100 with its beat annotations, is called "sample".
 
-def main(argv=None):
+Exit status: 0 done; 1 a record or annotation file that can not be read, or a
+picture that can not be written; 2 bad usage."""
+
+
+def build_parser(prog):
+    parser = argparse.ArgumentParser(prog=prog, description=DESCRIPTION,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--version", action="version",
+                        version="sigtrove %s (%s)" % (__version__, _sigtrove._engine_version.strip()))
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND")
+    commands.add_parser("version", help="print the engine's version line")
+    for name, module_name in COMMANDS.items():
+        module = importlib.import_module(module_name)
+        command = commands.add_parser(name, help=module.SUMMARY, description=module.__doc__.strip(),
+                                      formatter_class=argparse.RawDescriptionHelpFormatter)
+        module.add_arguments(command)
+        command.set_defaults(run=module.run, parser=command)
+    return parser
+
+
+def main(argv=None, prog="sigtrove"):
     argv = list(sys.argv[1:] if argv is None else argv)
-    command = argv[0] if argv else None
-    if command in (None, "version"):
+    parser = build_parser(prog)
+    if argv[:1] == ["help"]:
+        argv = argv[1:2] + ["--help"]
+    options, extra = parser.parse_known_args(argv)
+    if extra:
+        # Said by the command's own parser, whose usage shows what it takes.
+        getattr(options, "parser", parser).error("unrecognized arguments: %s" % " ".join(extra))
+    if options.command in (None, "version"):
         sys.stdout.write(_sigtrove._engine_version)
-        if command is None:
-            sys.stdout.write(USAGE)
+        if options.command is None:
+            parser.print_help(sys.stdout)
         return 0
-    if command in ("-h", "--help", "help"):
-        sys.stdout.write(USAGE)
-        return 0
-    if command not in COMMANDS:
-        sys.stderr.write(USAGE)
-        sys.stderr.write("python -m sigtrove: unknown command %r\n" % command)
+    add_package_records_to_database_path()
+    command = "%s %s" % (prog, options.command)
+    try:
+        return options.run(options)
+    except UsageError as error:
+        options.parser.print_usage(sys.stderr)
+        sys.stderr.write("%s: error: %s\n" % (command, error))
         return 2
-    return importlib.import_module(COMMANDS[command]).run(argv[1:])
+    except BrokenPipeError:
+        # The reader went away (`... | head`): no traceback, and nothing more to write.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 1
+    except (CommandFailure, _sigtrove.Error, OSError) as error:
+        sys.stderr.write("%s: %s\n" % (command, engine_text(error)))
+        return 1
+    except KeyboardInterrupt:
+        sys.stderr.write("\n")
+        return 130

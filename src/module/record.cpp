@@ -630,6 +630,12 @@ PyMethodDef record_methods[] = {
      "The WFDB time text of a sample number of this record: elapsed time (\"1:02:03\"), or the\n"
      "time of day in brackets for a negative number when the header gives a base time, as the\n"
      "WFDB tools write it; with milliseconds, to the millisecond."},
+    {"window", SIGTROVE_METHOD(record_window), METH_VARARGS | METH_KEYWORDS,
+     "window(start=0, stop=None) -> (int, int or None)\n\n"
+     "The frame numbers [start, stop) that frames(start, stop) reads, with start and stop as\n"
+     "frames() takes them: both clamped at the record's length, and stop None when none is given\n"
+     "and the length can not be told (the window then runs to the end of the data). For reading a\n"
+     "long window in blocks, or placing a window's frames in time."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,5 +1,6 @@
 // Record.frames and Record.signal: windows of a record as numpy arrays, read by
-// the record's own engine object with the interpreter lock released. They take
+// the record's own engine object with the interpreter lock released; and
+// Record.window, the frame numbers a window's start and stop name. They take
 // neither the module lock nor the working directory: reads of different records
 // run in parallel, and nothing the original operations do can disturb them.
 #include <algorithm>
@@ -252,6 +253,31 @@ PyObject *record_frames(PyObject *obj, PyObject *args, PyObject *kwargs) {
     if (!object_signals(facts, chosen, signals)) return nullptr;
     return read_window(*engine, facts, start, stop, signals, static_cast<Py_ssize_t>(signals.size()), 1,
                        SampleRate::frame, kind, scales_of(header, chosen));
+}
+
+PyObject *record_window(PyObject *obj, PyObject *args, PyObject *kwargs) {
+    static const char *keywords[] = {"start", "stop", nullptr};
+    PyObject *start_arg = nullptr, *stop_arg = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OO:window", const_cast<char **>(keywords), &start_arg,
+                                     &stop_arg))
+        return nullptr;
+    RecordEngine *engine = engine_of(obj);
+    if (engine == nullptr) return nullptr;
+    RecordFacts facts;
+    if (!record_facts(*engine, facts)) return nullptr;
+    long long start = 0, stop = 0;
+    if (!window_arguments(start_arg, stop_arg, engine->description().time_basis(), facts.frame_count, true, start,
+                          stop))
+        return nullptr;
+    // No stop and no known length: the window runs to wherever the data end.
+    const bool open_ended = facts.frame_count < 0 && (stop_arg == nullptr || stop_arg == Py_None);
+    if (open_ended) return Py_BuildValue("(LO)", start, Py_None);
+    // A window past a known end is the empty one at the end.
+    if (facts.frame_count >= 0) {
+        start = std::min(start, facts.frame_count);
+        stop = std::min(stop, facts.frame_count);
+    }
+    return Py_BuildValue("(LL)", start, std::max(stop, start));
 }
 
 PyObject *record_signal(PyObject *obj, PyObject *args, PyObject *kwargs) {

@@ -43,8 +43,8 @@ def test_all_and_bindings():
 
 @pytest.mark.parametrize("name, attributes", [
     # The original attributes keep their order; the later methods follow the original ones.
-    ("Record", ["read", "annotation", "signal_info", "close", "frames", "signal", "time_text", "record",
-                "basedir", "nsig", "frequency", "signal_names", "name", "signals", "comments", "base_datetime",
+    ("Record", ["read", "annotation", "signal_info", "close", "frames", "signal", "time_text", "window",
+                "record", "basedir", "nsig", "frequency", "signal_names", "name", "signals", "comments", "base_datetime",
                 "frame_count"]),
     ("AnnotationEntry", ["time", "subtype", "channel", "annotator", "aux", "type", "isqrs", "typestr",
                          "description"]),

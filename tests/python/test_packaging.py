@@ -1,5 +1,7 @@
-"""What the installed package carries besides the module: type stubs and the C interface headers."""
+"""What the installed package carries besides the module: type stubs, the C interface headers, and the
+metadata a user looks for."""
 
+import importlib.metadata
 import os
 import pathlib
 import shutil
@@ -37,3 +39,17 @@ def test_capsule_header_compiles_for_a_c_consumer(tmp_path):
         [compiler, "-c", "-Wall", "-Werror", "-I", str(include), "-I", sysconfig.get_paths()["include"],
          str(source), "-o", os.devnull], capture_output=True, text=True)
     assert result.returncode == 0, result.stderr
+
+
+def test_the_metadata_a_user_looks_for():
+    metadata = importlib.metadata.metadata("sigtrove")
+    assert metadata["Requires-Python"] == ">=3.9"
+    assert "License :: OSI Approved :: MIT License" in metadata.get_all("Classifier")
+    assert "Programming Language :: Python :: 3" in metadata.get_all("Classifier")
+    assert metadata.get_all("Project-URL")
+    assert 'matplotlib>=3.5; extra == "plot"' in metadata.get_all("Requires-Dist")
+    license_files = [f for f in importlib.metadata.files("sigtrove") if f.name == "LICENSE"]
+    assert len(license_files) == 1
+    assert "MIT License" in license_files[0].read_text() and "sigtrove developers" in license_files[0].read_text()
+    (script,) = [e for e in importlib.metadata.entry_points(group="console_scripts") if e.name == "sigtrove"]
+    assert script.value == "sigtrove.cli:main"

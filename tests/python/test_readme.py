@@ -1,5 +1,6 @@
-"""The README's examples run as written, and type-check with mypy --strict against the installed
-package's stubs, which refuse what the interface refuses."""
+"""The README's examples run as written (its Python examples type-check with mypy --strict against the
+installed package's stubs, which refuse what the interface refuses; its command lines print what it
+shows), and its picture is what its plot command draws."""
 
 import os
 import pathlib
@@ -16,8 +17,50 @@ def python_examples():
     return re.findall(r"```python\n(.*?)```", README.read_text(encoding="utf-8"), flags=re.S)
 
 
+def shell_examples():
+    """Each ```sh block, with the ```text block that shows its output when one follows it."""
+    return re.findall(r"```sh\n(.*?)```\n(?:\n```text\n(.*?)```)?", README.read_text(encoding="utf-8"), flags=re.S)
+
+
+def clean_environment(path):
+    """A user's environment with nothing of ours but the search path, and the sanitizer's variables
+    when the suite runs under it (the sanitized module loads only with its runtime preloaded)."""
+    sanitizer = ("LD_PRELOAD", "PYTHONMALLOC", "ASAN_OPTIONS", "UBSAN_OPTIONS")
+    return dict({"MPLBACKEND": "Agg", "PATH": path}, **{k: os.environ[k] for k in sanitizer if k in os.environ})
+
+
+def run_shell(commands, cwd):
+    """Runs commands as a user's shell does, with the installed package's command on the path."""
+    return subprocess.run(["bash", "-euo", "pipefail", "-c", commands], cwd=cwd, capture_output=True, text=True,
+                          timeout=300, env=clean_environment("%s:/usr/bin:/bin" % pathlib.Path(sys.executable).parent))
+
+
 def test_there_are_examples():
-    assert len(python_examples()) >= 2
+    assert len(python_examples()) >= 3
+    commands = " ".join(command for command, _ in shell_examples())
+    for command in ("describe", "samples", "annotations", "plot"):
+        assert "sigtrove %s " % command in commands
+
+
+@pytest.mark.parametrize("index", range(len(shell_examples())))
+def test_each_command_line_example_prints_what_the_readme_shows(index, tmp_path):
+    commands, shown = shell_examples()[index]
+    result = run_shell(commands, tmp_path)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout or any(tmp_path.iterdir())
+    if shown:
+        assert result.stdout == shown
+
+
+def test_the_picture_is_what_the_plot_example_draws(tmp_path):
+    image = pytest.importorskip("matplotlib.image")
+    picture = re.search(r"!\[[^]]*\]\(([^)]+\.png)\)", README.read_text(encoding="utf-8")).group(1)
+    (command,) = [c for c, _ in shell_examples() if "sigtrove plot " in c]
+    assert run_shell(command, tmp_path).returncode == 0
+    (drawn,) = tmp_path.glob("*.png")
+    committed, fresh = image.imread(README.parent / picture), image.imread(drawn)
+    assert committed.shape == fresh.shape
+    assert abs(committed - fresh).mean() < 0.02
 
 
 # The README reads MIT-BIH from PhysioNet; the tests read the same records from a web server of
@@ -31,7 +74,7 @@ def test_each_example_runs_as_written(index, tmp_path, web_server):
     example.write_text(python_examples()[index].replace(PHYSIONET_MITDB, web_server.url().rstrip("/")),
                        encoding="utf-8")
     result = subprocess.run([sys.executable, str(example)], cwd=tmp_path, capture_output=True, text=True,
-                            timeout=300, env=dict(os.environ, MPLBACKEND="Agg"))
+                            timeout=300, env=clean_environment("/usr/bin:/bin"))
     assert result.returncode == 0, result.stderr
 
 

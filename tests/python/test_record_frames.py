@@ -88,6 +88,7 @@ def test_windows_by_number_and_by_time(start, stop, frames):
     record = open_record("100")
     whole = record.frames(physical=False)
     assert np.array_equal(record.frames(start, stop, physical=False), whole[frames[0]:frames[1]])
+    assert record.window(start, stop) == frames
 
 
 @pytest.mark.parametrize("start, stop, error, text", [
@@ -101,6 +102,8 @@ def test_windows_by_number_and_by_time(start, stop, frames):
 def test_refused_windows(start, stop, error, text):
     with pytest.raises(error, match=text):
         open_record("100").frames(start, stop)
+    with pytest.raises(error, match=text):
+        open_record("100").window(start, stop)
 
 
 def test_signals_chosen_by_number_and_name_in_any_order():
@@ -155,6 +158,7 @@ def test_a_record_without_a_length_reads_to_the_end_of_its_data():
     assert record.frame_count is None
     assert np.array_equal(record.frames(physical=False), open_record("100").frames(physical=False))
     assert record.frames("e").shape == (0, 2)
+    assert record.window() == (0, 650000) and record.window("e") == (650000, 650000)
 
 
 @pytest.mark.parametrize("name, signal", [("xform", 0), ("xform", 2), ("test01_00s_frame", 1),

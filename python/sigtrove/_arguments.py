@@ -1,0 +1,96 @@
+"""What the commands' common arguments mean (records, windows, signals) and the two kinds of failure a
+command reports: a usage error (exit status 2), and work that can not be done, such as reading a record
+that is not there (exit status 1)."""
+
+import os
+
+import _sigtrove
+
+# The folder of the bundled sample record, which the commands find by the name "sample".
+PACKAGE_RECORDS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
+
+# The WFDB tools' database path when WFDB is not set: the current directory, then the usual install.
+DEFAULT_DATABASE_PATH = ". /usr/local/database"
+
+TIME_FORMS = "seconds such as 12.5, [h:]m:s such as 1:30, s1200 for sample 1200, e for the end"
+WINDOW_HELP = ("a WFDB time: seconds (12.5), [h:]m:s (1:30, 1:02:03.5), a sample number (s1200), the end (e), "
+               "or a time of day when the record has one ([08:15:00])")
+
+
+class UsageError(Exception):
+    """The arguments do not fit the command or the record: exit status 2."""
+
+
+class CommandFailure(Exception):
+    """The command can not do its work (a record or annotation file that can not be read, a library
+    that is not installed): exit status 1."""
+
+
+def add_package_records_to_database_path(environ=os.environ):
+    """Records are found along the WFDB database path, as the WFDB tools find them; the commands append
+    the package's own folder, so that the bundled sample answers to "sample" from anywhere. A folder
+    name that the path's separators would split stays off the path."""
+    if any(c in PACKAGE_RECORDS for c in " \t\n;:"):
+        return
+    path = environ.get("WFDB")
+    if path is None:
+        path = DEFAULT_DATABASE_PATH
+    elif path.startswith("@"):
+        return  # the path is read from a file
+    elif not path.strip():
+        path = "."  # names as given: from the current directory
+    environ["WFDB"] = path + " " + PACKAGE_RECORDS
+
+
+def engine_text(error):
+    """A failure's text without the newline that the engine's texts end in."""
+    return str(error).rstrip("\n")
+
+
+def open_record(path):
+    try:
+        return _sigtrove.Record(path)
+    except (_sigtrove.Error, OSError) as error:
+        raise CommandFailure(engine_text(error)) from None
+
+
+def open_annotation(path, annotator):
+    try:
+        return _sigtrove.Annotation(path, annotator)
+    except (_sigtrove.Error, OSError) as error:
+        raise CommandFailure(engine_text(error)) from None
+
+
+def signal_choice(words):
+    """Signals as the commands take them (numbers and names, as words) for Record.frames: None for all."""
+    if not words:
+        return None
+    return [int(word) if word.isdigit() else word for word in words]
+
+
+def checked_window(window, start, stop):
+    """window(start, stop) (Record.window, Annotation.arrays) of the -f and -t options' words, with a
+    usage error that names the option at fault. A bare number is seconds, as with the WFDB tools: the
+    words reach the window as texts, which the engine reads as WFDB times."""
+    for option, text in (("-f", start), ("-t", stop)):
+        if text is not None:
+            try:
+                window(text, text)
+            except ValueError:
+                raise UsageError("%s %s: not a time (%s)" % (option, text, TIME_FORMS)) from None
+    try:
+        return window(start, stop)
+    except ValueError as error:
+        if start is not None and stop is not None:
+            raise UsageError("-t %s is before -f %s" % (stop, start)) from None
+        raise UsageError(str(error)) from None
+
+
+def frame_window(record, start, stop, signals=None):
+    """The frames [start, stop) of a record that the -f and -t options name, after checking the
+    chosen signals; stop is None when the record's length is not known and -t was not given."""
+    try:
+        record.frames(0, 0, signals=signals)
+    except (ValueError, TypeError) as error:
+        raise UsageError(str(error)) from None
+    return checked_window(record.window, start, stop)
