@@ -1,5 +1,6 @@
 // Record.frames and Record.signal: windows of a record as numpy arrays, read by
-// the record's own engine object with the interpreter lock released. They take
+// the record's own engine object with the interpreter lock released; and
+// Record.readable_frames, how many frames a whole read delivers. They take
 // neither the module lock nor the working directory: reads of different records
 // run in parallel, and nothing the specified operations do can disturb them.
 #include <algorithm>
@@ -252,6 +253,15 @@ PyObject *record_frames(PyObject *obj, PyObject *args, PyObject *kwargs) {
     if (!object_signals(facts, chosen, signals)) return nullptr;
     return read_window(*engine, facts, start, stop, signals, static_cast<Py_ssize_t>(signals.size()), 1,
                        SampleRate::frame, kind, scales_of(header, chosen));
+}
+
+PyObject *record_get_readable_frames(PyObject *obj, void *) {
+    RecordEngine *engine = engine_of(obj);
+    if (engine == nullptr) return nullptr;
+    RecordFacts facts;
+    if (!record_facts(*engine, facts)) return nullptr;
+    if (facts.deliverable < 0) Py_RETURN_NONE;
+    return PyLong_FromLongLong(facts.deliverable);
 }
 
 PyObject *record_signal(PyObject *obj, PyObject *args, PyObject *kwargs) {
