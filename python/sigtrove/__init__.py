@@ -6,6 +6,7 @@ and adds the command line (``python -m sigtrove``).
     record = sigtrove.Record(sigtrove.SAMPLE_RECORD)
     signals = record.frames()                                   # numpy array, frames x signals
     beats = sigtrove.Annotation(sigtrove.SAMPLE_RECORD).arrays()  # numpy columns of the annotations
+    database = sigtrove.Database("mitdb")                       # the records of a database folder
 """
 
 from _sigtrove import (  # noqa: F401
@@ -21,6 +22,7 @@ from _sigtrove import (  # noqa: F401
 from _sigtrove import _Signal as Signal  # noqa: F401
 
 from sigtrove._version import __version__  # noqa: F401
+from sigtrove._database import Database  # noqa: F401
 
 import os as _os
 
@@ -30,6 +32,7 @@ SAMPLE_RECORD = _os.path.join(_os.path.dirname(_os.path.abspath(__file__)), "dat
 
 __all__ = [
     "Record",
+    "Database",
     "Annotation",
     "AnnotationEntry",
     "Signal",
