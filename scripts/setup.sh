@@ -24,9 +24,10 @@ if [ ! -x .venv/bin/python ]; then
 fi
 .venv/bin/python -m pip install -q --upgrade pip
 # The build backend, and what the tests use beyond the package's own dependency (numpy):
-# pandas and matplotlib, which the README's examples use, and mypy (with pandas' stubs) for
-# the type stubs.
-.venv/bin/python -m pip install -q "scikit-build-core>=0.9" "pytest>=7" numpy pandas pandas-stubs matplotlib mypy
+# pandas and matplotlib, which the README's examples use, mypy (with pandas' stubs) for the
+# type stubs, and Dask with its distributed scheduler for sigtrove.dask (the dask extra).
+.venv/bin/python -m pip install -q "scikit-build-core>=0.9" "pytest>=7" numpy pandas pandas-stubs matplotlib mypy \
+  "dask[array,dataframe,distributed]>=2024.1"
 
 if [ "${SIGTROVE_SANITIZE:-0}" = 1 ]; then
   build_options=(-Ccmake.define.SIGTROVE_SANITIZE=ON -Cbuild-dir=build/wheel-asan -Ccmake.build-type=Debug)

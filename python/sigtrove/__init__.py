@@ -7,6 +7,8 @@ and adds the command line (``python -m sigtrove``).
     signals = record.frames()                                   # numpy array, frames x signals
     beats = sigtrove.Annotation(sigtrove.SAMPLE_RECORD).arrays()  # numpy columns of the annotations
     database = sigtrove.Database("mitdb")                       # the records of a database folder
+
+``sigtrove.dask`` (the ``dask`` extra) reads whole databases with Dask.
 """
 
 from _sigtrove import (  # noqa: F401

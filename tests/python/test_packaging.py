@@ -1,9 +1,11 @@
-"""What the installed package carries besides the module: type stubs and the C interface headers."""
+"""What the installed package carries besides the module: type stubs and the C interface headers;
+and what it needs: Dask only for sigtrove.dask."""
 
 import os
 import pathlib
 import shutil
 import subprocess
+import sys
 import sysconfig
 
 import pytest
@@ -37,3 +39,10 @@ def test_capsule_header_compiles_for_a_c_consumer(tmp_path):
         [compiler, "-c", "-Wall", "-Werror", "-I", str(include), "-I", sysconfig.get_paths()["include"],
          str(source), "-o", os.devnull], capture_output=True, text=True)
     assert result.returncode == 0, result.stderr
+
+
+def test_dask_is_imported_only_by_sigtrove_dask():
+    check = ("import sys, sigtrove; sigtrove.Database(sigtrove.SAMPLE_RECORD + '/..'); print('dask' in sys.modules); "
+             "import sigtrove.dask; print('dask' in sys.modules)")
+    result = subprocess.run([sys.executable, "-c", check], capture_output=True, text=True)
+    assert result.stdout.split() == ["False", "True"], result.stderr
