@@ -7,7 +7,6 @@ learn it (the header, and one frame read at the end of the data: what ``Record.f
 deliver, and whether it can deliver it).
 """
 
-import functools
 import operator
 from typing import Any, Callable, Dict, List, Optional, Sequence, SupportsIndex, Tuple, Union, cast
 
@@ -16,7 +15,6 @@ import numpy.typing as npt
 import dask.array.core
 from dask.array.core import Array
 from dask.base import tokenize
-from dask.highlevelgraph import HighLevelGraph
 
 from _sigtrove import Error, Record
 
@@ -25,7 +23,7 @@ from sigtrove.dask._record_sources import DatabaseOrRecords, RecordSource, recor
 
 # Dask's chunk rule and array constructor, which carry no type information.
 _normalize_chunks: Callable[..., Tuple[Tuple[int, ...], ...]] = dask.array.core.normalize_chunks
-_new_array: Callable[..., Any] = Array
+_map_blocks: Callable[..., Any] = dask.array.core.map_blocks
 
 Signals = Union[None, int, str, Sequence[Union[int, str]]]
 DType = Union[None, str, type, "np.dtype[Any]"]
@@ -70,26 +68,37 @@ def read_chunk(source: RecordSource, start: int, stop: Optional[int], rows: Opti
     return frames
 
 
+def read_block(source: RecordSource, length: Optional[int], chunk_rows: int, signals: Signals, physical: bool,
+               read_dtype: "np.dtype[Any]", block_id: Tuple[int, int] = (0, 0)) -> npt.NDArray[Any]:
+    """Chunk `block_id` of a record's array of `length` frames in chunks of `chunk_rows` (the last
+    one shorter). The last chunk reads on to where a whole read ends, so that a record shorter than
+    its header says fails as its whole read does. A length of None is one chunk, the whole record."""
+    if length is None:
+        return read_chunk(source, 0, None, None, signals, physical, read_dtype)
+    start = block_id[0] * chunk_rows
+    last = start + chunk_rows >= length
+    return read_chunk(source, start, None if last else start + chunk_rows, min(chunk_rows, length - start),
+                      signals, physical, read_dtype)
+
+
 def record_array(source: RecordSource, shape: RecordShape, signals: Signals, physical: bool,
                  chunk_frames: Union[int, str]) -> Array:
     if shape.length is None:
         # The data do not tell their length: one chunk, the whole record, of a length known when read.
         chunks: Tuple[Tuple[float, ...], ...] = ((np.nan,), (shape.width,))
-        bounds: List[Tuple[int, Optional[int], Optional[int]]] = [(0, None, None)]
+        chunk_rows = 0
     else:
         chunks = _normalize_chunks((chunk_frames, shape.width), shape=(shape.length, shape.width), dtype=shape.dtype)
-        starts = np.cumsum((0,) + chunks[0][:-1]).tolist()
-        bounds = [(int(start), int(start + rows), int(rows)) for start, rows in zip(starts, chunks[0])]
-        # The last chunk reads on to where a whole read ends, so a record shorter than its header
-        # says fails as its whole read does.
-        bounds[-1] = (bounds[-1][0], None, bounds[-1][2])
+        # Equal chunks but the last: each task finds its window from its chunk number alone.
+        chunk_rows = int(chunks[0][0])
+        if any(rows != chunk_rows for rows in chunks[0][:-1]):
+            raise RuntimeError("Dask made chunks of unequal sizes %s of %r" % (chunks[0], chunk_frames))
     name = "sigtrove-frames-" + tokenize(source, shape.length, signals, physical, str(shape.dtype), chunks)
-    graph: Dict[Any, Any] = {
-        (name, i, 0): (functools.partial(read_chunk, source, start, stop, rows, signals, physical, shape.dtype),)
-        for i, (start, stop, rows) in enumerate(bounds)}
-    meta = np.empty((0, shape.width), dtype=shape.dtype)
-    return cast(Array, _new_array(HighLevelGraph.from_collections(name, graph, dependencies=()), name, chunks,
-                                  meta=meta))
+    # A block-wise layer: Dask fuses each chunk's read with what is computed of the chunk.
+    return cast(Array, _map_blocks(read_block, dtype=shape.dtype, chunks=chunks, name=name,
+                                   meta=np.empty((0, shape.width), dtype=shape.dtype), source=source,
+                                   length=shape.length, chunk_rows=chunk_rows, signals=signals, physical=physical,
+                                   read_dtype=shape.dtype))
 
 
 def chunk_frames_argument(chunk_frames: Union[SupportsIndex, str]) -> Union[int, str]:
