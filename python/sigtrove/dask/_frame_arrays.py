@@ -116,7 +116,8 @@ def chunk_frames_argument(chunk_frames: Union[SupportsIndex, str]) -> Union[int,
 
 
 def frames(database_or_records: DatabaseOrRecords, signals: Signals = None, physical: bool = True,
-           chunk_frames: Union[SupportsIndex, str] = "auto", dtype: DType = None, errors: str = "raise") -> Dict[str, Array]:
+           chunk_frames: Union[SupportsIndex, str] = "auto", dtype: DType = None,
+           errors: str = "raise") -> Dict[str, Array]:
     """One lazy Dask array per record, frames by signals, as ``Record.frames(signals=signals,
     physical=physical, dtype=dtype)`` would read it, by record name in the database's order.
 
