@@ -129,6 +129,11 @@ def memory_status(field):
     raise LookupError(field)
 
 
+def two_workers():
+    return LocalCluster(n_workers=2, processes=True, threads_per_worker=1, host="127.0.0.1", dashboard_address=None,
+                        silence_logs=logging.ERROR)
+
+
 def warm_up(database, client):
     """Each worker imports what the work needs and reads a few frames: what it holds before the work."""
     first = database.path(database.names[0])
@@ -150,8 +155,7 @@ def main():
         print("database: %d copies of record 100 (%.0f MB of signal files; %.0f MB as float64 arrays)"
               % (len(database), len(database) * (RECORDS / "100.dat").stat().st_size / 1e6,
                  len(database) * 650000 * 2 * 8 / 1e6))
-        with LocalCluster(n_workers=2, processes=True, threads_per_worker=1, host="127.0.0.1",
-                          dashboard_address=None, silence_logs=logging.ERROR) as cluster, Client(cluster) as client:
+        with two_workers() as cluster, Client(cluster) as client:
             # Same answers, and every worker warmed up, before anything is timed.
             assert same_summary(annotations_on_cluster(database, client), annotations_in_one_process(database))
             ours, theirs = means_on_cluster(database, client), means_in_one_process(database)
@@ -179,19 +183,19 @@ def main():
                   % ("numpy arithmetic alone, as many tasks", one * 1e3, two * 1e3, two / one))
             print("load average over the last minute: %.1f (2 cores)" % os.getloadavg()[0])
 
-            # Worker memory: fresh workers, warmed up, then the whole database chunk by chunk.
-            for chunk_frames in (CHUNK_FRAMES, 4 * CHUNK_FRAMES):
-                client.restart()
+        # Worker memory: fresh workers, warmed up, then the whole database chunk by chunk.
+        for chunk_frames in (CHUNK_FRAMES, 4 * CHUNK_FRAMES):
+            with two_workers() as cluster, Client(cluster) as client:
                 warm_up(database, client)
                 before = client.run(reset_peak_rss)
                 means_on_cluster(database, client, chunk_frames)
                 after = client.run(memory_status, "VmHWM")
-                chunk = chunk_frames * 2 * 8
-                for worker in sorted(before):
-                    print("worker RSS, chunks of %6d frames (%4.1f MB): %6.1f MB before, peak %6.1f MB during: "
-                          "+%5.1f MB (%.1f chunks)" % (chunk_frames, chunk / 1e6, before[worker] / 1e6,
-                                                      after[worker] / 1e6, (after[worker] - before[worker]) / 1e6,
-                                                      (after[worker] - before[worker]) / chunk))
+            chunk = chunk_frames * 2 * 8
+            for worker in sorted(before):
+                print("worker RSS, chunks of %6d frames (%4.1f MB): %6.1f MB before, peak %6.1f MB during: "
+                      "+%5.1f MB (%.1f chunks)" % (chunk_frames, chunk / 1e6, before[worker] / 1e6,
+                                                  after[worker] / 1e6, (after[worker] - before[worker]) / 1e6,
+                                                  (after[worker] - before[worker]) / chunk))
 
 
 if __name__ == "__main__":
