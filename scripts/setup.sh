@@ -35,9 +35,10 @@ stamp_is_current() { [ "$(cat ".venv/$1.stamp" 2>/dev/null)" = "$(shift; printf 
 write_stamp() { local name=$1; shift; printf '%s\n' "$@" | sha256sum >".venv/$name.stamp"; }
 
 # The build backend, and what the tests use beyond the package's own dependency (numpy):
-# pandas and matplotlib, which the README's examples use, and mypy (with pandas' stubs) for
-# the type stubs.
-python_packages=("scikit-build-core>=0.9" "pytest>=7" numpy pandas pandas-stubs "matplotlib>=3.5" mypy)
+# pandas and matplotlib, which the README's examples use, mypy (with pandas' stubs) for the
+# type stubs, and Dask with its distributed scheduler for sigtrove.dask (the dask extra).
+python_packages=("scikit-build-core>=0.9" "pytest>=7" numpy pandas pandas-stubs "matplotlib>=3.5" mypy
+                 "dask[array,dataframe,distributed]>=2024.1")
 if ! stamp_is_current tools "${python_packages[@]}"; then
   say "installing pip and Python packages into .venv: ${python_packages[*]}"
   .venv/bin/python -m pip install -q --upgrade pip

@@ -6,9 +6,12 @@ and adds the command line (``python -m sigtrove``).
     record = sigtrove.Record(sigtrove.SAMPLE_RECORD)
     signals = record.frames()                                   # numpy array, frames x signals
     beats = sigtrove.Annotation(sigtrove.SAMPLE_RECORD).arrays()  # numpy columns of the annotations
+    database = sigtrove.Database("mitdb")                       # the records of a database folder
 
 Records on web servers are read by their URL (``Record("https://.../100")``);
 ``set_remote_options`` sets the cache directory and the timeout for them.
+
+``sigtrove.dask`` (the ``dask`` extra) reads whole databases with Dask.
 """
 
 from _sigtrove import (  # noqa: F401
@@ -24,6 +27,7 @@ from _sigtrove import (  # noqa: F401
 from _sigtrove import _Signal as Signal  # noqa: F401
 
 from sigtrove._version import __version__  # noqa: F401
+from sigtrove._database import Database  # noqa: F401
 
 import os as _os
 
@@ -35,6 +39,7 @@ from sigtrove._remote import set_remote_options  # noqa: F401
 
 __all__ = [
     "Record",
+    "Database",
     "Annotation",
     "AnnotationEntry",
     "Signal",

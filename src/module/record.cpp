@@ -582,6 +582,12 @@ PyGetSetDef record_getset[] = {
      nullptr},
     {"frame_count", record_get_frame_count, nullptr,
      "The record's length in frames as its header gives it; None when the header does not.", nullptr},
+    {"readable_frames", record_get_readable_frames, nullptr,
+     "How many frames frames() delivers from frame 0, known before reading them: the header's length, less "
+     "the frames a skew cuts off and no more than the signal files hold, or for a record whose header gives "
+     "no length what its signal files hold. None when the files can not tell (a FLAC stream that does not "
+     "state its length).",
+     nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

@@ -1,6 +1,7 @@
 // Record.frames and Record.signal: windows of a record as numpy arrays, read by
 // the record's own engine object with the interpreter lock released; and
-// Record.window, the frame numbers a window's start and stop name. They take
+// Record.window, the frame numbers a window's start and stop name; and
+// Record.readable_frames, how many frames a whole read delivers. They take
 // neither the module lock nor the working directory: reads of different records
 // run in parallel, and nothing the original operations do can disturb them.
 #include <algorithm>
@@ -278,6 +279,15 @@ PyObject *record_window(PyObject *obj, PyObject *args, PyObject *kwargs) {
         stop = std::min(stop, facts.frame_count);
     }
     return Py_BuildValue("(LL)", start, std::max(stop, start));
+}
+
+PyObject *record_get_readable_frames(PyObject *obj, void *) {
+    RecordEngine *engine = engine_of(obj);
+    if (engine == nullptr) return nullptr;
+    RecordFacts facts;
+    if (!record_facts(*engine, facts)) return nullptr;
+    if (facts.deliverable < 0) Py_RETURN_NONE;
+    return PyLong_FromLongLong(facts.deliverable);
 }
 
 PyObject *record_signal(PyObject *obj, PyObject *args, PyObject *kwargs) {

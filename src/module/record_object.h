@@ -40,6 +40,7 @@ PyObject *record_reduce(PyObject *self, PyObject *);
 PyObject *record_frames(PyObject *self, PyObject *args, PyObject *kwargs);
 PyObject *record_signal(PyObject *self, PyObject *args, PyObject *kwargs);
 PyObject *record_window(PyObject *self, PyObject *args, PyObject *kwargs);
+PyObject *record_get_readable_frames(PyObject *self, void *);
 
 // The type of Record.signals' items, made at import.
 bool ready_signal_type();

@@ -80,3 +80,15 @@ def _remote_environment(monkeypatch):
     for name in ("SIGTROVE_CACHE", "SIGTROVE_TIMEOUT"):
         monkeypatch.setenv(name, "")  # remembers the value to put back, even none
         monkeypatch.delenv(name)
+
+
+@pytest.fixture(scope="session")
+def dask_client():
+    """A Dask client of a cluster of two worker processes on the loopback address, started once for
+    the tests that ask for it. It is not made Dask's default: each test says where it computes."""
+    import distributed
+
+    with distributed.LocalCluster(n_workers=2, processes=True, threads_per_worker=1, host="127.0.0.1",
+                                  dashboard_address=None) as cluster:
+        with distributed.Client(cluster, set_as_default=False) as client:
+            yield client

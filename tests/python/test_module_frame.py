@@ -45,7 +45,7 @@ def test_all_and_bindings():
     # The original attributes keep their order; the later methods follow the original ones.
     ("Record", ["read", "annotation", "signal_info", "close", "frames", "signal", "time_text", "window",
                 "record", "basedir", "nsig", "frequency", "signal_names", "name", "signals", "comments", "base_datetime",
-                "frame_count"]),
+                "frame_count", "readable_frames"]),
     ("AnnotationEntry", ["time", "subtype", "channel", "annotator", "aux", "type", "isqrs", "typestr",
                          "description"]),
     ("Annotation", ["read", "arrays", "time_text", "record", "basedir", "name"]),

@@ -1,11 +1,12 @@
 """What the installed package carries besides the module: type stubs, the C interface headers, and the
-metadata a user looks for."""
+metadata a user looks for; and what it needs: Dask only for sigtrove.dask."""
 
 import importlib.metadata
 import os
 import pathlib
 import shutil
 import subprocess
+import sys
 import sysconfig
 
 import pytest
@@ -53,3 +54,10 @@ def test_the_metadata_a_user_looks_for():
     assert "MIT License" in license_files[0].read_text() and "sigtrove developers" in license_files[0].read_text()
     (script,) = [e for e in importlib.metadata.entry_points(group="console_scripts") if e.name == "sigtrove"]
     assert script.value == "sigtrove.cli:main"
+
+
+def test_dask_is_imported_only_by_sigtrove_dask():
+    check = ("import sys, sigtrove; sigtrove.Database(sigtrove.SAMPLE_RECORD + '/..'); print('dask' in sys.modules); "
+             "import sigtrove.dask; print('dask' in sys.modules)")
+    result = subprocess.run([sys.executable, "-c", check], capture_output=True, text=True)
+    assert result.stdout.split() == ["False", "True"], result.stderr

@@ -79,13 +79,15 @@ def test_each_example_runs_as_written(index, tmp_path, web_server):
 
 
 def mypy(tmp_path, *sources):
-    """mypy --strict over each source as a module of its own."""
+    """mypy --strict over each source as a module of its own. Calls into Dask, whose functions are
+    mostly without annotations, are let through: everything else is checked in full."""
     targets = []
     for i, source in enumerate(sources):
         targets.append(tmp_path / ("checked_%d.py" % i))
         targets[-1].write_text(source, encoding="utf-8")
-    return subprocess.run([sys.executable, "-m", "mypy", "--strict", "--no-incremental", *map(str, targets)],
-                          cwd=tmp_path, capture_output=True, text=True, timeout=600)
+    untyped = ["--untyped-calls-exclude=dask", "--untyped-calls-exclude=distributed"]
+    return subprocess.run([sys.executable, "-m", "mypy", "--strict", *untyped, "--no-incremental",
+                           *map(str, targets)], cwd=tmp_path, capture_output=True, text=True, timeout=600)
 
 
 def test_the_examples_pass_mypy_strict(tmp_path):

@@ -214,3 +214,28 @@ def test_a_header_claiming_more_than_its_data_hold_fails_at_the_end_of_the_data(
     assert record.frames(0, 8, physical=False).shape == (8, 1)
     with pytest.raises(_sigtrove.InitError, match="unexpected EOF"):
         record.frames()
+
+
+@pytest.mark.parametrize("name", OPENING_RECORDS + MULTI_SEGMENT)
+def test_readable_frames_is_how_many_frames_a_whole_read_delivers(name):
+    with open_record(name) as record:
+        readable = record.readable_frames
+    assert readable == len(record.frames(physical=False))
+
+
+@pytest.mark.parametrize("name, frame_count, readable", [
+    ("100skew", 650000, 649997),                # a skew of 3 cuts off the last 3 frames
+    ("test01_00s_skewframe", 4000, 3997),
+    ("100-no-len", None, 650000),               # no length in the header: what the signal file holds
+    ("a103l-no-len", None, 82500),              # ... after a byte offset
+    ("s25047/s25047-2704-05-04-10-44", 543240, 543240),
+])
+def test_readable_frames_beside_the_headers_length(name, frame_count, readable):
+    record = open_record(name)
+    assert (record.frame_count, record.readable_frames) == (frame_count, readable)
+
+
+def test_readable_frames_are_no_more_than_the_data_hold(tmp_path):
+    (tmp_path / "short.hea").write_text("short 1 360 1000000000\nshort.dat 16 200 16 0 0 0 0 x\n")
+    (tmp_path / "short.dat").write_bytes(bytes(range(16)))
+    assert _sigtrove.Record(str(tmp_path / "short")).readable_frames == 8
