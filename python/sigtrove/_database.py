@@ -1,4 +1,4 @@
-"""A database: a folder of records, as PhysioNet publishes them.
+"""A database: a folder of records, as PhysioNet publishes them, here or on a web server.
 
 Its records are the ones its ``RECORDS`` file lists, one name a line ("100", "30/3000003"); a line
 that ends with "/" names a subfolder with a RECORDS file of its own, whose records are listed in

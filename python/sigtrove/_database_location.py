@@ -1,9 +1,8 @@
 """Where a database is, and the one place its list files (RECORDS, ANNOTATORS) are read from.
 
 A location is a local folder, kept as an absolute path so that a database (and the record paths
-made from it) means the same in every process, whatever its working directory. A URL location is
-recognised here and refused until records can be read over HTTP: then ``read_list_file`` fetches
-the list over HTTP, ``record_path`` already joins names to it as the server's paths.
+made from it) means the same in every process, whatever its working directory; or a folder on a
+web server, by its URL, whose list files are fetched from it and whose records are read there.
 """
 
 import os
@@ -26,8 +25,7 @@ def database_location(location: _Location) -> str:
     if "\0" in text:
         raise ValueError("a database location can not hold a null character")
     if is_url(text):
-        raise ValueError("database %s: databases at URLs need records read over HTTP, which this sigtrove can "
-                         "not do yet; mirror the database into a folder first" % text)
+        return text.rstrip("/")
     folder = os.path.abspath(text)
     if not os.path.exists(folder):
         raise FileNotFoundError("no database at %s: there is no such folder" % text)
@@ -48,6 +46,8 @@ def read_list_file(location: str, name: str) -> Optional[str]:
     subfolders, "30/RECORDS"); None when the database has no such file. Names are file names, so
     the text is decoded as the file system decodes them."""
     path = record_path(location, name)
+    if is_url(location):
+        return _fetch_list_file(location, path)
     try:
         with open(path, "rb") as f:
             data = f.read()
@@ -56,3 +56,16 @@ def read_list_file(location: str, name: str) -> Optional[str]:
     except IsADirectoryError:
         raise IsADirectoryError("database %s: %s is a folder, not a list of names" % (location, name)) from None
     return os.fsdecode(data)
+
+
+def _fetch_list_file(location: str, url: str) -> Optional[str]:
+    # Imported here: a local database never needs urllib and ssl.
+    from sigtrove._fetcher import DownloadError, Fetcher, NotOnServer
+
+    try:
+        text: str = Fetcher().text(url)
+    except NotOnServer:
+        return None
+    except DownloadError as error:
+        raise OSError("database %s: %s" % (location, error)) from None
+    return text

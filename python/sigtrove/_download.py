@@ -11,71 +11,14 @@ line is shown on standard error when that is a terminal.
 
 import os
 import posixpath
-import ssl
 import sys
-import urllib.error
 import urllib.parse
-import urllib.request
 
 from sigtrove._arguments import CommandFailure, UsageError
+from sigtrove._fetcher import DownloadError, Fetcher, NotOnServer
 
 SUMMARY = "mirror a database on a web server (its RECORDS, or the records named) for offline use"
 CHUNK = 256 * 1024
-
-
-class DownloadError(Exception):
-    """A file that could not be fetched whole."""
-
-
-class NotOnServer(DownloadError):
-    """The server says the file is not there (404 or 410)."""
-
-
-def _timeout():
-    try:
-        seconds = float(os.environ.get("SIGTROVE_TIMEOUT", "30"))
-    except ValueError:
-        seconds = 30.0
-    return seconds if seconds > 0 else 30.0
-
-
-def _ssl_context():
-    # The certificates the engine trusts: CURL_CA_BUNDLE, else the usual SSL_CERT_FILE / SSL_CERT_DIR.
-    bundle = os.environ.get("CURL_CA_BUNDLE")
-    return ssl.create_default_context(cafile=bundle) if bundle else ssl.create_default_context()
-
-
-class Fetcher:
-    """Requests to one server, with its timeout and certificates."""
-
-    def __init__(self):
-        self.opener = urllib.request.build_opener(urllib.request.HTTPSHandler(context=_ssl_context()))
-        self.timeout = _timeout()
-
-    def open(self, url, headers=None, method="GET"):
-        request = urllib.request.Request(url, headers=headers or {}, method=method)
-        request.add_header("User-Agent", "sigtrove-download")
-        try:
-            return self.opener.open(request, timeout=self.timeout)
-        except urllib.error.HTTPError as error:
-            error.close()
-            if error.code in (404, 410):
-                raise NotOnServer("%s: not on the server (HTTP %d)" % (url, error.code)) from None
-            if error.code == 416:
-                return None
-            raise DownloadError("%s: HTTP %d %s" % (url, error.code, error.reason)) from None
-        except (urllib.error.URLError, OSError) as error:
-            reason = getattr(error, "reason", error)
-            raise DownloadError("%s: %s" % (url, reason)) from None
-
-    def text(self, url):
-        """A small text file, whole."""
-        with self.open(url) as response:
-            data = response.read()
-            length = response.headers.get("Content-Length")
-        if length is not None and len(data) != int(length):
-            raise DownloadError("%s: short body (%d of %s bytes)" % (url, len(data), length))
-        return data.decode("latin-1")
 
 
 def _safe_relative(name):

@@ -1,0 +1,77 @@
+"""Databases on web servers: a database at a URL lists its records from its RECORDS file (nested
+lists too) and its annotators from ANNOTATORS, fetched from the server; its records are read there,
+and sigtrove.dask reads them on the workers as it reads local ones."""
+
+import shutil
+
+import numpy as np
+import pytest
+
+import sigtrove
+from conftest import RECORDS
+
+SERVED = ["100", "xform", "237s/237s"]
+
+
+@pytest.fixture(scope="module")
+def served_database(tmp_path_factory):
+    """A database folder (copies of shared records, RECORDS with a nested folder, ANNOTATORS) and
+    nginx serving it on the loopback address."""
+    from web_servers import Nginx
+
+    folder = tmp_path_factory.mktemp("served")
+    for name in ("100", "xform"):
+        for path in RECORDS.glob(name + ".*"):
+            shutil.copy(path, folder)
+    shutil.copytree(RECORDS / "237s", folder / "237s")
+    (folder / "RECORDS").write_text("100\nxform\n237s/\n")
+    (folder / "237s" / "RECORDS").write_text("237s\n")
+    (folder / "ANNOTATORS").write_text("atr\treference beat annotations\nwabp\tABP pulses\n")
+    server = Nginx(folder)
+    yield folder, server
+    server.stop()
+
+
+def test_a_database_at_a_url_is_listed_from_its_server(served_database):
+    folder, server = served_database
+    db = sigtrove.Database(server.url())
+    assert db.location == server.url().rstrip("/")
+    assert db.names == tuple(SERVED)
+    assert db.annotators == {"atr": "reference beat annotations", "wabp": "ABP pulses"}
+    assert db.path("237s/237s") == server.url("237s/237s")
+    local = sigtrove.Database(folder)
+    for remote_record, local_record in zip(db, local):
+        assert np.array_equal(remote_record.frames(0, 2000, physical=False),
+                              local_record.frames(0, 2000, physical=False))
+
+
+def test_records_and_annotations_of_a_url_database_on_the_cluster(served_database, dask_client):
+    import sigtrove.dask
+
+    folder, server = served_database
+    db = sigtrove.Database(server.url())
+    arrays = sigtrove.dask.frames(db, physical=False, chunk_frames=1000)
+    for name in ("100", "xform"):
+        wanted = sigtrove.Record(str(folder / name)).frames(physical=False)
+        assert np.array_equal(dask_client.compute(arrays[name]).result(), wanted)
+    table = dask_client.compute(sigtrove.dask.annotations(sigtrove.Database(server.url()), "atr",
+                                                          errors="skip")).result()
+    assert sorted(set(table["record"])) == ["100"]
+    assert table["time"].tolist() == sigtrove.Annotation(str(folder / "100"), "atr").arrays()["time"].tolist()
+
+
+@pytest.mark.parametrize("path, error, text", [
+    ("nosuch/", ValueError, "has no RECORDS file"),
+])
+def test_what_a_server_does_not_have(served_database, path, error, text):
+    _, server = served_database
+    with pytest.raises(error, match=text):
+        sigtrove.Database(server.url(path))
+
+
+def test_a_server_that_can_not_be_reached():
+    from web_servers import free_port
+
+    url = "http://127.0.0.1:%d/db" % free_port()  # nothing listens there
+    with pytest.raises(OSError, match="database %s: %s/RECORDS: " % (url, url)):
+        sigtrove.Database(url)
