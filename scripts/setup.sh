@@ -8,9 +8,10 @@ cd "$(dirname "$0")/.."
 
 say() { echo "setup: $*" >&2; }
 
-# libcurl reads records from web servers; nginx and openssl serve them to the tests on the loopback address.
+# libcurl reads records from web servers; nginx and openssl serve them to the tests on the loopback
+# address; clang and its fuzzer runtime build the libFuzzer harnesses (scripts/fuzz.sh).
 debian_packages=(g++ cmake ninja-build pkg-config libgtest-dev libflac-dev libcurl4-openssl-dev nlohmann-json3-dev
-                 python3-venv nginx openssl)
+                 python3-venv nginx openssl clang libclang-rt-dev)
 missing=()
 for p in "${debian_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -33,16 +34,20 @@ fi
 # $1: the stamp's name; the rest: what it stands for.
 stamp_is_current() { [ "$(cat ".venv/$1.stamp" 2>/dev/null)" = "$(shift; printf '%s\n' "$@" | sha256sum)" ]; }
 write_stamp() { local name=$1; shift; printf '%s\n' "$@" | sha256sum >".venv/$name.stamp"; }
+# pip, without the warning it repeats for every package when the machine's pip configuration names
+# package folders that do not exist; its other messages and its exit status pass through.
+pip() { .venv/bin/python -m pip "$@" 2>&1 | { grep -v "is ignored: it is neither a file nor a directory" || true; }; }
 
 # The build backend, and what the tests use beyond the package's own dependency (numpy):
 # pandas and matplotlib, which the README's examples use, mypy (with pandas' stubs) for the
-# type stubs, and Dask with its distributed scheduler for sigtrove.dask (the dask extra).
+# type stubs, Dask with its distributed scheduler for sigtrove.dask (the dask extra), and
+# hypothesis for records made of arbitrary bytes.
 python_packages=("scikit-build-core>=0.9" "pytest>=7" numpy pandas pandas-stubs "matplotlib>=3.5" mypy
-                 "dask[array,dataframe,distributed]>=2024.1")
+                 "dask[array,dataframe,distributed]>=2024.1" "hypothesis>=6")
 if ! stamp_is_current tools "${python_packages[@]}"; then
   say "installing pip and Python packages into .venv: ${python_packages[*]}"
-  .venv/bin/python -m pip install -q --upgrade pip
-  .venv/bin/python -m pip install -q "${python_packages[@]}"
+  pip install -q --upgrade pip
+  pip install -q "${python_packages[@]}"
   write_stamp tools "${python_packages[@]}"
 fi
 
@@ -59,7 +64,7 @@ done
 sources=$(find "${source_paths[@]}" -type f ! -name '*.pyc' -print0 | sort -z | xargs -0 sha256sum)
 if ! stamp_is_current package "${build_options[*]}" "$sources"; then
   say "building sigtrove and installing it into .venv (${build_options[*]})"
-  .venv/bin/python -m pip install -q --no-build-isolation "${build_options[@]}" .
+  pip install -q --no-build-isolation "${build_options[@]}" .
   write_stamp package "${build_options[*]}" "$sources"
 else
   say "sigtrove in .venv is up to date"

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds, and runs both test suites: the engine's
-# GoogleTest suite (through CTest) and the module's pytest suite. Prints each
-# suite's summary and every failure in full; a build's log only when it fails.
-#   SIGTROVE_SANITIZE=1  run both suites under AddressSanitizer and UBSan
+# GoogleTest suite (through CTest) and the module's pytest suite; then the fuzz
+# harnesses (tests/fuzz/): their regression inputs replayed, and 30 seconds of
+# fuzzing each (scripts/fuzz.sh). Prints each suite's summary and every failure in
+# full; a build's log only when it fails.
+#   SIGTROVE_SANITIZE=1  run both suites under AddressSanitizer and UBSan (the fuzz
+#                        harnesses always are); the fuzzers only replay their regressions
 #   SIGTROVE_NOFLAC=1    also build and run the engine suite without libFLAC (CI does)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -69,4 +72,11 @@ if [ "$sanitize" = 1 ]; then
 fi
 # Run from the tests folder so the installed package, not the source tree, is imported.
 (cd tests/python && env "${env_vars[@]}" ../../.venv/bin/python -m pytest -q -p no:cacheprovider .) || failed=1
+
+echo "== fuzz harnesses"
+if [ "$sanitize" = 1 ]; then
+  scripts/fuzz.sh 0 || failed=1
+else
+  scripts/fuzz.sh "${SIGTROVE_FUZZ_SECONDS:-30}" || failed=1
+fi
 exit $failed

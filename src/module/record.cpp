@@ -363,7 +363,11 @@ PyObject *read_impl(PyObject *obj, PyObject *signal_id, WFDB_Time start, WFDB_Ti
     if (length > n - start) length = n - start;  // never computes start + length
     if (seek(start) < 0) return raise_engine_error();
     unsigned long positioned = signal_epoch;
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(length)));
+    // A header may claim far more frames than its file holds: past a first block
+    // the list grows (doubling) only as frames arrive.
+    constexpr Py_ssize_t kFirstSlots = Py_ssize_t{1} << 20;
+    Py_ssize_t slots = std::min(static_cast<Py_ssize_t>(length), kFirstSlots);
+    PyRef list = PyRef::steal(PyList_New(slots));
     if (!list) return nullptr;
     int as_float = PyObject_IsTrue(correct_gain);
     if (as_float < 0) return nullptr;
@@ -380,6 +384,12 @@ PyObject *read_impl(PyObject *obj, PyObject *signal_id, WFDB_Time start, WFDB_Ti
             if (seek(start + done) < 0) return raise_engine_error();
         }
         const Py_ssize_t wanted = std::min<Py_ssize_t>(SampleList::block, static_cast<Py_ssize_t>(length) - done);
+        if (done + wanted > slots) {
+            Py_ssize_t more = std::min(slots, static_cast<Py_ssize_t>(length) - slots);
+            PyRef empty = PyRef::steal(PyList_New(more));
+            if (!empty || PyList_SetSlice(list.get(), slots, slots, empty.get()) < 0) return nullptr;
+            slots += more;
+        }
         FrameRun run = read_frames(signal, wanted, samples);
         positioned = signal_epoch;
         if (run.failed) return raise_engine_error();
@@ -387,9 +397,7 @@ PyObject *read_impl(PyObject *obj, PyObject *signal_id, WFDB_Time start, WFDB_Ti
         done += run.delivered;
         if (run.delivered < wanted) break;  // the data end early: the list ends there too
     }
-    if (done < static_cast<Py_ssize_t>(length) &&
-        PyList_SetSlice(list.get(), done, static_cast<Py_ssize_t>(length), nullptr) < 0)
-        return nullptr;
+    if (done < slots && PyList_SetSlice(list.get(), done, slots, nullptr) < 0) return nullptr;
     return list.release();
 }
 

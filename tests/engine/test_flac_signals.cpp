@@ -76,7 +76,7 @@ GroupLayout flac_layout(int fmt, unsigned nsig, unsigned spf, long offset = 0) {
 }
 
 std::unique_ptr<GroupReader> open_reader(const std::string &path, const GroupLayout &layout) {
-    return open_flac_group_reader(layout, sigtrove::engine::open_local_file(path));
+    return open_flac_group_reader(layout, std::make_shared<sigtrove::engine::SignalFileHandle>(path));
 }
 
 #if SIGTROVE_HAVE_FLAC

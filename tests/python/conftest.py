@@ -92,3 +92,40 @@ def dask_client():
                                   dashboard_address=None) as cluster:
         with distributed.Client(cluster, set_as_default=False) as client:
             yield client
+
+
+CHILD_PRELUDE = """
+import gc, json, os, resource, sys
+import sigtrove
+
+def open_files():
+    return len(os.listdir("/proc/self/fd")) - 1
+
+def resident_mb():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE") / 2**20
+
+def usage():
+    r = resource.getrusage(resource.RUSAGE_SELF)
+    return {"peak_mb": r.ru_maxrss / 1024, "faults": r.ru_minflt, "resident_mb": resident_mb(), "files": open_files()}
+
+def report(**values):
+    print(json.dumps(values))
+"""
+
+
+@pytest.fixture
+def child(tmp_path):
+    """Runs Python code in a fresh interpreter in tmp_path (with the helpers of
+    CHILD_PRELUDE: usage(), report(...)) and returns what it reported as a dict.
+    A fresh process: its peak memory and page faults are the code's own."""
+    import subprocess
+    import sys
+
+    def run(code):
+        done = subprocess.run([sys.executable, "-c", CHILD_PRELUDE + code], cwd=tmp_path, capture_output=True,
+                              text=True, timeout=300)
+        assert done.returncode == 0, done.stderr
+        return json.loads(done.stdout.strip().splitlines()[-1])
+
+    return run

@@ -67,8 +67,8 @@ struct DecoderDeleter {
 
 class FlacGroupReader final : public GroupReader {
 public:
-    FlacGroupReader(ByteSourcePtr source, const GroupLayout &layout)
-        : source_(std::move(source)),
+    FlacGroupReader(std::shared_ptr<SignalFileHandle> file, const GroupLayout &layout)
+        : file_(std::move(file)),
           channels_(static_cast<unsigned>(layout.spf.size())),
           spf_(static_cast<unsigned>(layout.spf.front())),
           frame_size_(layout.frame_size),
@@ -82,6 +82,8 @@ public:
     long long read_frames(std::int32_t *dest, std::size_t max_frames) override;
     SeekOutcome seek_frame(long long frame) override;
     long long frame_count() override;
+    // The count comes from the stream's own header, which a damaged file may misstate.
+    bool frame_count_is_exact() const override { return false; }
 
 private:
     void decode_next_block();
@@ -101,10 +103,11 @@ private:
     static void on_metadata(const FLAC__StreamDecoder *, const FLAC__StreamMetadata *metadata, void *self);
     static void on_error(const FLAC__StreamDecoder *, FLAC__StreamDecoderErrorStatus status, void *self);
     static FlacGroupReader &of(void *self) { return *static_cast<FlacGroupReader *>(self); }
-    static ByteSource &source_of(void *self) { return *of(self).source_; }
 
-    // Declared before the decoder, so the decoder is deleted while its source is still open.
-    ByteSourcePtr source_;
+    // Declared before the decoder, so the decoder is deleted while its file is still open.
+    std::shared_ptr<SignalFileHandle> file_;
+    FLAC__uint64 file_position_ = 0;  // where the decoder reads next: the file may be shared with other groups
+    bool file_ended_ = false;         // the last read found the end of the file
     std::unique_ptr<FLAC__StreamDecoder, DecoderDeleter> decoder_;
     const unsigned channels_, spf_;
     const std::size_t frame_size_;
@@ -116,8 +119,7 @@ private:
     FLAC__uint64 total_samples_ = 0;  // per channel, from STREAMINFO; 0 when the stream does not say
     FLAC__uint64 next_sample_ = 0;    // per channel: the number of the next sample to be staged
     const char *fault_ = nullptr;     // why decoding can not go on, until the next seek
-    std::string read_failure_;        // what the source said when a read failed, for the fault's text
-    bool source_ended_ = false;       // the last read of the source reached its end
+    std::string read_failure_;        // what the file said when a read failed, for the fault's text
     bool at_end_ = false;
     bool leftover_reported_ = false;
 };
@@ -275,10 +277,10 @@ bool FlacGroupReader::stage_block(const FLAC__Frame *frame, const FLAC__int32 *c
 void FlacGroupReader::note_stream_info(const FLAC__StreamMetadata_StreamInfo &info) {
     total_samples_ = info.total_samples;
     have_stream_info_ = true;
-    // Room for the largest block the stream declares (at most 65535) and a partial
-    // frame; a stream that understates it only makes the stage grow once.
+    // Room for a usual block (4096 samples) and a partial frame: the largest block
+    // the stream declares is only a claim, and the stage grows when a larger block arrives.
     try {
-        stage_.reset(channels_, std::max<std::size_t>(info.max_blocksize, 4096) + spf_);
+        stage_.reset(channels_, std::min<std::size_t>(info.max_blocksize, 4096) + spf_);
     } catch (const std::bad_alloc &) {
         fault_ = kNoMemory;
     }
@@ -287,48 +289,50 @@ void FlacGroupReader::note_stream_info(const FLAC__StreamMetadata_StreamInfo &in
 FLAC__StreamDecoderReadStatus FlacGroupReader::on_read(const FLAC__StreamDecoder *, FLAC__byte buffer[],
                                                        size_t *bytes, void *self) {
     FlacGroupReader &reader = of(self);
-    const long long got = reader.source_->read(buffer, *bytes);
-    reader.source_ended_ = got == 0;
+    const FLAC__uint64 limit = static_cast<FLAC__uint64>(std::numeric_limits<long long>::max());
+    long long got = reader.file_position_ > limit ? -1
+                                                  : reader.file_->read_at(buffer, *bytes,
+                                                                          static_cast<long long>(reader.file_position_));
+    reader.file_ended_ = got == 0;
+    *bytes = got > 0 ? static_cast<size_t>(got) : 0;
     if (got > 0) {
-        *bytes = static_cast<size_t>(got);
+        reader.file_position_ += static_cast<FLAC__uint64>(got);
         return FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
     }
-    *bytes = 0;
     if (got == 0) return FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM;
-    // A source that can not be read ends decoding with its own reason, not as damaged data.
+    // A file that can not be read ends decoding with its own reason, not as damaged data.
     if (!reader.fault_) {
         reader.fault_ = "getvec: can't read FLAC signal file\n";
-        reader.read_failure_ = reader.source_->failure();
+        reader.read_failure_ = reader.file_->failure();
     }
     return FLAC__STREAM_DECODER_READ_STATUS_ABORT;
 }
 
 FLAC__StreamDecoderSeekStatus FlacGroupReader::on_seek(const FLAC__StreamDecoder *, FLAC__uint64 offset,
                                                        void *self) {
-    if (offset > static_cast<FLAC__uint64>(std::numeric_limits<long long>::max()) ||
-        !source_of(self).seek(static_cast<long long>(offset)))
+    FlacGroupReader &reader = of(self);
+    if (offset > static_cast<FLAC__uint64>(std::numeric_limits<off_t>::max()) || !reader.file_->open())
         return FLAC__STREAM_DECODER_SEEK_STATUS_ERROR;
-    of(self).source_ended_ = false;
+    reader.file_position_ = offset;
+    reader.file_ended_ = false;
     return FLAC__STREAM_DECODER_SEEK_STATUS_OK;
 }
 
 FLAC__StreamDecoderTellStatus FlacGroupReader::on_tell(const FLAC__StreamDecoder *, FLAC__uint64 *offset,
                                                        void *self) {
-    const long long position = source_of(self).position();
-    if (position < 0) return FLAC__STREAM_DECODER_TELL_STATUS_ERROR;
-    *offset = static_cast<FLAC__uint64>(position);
+    *offset = of(self).file_position_;
     return FLAC__STREAM_DECODER_TELL_STATUS_OK;
 }
 
 FLAC__StreamDecoderLengthStatus FlacGroupReader::on_length(const FLAC__StreamDecoder *, FLAC__uint64 *length,
                                                            void *self) {
-    const long long size = source_of(self).size();
+    long long size = of(self).file_->size();
     if (size < 0) return FLAC__STREAM_DECODER_LENGTH_STATUS_ERROR;
     *length = static_cast<FLAC__uint64>(size);
     return FLAC__STREAM_DECODER_LENGTH_STATUS_OK;
 }
 
-FLAC__bool FlacGroupReader::on_eof(const FLAC__StreamDecoder *, void *self) { return of(self).source_ended_; }
+FLAC__bool FlacGroupReader::on_eof(const FLAC__StreamDecoder *, void *self) { return of(self).file_ended_; }
 
 FLAC__StreamDecoderWriteStatus FlacGroupReader::on_write(const FLAC__StreamDecoder *, const FLAC__Frame *frame,
                                                          const FLAC__int32 *const buffer[], void *self) {
@@ -349,13 +353,14 @@ void FlacGroupReader::on_error(const FLAC__StreamDecoder *, FLAC__StreamDecoderE
 
 }  // namespace
 
-std::unique_ptr<GroupReader> open_flac_group_reader(const GroupLayout &layout, ByteSourcePtr source) {
+std::unique_ptr<GroupReader> open_flac_group_reader(const GroupLayout &layout, std::shared_ptr<SignalFileHandle> file) {
     if (!layout_is_storable(layout)) return nullptr;
-    if (!source) {
+    // The stream header is read now, so the file is opened now.
+    if (!file || !file->open()) {
         record_error("isigopen: cannot open stream decoder\n");
         return nullptr;
     }
-    auto reader = std::make_unique<FlacGroupReader>(std::move(source), layout);
+    auto reader = std::make_unique<FlacGroupReader>(std::move(file), layout);
     if (!reader->start()) return nullptr;
     return reader;
 }
@@ -366,7 +371,7 @@ bool flac_supported() { return true; }
 
 bool flac_supported() { return false; }
 
-std::unique_ptr<GroupReader> open_flac_group_reader(const GroupLayout &layout, ByteSourcePtr) {
+std::unique_ptr<GroupReader> open_flac_group_reader(const GroupLayout &layout, std::shared_ptr<SignalFileHandle>) {
     if (layout_is_storable(layout)) record_error("isigopen: sigtrove engine was compiled without FLAC support\n");
     return nullptr;
 }

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "io/byte_source.h"
+#include "signals/signal_file_handle.h"
 
 namespace sigtrove::engine {
 
@@ -24,6 +24,7 @@ struct GroupLayout {
     long long frame_limit = -1;   // format 0: frames the group holds, -1 for no end
     std::string fname;            // the file name token, for texts
     int first_signal = 0;         // the number of the group's first open signal, for texts
+    std::size_t group_count = 1;  // groups read side by side with this one: they share the buffer budget
 };
 
 enum class SeekOutcome {
@@ -51,16 +52,22 @@ public:
 
     // How many whole frames the group holds, or -1 when that is not known.
     virtual long long frame_count() = 0;
+
+    // True when frame_count() is what reading delivers (it is counted from the
+    // file's size), not what the file's own header states.
+    virtual bool frame_count_is_exact() const { return true; }
 };
 
 // Opens the reader for a group of the uncompressed formats (0, 8, 16, 61, 80,
-// 160, 212, 310, 311, 24, 32), reading `source` (null for format 0).
-std::unique_ptr<GroupReader> open_uncompressed_group_reader(const GroupLayout &layout, ByteSourcePtr source);
+// 160, 212, 310, 311, 24, 32) stored in `file` (null for format 0). The file is
+// not read until the first frames are.
+std::unique_ptr<GroupReader> open_uncompressed_group_reader(const GroupLayout &layout,
+                                                            std::shared_ptr<SignalFileHandle> file);
 
-// Opens the reader for a FLAC group (formats 508, 516, 524), reading `source`.
-// Returns null after recording a text when the group can not be read: the group
-// is then skipped like a missing file.
-std::unique_ptr<GroupReader> open_flac_group_reader(const GroupLayout &layout, ByteSourcePtr source);
+// Opens the reader for a FLAC group (formats 508, 516, 524) stored in `file`,
+// reading the stream's header now. Returns null after recording a text when the
+// group can not be read: the group is then skipped like a missing file.
+std::unique_ptr<GroupReader> open_flac_group_reader(const GroupLayout &layout, std::shared_ptr<SignalFileHandle> file);
 
 // Whether this build can read FLAC signal files at all.
 bool flac_supported();

@@ -14,9 +14,9 @@ namespace {
 
 class StreamGroupReader final : public GroupReader {
 public:
-    StreamGroupReader(const GroupLayout &layout, const SampleFormat &format, ByteSourcePtr source)
+    StreamGroupReader(const GroupLayout &layout, const SampleFormat &format, std::shared_ptr<SignalFileHandle> file)
         : format_(format),
-          file_(std::move(source)),
+          file_(std::move(file), signal_file_block_size(layout.group_count)),
           offset_(std::max(0L, layout.offset)),
           frame_size_(layout.frame_size),
           first_signal_(layout.first_signal) {
@@ -120,16 +120,17 @@ private:
 }  // namespace
 
 std::unique_ptr<GroupReader> open_stream_group_reader(const GroupLayout &layout, const SampleFormat &format,
-                                                      ByteSourcePtr source) {
-    return std::make_unique<StreamGroupReader>(layout, format, std::move(source));
+                                                      std::shared_ptr<SignalFileHandle> file) {
+    return std::make_unique<StreamGroupReader>(layout, format, std::move(file));
 }
 
-std::unique_ptr<GroupReader> open_uncompressed_group_reader(const GroupLayout &layout, ByteSourcePtr source) {
+std::unique_ptr<GroupReader> open_uncompressed_group_reader(const GroupLayout &layout,
+                                                            std::shared_ptr<SignalFileHandle> file) {
     const SampleFormat *format = uncompressed_format(layout.fmt);
     if (!format || layout.frame_size == 0) return nullptr;
     if (format->code == 0) return open_null_group_reader(layout);
-    if (!source) return nullptr;
-    auto reader = open_stream_group_reader(layout, *format, std::move(source));
+    if (!file) return nullptr;
+    auto reader = open_stream_group_reader(layout, *format, std::move(file));
     if (format->code == 8) return open_difference_group_reader(layout, std::move(reader));
     return reader;
 }

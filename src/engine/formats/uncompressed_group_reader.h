@@ -14,7 +14,7 @@ namespace sigtrove::engine {
 // Reads a file of packed or byte-per-sample values (every uncompressed format
 // with a file; format 8 yields its raw differences).
 std::unique_ptr<GroupReader> open_stream_group_reader(const GroupLayout &layout, const SampleFormat &format,
-                                                      ByteSourcePtr source);
+                                                      std::shared_ptr<SignalFileHandle> file);
 
 // Wraps the reader of a format 8 file: running values start at INITVAL at
 // frame 0 and are recomputed after a seek from checkpoints kept while reading.

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -14,7 +15,9 @@
 #include <string>
 #include <string_view>
 
+#include "formats/sample_formats.h"
 #include "record/base_time.h"
+#include "record/record_memory.h"
 #include "texts/error_state.h"
 #include "record/header.h"
 #include "paths/path_search.h"
@@ -269,6 +272,10 @@ private:
         std::optional<int> count = integer_field<int>(*nsig);
         if (!count || *count < 0) return reject("init: number of signals in record %s header is incorrect\n");
         out_.nsig = *count;
+        // A master's signals are described elsewhere: no lines here bound its count, so it is held to the ceiling now.
+        if (out_.multi_segment) {
+            if (int rc = check_signal_count(out_.nsig); rc < 0) return rc;
+        }
 
         std::optional<std::string> freq = fields.next();
         if (!freq) return 0;
@@ -321,12 +328,13 @@ private:
         std::string line;
         for (int i = 0; i < out_.nsig; ++i) {
             if (!lines_.read_content(line)) return reject("init: unexpected EOF in header file for record %s\n");
+            if (int rc = check_signal_count(i + 1); rc < 0) return rc;
             SignalSpec signal;
             if (int rc = parse_signal_line(line, i, signal); rc < 0) return rc;
             if (int rc = assign_group(signal, i); rc < 0) return rc;
             out_.signals.push_back(std::move(signal));
         }
-        return 0;
+        return check_memory();
     }
 
     // Consecutive lines naming the same file form a group, read together: they must agree on how it is stored.
@@ -341,6 +349,68 @@ private:
         if (signal.fmt != previous.fmt || signal.bsize != previous.bsize)
             return reject_with("init: error in specification of signal %d or %d\n", index - 1, index);
         return 0;
+    }
+
+    // Refuses a header whose claim (e.g. "25000000 signals") would take more than a record may use.
+    int refuse_claim(const std::string &claim, long long bytes) {
+        record_error("init: record %s header asks for %s, which need %s, more than the %s a record may "
+                     "use (SIGTROVE_MAX_RECORD_MEMORY)\n",
+                     text_, claim.c_str(), megabytes(bytes).c_str(), megabytes(max_record_memory()).c_str());
+        return -3;
+    }
+
+    // Signal and segment lines are held to the ceiling as they are read, so a
+    // header of many lines is refused before its lines take more than that.
+    int check_signal_count(int count) {
+        long long bytes = memory_for(count, kBytesPerSignal + kBytesPerFrameSample);
+        return bytes > max_record_memory() ? refuse_claim(std::to_string(out_.nsig) + " signals", bytes) : 0;
+    }
+    int check_segment_count(int count) {
+        long long bytes = memory_for(count, kBytesPerSegment);
+        return bytes > max_record_memory() ? refuse_claim(std::to_string(segment_count_) + " segments", bytes) : 0;
+    }
+
+    // What holding every signal open takes at the least: the signals, their
+    // frame samples, the groups, and each group's window of decoded frames
+    // (its largest skew plus one frame). Refuses the header, naming the value
+    // that asks for most, when that passes the ceiling.
+    int check_memory() {
+        long long total = memory_for(out_.nsig, kBytesPerSignal);
+        long long largest = -1;
+        std::string claim;
+        auto note = [&](long long bytes, std::string what) {
+            total = bytes > LLONG_MAX - total ? LLONG_MAX : total + bytes;
+            if (bytes > largest) {
+                largest = bytes;
+                claim = std::move(what);
+            }
+        };
+        const std::vector<SignalSpec> &signals = out_.signals;
+        long long groups = 0, flac_groups = 0;
+        for (std::size_t begin = 0, end; begin < signals.size(); begin = end) {
+            if (is_flac_format(signals[begin].fmt)) ++flac_groups;
+            long long frame = 0, span = 0;
+            std::size_t widest = begin, most_skewed = begin;
+            for (end = begin; end < signals.size() && signals[end].group == signals[begin].group; ++end) {
+                frame += signals[end].spf;
+                if (signals[end].spf > signals[widest].spf) widest = end;
+                if (signals[end].skew > signals[most_skewed].skew) most_skewed = end;
+                span = std::max<long long>(span, signals[end].skew);
+            }
+            ++groups;
+            long long samples = memory_for(frame, kBytesPerFrameSample);
+            long long window = memory_for(memory_for(span, frame), static_cast<long long>(sizeof(std::int32_t)));
+            note(samples, std::to_string(signals[widest].spf) + " samples per frame (signal " +
+                              std::to_string(widest) + ")");
+            if (span > 0)
+                note(window, "a skew of " + std::to_string(span) + " frames (signal " + std::to_string(most_skewed) +
+                                 ")");
+        }
+        note(memory_for(groups, kBytesPerGroup), std::to_string(groups) + " signal groups");
+        if (flac_groups > 0)
+            note(memory_for(flac_groups, kBytesPerFlacGroup), std::to_string(flac_groups) + " FLAC signal groups");
+        if (total <= max_record_memory()) return 0;
+        return refuse_claim(claim, total);
     }
 
     int out_of_range(const std::string &field, int index) {
@@ -431,6 +501,7 @@ private:
         long start = 0;
         for (int i = 0; i < segment_count_; ++i) {
             if (!lines_.read_content(line)) return reject("init: unexpected EOF in header file for record %s\n");
+            if (int rc = check_segment_count(i + 1); rc < 0) return rc;
             FieldReader fields(line);
             SegmentSpec segment;
             segment.name = *fields.next();

@@ -7,13 +7,16 @@
 #include "formats/group_reader.h"
 #include "formats/sample_formats.h"
 #include "multi_segment/multi_segment_source.h"
+#include "record/record_memory.h"
 #include "signals/single_segment_source.h"
 #include "texts/error_state.h"
 
 namespace sigtrove::engine {
 namespace {
 
-ErrorKind kind_of_describe_code(int rc) { return rc == -1 ? ErrorKind::not_found : ErrorKind::malformed; }
+ErrorKind kind_of_describe_code(int rc) {
+    return rc == -1 ? ErrorKind::not_found : rc == -3 ? ErrorKind::limit : ErrorKind::malformed;
+}
 
 // The failure a capture collected, with every text it holds.
 Status failure(ErrorKind kind, const ErrorCapture &capture) {
@@ -30,7 +33,17 @@ Record::Record(std::shared_ptr<const RecordDescription> description, std::unique
     : description_(std::move(description)),
       source_(std::move(source)),
       opened_(std::move(opened)),
-      group_of_opened_(std::move(group_of_opened)) {}
+      group_of_opened_(std::move(group_of_opened)) {
+    for (std::size_t i : opened_) {
+        const SignalSpec &s = header().signals[i];
+        held_bytes_ += memory_for(s.spf, kBytesPerFrameSample) + memory_for(memory_for(s.skew, s.spf), 4);
+    }
+}
+
+Record::~Record() {
+    source_.reset();
+    if (held_bytes_ > kReturnMemoryAbove) return_freed_memory();
+}
 
 int Record::open_signals(std::shared_ptr<const RecordDescription> description, const Options &options,
                          std::unique_ptr<Record> &out) {

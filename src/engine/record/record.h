@@ -42,6 +42,11 @@ public:
     static Status open(const std::string &record, std::unique_ptr<Record> &out);
     static Status open(std::shared_ptr<const RecordDescription> description, std::unique_ptr<Record> &out);
 
+    // Closes the record's files and gives its buffers back (to the system, when they were large).
+    ~Record();
+    Record(const Record &) = delete;
+    Record &operator=(const Record &) = delete;
+
     const RecordDescription &description() const { return *description_; }
     const std::shared_ptr<const RecordDescription> &shared_description() const { return description_; }
     const Header &header() const { return description_->header; }
@@ -57,9 +62,10 @@ public:
     // The frame the next read starts at.
     long long position() const { return source_->position(); }
 
-    // How many frames a read from frame 0 can deliver: the header's length when
-    // it states one, else what the data hold as far as their sizes tell (-1 when
-    // they can not tell, e.g. a FLAC stream that does not state its length).
+    // The record's length: the header's when it states one, else what the data
+    // hold as far as their sizes tell (-1 when they can not tell, e.g. a FLAC
+    // stream that does not state its length). A header may claim more frames than
+    // its files hold: size memory by deliverable_frames().
     long long frame_count();
 
     // How many frames from frame 0 a read can deliver at most: frame_count(), but
@@ -90,6 +96,7 @@ private:
     std::unique_ptr<SignalSource> source_;
     std::vector<std::size_t> opened_;
     std::vector<int> group_of_opened_;
+    long long held_bytes_ = 0;  // what its frames and skew windows hold at the least
 };
 
 }  // namespace sigtrove::engine

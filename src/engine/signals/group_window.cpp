@@ -9,8 +9,17 @@
 
 namespace sigtrove::engine {
 
-std::size_t window_block_frames(std::size_t frame_size) {
-    return std::max<std::size_t>(1, 32768 / std::max<std::size_t>(frame_size, 1));
+namespace {
+
+// Decoded samples one group's refill takes, and what all the groups of a record take together.
+constexpr std::size_t kGroupBlockSamples = 32768;
+constexpr std::size_t kRecordBlockSamples = 1u << 20;
+
+}  // namespace
+
+std::size_t window_block_frames(std::size_t frame_size, std::size_t groups) {
+    std::size_t samples = std::min(kGroupBlockSamples, kRecordBlockSamples / std::max<std::size_t>(groups, 1));
+    return std::max<std::size_t>(1, samples / std::max<std::size_t>(frame_size, 1));
 }
 
 GroupWindow::GroupWindow(std::unique_ptr<GroupReader> reader, const GroupLayout &layout, long long span,
@@ -18,9 +27,8 @@ GroupWindow::GroupWindow(std::unique_ptr<GroupReader> reader, const GroupLayout 
     : reader_(std::move(reader)),
       frame_size_(layout.frame_size),
       span_(span),
-      capacity_(static_cast<std::size_t>(span) + window_block_frames(layout.frame_size)),
+      capacity_(static_cast<std::size_t>(span) + window_block_frames(layout.frame_size, layout.group_count)),
       tallies_(std::move(tallies)) {
-    rows_.resize(capacity_ * frame_size_);
     // FLAC formats mark invalid samples as the uncompressed formats of their sample size do.
     int code = layout.fmt == 508 ? 80 : layout.fmt == 516 ? 16 : layout.fmt == 524 ? 24 : layout.fmt;
     const SampleFormat *format = uncompressed_format(code);
@@ -37,6 +45,7 @@ GroupWindow::GroupWindow(std::unique_ptr<GroupReader> reader, const GroupLayout 
         sum_limit_ = std::max(sum_limit_, t.nsamp);
     }
     shortest_limit_ = sum_limit_;
+    if (tallies_.empty()) return;
     std::size_t rows_per_run = std::max<std::size_t>(1, 64 / std::max<std::size_t>(frame_size_, 1));
     for (std::size_t r = 0; r < rows_per_run; ++r)
         run_mask_.insert(run_mask_.end(), column_taken_.begin(), column_taken_.end());
@@ -64,7 +73,7 @@ bool GroupWindow::load(long long n) {
     }
     // Readers may deliver fewer frames than asked before the end: only an empty read ends the data.
     while (!ended_ && n - first_ >= static_cast<long long>(count_) - span_) {
-        std::size_t wanted = capacity_ - count_;
+        std::size_t wanted = make_room();
         if (wanted == 0) break;
         long long got = reader_->read_frames(rows_.data() + count_ * frame_size_, wanted);
         if (got < 0) {
@@ -79,6 +88,22 @@ bool GroupWindow::load(long long n) {
         }
     }
     return n - first_ < static_cast<long long>(count_) - span_;
+}
+
+std::size_t GroupWindow::make_room() {
+    std::size_t rows = capacity_;
+    // Data whose length is known exactly never need more rows than they hold from first_ on.
+    if (long long stored = reader_->frame_count(); stored >= 0 && reader_->frame_count_is_exact()) {
+        auto left = static_cast<std::size_t>(std::max(0LL, stored - first_));
+        if (left <= count_) {
+            ended_ = true;
+            end_frame_ = first_ + static_cast<long long>(count_);
+            return 0;
+        }
+        rows = std::min(rows, left);
+    }
+    if (rows_.size() < rows * frame_size_) rows_.resize(rows * frame_size_);
+    return rows - count_;
 }
 
 void GroupWindow::take_new_rows(std::size_t from, std::size_t to) {

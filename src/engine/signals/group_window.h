@@ -40,6 +40,7 @@ public:
     std::size_t ready_from(long long n) const {
         return count_ - static_cast<std::size_t>(span_) - static_cast<std::size_t>(n - first_);
     }
+    // Valid until the next cover() or seek() of this window.
     const std::int32_t *row(long long frame) const {
         return rows_.data() + static_cast<std::size_t>(frame - first_) * frame_size_;
     }
@@ -60,14 +61,15 @@ public:
 
 private:
     bool load(long long n);
+    std::size_t make_room();
     void take_new_rows(std::size_t from, std::size_t to);
     void sum_rows(const std::int32_t *block, long long frame, std::size_t frames);
 
     std::unique_ptr<GroupReader> reader_;
     std::size_t frame_size_;
     long long span_;
-    std::vector<std::int32_t> rows_;
-    std::size_t capacity_;           // rows the buffer holds
+    std::vector<std::int32_t> rows_;  // allocated as reading needs rows, never for more than the data hold
+    std::size_t capacity_;           // rows the buffer may hold: the largest skew and one refill
     long long first_ = 0;            // stored frame number of row 0
     std::size_t count_ = 0;          // rows filled
     bool ended_ = false, failed_ = false;
@@ -85,8 +87,10 @@ private:
     std::vector<std::uint32_t> column_sums_;  // wrapping sums, as only their low 16 bits matter
 };
 
-// Frames per window refill: about 128 KiB of decoded samples, never less than one frame.
-std::size_t window_block_frames(std::size_t frame_size);
+// Frames per window refill: about 128 KiB of decoded samples, never less than
+// one frame; less when many groups are read side by side (`groups`), so that a
+// record's windows together stay within a few megabytes.
+std::size_t window_block_frames(std::size_t frame_size, std::size_t groups = 1);
 
 }  // namespace sigtrove::engine
 

@@ -1,14 +1,38 @@
 #include "signals/signal_file.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace sigtrove::engine {
+namespace {
 
-SignalFile::SignalFile(ByteSourcePtr source, std::size_t block_size)
-    : source_(std::move(source)), buffer_(block_size) {}
+// What the file buffers of one record may take together, and the least one buffer holds.
+constexpr std::size_t kRecordBufferBudget = 4u << 20;
+constexpr std::size_t kSmallestBlock = 512;
+
+}  // namespace
+
+std::size_t signal_file_block_size(std::size_t groups) {
+    return std::clamp(kRecordBufferBudget / std::max<std::size_t>(groups, 1), kSmallestBlock, SignalFile::kBlockSize);
+}
+
+SignalFile::SignalFile(std::shared_ptr<SignalFileHandle> file, std::size_t block_size)
+    : file_(std::move(file)), block_size_(std::max<std::size_t>(block_size, 16)) {}
+
+void SignalFile::make_room(std::size_t wanted) {
+    if (buffer_.size() >= block_size_) return;
+    // No larger than what is left of the file from here, yet room for what is wanted.
+    long long file_size = file_->size();
+    long long left = file_size < 0 ? static_cast<long long>(block_size_)
+                                   : std::max(0LL, file_size - (buffer_start_ + static_cast<long long>(begin_)));
+    std::size_t size = std::clamp<std::size_t>(static_cast<std::size_t>(std::min<long long>(left, block_size_)),
+                                               std::min(wanted, block_size_), block_size_);
+    if (size > buffer_.size()) buffer_.resize(size);
+}
 
 std::size_t SignalFile::fill(std::size_t wanted) {
     if (available() >= wanted || failed_) return available();
+    make_room(wanted);
     // Keep the unread tail (less than one packing unit in practice) and read after it.
     std::size_t tail = available();
     if (begin_ > 0) {
@@ -17,8 +41,9 @@ std::size_t SignalFile::fill(std::size_t wanted) {
         begin_ = 0;
         end_ = tail;
     }
-    while (end_ < wanted) {
-        long long got = source_->read(buffer_.data() + end_, buffer_.size() - end_);
+    while (end_ < wanted && end_ < buffer_.size()) {
+        long long got = file_->read_at(buffer_.data() + end_, buffer_.size() - end_,
+                                       buffer_start_ + static_cast<long long>(end_));
         if (got < 0) failed_ = true;
         if (got <= 0) break;
         end_ += static_cast<std::size_t>(got);
@@ -28,12 +53,11 @@ std::size_t SignalFile::fill(std::size_t wanted) {
 
 bool SignalFile::seek(long long offset) {
     if (offset < 0) return false;
-    // A target inside the bytes already buffered needs no system call (short seeks back and forth).
+    // A target inside the bytes already buffered keeps them (short seeks back and forth).
     if (!failed_ && offset >= buffer_start_ && offset <= buffer_start_ + static_cast<long long>(end_)) {
         begin_ = static_cast<std::size_t>(offset - buffer_start_);
         return true;
     }
-    if (!source_->seek(offset)) return false;
     buffer_start_ = offset;
     begin_ = end_ = 0;
     failed_ = false;

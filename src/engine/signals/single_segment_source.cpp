@@ -7,6 +7,7 @@
 #include "texts/error_state.h"
 #include "formats/group_reader.h"
 #include "signals/group_window.h"
+#include "signals/signal_file_set.h"
 #include "paths/search_location.h"
 #include "formats/sample_formats.h"
 
@@ -29,7 +30,7 @@ struct SourceGroup {
 };
 
 struct Check {
-    long long frame;  // the output frame that reads the signal's last counted sample
+    long long frame;  // the output frame by which the group has read the signal's last counted sample
     std::size_t signal;
     std::size_t group, tally;
     int cksum;
@@ -242,9 +243,9 @@ GroupLayout layout_of(const Header &header, HeaderGroup lines, int first_signal)
     return layout;
 }
 
-std::unique_ptr<GroupReader> open_reader(const GroupLayout &layout, ByteSourcePtr source) {
-    if (is_flac_format(layout.fmt)) return open_flac_group_reader(layout, std::move(source));
-    return open_uncompressed_group_reader(layout, std::move(source));
+std::unique_ptr<GroupReader> open_reader(const GroupLayout &layout, std::shared_ptr<SignalFileHandle> file) {
+    if (is_flac_format(layout.fmt)) return open_flac_group_reader(layout, std::move(file));
+    return open_uncompressed_group_reader(layout, std::move(file));
 }
 
 // Records the text of a group too large to buffer; false when it is.
@@ -265,28 +266,32 @@ bool check_window_limits(const PlannedGroup &g, const std::string &record) {
 bool plan_groups(const Header &header, int room, int first_signal, const std::string &record,
                  SearchLocation &location, std::vector<PlannedGroup> &planned) {
     int opened_signals = 0;
-    for (HeaderGroup lines : header_groups(header)) {
+    const std::vector<HeaderGroup> groups = header_groups(header);
+    // Groups that name one file share its handle.
+    SignalFileSet files(location);
+    for (HeaderGroup lines : groups) {
         auto size = static_cast<int>(lines.end - lines.begin);
         if (size > room - opened_signals) continue;
         PlannedGroup g{lines, layout_of(header, lines, first_signal + opened_signals), 0, nullptr};
+        g.layout.group_count = groups.size();
         for (std::size_t i = lines.begin; i < lines.end; ++i)
             g.span = std::max<long long>(g.span, header.signals[i].skew);
-        ByteSourcePtr source;
+        std::shared_ptr<SignalFileHandle> file;
         if (g.layout.fmt != 0) {
-            FoundFile found = location.open_signal_file(g.layout.fname);
+            std::string failure;
+            file = files.find(g.layout.fname, failure);
             // A file that is not there is skipped; one that is there but can not be fetched fails the open.
-            if (!found.failure.empty()) {
+            if (!failure.empty()) {
                 note_remote_failure();
                 record_error("isigopen: can't open signal file %s of record %s (%s)\n", g.layout.fname.c_str(),
-                             record.c_str(), found.failure.c_str());
+                             record.c_str(), failure.c_str());
                 return false;
             }
-            if (!found) continue;
-            source = std::move(found.source);
+            if (!file) continue;
         }
         // Limits first: readers size their buffers by the frame.
         if (!check_window_limits(g, record)) return false;
-        if (g.layout.fmt != 0 && !(g.reader = open_reader(g.layout, std::move(source)))) continue;
+        if (g.layout.fmt != 0 && !(g.reader = open_reader(g.layout, std::move(file)))) continue;
         opened_signals += size;
         planned.push_back(std::move(g));
     }
@@ -318,10 +323,14 @@ struct SourceBuilder {
         for (std::size_t i = g.lines.begin; i < g.lines.end; ++i) {
             const SignalSpec &line = header.signals[i];
             int spf = std::max(line.spf, 1);
-            // Tested on the output frame that reads the signal's last counted sample.
-            if (line.nsamp > 0 && g.layout.fmt != 0 && line.nsamp - 1 - line.skew >= 0) {
-                checks.push_back(
-                    {line.nsamp - 1 - line.skew, signals.size(), groups.size(), tallies.size(), line.cksum});
+            // Tested on the first output frame by which the group has read the
+            // signal's last counted sample: reading frame n reads stored frames up
+            // to n + span, the group's largest skew. (A signal skewed less than its
+            // group's largest skew would otherwise wait for a frame that the group,
+            // ending with its most skewed signal, never delivers.)
+            if (line.nsamp > 0 && g.layout.fmt != 0) {
+                checks.push_back({std::max(0LL, line.nsamp - 1 - g.span), signals.size(), groups.size(),
+                                  tallies.size(), line.cksum});
                 tallies.push_back({column, spf, line.nsamp});
             }
             members.push_back(signals.size());

@@ -3,6 +3,7 @@
 #include "network/remote_file.h"
 #include "network/remote_settings.h"
 #include "paths/database_path.h"
+#include "record/record_memory.h"
 #include "texts/annotation_codes.h"
 #include "texts/error_state.h"
 #include "wfdb_interface/input_annotators.h"
@@ -20,6 +21,7 @@ void reset_process_state() {
     reset_error_state();
     reset_remote_settings();
     reset_remote_state();
+    set_max_record_memory(0);
 }
 
 }  // namespace sigtrove::engine

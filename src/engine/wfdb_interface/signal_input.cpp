@@ -78,11 +78,13 @@ InputSignals &input() {
 }
 
 void close_all(InputSignals &in) {
-    in.records.clear();
-    in.record_offset.clear();
+    // Buffers are given back, not only emptied, and before the records: a record's
+    // destruction returns what was freed to the system (see Record::~Record).
+    in.record_offset = std::vector<std::size_t>();
     in.layout.clear();
-    in.frame.clear();
-    in.last_valid.clear();
+    in.frame = std::vector<WFDB_Sample>();
+    in.last_valid = std::vector<WFDB_Sample>();
+    in.records.clear();
     in.group_count = 0;
     in.counts_vary = false;
     in.frame_index = 0;

@@ -1,0 +1,41 @@
+#include "signals/signal_file_handle.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace sigtrove::engine {
+
+SignalFileHandle::~SignalFileHandle() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool SignalFileHandle::open() {
+    if (source_ || fd_ >= 0) return true;
+    fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    return fd_ >= 0;
+}
+
+long long SignalFileHandle::read_at(void *dest, std::size_t size, long long offset) {
+    if (!open() || offset < 0) return -1;
+    if (source_) {
+        if (source_->position() != offset && !source_->seek(offset)) return -1;
+        return source_->read(static_cast<std::uint8_t *>(dest), size);
+    }
+    for (;;) {
+        ssize_t got = ::pread(fd_, dest, size, static_cast<off_t>(offset));
+        if (got >= 0) return static_cast<long long>(got);
+        if (errno != EINTR) return -1;
+    }
+}
+
+long long SignalFileHandle::size() {
+    if (source_) return source_->size();
+    struct stat info;
+    if (!open() || fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+    return static_cast<long long>(info.st_size);
+}
+
+}  // namespace sigtrove::engine
