@@ -46,6 +46,7 @@ public:
     }
 
     long long frame_count() override { return differences_->frame_count(); }
+    void expect_frames(long long frames) override { differences_->expect_frames(frames); }
 
 private:
     // Reads and discards frames, which advances the running values (and records checkpoints).

@@ -53,6 +53,11 @@ public:
     // How many whole frames the group holds, or -1 when that is not known.
     virtual long long frame_count() = 0;
 
+    // The next reads will take about `frames` frames: a reader may read its file no
+    // further ahead than they need (a short window then costs a short read). Reads
+    // beyond them go on in the usual blocks.
+    virtual void expect_frames(long long frames) { (void)frames; }
+
     // True when frame_count() is what reading delivers (it is counted from the
     // file's size), not what the file's own header states.
     virtual bool frame_count_is_exact() const { return true; }

@@ -57,6 +57,15 @@ public:
         return SeekOutcome::ok;
     }
 
+    void expect_frames(long long frames) override {
+        if (frames <= 0) return;
+        // Whole packing units for the samples, and one more for a frame that straddles a unit.
+        __int128 units = (static_cast<__int128>(frames) * static_cast<__int128>(frame_size_) +
+                          format_.samples_per_unit - 1) / format_.samples_per_unit + 1;
+        __int128 bytes = units * format_.bytes_per_unit;
+        if (bytes <= LLONG_MAX) file_.expect(static_cast<long long>(bytes));
+    }
+
     long long frame_count() override {
         long long size = file_.size();
         if (size < 0) return -1;

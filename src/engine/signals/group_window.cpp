@@ -1,6 +1,7 @@
 #include "signals/group_window.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "formats/sample_formats.h"
@@ -102,8 +103,25 @@ std::size_t GroupWindow::make_room() {
         }
         rows = std::min(rows, left);
     }
+    // Expected covers end early: read no rows (and no bytes) beyond them.
+    if (expected_end_ >= 0) {
+        long long end = first_ + static_cast<long long>(count_);
+        if (expected_end_ <= end) {
+            expected_end_ = -1;
+        } else if (expected_end_ - first_ < static_cast<long long>(rows)) {
+            rows = static_cast<std::size_t>(expected_end_ - first_);
+            reader_->expect_frames(expected_end_ - end);
+            expected_end_ = -1;
+        }
+    }
     if (rows_.size() < rows * frame_size_) rows_.resize(rows * frame_size_);
     return rows - count_;
+}
+
+void GroupWindow::expect(long long from, long long frames) {
+    expected_end_ = -1;
+    if (from < 0 || frames <= 0 || frames > LLONG_MAX - from - span_) return;
+    expected_end_ = from + frames + span_;
 }
 
 void GroupWindow::take_new_rows(std::size_t from, std::size_t to) {
@@ -141,6 +159,7 @@ SeekOutcome GroupWindow::seek(long long frame, bool inside_frame) {
     summing_ = false;
     count_ = 0;
     first_ = frame;
+    expected_end_ = -1;
     ended_ = failed_ = false;
     SeekOutcome outcome = reader_->seek_frame(frame);
     long long frames = inside_frame && outcome == SeekOutcome::ok ? reader_->frame_count() : -1;

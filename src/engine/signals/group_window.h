@@ -45,6 +45,11 @@ public:
         return rows_.data() + static_cast<std::size_t>(frame - first_) * frame_size_;
     }
 
+    // The next covers will ask for about `frames` frames from `from`: rows and
+    // file reads stop where those end (skew included) instead of filling a whole
+    // refill, so a short window reads only its own bytes. Later covers read on as usual.
+    void expect(long long from, long long frames);
+
     // Repositions at `frame` (which must exist when `inside_frame`); checksums
     // are no longer summed after a seek.
     SeekOutcome seek(long long frame, bool inside_frame);
@@ -74,6 +79,7 @@ private:
     std::size_t count_ = 0;          // rows filled
     bool ended_ = false, failed_ = false;
     long long end_frame_ = 0;
+    long long expected_end_ = -1;    // the row the expected covers end before, -1 for none
     bool replace_markers_;
     std::int32_t marker_;
     bool summing_ = true;

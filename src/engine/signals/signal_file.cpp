@@ -1,6 +1,7 @@
 #include "signals/signal_file.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 namespace sigtrove::engine {
@@ -9,6 +10,7 @@ namespace {
 // What the file buffers of one record may take together, and the least one buffer holds.
 constexpr std::size_t kRecordBufferBudget = 4u << 20;
 constexpr std::size_t kSmallestBlock = 512;
+constexpr long long kPage = 4096;
 
 }  // namespace
 
@@ -23,8 +25,9 @@ void SignalFile::make_room(std::size_t wanted) {
     if (buffer_.size() >= block_size_) return;
     // No larger than what is left of the file from here, yet room for what is wanted.
     long long file_size = file_->size();
-    long long left = file_size < 0 ? static_cast<long long>(block_size_)
-                                   : std::max(0LL, file_size - (buffer_start_ + static_cast<long long>(begin_)));
+    long long next = buffer_start_ + static_cast<long long>(begin_);
+    long long left = file_size < 0 ? static_cast<long long>(block_size_) : std::max(0LL, file_size - next);
+    if (read_end_ >= 0) left = std::min(left, std::max(0LL, read_end_ - next));
     std::size_t size = std::clamp<std::size_t>(static_cast<std::size_t>(std::min<long long>(left, block_size_)),
                                                std::min(wanted, block_size_), block_size_);
     if (size > buffer_.size()) buffer_.resize(size);
@@ -41,14 +44,30 @@ std::size_t SignalFile::fill(std::size_t wanted) {
         begin_ = 0;
         end_ = tail;
     }
-    while (end_ < wanted && end_ < buffer_.size()) {
-        long long got = file_->read_at(buffer_.data() + end_, buffer_.size() - end_,
-                                       buffer_start_ + static_cast<long long>(end_));
+    // While expected bytes are announced, read up to their end and no further.
+    std::size_t limit = buffer_.size();
+    if (read_end_ >= 0 && read_end_ - buffer_start_ < static_cast<long long>(limit))
+        limit = std::max(wanted, static_cast<std::size_t>(std::max(0LL, read_end_ - buffer_start_)));
+    limit = std::min(limit, buffer_.size());
+    while (end_ < wanted && end_ < limit) {
+        long long got = file_->read_at(buffer_.data() + end_, limit - end_, buffer_start_ + static_cast<long long>(end_));
         if (got < 0) failed_ = true;
         if (got <= 0) break;
         end_ += static_cast<std::size_t>(got);
     }
+    if (read_end_ >= 0 && buffer_start_ + static_cast<long long>(end_) >= read_end_) read_end_ = -1;
     return available();
+}
+
+void SignalFile::expect(long long bytes) {
+    long long next = buffer_start_ + static_cast<long long>(begin_);
+    if (bytes <= 0 || bytes > LLONG_MAX - next - kPage) {
+        read_end_ = -1;
+        return;
+    }
+    read_end_ = (next + bytes + kPage - 1) / kPage * kPage;
+    // What is buffered already may cover it.
+    if (read_end_ <= buffer_start_ + static_cast<long long>(end_)) read_end_ = -1;
 }
 
 bool SignalFile::seek(long long offset) {
@@ -60,6 +79,7 @@ bool SignalFile::seek(long long offset) {
     }
     buffer_start_ = offset;
     begin_ = end_ = 0;
+    read_end_ = -1;
     failed_ = false;
     return true;
 }

@@ -30,6 +30,11 @@ public:
     std::size_t available() const { return end_ - begin_; }
     void consume(std::size_t n) { begin_ += n; }
 
+    // The next fills will take about `bytes` bytes from the next unread one: until
+    // they are read, reads stop at the end of those (rounded up to whole pages)
+    // instead of filling the block. A seek elsewhere forgets it.
+    void expect(long long bytes);
+
     // Positions the next unread byte at `offset` from the start of the file.
     // Returns false when the position can not be reached.
     bool seek(long long offset);
@@ -53,6 +58,7 @@ private:
     std::vector<std::uint8_t> buffer_;
     std::size_t begin_ = 0, end_ = 0;  // unread bytes are buffer_[begin_, end_)
     long long buffer_start_ = 0;       // file offset of buffer_[0]
+    long long read_end_ = -1;          // where the expected bytes end (whole pages), -1 for none
     bool failed_ = false;
 };
 

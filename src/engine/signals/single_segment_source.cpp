@@ -81,6 +81,7 @@ public:
     BulkOutcome read_bulk(const std::vector<std::size_t> &chosen, long long frames, FrameSink &sink) override {
         BulkOutcome outcome;
         blocks_.resize(chosen.size());
+        for (SourceGroup &g : groups_) g.window.expect(next_, frames);
         while (outcome.frames < frames) {
             const long long n = next_;
             auto block = static_cast<std::size_t>(std::min<long long>(frames - outcome.frames, kMaxBlockFrames));
