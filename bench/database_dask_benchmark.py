@@ -130,7 +130,8 @@ def memory_status(field):
 
 
 def two_workers():
-    return LocalCluster(n_workers=2, processes=True, threads_per_worker=1, host="127.0.0.1", dashboard_address=None,
+    return LocalCluster(n_workers=2, processes=True, threads_per_worker=1, host="127.0.0.1",
+                        dashboard_address="127.0.0.1:0",
                         silence_logs=logging.ERROR)
 
 

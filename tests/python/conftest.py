@@ -88,8 +88,9 @@ def dask_client():
     the tests that ask for it. It is not made Dask's default: each test says where it computes."""
     import distributed
 
+    # No dashboard; the scheduler's own HTTP endpoint on a free port, so that runs side by side never meet.
     with distributed.LocalCluster(n_workers=2, processes=True, threads_per_worker=1, host="127.0.0.1",
-                                  dashboard_address=None) as cluster:
+                                  dashboard_address="127.0.0.1:0") as cluster:
         with distributed.Client(cluster, set_as_default=False) as client:
             yield client
 
