@@ -31,6 +31,13 @@ public:
     // The position of the next byte read.
     virtual long long position() const = 0;
 
+    // The next reads will take the `bytes` bytes at `offset`: a source that fetches
+    // its bytes in requests may ask for all of them at once. Only a hint.
+    virtual void expect(long long offset, long long bytes) {
+        (void)offset;
+        (void)bytes;
+    }
+
     // The number of bytes, or -1 when it can not be known.
     virtual long long size() = 0;
 

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -84,6 +85,11 @@ public:
         return true;
     }
     long long position() const override { return position_; }
+    void expect(long long offset, long long bytes) override {
+        if (copy_) return;
+        expected_from_ = offset;
+        expected_end_ = offset >= 0 && bytes > 0 && bytes <= LLONG_MAX - offset ? offset + bytes : -1;
+    }
     long long size() override { return copy_ ? copy_->size() : version_.size; }
     std::string failure() const override { return failure_.empty() ? std::string() : url_ + ": " + failure_; }
 
@@ -128,6 +134,7 @@ private:
     long long stored_through_ = 0;  // cache: the window's whole blocks before this are stored
     long long streak_end_ = -1;     // where the last request ended: a read there runs on
     int streak_ = 0;                // requests in a row that ran on from the one before
+    long long expected_from_ = 0, expected_end_ = -1;  // what the reader said it will read next
     ByteSourcePtr copy_;            // the whole file, when the server ignores ranges
     std::string failure_;
     // A streamed transfer, received on a thread of its own; declared last, so it
@@ -255,6 +262,9 @@ bool RemoteFile::fill_at(long long offset) {
     // A read where the last request ended runs on: after two of those, the rest is streamed.
     streak_ = offset == streak_end_ ? streak_ + 1 : 0;
     long long count = streak_ < 2 ? 1 : kStreamBlocks;
+    // Bytes the reader said it will read are asked for in one request.
+    if (offset >= expected_from_ && offset < expected_end_)
+        count = std::max(count, std::min(kStreamBlocks, block_of(expected_end_ - 1) - block + 1));
     for (int attempt = 1;; ++attempt) {
         if (!request_blocks(block, count)) {
             if (copy_) return true;

@@ -105,12 +105,10 @@ std::size_t GroupWindow::make_room() {
     }
     // Expected covers end early: read no rows (and no bytes) beyond them.
     if (expected_end_ >= 0) {
-        long long end = first_ + static_cast<long long>(count_);
-        if (expected_end_ <= end) {
+        if (expected_end_ <= first_ + static_cast<long long>(count_)) {
             expected_end_ = -1;
         } else if (expected_end_ - first_ < static_cast<long long>(rows)) {
             rows = static_cast<std::size_t>(expected_end_ - first_);
-            reader_->expect_frames(expected_end_ - end);
             expected_end_ = -1;
         }
     }
@@ -122,6 +120,9 @@ void GroupWindow::expect(long long from, long long frames) {
     expected_end_ = -1;
     if (from < 0 || frames <= 0 || frames > LLONG_MAX - from - span_) return;
     expected_end_ = from + frames + span_;
+    // The reader is told at once, so that a file on a web server can ask for all of it in one request.
+    long long end = first_ + static_cast<long long>(count_);
+    if (expected_end_ > end) reader_->expect_frames(expected_end_ - end);
 }
 
 void GroupWindow::take_new_rows(std::size_t from, std::size_t to) {

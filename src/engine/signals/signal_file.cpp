@@ -67,7 +67,12 @@ void SignalFile::expect(long long bytes) {
     }
     read_end_ = (next + bytes + kPage - 1) / kPage * kPage;
     // What is buffered already may cover it.
-    if (read_end_ <= buffer_start_ + static_cast<long long>(end_)) read_end_ = -1;
+    const long long fetched = buffer_start_ + static_cast<long long>(end_);
+    if (read_end_ <= fetched) {
+        read_end_ = -1;
+        return;
+    }
+    file_->expect(fetched, read_end_ - fetched);
 }
 
 bool SignalFile::seek(long long offset) {

@@ -32,6 +32,11 @@ public:
     // The file's size in bytes, or -1 when it is not a regular file (or can not be opened).
     long long size();
 
+    // The next reads will take the `bytes` bytes at `offset` (a file on a web server asks for them at once).
+    void expect(long long offset, long long bytes) {
+        if (source_) source_->expect(offset, bytes);
+    }
+
     // Opens the file now, if it is not open yet; false when it can not be.
     bool open();
     const std::string &path() const { return path_; }
