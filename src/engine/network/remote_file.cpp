@@ -73,6 +73,9 @@ class RemoteFile final : public ByteSource {
 public:
     RemoteFile(std::string url, RemoteSettings settings, std::unique_ptr<CacheEntry> cache)
         : url_(std::move(url)), fetch_url_(url_), settings_(std::move(settings)), cache_(std::move(cache)) {}
+    ~RemoteFile() override { keep_the_rest(); }
+    RemoteFile(const RemoteFile &) = delete;
+    RemoteFile &operator=(const RemoteFile &) = delete;
 
     // Asks the server for the file. True when it is there; else `failure_` says
     // why, or is empty when the server says the file is not there.
@@ -114,6 +117,7 @@ private:
     }
     bool take_whole_body();
     void store_whole_blocks();
+    void keep_the_rest();
     void trim_window(long long offset);
     std::vector<std::string> conditions(bool for_range) const;
     bool fail(std::string reason) {
@@ -441,6 +445,21 @@ void RemoteFile::store_whole_blocks() {
             cache_->store_block(block_of(stored_through_), window_.data() + (stored_through_ - window_start_),
                                 static_cast<std::size_t>(length));
         stored_through_ += length;
+    }
+}
+
+void RemoteFile::keep_the_rest() {
+    // A request of a few blocks that the reads left unfinished (a window ends inside
+    // its last block) is received to its end when a cache keeps what comes: those
+    // bytes are on their way already, and the block they end is then cached whole
+    // instead of being asked for again by the next read. A long stream is left.
+    if (!cache_ || !transfer_ || stream_ || !failure_.empty()) return;
+    const long long rest = transfer_end_ - window_end();
+    if (rest <= 0 || rest > kBlock) return;
+    try {
+        pump(transfer_end_ - 1);
+    } catch (...) {
+        // Closing never fails: what could not be kept is fetched again when it is read.
     }
 }
 
