@@ -18,6 +18,8 @@ _Self = TypeVar("_Self")
 
 STAT_READ: int
 STAT_READ_AHA: int
+# The engine's version line ("sigtrove engine version X.Y.Z (Mmm dd yyyy).\n").
+_engine_version: str
 
 class Error(Exception): ...
 class InitError(Error): ...
