@@ -4,13 +4,23 @@ The engine takes both from the environment each time it opens a remote file
 (``SIGTROVE_CACHE``, ``SIGTROVE_TIMEOUT``); this sets them for the process.
 """
 
+import enum
 import math
 import os
+from typing import Final, Union
 
-_UNCHANGED = object()
+
+class _Unchanged(enum.Enum):
+    """The default of an option that set_remote_options leaves as it is (None clears an option)."""
+
+    UNCHANGED = enum.auto()
 
 
-def set_remote_options(*, cache=_UNCHANGED, timeout=_UNCHANGED):
+_UNCHANGED: Final = _Unchanged.UNCHANGED
+
+
+def set_remote_options(*, cache: Union[str, "os.PathLike[str]", None, _Unchanged] = _UNCHANGED,
+                       timeout: Union[float, None, _Unchanged] = _UNCHANGED) -> None:
     """Sets where fetched files are kept and how long a server may keep the engine waiting.
 
     cache   -- a directory (str or os.PathLike) that keeps what is fetched, so
