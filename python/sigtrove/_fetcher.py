@@ -6,6 +6,8 @@ import os
 import ssl
 import urllib.error
 import urllib.request
+from http.client import HTTPResponse
+from typing import Dict, Optional, overload
 
 
 class DownloadError(Exception):
@@ -16,7 +18,7 @@ class NotOnServer(DownloadError):
     """The server says the file is not there (404 or 410)."""
 
 
-def _timeout():
+def _timeout() -> float:
     try:
         seconds = float(os.environ.get("SIGTROVE_TIMEOUT", "30"))
     except ValueError:
@@ -24,7 +26,7 @@ def _timeout():
     return seconds if seconds > 0 else 30.0
 
 
-def _ssl_context():
+def _ssl_context() -> ssl.SSLContext:
     # The certificates the engine trusts: CURL_CA_BUNDLE, else the usual SSL_CERT_FILE / SSL_CERT_DIR.
     bundle = os.environ.get("CURL_CA_BUNDLE")
     return ssl.create_default_context(cafile=bundle) if bundle else ssl.create_default_context()
@@ -33,15 +35,25 @@ def _ssl_context():
 class Fetcher:
     """Requests to one server, with its timeout and certificates."""
 
-    def __init__(self):
+    def __init__(self) -> None:
         self.opener = urllib.request.build_opener(urllib.request.HTTPSHandler(context=_ssl_context()))
         self.timeout = _timeout()
 
-    def open(self, url, headers=None, method="GET"):
+    # Only a request with headers (a Range) can be answered 416, and so only it can get None.
+    @overload
+    def open(self, url: str, headers: None = None, method: str = "GET") -> HTTPResponse: ...
+
+    @overload
+    def open(self, url: str, headers: Dict[str, str], method: str = "GET") -> Optional[HTTPResponse]: ...
+
+    def open(self, url: str, headers: Optional[Dict[str, str]] = None, method: str = "GET") -> Optional[HTTPResponse]:
+        """The server's response; None when it has none of the Range asked for (HTTP 416)."""
         request = urllib.request.Request(url, headers=headers or {}, method=method)
         request.add_header("User-Agent", "sigtrove-download")
         try:
-            return self.opener.open(request, timeout=self.timeout)
+            # What the opener's HTTP and HTTPS handlers give.
+            response: HTTPResponse = self.opener.open(request, timeout=self.timeout)
+            return response
         except urllib.error.HTTPError as error:
             error.close()
             if error.code in (404, 410):
@@ -53,7 +65,7 @@ class Fetcher:
             reason = getattr(error, "reason", error)
             raise DownloadError("%s: %s" % (url, reason)) from None
 
-    def text(self, url):
+    def text(self, url: str) -> str:
         """A small text file, whole."""
         with self.open(url) as response:
             data = response.read()

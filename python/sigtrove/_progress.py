@@ -4,15 +4,16 @@ the terminal: drawn only when standard error is a terminal and standard output i
 import os
 import sys
 import time
+from typing import Optional, TextIO, Union
 
 
-def wanted(stdout=None, stderr=None):
+def wanted(stdout: Optional[TextIO] = None, stderr: Optional[TextIO] = None) -> bool:
     stdout = sys.stdout if stdout is None else stdout
     stderr = sys.stderr if stderr is None else stderr
     return _is_terminal(stderr) and not _is_terminal(stdout)
 
 
-def _is_terminal(stream):
+def _is_terminal(stream: TextIO) -> bool:
     try:
         return stream.isatty()
     except (AttributeError, ValueError):
@@ -25,25 +26,25 @@ class ProgressBar:
 
     INTERVAL = 0.1
 
-    def __init__(self, label, total, unit, stream):
+    def __init__(self, label: str, total: Optional[int], unit: str, stream: TextIO) -> None:
         self.label, self.total, self.unit, self.stream = label, total, unit, stream
-        self.drawn_at = None
+        self.drawn_at: Optional[float] = None
         self.done = 0
 
-    def advance(self, done):
+    def advance(self, done: int) -> None:
         self.done = done
         now = time.monotonic()
         if self.drawn_at is None or now - self.drawn_at >= self.INTERVAL:
             self.drawn_at = now
             self._draw()
 
-    def close(self):
+    def close(self) -> None:
         if self.drawn_at is not None:
             self._draw()
             self.stream.write("\r\x1b[K")
             self.stream.flush()
 
-    def _draw(self):
+    def _draw(self) -> None:
         if self.total:
             count = "%d/%d %s" % (self.done, self.total, self.unit)
             fraction = min(self.done / self.total, 1.0)
@@ -55,7 +56,7 @@ class ProgressBar:
         self.stream.write("\r" + line[:self._columns() - 1] + "\x1b[K")
         self.stream.flush()
 
-    def _columns(self):
+    def _columns(self) -> int:
         try:
             return os.get_terminal_size(self.stream.fileno()).columns or 80
         except (OSError, ValueError, AttributeError):
@@ -63,14 +64,14 @@ class ProgressBar:
 
 
 class NoProgress:
-    def advance(self, done):
+    def advance(self, done: int) -> None:
         pass
 
-    def close(self):
+    def close(self) -> None:
         pass
 
 
-def progress_bar(label, total, unit):
+def progress_bar(label: str, total: Optional[int], unit: str) -> Union[ProgressBar, NoProgress]:
     """A ProgressBar on standard error when it is wanted there, else one that draws nothing."""
     if wanted():
         return ProgressBar(label, total, unit, sys.stderr)
