@@ -3,8 +3,10 @@ record's header counts it), sample number, type, subtype, channel and annotator 
 text (a rhythm label, a measurement, a note) after a tab when it has one. -f and -t choose a window,
 -a the types listed."""
 
+import argparse
 import csv
 import sys
+from typing import Sequence, Set
 
 import _sigtrove
 
@@ -15,7 +17,7 @@ SUMMARY = "list a record's annotations, a line per annotation (as rdann does)"
 COLUMNS = ["time", "sample", "type", "subtype", "chan", "num", "aux"]
 
 
-def add_arguments(parser):
+def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("record", metavar="RECORD", help="the record")
     parser.add_argument("annotator", metavar="ANNOTATOR", nargs="?", default="atr",
                         help="the annotation file's extension (default: atr, the reference annotations)")
@@ -29,16 +31,16 @@ def add_arguments(parser):
     parser.add_argument("--header", action="store_true", help="begin with a line naming the columns")
 
 
-def format_line(time_text, sample, symbol, subtype, chan, num, aux):
+def format_line(time_text: str, sample: int, symbol: str, subtype: int, chan: int, num: int, aux: str) -> str:
     line = "%12s %10d %6s %4d %4d %4d" % (time_text, sample, symbol, subtype, chan, num)
     return line + "\t" + aux if aux else line
 
 
-def header_line():
+def header_line() -> str:
     return "%12s %10s %6s %4s %4s %4s\t%s" % ("time", "sample", "type", "sub", "chan", "num", "aux")
 
 
-def checked_types(annotation, types):
+def checked_types(annotation: _sigtrove.Annotation, types: Sequence[str]) -> Set[str]:
     """The mnemonics asked for, each one the annotation file's code table knows."""
     for mnemonic in types:
         try:
@@ -48,14 +50,14 @@ def checked_types(annotation, types):
     return set(types)
 
 
-def run(options):
+def run(options: argparse.Namespace) -> int:
     annotation = open_annotation(options.record, options.annotator)
     wanted = checked_types(annotation, options.types) if options.types else None
     columns = checked_window(annotation.arrays, options.start, options.stop)
-    rows = zip(columns["time"].tolist(), columns["symbol"].tolist(), columns["subtype"].tolist(),
-               columns["chan"].tolist(), columns["num"].tolist(), columns["aux"].tolist())
+    entries = zip(columns["time"].tolist(), columns["symbol"].tolist(), columns["subtype"].tolist(),
+                  columns["chan"].tolist(), columns["num"].tolist(), columns["aux"].tolist())
     rows = [(annotation.time_text(sample, milliseconds=True), sample, symbol, subtype, chan, num, aux or "")
-            for sample, symbol, subtype, chan, num, aux in rows if wanted is None or symbol in wanted]
+            for sample, symbol, subtype, chan, num, aux in entries if wanted is None or symbol in wanted]
     if options.csv:
         writer = csv.writer(sys.stdout, lineterminator="\n")
         if options.header:

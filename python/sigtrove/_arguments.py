@@ -3,6 +3,7 @@ command reports: a usage error (exit status 2), and work that can not be done, s
 that is not there (exit status 1)."""
 
 import os
+from typing import Callable, List, MutableMapping, Optional, Sequence, Tuple, TypeVar, Union
 
 import _sigtrove
 
@@ -26,7 +27,10 @@ class CommandFailure(Exception):
     that is not installed): exit status 1."""
 
 
-def add_package_records_to_database_path(environ=os.environ):
+_Window = TypeVar("_Window")
+
+
+def add_package_records_to_database_path(environ: MutableMapping[str, str] = os.environ) -> None:
     """Records are found along the WFDB database path, as the WFDB tools find them; the commands append
     the package's own folder, so that the bundled sample answers to "sample" from anywhere. A folder
     name that the path's separators would split stays off the path."""
@@ -42,36 +46,38 @@ def add_package_records_to_database_path(environ=os.environ):
     environ["WFDB"] = path + " " + PACKAGE_RECORDS
 
 
-def engine_text(error):
+def engine_text(error: BaseException) -> str:
     """A failure's text without the newline that the engine's texts end in."""
     return str(error).rstrip("\n")
 
 
-def open_record(path):
+def open_record(path: str) -> _sigtrove.Record:
     try:
         return _sigtrove.Record(path)
     except (_sigtrove.Error, OSError) as error:
         raise CommandFailure(engine_text(error)) from None
 
 
-def open_annotation(path, annotator):
+def open_annotation(path: str, annotator: str) -> _sigtrove.Annotation:
     try:
         return _sigtrove.Annotation(path, annotator)
     except (_sigtrove.Error, OSError) as error:
         raise CommandFailure(engine_text(error)) from None
 
 
-def signal_choice(words):
+def signal_choice(words: Optional[Sequence[str]]) -> Optional[List[Union[int, str]]]:
     """Signals as the commands take them (numbers and names, as words) for Record.frames: None for all."""
     if not words:
         return None
     return [int(word) if word.isdigit() else word for word in words]
 
 
-def checked_window(window, start, stop):
+def checked_window(window: Callable[..., _Window], start: Optional[str], stop: Optional[str]) -> _Window:
     """window(start, stop) (Record.window, Annotation.arrays) of the -f and -t options' words, with a
     usage error that names the option at fault. A bare number is seconds, as with the WFDB tools: the
     words reach the window as texts, which the engine reads as WFDB times."""
+    # The window's parameters go unchecked (Callable[...]): without -f, start is None, which the engine
+    # takes as 0, but the engine's stubs give a window's start only the forms its docstrings name.
     for option, text in (("-f", start), ("-t", stop)):
         if text is not None:
             try:
@@ -86,7 +92,8 @@ def checked_window(window, start, stop):
         raise UsageError(str(error)) from None
 
 
-def frame_window(record, start, stop, signals=None):
+def frame_window(record: _sigtrove.Record, start: Optional[str], stop: Optional[str],
+                 signals: Optional[Sequence[Union[int, str]]] = None) -> Tuple[int, Optional[int]]:
     """The frames [start, stop) of a record that the -f and -t options name, after checking the
     chosen signals; stop is None when the record's length is not known and -t was not given."""
     try:

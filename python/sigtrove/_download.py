@@ -9,10 +9,12 @@ under a final name; a run that was stopped goes on where it stopped. A progress
 line is shown on standard error when that is a terminal.
 """
 
+import argparse
 import os
 import posixpath
 import sys
 import urllib.parse
+from typing import List, Optional, Sequence, TextIO, Tuple
 
 from sigtrove._arguments import CommandFailure, UsageError
 from sigtrove._fetcher import DownloadError, Fetcher, NotOnServer
@@ -21,7 +23,7 @@ SUMMARY = "mirror a database on a web server (its RECORDS, or the records named)
 CHUNK = 256 * 1024
 
 
-def _safe_relative(name):
+def _safe_relative(name: str) -> Optional[str]:
     """A relative path inside the mirror for a name read from the server, or None."""
     path = posixpath.normpath(name)
     if not name or name.startswith("/") or path.startswith("..") or "\0" in name or "\\" in name:
@@ -29,7 +31,7 @@ def _safe_relative(name):
     return path
 
 
-def header_files(text):
+def header_files(text: str) -> Tuple[List[str], List[str]]:
     """What a header says about the record's other files: (signal files, segment names).
 
     Only the fields that name files are read: the first field of each signal
@@ -65,13 +67,13 @@ def header_files(text):
 class Progress:
     """One line on standard error, rewritten in place; nothing when it is not a terminal."""
 
-    def __init__(self, stream):
+    def __init__(self, stream: TextIO) -> None:
         self.stream = stream
         self.shown = stream.isatty()
         self.files = 0
         self.bytes = 0
 
-    def update(self, name, done, total):
+    def update(self, name: str, done: int, total: Optional[int]) -> None:
         if not self.shown:
             return
         width = 30
@@ -82,24 +84,24 @@ class Progress:
         self.stream.write("\x1b[K")
         self.stream.flush()
 
-    def finished(self, size):
+    def finished(self, size: int) -> None:
         self.files += 1
         self.bytes += size
 
-    def close(self):
+    def close(self) -> None:
         if self.shown:
             self.stream.write("\n")
             self.stream.flush()
 
 
-def fetch_file(fetcher, url, target, progress):
+def fetch_file(fetcher: Fetcher, url: str, target: str, progress: Progress) -> bool:
     """Fetches `url` into `target`, going on from TARGET.part if a run stopped there."""
     name = os.path.basename(target)
     part = target + ".part"
     os.makedirs(os.path.dirname(target) or ".", exist_ok=True)
     if os.path.exists(target):
-        with fetcher.open(url, method="HEAD") as response:
-            length = response.headers.get("Content-Length")
+        with fetcher.open(url, method="HEAD") as head:
+            length = head.headers.get("Content-Length")
         if length is not None and os.path.getsize(target) == int(length):
             progress.finished(0)
             return False
@@ -147,17 +149,17 @@ def fetch_file(fetcher, url, target, progress):
 
 
 class Mirror:
-    def __init__(self, base, folder, progress, errors):
+    def __init__(self, base: str, folder: str, progress: Progress, errors: List[str]) -> None:
         self.base = base.rstrip("/")
         self.folder = folder
         self.fetcher = Fetcher()
         self.progress = progress
         self.errors = errors
 
-    def url(self, relative):
+    def url(self, relative: str) -> str:
         return self.base + "/" + urllib.parse.quote(relative)
 
-    def file(self, relative, optional=False):
+    def file(self, relative: str, optional: bool = False) -> bool:
         """Fetches one file; True when it is there afterwards."""
         target = os.path.join(self.folder, *relative.split("/"))
         try:
@@ -170,14 +172,14 @@ class Mirror:
             self.errors.append(str(error))
         return False
 
-    def listing(self, name):
+    def listing(self, name: str) -> Optional[List[str]]:
         """Fetches the database's RECORDS or ANNOTATORS file and gives its entries (None when it has none)."""
         if not self.file(name, optional=True):
             return None
         with open(os.path.join(self.folder, name), encoding="latin-1") as f:
             return [line.split()[0] for line in f if line.strip() and not line.startswith("#")]
 
-    def header(self, record):
+    def header(self, record: str) -> Tuple[List[str], List[str]]:
         """Fetches RECORD.hea and gives what it names."""
         if not self.file(record + ".hea"):
             return [], []
@@ -185,7 +187,7 @@ class Mirror:
         with open(path, encoding="latin-1") as f:
             return header_files(f.read())
 
-    def record(self, record, annotators):
+    def record(self, record: str, annotators: Sequence[str]) -> None:
         directory = posixpath.dirname(record)
         files, segments = self.header(record)
         for segment in segments:
@@ -205,21 +207,21 @@ class Mirror:
             self.file(record + "." + annotator, optional=True)
 
 
-def add_arguments(parser):
+def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("url", metavar="URL", help="the database's folder on the server (http:// or https://)")
     parser.add_argument("records", metavar="RECORD", nargs="*",
                         help="the records to fetch (default: every record its RECORDS file lists)")
     parser.add_argument("--to", default=".", metavar="DIR", help="the folder to mirror into (default: here)")
 
 
-def run(options):
+def run(options: argparse.Namespace) -> int:
     if not options.url.startswith(("http://", "https://")):
         raise UsageError("%r is not an http:// or https:// URL" % options.url)
-    errors = []
+    errors: List[str] = []
     progress = Progress(sys.stderr)
     mirror = Mirror(options.url, options.to, progress, errors)
     try:
-        records = options.records
+        records: Optional[List[str]] = options.records
         if not records:
             records = mirror.listing("RECORDS")
             if records is None:

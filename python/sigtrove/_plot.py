@@ -3,6 +3,7 @@ panel per signal in physical units, time in seconds (or the time of day when the
 time), and with -a the symbols of an annotator's annotations on the signal at their times. Needs
 matplotlib: pip install 'sigtrove[plot]'."""
 
+import argparse
 import os
 
 from sigtrove._arguments import WINDOW_HELP, CommandFailure, UsageError, frame_window, open_record, signal_choice
@@ -12,7 +13,7 @@ SUMMARY = "draw a strip chart of a record's signals into a PNG, SVG or PDF file"
 FORMATS = (".png", ".svg", ".pdf")
 
 
-def add_arguments(parser):
+def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("record", metavar="RECORD", help="the record")
     parser.add_argument("-f", "--from", dest="start", metavar="START",
                         help="the chart's start (default: 0): " + WINDOW_HELP)
@@ -32,7 +33,7 @@ def add_arguments(parser):
                         help="time in seconds from the record's start, even when the header gives a base time")
 
 
-def run(options):
+def run(options: argparse.Namespace) -> int:
     extension = os.path.splitext(options.output)[1].lower()
     if extension not in FORMATS:
         raise UsageError("-o %s: the picture's name ends in .png, .svg or .pdf" % options.output)

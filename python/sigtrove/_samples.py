@@ -4,12 +4,16 @@ with the decimals the gain warrants (one ADC step apart prints differently) and 
 record marks invalid. The record is read a block at a time, so a day-long record never sits in
 memory; while the output goes to a file or a pipe, a progress bar shows on the terminal."""
 
+import argparse
 import csv
 import io
 import sys
+from typing import Any, List, Optional, Sequence, Union
 
 import numpy as np
+import numpy.typing as npt
 
+from sigtrove import Record, Signal
 from sigtrove._arguments import WINDOW_HELP, frame_window, open_record, signal_choice
 from sigtrove._progress import progress_bar
 
@@ -21,7 +25,7 @@ STORED_UNITS = "adu"  # the WFDB name of stored values' units
 SEPARATORS = {"columns": " ", "csv": ",", "tsv": "\t"}
 
 
-def add_arguments(parser):
+def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("record", metavar="RECORD", help="the record")
     parser.add_argument("-f", "--from", dest="start", metavar="START",
                         help="the first frame printed (default: 0): " + WINDOW_HELP)
@@ -41,7 +45,7 @@ def add_arguments(parser):
                         help="begin with two lines: the signals' names, and their units")
 
 
-def decimals(gain):
+def decimals(gain: float) -> int:
     """The fewest decimals whose last digit is at most one ADC step, 1/gain."""
     gain = abs(gain) or DEFAULT_GAIN
     places = 0
@@ -54,7 +58,7 @@ class Column:
     """How one signal's values print: a %-format and, for aligned columns, a width that fits every
     value its ADC can give, its name and its units."""
 
-    def __init__(self, signal, physical, aligned):
+    def __init__(self, signal: Signal, physical: bool, aligned: bool) -> None:
         self.name = signal.name
         self.units = (signal.units or "") if physical else STORED_UNITS
         bits = signal.adc_resolution or 16
@@ -72,7 +76,7 @@ class Column:
         self.format = "%" + (str(self.width) if aligned else "") + kind
 
 
-def signal_specs(record, choice):
+def signal_specs(record: Record, choice: Optional[Sequence[Union[int, str]]]) -> List[Signal]:
     """The header's records of the chosen signals, in order."""
     if choice is None:
         return list(record.signals)
@@ -80,7 +84,7 @@ def signal_specs(record, choice):
     return [record.signals[s if isinstance(s, int) else names.index(s)] for s in choice]
 
 
-def header_lines(layout, number_width, columns):
+def header_lines(layout: str, number_width: int, columns: Sequence[Column]) -> str:
     names = ["sample"] + [c.name for c in columns]
     units = ["number"] + [c.units for c in columns]
     if layout == "csv":
@@ -93,7 +97,7 @@ def header_lines(layout, number_width, columns):
     return "".join(separator.join(f.rjust(w) for f, w in zip(row, widths)) + "\n" for row in (names, units))
 
 
-def block_text(row_format, first, values):
+def block_text(row_format: str, first: int, values: npt.NDArray[Any]) -> str:
     """The lines of a block of frames: their sample numbers from `first`, then their values."""
     numbers = np.arange(first, first + len(values), dtype=np.float64 if values.dtype.kind == "f" else np.int64)
     table = np.column_stack((numbers, values))
@@ -101,7 +105,7 @@ def block_text(row_format, first, values):
     return text.replace("nan", "NaN") if values.dtype.kind == "f" else text
 
 
-def run(options):
+def run(options: argparse.Namespace) -> int:
     record = open_record(options.record)
     choice = signal_choice(options.signals)
     start, stop = frame_window(record, options.start, options.stop, choice)

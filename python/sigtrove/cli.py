@@ -5,13 +5,26 @@ import argparse
 import importlib
 import os
 import sys
+from typing import Optional, Protocol, Sequence, cast
 
 import _sigtrove
 
 from sigtrove._arguments import CommandFailure, UsageError, add_package_records_to_database_path, engine_text
 from sigtrove._version import __version__
 
-# command -> module with SUMMARY (one line), add_arguments(parser) and run(options) -> exit status
+
+# A command's module: its docstring (the command's description), SUMMARY (one line),
+# add_arguments(parser) and run(options) -> exit status.
+class _Command(Protocol):
+    __doc__: str
+    SUMMARY: str
+
+    def add_arguments(self, parser: argparse.ArgumentParser) -> None: ...
+
+    def run(self, options: argparse.Namespace) -> int: ...
+
+
+# command -> its module (a _Command)
 COMMANDS = {
     "describe": "sigtrove._describe",
     "samples": "sigtrove._samples",
@@ -30,7 +43,7 @@ Exit status: 0 done; 1 a record or annotation file that can not be read, or a
 picture that can not be written; 2 bad usage."""
 
 
-def build_parser(prog):
+def build_parser(prog: str) -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(prog=prog, description=DESCRIPTION,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--version", action="version",
@@ -38,7 +51,7 @@ def build_parser(prog):
     commands = parser.add_subparsers(dest="command", metavar="COMMAND")
     commands.add_parser("version", help="print the engine's version line")
     for name, module_name in COMMANDS.items():
-        module = importlib.import_module(module_name)
+        module = cast(_Command, importlib.import_module(module_name))
         command = commands.add_parser(name, help=module.SUMMARY, description=module.__doc__.strip(),
                                       formatter_class=argparse.RawDescriptionHelpFormatter)
         module.add_arguments(command)
@@ -46,7 +59,7 @@ def build_parser(prog):
     return parser
 
 
-def main(argv=None, prog="sigtrove"):
+def main(argv: Optional[Sequence[str]] = None, prog: str = "sigtrove") -> int:
     argv = list(sys.argv[1:] if argv is None else argv)
     parser = build_parser(prog)
     if argv[:1] == ["help"]:
@@ -63,7 +76,8 @@ def main(argv=None, prog="sigtrove"):
     add_package_records_to_database_path()
     command = "%s %s" % (prog, options.command)
     try:
-        return options.run(options)
+        status: int = options.run(options)
+        return status
     except UsageError as error:
         options.parser.print_usage(sys.stderr)
         sys.stderr.write("%s: error: %s\n" % (command, error))
