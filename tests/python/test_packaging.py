@@ -24,6 +24,14 @@ def test_type_stubs_are_installed():
         assert name in text
 
 
+def test_the_installed_package_passes_mypy_strict(tmp_path):
+    """Its own code type-checks as a user's mypy --strict sees it: run from elsewhere than the source
+    tree, so that it is the installed package that is checked, with its cache kept in tmp_path."""
+    result = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--cache-dir", str(tmp_path / "mypy_cache"),
+                             "-p", "sigtrove"], cwd=tmp_path, capture_output=True, text=True, timeout=600)
+    assert result.returncode == 0, result.stdout + result.stderr
+
+
 def test_capsule_header_compiles_for_a_c_consumer(tmp_path):
     compiler = shutil.which("cc") or shutil.which("gcc")
     if compiler is None:
