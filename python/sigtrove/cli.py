@@ -13,10 +13,10 @@ from sigtrove._arguments import CommandFailure, UsageError, add_package_records_
 from sigtrove._version import __version__
 
 
-# A command's module: its docstring (the command's description), SUMMARY (one line),
-# add_arguments(parser) and run(options) -> exit status.
+# A command's module: its docstring (the command's description; None when Python runs with
+# -OO), SUMMARY (one line), add_arguments(parser) and run(options) -> exit status.
 class _Command(Protocol):
-    __doc__: str
+    __doc__: Optional[str]
     SUMMARY: str
 
     def add_arguments(self, parser: argparse.ArgumentParser) -> None: ...
@@ -52,7 +52,7 @@ def build_parser(prog: str) -> argparse.ArgumentParser:
     commands.add_parser("version", help="print the engine's version line")
     for name, module_name in COMMANDS.items():
         module = cast(_Command, importlib.import_module(module_name))
-        command = commands.add_parser(name, help=module.SUMMARY, description=module.__doc__.strip(),
+        command = commands.add_parser(name, help=module.SUMMARY, description=(module.__doc__ or module.SUMMARY).strip(),
                                       formatter_class=argparse.RawDescriptionHelpFormatter)
         module.add_arguments(command)
         command.set_defaults(run=module.run, parser=command)

@@ -39,6 +39,14 @@ def test_describe_a_missing_record_fails_with_the_engine_text(tmp_path):
     assert result.stderr.endswith("init: can't open header for record nothing\n")
 
 
+@pytest.mark.parametrize("args", [["describe"], ["--help"], ["samples", "--help"], ["plot", "--help"]])
+def test_the_commands_work_without_docstrings(args):
+    # Python run with -OO drops docstrings, which the commands' help texts are made from.
+    result = sigtrove(*args, env=environment(PYTHONOPTIMIZE="2"))
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines()[0] == sigtrove(*args).stdout.splitlines()[0]
+
+
 def test_unknown_command():
     result = sigtrove("frobnicate")
     assert result.returncode == 2
