@@ -72,12 +72,12 @@ def signal_choice(words: Optional[Sequence[str]]) -> Optional[List[Union[int, st
     return [int(word) if word.isdigit() else word for word in words]
 
 
-def checked_window(window: Callable[..., _Window], start: Optional[str], stop: Optional[str]) -> _Window:
+def checked_window(window: Callable[[Optional[str], Optional[str]], _Window], start: Optional[str],
+                   stop: Optional[str]) -> _Window:
     """window(start, stop) (Record.window, Annotation.arrays) of the -f and -t options' words, with a
     usage error that names the option at fault. A bare number is seconds, as with the WFDB tools: the
     words reach the window as texts, which the engine reads as WFDB times."""
-    # The window's parameters go unchecked (Callable[...]): without -f, start is None, which the engine
-    # takes as 0, but the engine's stubs give a window's start only the forms its docstrings name.
+    # Without -f, start is None: the beginning; without -t, stop is None: the end.
     for option, text in (("-f", start), ("-t", stop)):
         if text is not None:
             try:

@@ -39,7 +39,8 @@ namespace {
 
 // A start or stop argument: a number (anything with __index__), or a position as
 // the WFDB tools take one ("0:10", "1:02:03.5", "s1200", "e"), counted at
-// `frequency` samples per second. None stays none (stop only).
+// `frequency` samples per second. None stays none: the window's caller reads it
+// as the beginning (a start) or the end (a stop).
 bool position_argument(PyObject *arg, const char *which, const engine::TimeBasis &basis, long long end,
                        std::optional<long long> &out) {
     if (arg == nullptr || arg == Py_None) {
