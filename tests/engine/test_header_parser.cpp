@@ -209,7 +209,7 @@ TEST_F(RecordDirTest, DefaultDescriptionNamesTheRecordAsGiven) {
 
 TEST_F(RecordDirTest, GroupsAreRunsOfLinesNamingTheSameFile) {
     ASSERT_EQ(read("r", "r 5 360\na 16\na 16\nb 16\na 16\na 212\n"), -2);
-    EXPECT_STREQ(wfdberror(), "init: error in specification of signal 3 or 4\n");
+    EXPECT_STREQ(wfdberror(), "init: signals 3 and 4 share a signal file but not its format and block size\n");
     ASSERT_EQ(read("r", "r 5 360\na 16\na 16\nb 212\na 16\na 16\n# extra\nc 99\n"), 0) << wfdberror();
     std::vector<int> groups;
     for (const SignalSpec &s : header.signals) groups.push_back(s.group);
@@ -298,9 +298,10 @@ INSTANTIATE_TEST_SUITE_P(
         RejectionCase{"r 2 360\nf 16\ng\n", -2, "init: illegal format for signal 1, record r\n"},
         RejectionCase{"r 1 360\nf x16\n", -2, "init: illegal format for signal 0, record r\n"},
         RejectionCase{"r 1 360\nf 4294967312\n", -2, "init: illegal format for signal 0, record r\n"},
-        RejectionCase{"r 2 360\nf 16\nf 212\n", -2, "init: error in specification of signal 0 or 1\n"},
+        RejectionCase{"r 2 360\nf 16\nf 212\n", -2,
+                      "init: signals 0 and 1 share a signal file but not its format and block size\n"},
         RejectionCase{"r 2 360\nf 16 200 12 0 0 0 512\nf 16 200 12 0 0 0 0\n", -2,
-                      "init: error in specification of signal 0 or 1\n"},
+                      "init: signals 0 and 1 share a signal file but not its format and block size\n"},
         RejectionCase{"r 1 360\nf 16x99999999999\n", -2,
                       "init: value '16x99999999999' out of range for signal 0, record r\n"},
         RejectionCase{"r 1 360\nf 16 200 12 3000000000\n", -2,

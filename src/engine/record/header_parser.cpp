@@ -347,7 +347,8 @@ private:
         }
         signal.group = previous.group;
         if (signal.fmt != previous.fmt || signal.bsize != previous.bsize)
-            return reject_with("init: error in specification of signal %d or %d\n", index - 1, index);
+            return reject_with("init: signals %d and %d share a signal file but not its format and block size\n",
+                               index - 1, index);
         return 0;
     }
 
