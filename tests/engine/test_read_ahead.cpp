@@ -5,11 +5,16 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include "formats/group_reader.h"
+#include "record/record.h"
+#include "record_dir_fixture.h"
+#include "signals/array_sink.h"
 #include "signals/group_window.h"
 #include "signals/signal_file.h"
 #include "signals/signal_file_handle.h"
@@ -131,6 +136,59 @@ TEST(ReadAhead, AnAnnouncementIsForgottenBySeekingElsewhere) {
     EXPECT_GE(file.fill(4), 4u);
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0], SignalFile::kBlockSize);
+}
+
+// What this process has read so far: bytes and read calls (Linux's /proc/self/io), or -1.
+struct ReadCounts {
+    long long bytes = -1, calls = -1;
+};
+ReadCounts read_counts() {
+    ReadCounts counts;
+    std::ifstream io("/proc/self/io");
+    std::string field;
+    long long value = 0;
+    while (io >> field >> value) {
+        if (field == "rchar:") counts.bytes = value;
+        if (field == "syscr:") counts.calls = value;
+    }
+    return counts;
+}
+
+// Record "r" in the test's directory: the two-signal format 16 file above.
+class RecordReadAhead : public sigtrove::testing::RecordDirTest {
+protected:
+    void SetUp() override {
+        if (read_counts().calls < 0) GTEST_SKIP() << "no /proc/self/io to count reads with";
+        std::vector<std::uint8_t> bytes = two_signal_file();
+        dir.write("r.dat", std::string(bytes.begin(), bytes.end()));
+        write_header("r", "r 2 250 " + std::to_string(kFrames) + "\nr.dat 16\nr.dat 16\n");
+        ASSERT_TRUE(Record::open("r", record_).ok());
+    }
+    // Frames [start, start + frames) of both signals; the values are checked.
+    void read(long long start, long long frames) {
+        std::vector<std::int32_t> out(static_cast<std::size_t>(frames) * 2);
+        auto sink = make_array_sink(SampleType::int32, out.data(), 2, SampleRate::frame, {});
+        BulkOutcome outcome;
+        ASSERT_TRUE(record_->read(start, frames, {0, 1}, *sink, outcome).ok());
+        ASSERT_EQ(outcome.frames, frames);
+        for (long long f = 0; f < frames; ++f)
+            ASSERT_EQ(out[static_cast<std::size_t>(2 * f)], static_cast<int>((start + f) % 30000)) << start + f;
+    }
+    std::unique_ptr<Record> record_;
+};
+
+TEST_F(RecordReadAhead, AWindowReadsItsOwnBytes) {
+    ReadCounts before = read_counts();
+    read(200001, 3600);
+    EXPECT_LE(read_counts().bytes - before.bytes, 3600 * 4 + 2 * 4096);
+}
+
+TEST_F(RecordReadAhead, ReadsThatGoOnFromTheLastOneReadAheadInWholeBlocks) {
+    read(0, 1000);
+    ReadCounts before = read_counts();
+    // 99 reads of 4000 bytes each, one after the other: a few blocks, not a read call each.
+    for (long long start = 1000; start < 100000; start += 1000) read(start, 1000);
+    EXPECT_LE(read_counts().calls - before.calls, 6);
 }
 
 }  // namespace

@@ -60,6 +60,7 @@ public:
 
     FrameStatus next_frame(WFDB_Sample *out) override {
         const long long n = next_;
+        window_start_ = false;
         if (groups_.size() == 1) {
             // One file: no per-sample group lookup.
             GroupWindow &window = groups_[0].window;
@@ -81,7 +82,12 @@ public:
     BulkOutcome read_bulk(const std::vector<std::size_t> &chosen, long long frames, FrameSink &sink) override {
         BulkOutcome outcome;
         blocks_.resize(chosen.size());
-        for (SourceGroup &g : groups_) g.window.expect(next_, frames);
+        // A read that starts where the data were just opened or repositioned is a window
+        // of known length: its groups read no further ahead than it needs. A read that
+        // goes on from the last one reads ahead in whole blocks, as sequential reading wants.
+        if (window_start_)
+            for (SourceGroup &g : groups_) g.window.expect(next_, frames);
+        window_start_ = false;
         while (outcome.frames < frames) {
             const long long n = next_;
             auto block = static_cast<std::size_t>(std::min<long long>(frames - outcome.frames, kMaxBlockFrames));
@@ -137,6 +143,7 @@ public:
                 failed_group = first_group_ + static_cast<int>(g);
         }
         next_ = frame;
+        window_start_ = true;
         if (failed_group < 0) return 0;
         record_error("isigsettime: improper seek on signal group %d\n", failed_group);
         return -1;
@@ -197,6 +204,7 @@ private:
     int first_group_;
     bool seekable_;
     long long next_ = 0;        // the next output frame
+    bool window_start_ = true;  // no read since the open or the last seek
     long long next_check_ = -1;  // output frame of the next checksum test, -1 for none
     std::size_t check_index_ = 0;
 };
