@@ -52,7 +52,8 @@ def build_parser(prog: str) -> argparse.ArgumentParser:
     commands.add_parser("version", help="print the engine's version line")
     for name, module_name in COMMANDS.items():
         module = cast(_Command, importlib.import_module(module_name))
-        command = commands.add_parser(name, help=module.SUMMARY, description=(module.__doc__ or module.SUMMARY).strip(),
+        description = (module.__doc__ or module.SUMMARY).strip()
+        command = commands.add_parser(name, help=module.SUMMARY, description=description,
                                       formatter_class=argparse.RawDescriptionHelpFormatter)
         module.add_arguments(command)
         command.set_defaults(run=module.run, parser=command)

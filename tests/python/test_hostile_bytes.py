@@ -42,8 +42,8 @@ def signal_line(draw):
     if draw(st.booleans()):
         field += "+" + str(draw(number((0, 64), (-10, 2**40))))
     parts = [draw(st.sampled_from(FILE_NAMES)), field]
-    extra = draw(st.lists(st.one_of(st.integers(-(2**33), 2**33).map(str), st.sampled_from(["200", "200(3)/mV", "x", "0.5"])),
-                          max_size=7))
+    words = st.one_of(st.integers(-(2**33), 2**33).map(str), st.sampled_from(["200", "200(3)/mV", "x", "0.5"]))
+    extra = draw(st.lists(words, max_size=7))
     return " ".join(parts + extra)
 
 
