@@ -5,14 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "fuzz_scratch.h"
 #include "record_reads.h"
 
 using namespace sigtrove;
 
 namespace {
 
-// The choice byte's low 5 bits pick a header (modulo the count); its high 3 bits the reading variant.
 const char *const kHeaders[] = {
     "r 1 200 499\nr.dat 508 200/mV 8 0 -127 -484 0 s\n",
     "r 1 200 499\nr.dat 516 200/mV 16 0 -32766 -750 0 s\n",
@@ -26,11 +24,6 @@ constexpr std::size_t kHeaderCount = sizeof kHeaders / sizeof kHeaders[0];
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    if (size < 1) return 0;
-    fuzz::scratch_folder();
-    fuzz::reset_engine();
-    fuzz::write_scratch_file("r.hea", kHeaders[(data[0] & 31) % kHeaderCount]);
-    fuzz::write_scratch_file("r.dat", data + 1, size - 1);
-    fuzz::read_record_every_way(data[0] >> 5);
+    fuzz::read_signal_file_input(kHeaders, kHeaderCount, data, size);
     return 0;
 }

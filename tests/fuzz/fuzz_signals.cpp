@@ -7,14 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "fuzz_scratch.h"
 #include "record_reads.h"
 
 using namespace sigtrove;
 
 namespace {
 
-// The choice byte's low 5 bits pick a header (modulo the count); its high 3 bits the reading variant.
 const char *const kHeaders[] = {
     // 0, 1: format 212, two signals with checksums, the second one skewed in 1
     "r 2 360 650000\nr.dat 212 200 11 1024 995 -22131 0 MLII\nr.dat 212 200 11 1024 1011 20052 0 V5\n",
@@ -50,12 +48,6 @@ constexpr std::size_t kHeaderCount = sizeof kHeaders / sizeof kHeaders[0];
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    if (size < 1) return 0;
-    fuzz::scratch_folder();
-    fuzz::reset_engine();
-    const int variant = data[0] >> 5;
-    fuzz::write_scratch_file("r.hea", kHeaders[(data[0] & 31) % kHeaderCount]);
-    fuzz::write_scratch_file("r.dat", data + 1, size - 1);
-    fuzz::read_record_every_way(variant);
+    fuzz::read_signal_file_input(kHeaders, kHeaderCount, data, size);
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "fuzz_scratch.h"
 #include "record/record.h"
 #include "signals/array_sink.h"
 #include "wfdb/wfdb.h"
@@ -77,6 +78,16 @@ void read_through_record(int variant) {
 void read_record_every_way(int variant) {
     read_through_getvec(variant);
     read_through_record(variant);
+}
+
+void read_signal_file_input(const char *const headers[], std::size_t count, const std::uint8_t *data,
+                            std::size_t size) {
+    if (size < 1 || count == 0) return;
+    scratch_folder();
+    reset_engine();
+    write_scratch_file("r.hea", headers[(data[0] & 31) % count]);
+    write_scratch_file("r.dat", data + 1, size - 1);
+    read_record_every_way(data[0] >> 5);
 }
 
 }  // namespace sigtrove::fuzz
