@@ -94,7 +94,11 @@ bool GroupWindow::load(long long n) {
 std::size_t GroupWindow::make_room() {
     std::size_t rows = capacity_;
     // Data whose length is known exactly never need more rows than they hold from first_ on.
-    if (long long stored = reader_->frame_count(); stored >= 0 && reader_->frame_count_is_exact()) {
+    // Asked only while the buffer may still grow: once it holds a whole refill, reads
+    // simply stop where the data end, and the file's size is not looked up at each refill.
+    const bool may_grow = rows_.size() < capacity_ * frame_size_;
+    const long long stored = may_grow && reader_->frame_count_is_exact() ? reader_->frame_count() : -1;
+    if (stored >= 0) {
         auto left = static_cast<std::size_t>(std::max(0LL, stored - first_));
         if (left <= count_) {
             ended_ = true;
