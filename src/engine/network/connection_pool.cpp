@@ -18,14 +18,17 @@ struct Idle {
     std::unique_ptr<HttpConnection> connection;
 };
 
+// Never destroyed: records held by static objects (the C interface's open record)
+// close their remote files while the process exits, after the function statics
+// constructed later than them are gone, and their connections come back here.
 std::mutex &pool_lock() {
-    static std::mutex lock;
-    return lock;
+    static auto *lock = new std::mutex;
+    return *lock;
 }
 
 std::vector<Idle> &idle_connections() {
-    static std::vector<Idle> idle;
-    return idle;
+    static auto *idle = new std::vector<Idle>;
+    return *idle;
 }
 
 std::string origin_of(const std::string &url) {

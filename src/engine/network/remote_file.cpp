@@ -26,14 +26,15 @@ namespace sigtrove::engine {
 namespace {
 
 // The cache entries checked with their server in this process: each is checked
-// once, at its first use; later reads trust it without a request.
+// once, at its first use; later reads trust it without a request. Never destroyed,
+// as remote files may still be closed by static objects while the process exits.
 std::mutex &validated_lock() {
-    static std::mutex lock;
-    return lock;
+    static auto *lock = new std::mutex;
+    return *lock;
 }
 std::set<std::string> &validated_urls() {
-    static std::set<std::string> urls;
-    return urls;
+    static auto *urls = new std::set<std::string>;
+    return *urls;
 }
 
 }  // namespace

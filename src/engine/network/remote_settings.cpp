@@ -15,14 +15,15 @@ struct ChosenSettings {
     std::optional<std::string> cache_directory;
 };
 
+// Never destroyed, as remote files may still be read by static objects while the process exits.
 std::mutex &settings_lock() {
-    static std::mutex lock;
-    return lock;
+    static auto *lock = new std::mutex;
+    return *lock;
 }
 
 ChosenSettings &chosen() {
-    static ChosenSettings settings;
-    return settings;
+    static auto *settings = new ChosenSettings;
+    return *settings;
 }
 
 bool is_usable_timeout(double seconds) { return std::isfinite(seconds) && seconds > 0 && seconds <= kLongestTimeout; }
