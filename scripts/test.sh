@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up what is missing, builds, and runs both test suites: the engine's
-# GoogleTest suite (through CTest) and the module's pytest suite; then the fuzz
+# Sets up what is missing, checks the sources' form (scripts/lint.sh), builds, and
+# runs both test suites: the engine's GoogleTest suite (through CTest) and the
+# module's pytest suite; then the fuzz
 # harnesses (tests/fuzz/): their regression inputs replayed, and 30 seconds of
 # fuzzing each (scripts/fuzz.sh). Prints each suite's summary and every failure in
 # full; a build's log only when it fails.
@@ -19,6 +20,9 @@ if [ "$sanitize" = 1 ]; then
   cmake_options+=(-DSIGTROVE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)
 fi
 failed=0
+
+echo "== lint"
+scripts/lint.sh || failed=1
 
 # Runs a command with its output in the log file $1, shown only when the command fails.
 quietly() {
