@@ -82,10 +82,11 @@ void measure(const std::string &record, int passes) {
     double float64 = bulk_rate(*opened, SampleType::float64, passes, frames);
     // SIGTROVE_BENCH_BULK_ONLY=1 leaves getvec out, for profiling the bulk path alone.
     double getvec = std::getenv("SIGTROVE_BENCH_BULK_ONLY") ? 0 : getvec_rate(record, passes);
-    std::printf("%-10s %8lld frames x %2d signals (format %d): bulk int32 %6.0f M samples/s, bulk float64 %6.0f M "
-                "samples/s, getvec %5.0f M samples/s (best of %d)\n",
-                record.c_str(), frames, opened->signal_count(), opened->header().signals[0].fmt, int32 / 1e6,
-                float64 / 1e6, getvec / 1e6, passes);
+    std::printf(
+        "%-10s %8lld frames x %2d signals (format %d): bulk int32 %6.0f M samples/s, bulk float64 %6.0f M "
+        "samples/s, getvec %5.0f M samples/s (best of %d)\n",
+        record.c_str(), frames, opened->signal_count(), opened->header().signals[0].fmt, int32 / 1e6, float64 / 1e6,
+        getvec / 1e6, passes);
 }
 
 }  // namespace

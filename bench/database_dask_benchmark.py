@@ -66,8 +66,10 @@ def beat_summary(table):
 
 
 def annotations_in_one_process(database):
-    tables = [pd.DataFrame({"record": name, **sigtrove.Annotation(database.path(name), "atr").arrays()})
-              for name in database.names]
+    tables = [
+        pd.DataFrame({"record": name, **sigtrove.Annotation(database.path(name), "atr").arrays()})
+        for name in database.names
+    ]
     return beat_summary(pd.concat(tables, ignore_index=True))
 
 
@@ -93,8 +95,10 @@ class SynchronousScheduler:
 
 
 def report(title, one, sync, two):
-    print("%-38s one process: a loop %7.1f ms, Dask %7.1f ms; 2 workers %7.1f ms: %.2fx the loop, %.2fx Dask "
-          "in one process (wanted <= 0.65x)" % (title, one * 1e3, sync * 1e3, two * 1e3, two / one, two / sync))
+    print(
+        "%-38s one process: a loop %7.1f ms, Dask %7.1f ms; 2 workers %7.1f ms: %.2fx the loop, %.2fx Dask "
+        "in one process (wanted <= 0.65x)" % (title, one * 1e3, sync * 1e3, two * 1e3, two / one, two / sync)
+    )
 
 
 def arithmetic(_):
@@ -130,9 +134,14 @@ def memory_status(field):
 
 
 def two_workers():
-    return LocalCluster(n_workers=2, processes=True, threads_per_worker=1, host="127.0.0.1",
-                        dashboard_address="127.0.0.1:0",
-                        silence_logs=logging.ERROR)
+    return LocalCluster(
+        n_workers=2,
+        processes=True,
+        threads_per_worker=1,
+        host="127.0.0.1",
+        dashboard_address="127.0.0.1:0",
+        silence_logs=logging.ERROR,
+    )
 
 
 def warm_up(database, client):
@@ -153,35 +162,58 @@ def main():
 
     with tempfile.TemporaryDirectory() as folder:
         database = make_database(pathlib.Path(folder), options.copies)
-        print("database: %d copies of record 100 (%.0f MB of signal files; %.0f MB as float64 arrays)"
-              % (len(database), len(database) * (RECORDS / "100.dat").stat().st_size / 1e6,
-                 len(database) * 650000 * 2 * 8 / 1e6))
+        print(
+            "database: %d copies of record 100 (%.0f MB of signal files; %.0f MB as float64 arrays)"
+            % (
+                len(database),
+                len(database) * (RECORDS / "100.dat").stat().st_size / 1e6,
+                len(database) * 650000 * 2 * 8 / 1e6,
+            )
+        )
         with two_workers() as cluster, Client(cluster) as client:
             # Same answers, and every worker warmed up, before anything is timed.
             assert same_summary(annotations_on_cluster(database, client), annotations_in_one_process(database))
             ours, theirs = means_on_cluster(database, client), means_in_one_process(database)
             assert all(np.allclose(ours[name], theirs[name]) for name in database.names)
 
-            one, sync, two = best_of_interleaved(options.repeat, [
-                lambda: annotations_in_one_process(database),
-                lambda: annotations_on_cluster(database, SynchronousScheduler()),
-                lambda: annotations_on_cluster(database, client)])
+            one, sync, two = best_of_interleaved(
+                options.repeat,
+                [
+                    lambda: annotations_in_one_process(database),
+                    lambda: annotations_on_cluster(database, SynchronousScheduler()),
+                    lambda: annotations_on_cluster(database, client),
+                ],
+            )
             report("annotations, pooled and summarised", one, sync, two)
-            one, sync, two = best_of_interleaved(options.repeat, [
-                lambda: means_in_one_process(database),
-                lambda: means_on_cluster(database, SynchronousScheduler()),
-                lambda: means_on_cluster(database, client)])
+            one, sync, two = best_of_interleaved(
+                options.repeat,
+                [
+                    lambda: means_in_one_process(database),
+                    lambda: means_on_cluster(database, SynchronousScheduler()),
+                    lambda: means_on_cluster(database, client),
+                ],
+            )
             report("per-record means of frames()", one, sync, two)
-            one, sync, two = best_of_interleaved(options.repeat, [
-                lambda: means_in_one_process(database),
-                lambda: means_on_cluster(database, SynchronousScheduler(), CHUNK_FRAMES),
-                lambda: means_on_cluster(database, client, CHUNK_FRAMES)])
+            one, sync, two = best_of_interleaved(
+                options.repeat,
+                [
+                    lambda: means_in_one_process(database),
+                    lambda: means_on_cluster(database, SynchronousScheduler(), CHUNK_FRAMES),
+                    lambda: means_on_cluster(database, client, CHUNK_FRAMES),
+                ],
+            )
             report("  the same in chunks of %d frames" % CHUNK_FRAMES, one, sync, two)
-            one, two = best_of_interleaved(options.repeat, [
-                lambda: [arithmetic(i) for i in range(len(database))],
-                lambda: client.gather(client.map(arithmetic, range(len(database)), pure=False))])
-            print("%-38s one process: a loop %7.1f ms;                2 workers %7.1f ms: %.2fx the loop"
-                  % ("numpy arithmetic alone, as many tasks", one * 1e3, two * 1e3, two / one))
+            one, two = best_of_interleaved(
+                options.repeat,
+                [
+                    lambda: [arithmetic(i) for i in range(len(database))],
+                    lambda: client.gather(client.map(arithmetic, range(len(database)), pure=False)),
+                ],
+            )
+            print(
+                "%-38s one process: a loop %7.1f ms;                2 workers %7.1f ms: %.2fx the loop"
+                % ("numpy arithmetic alone, as many tasks", one * 1e3, two * 1e3, two / one)
+            )
             print("load average over the last minute: %.1f (2 cores)" % os.getloadavg()[0])
 
         # Worker memory: fresh workers, warmed up, then the whole database chunk by chunk.
@@ -193,10 +225,18 @@ def main():
                 after = client.run(memory_status, "VmHWM")
             chunk = chunk_frames * 2 * 8
             for worker in sorted(before):
-                print("worker RSS, chunks of %6d frames (%4.1f MB): %6.1f MB before, peak %6.1f MB during: "
-                      "+%5.1f MB (%.1f chunks)" % (chunk_frames, chunk / 1e6, before[worker] / 1e6,
-                                                  after[worker] / 1e6, (after[worker] - before[worker]) / 1e6,
-                                                  (after[worker] - before[worker]) / chunk))
+                print(
+                    "worker RSS, chunks of %6d frames (%4.1f MB): %6.1f MB before, peak %6.1f MB during: "
+                    "+%5.1f MB (%.1f chunks)"
+                    % (
+                        chunk_frames,
+                        chunk / 1e6,
+                        before[worker] / 1e6,
+                        after[worker] / 1e6,
+                        (after[worker] - before[worker]) / 1e6,
+                        (after[worker] - before[worker]) / chunk,
+                    )
+                )
 
 
 if __name__ == "__main__":

@@ -50,6 +50,7 @@ def main():
     except ImportError:
         wfdb = None
     if wfdb is not None:
+
         def with_wfdb_digital():
             return wfdb.rdrecord(str(RECORD), channels=[0], physical=False).d_signal[:, 0].tolist()
 
@@ -66,9 +67,13 @@ def main():
     print("%d samples of signal 0 of %s, best of %d" % (len(raw), os.path.basename(RECORD), options.repeat))
     for name, seconds in rows:
         print("%-32s %8.2f ms" % (name, seconds * 1000))
-    print("Record.read / list from a C array: ADC units %.2fx, physical units %.2fx" % (
-        measured["Record.read, ADC units"] / measured["list from a C array (int)"],
-        measured["Record.read, physical units"] / measured["list from a C array (float)"]))
+    print(
+        "Record.read / list from a C array: ADC units %.2fx, physical units %.2fx"
+        % (
+            measured["Record.read, ADC units"] / measured["list from a C array (int)"],
+            measured["Record.read, physical units"] / measured["list from a C array (float)"],
+        )
+    )
     if wfdb is None:
         print("(install the wfdb package to compare with it)")
 

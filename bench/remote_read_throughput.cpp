@@ -142,8 +142,9 @@ int main(int argc, char **argv) {
     for (std::size_t i = before; i < all.size(); ++i) bytes += all[i].body_bytes;
     double cached = best_time(server.url("100"), passes);
     double local = best_time("100", passes);
-    std::printf("   first read: %zu requests; second read: %zu requests; a new process: %zu requests (%lld body bytes)\n",
-                first, second, all.size() - before, bytes);
+    std::printf(
+        "   first read: %zu requests; second read: %zu requests; a new process: %zu requests (%lld body bytes)\n",
+        first, second, all.size() - before, bytes);
     std::printf("   read through the cache %.3f ms, local %.3f ms: %.2fx\n", cached * 1e3, local * 1e3, cached / local);
     set_remote_cache_directory(std::nullopt);
     return 0;

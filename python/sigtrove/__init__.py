@@ -14,6 +14,8 @@ Records on web servers are read by their URL (``Record("https://.../100")``);
 ``sigtrove.dask`` (the ``dask`` extra) reads whole databases with Dask.
 """
 
+import os as _os
+
 from _sigtrove import (  # noqa: F401
     STAT_READ,
     STAT_READ_AHA,
@@ -25,17 +27,14 @@ from _sigtrove import (  # noqa: F401
     verbose,
 )
 from _sigtrove import _Signal as Signal  # noqa: F401
-
-from sigtrove._version import __version__  # noqa: F401
 from sigtrove._database import Database  # noqa: F401
-
-import os as _os
+from sigtrove._version import __version__  # noqa: F401
 
 #: The record that ships with the package: the first ten seconds of MIT-BIH record 100 (signals
 #: MLII and V5 at 360 Hz) with its reference beat annotations ("atr"), to try things on.
 SAMPLE_RECORD = _os.path.join(_os.path.dirname(_os.path.abspath(__file__)), "data", "sample")
 
-from sigtrove._remote import set_remote_options  # noqa: F401
+from sigtrove._remote import set_remote_options  # noqa: E402, F401
 
 __all__ = [
     "Record",

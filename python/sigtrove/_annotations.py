@@ -9,7 +9,6 @@ import sys
 from typing import Sequence, Set
 
 import _sigtrove
-
 from sigtrove._arguments import WINDOW_HELP, UsageError, checked_window, open_annotation
 
 SUMMARY = "list a record's annotations, a line per annotation (as rdann does)"
@@ -19,14 +18,31 @@ COLUMNS = ["time", "sample", "type", "subtype", "chan", "num", "aux"]
 
 def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("record", metavar="RECORD", help="the record")
-    parser.add_argument("annotator", metavar="ANNOTATOR", nargs="?", default="atr",
-                        help="the annotation file's extension (default: atr, the reference annotations)")
-    parser.add_argument("-f", "--from", dest="start", metavar="START",
-                        help="list annotations from this time on (default: the start): " + WINDOW_HELP)
-    parser.add_argument("-t", "--to", dest="stop", metavar="STOP",
-                        help="list annotations before this time (default: all)")
-    parser.add_argument("-a", "--types", nargs="+", action="extend", metavar="TYPE",
-                        help="list only annotations of these types, by mnemonic (N, V, +, ...)")
+    parser.add_argument(
+        "annotator",
+        metavar="ANNOTATOR",
+        nargs="?",
+        default="atr",
+        help="the annotation file's extension (default: atr, the reference annotations)",
+    )
+    parser.add_argument(
+        "-f",
+        "--from",
+        dest="start",
+        metavar="START",
+        help="list annotations from this time on (default: the start): " + WINDOW_HELP,
+    )
+    parser.add_argument(
+        "-t", "--to", dest="stop", metavar="STOP", help="list annotations before this time (default: all)"
+    )
+    parser.add_argument(
+        "-a",
+        "--types",
+        nargs="+",
+        action="extend",
+        metavar="TYPE",
+        help="list only annotations of these types, by mnemonic (N, V, +, ...)",
+    )
     parser.add_argument("--csv", action="store_true", help="comma-separated values")
     parser.add_argument("--header", action="store_true", help="begin with a line naming the columns")
 
@@ -54,10 +70,19 @@ def run(options: argparse.Namespace) -> int:
     annotation = open_annotation(options.record, options.annotator)
     wanted = checked_types(annotation, options.types) if options.types else None
     columns = checked_window(annotation.arrays, options.start, options.stop)
-    entries = zip(columns["time"].tolist(), columns["symbol"].tolist(), columns["subtype"].tolist(),
-                  columns["chan"].tolist(), columns["num"].tolist(), columns["aux"].tolist())
-    rows = [(annotation.time_text(sample, milliseconds=True), sample, symbol, subtype, chan, num, aux or "")
-            for sample, symbol, subtype, chan, num, aux in entries if wanted is None or symbol in wanted]
+    entries = zip(
+        columns["time"].tolist(),
+        columns["symbol"].tolist(),
+        columns["subtype"].tolist(),
+        columns["chan"].tolist(),
+        columns["num"].tolist(),
+        columns["aux"].tolist(),
+    )
+    rows = [
+        (annotation.time_text(sample, milliseconds=True), sample, symbol, subtype, chan, num, aux or "")
+        for sample, symbol, subtype, chan, num, aux in entries
+        if wanted is None or symbol in wanted
+    ]
     if options.csv:
         writer = csv.writer(sys.stdout, lineterminator="\n")
         if options.header:

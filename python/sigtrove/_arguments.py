@@ -14,8 +14,10 @@ PACKAGE_RECORDS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data
 DEFAULT_DATABASE_PATH = ". /usr/local/database"
 
 TIME_FORMS = "seconds such as 12.5, [h:]m:s such as 1:30, s1200 for sample 1200, e for the end"
-WINDOW_HELP = ("a WFDB time: seconds (12.5), [h:]m:s (1:30, 1:02:03.5), a sample number (s1200), the end (e), "
-               "or a time of day when the record has one ([08:15:00])")
+WINDOW_HELP = (
+    "a WFDB time: seconds (12.5), [h:]m:s (1:30, 1:02:03.5), a sample number (s1200), the end (e), "
+    "or a time of day when the record has one ([08:15:00])"
+)
 
 
 class UsageError(Exception):
@@ -72,8 +74,9 @@ def signal_choice(words: Optional[Sequence[str]]) -> Optional[List[Union[int, st
     return [int(word) if word.isdigit() else word for word in words]
 
 
-def checked_window(window: Callable[[Optional[str], Optional[str]], _Window], start: Optional[str],
-                   stop: Optional[str]) -> _Window:
+def checked_window(
+    window: Callable[[Optional[str], Optional[str]], _Window], start: Optional[str], stop: Optional[str]
+) -> _Window:
     """window(start, stop) (Record.window, Annotation.arrays) of the -f and -t options' words, with a
     usage error that names the option at fault. A bare number is seconds, as with the WFDB tools: the
     words reach the window as texts, which the engine reads as WFDB times."""
@@ -92,8 +95,12 @@ def checked_window(window: Callable[[Optional[str], Optional[str]], _Window], st
         raise UsageError(str(error)) from None
 
 
-def frame_window(record: _sigtrove.Record, start: Optional[str], stop: Optional[str],
-                 signals: Optional[Sequence[Union[int, str]]] = None) -> Tuple[int, Optional[int]]:
+def frame_window(
+    record: _sigtrove.Record,
+    start: Optional[str],
+    stop: Optional[str],
+    signals: Optional[Sequence[Union[int, str]]] = None,
+) -> Tuple[int, Optional[int]]:
     """The frames [start, stop) of a record that the -f and -t options name, after checking the
     chosen signals; stop is None when the record's length is not known and -t was not given."""
     try:

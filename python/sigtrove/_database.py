@@ -11,7 +11,6 @@ import os
 from typing import Dict, FrozenSet, Iterator, List, Set, Tuple, Union
 
 from _sigtrove import Record
-
 from sigtrove._database_location import database_location, is_url, read_list_file, record_path
 from sigtrove._header_scan import scan_records
 
@@ -59,7 +58,6 @@ class Database:
     def __contains__(self, name: object) -> bool:
         return name in self._known
 
-
     def __repr__(self) -> str:
         return "sigtrove.Database(%r)" % self.location
 
@@ -73,8 +71,9 @@ def _checked_name(location: str, list_file: str, line: str) -> str:
     """A RECORDS entry, refused when it would name a file outside the database."""
     parts = line.rstrip("/").split("/")
     if line.startswith("/") or "\\" in line or any(p in ("", ".", "..") for p in parts):
-        raise ValueError("database %s: %s lists %r, which is not a record name of the database"
-                         % (location, list_file, line))
+        raise ValueError(
+            "database %s: %s lists %r, which is not a record name of the database" % (location, list_file, line)
+        )
     return line
 
 
@@ -108,8 +107,9 @@ def _add_listed(location: str, list_file: str, prefix: str, text: str, names: Li
         inner_file = name + "RECORDS"
         inner = read_list_file(location, inner_file)
         if inner is None:
-            raise ValueError("database %s: %s lists the folder %r, which has no RECORDS file"
-                             % (location, list_file, line))
+            raise ValueError(
+                "database %s: %s lists the folder %r, which has no RECORDS file" % (location, list_file, line)
+            )
         _add_listed(location, inner_file, name, inner, names, seen)
 
 

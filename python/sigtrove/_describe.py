@@ -11,8 +11,13 @@ SUMMARY = "describe a record (default: the bundled sample record)"
 
 
 def add_arguments(parser: argparse.ArgumentParser) -> None:
-    parser.add_argument("record", metavar="RECORD", nargs="?", default=SAMPLE_RECORD,
-                        help="the record (default: the bundled sample record)")
+    parser.add_argument(
+        "record",
+        metavar="RECORD",
+        nargs="?",
+        default=SAMPLE_RECORD,
+        help="the record (default: the bundled sample record)",
+    )
 
 
 def run(options: argparse.Namespace) -> int:

@@ -47,14 +47,14 @@ def header_files(text: str) -> Tuple[List[str], List[str]]:
             count = int(name.split("/", 1)[1])
         except ValueError:
             return [], []
-        segments = [fields[0] for fields in lines[1:1 + count] if fields[0] != "~"]
+        segments = [fields[0] for fields in lines[1 : 1 + count] if fields[0] != "~"]
         return [], segments
     try:
         count = int(lines[0][1]) if len(lines[0]) > 1 else 0
     except ValueError:
         count = 0
     files = []
-    for fields in lines[1:1 + count]:
+    for fields in lines[1 : 1 + count]:
         fmt = fields[1] if len(fields) > 1 else "0"
         digits = "".join(c for c in fmt.split("x")[0].split(":")[0].split("+")[0] if c.isdigit())
         if digits and int(digits) == 0:
@@ -78,9 +78,17 @@ class Progress:
             return
         width = 30
         filled = width * done // total if total else 0
-        self.stream.write("\r[%s%s] %d files, %.1f MB  %s %s" % (
-            "#" * filled, "." * (width - filled), self.files, (self.bytes + done) / 1e6, name,
-            "%d%%" % (100 * done // total) if total else ""))
+        self.stream.write(
+            "\r[%s%s] %d files, %.1f MB  %s %s"
+            % (
+                "#" * filled,
+                "." * (width - filled),
+                self.files,
+                (self.bytes + done) / 1e6,
+                name,
+                "%d%%" % (100 * done // total) if total else "",
+            )
+        )
         self.stream.write("\x1b[K")
         self.stream.flush()
 
@@ -209,8 +217,12 @@ class Mirror:
 
 def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("url", metavar="URL", help="the database's folder on the server (http:// or https://)")
-    parser.add_argument("records", metavar="RECORD", nargs="*",
-                        help="the records to fetch (default: every record its RECORDS file lists)")
+    parser.add_argument(
+        "records",
+        metavar="RECORD",
+        nargs="*",
+        help="the records to fetch (default: every record its RECORDS file lists)",
+    )
     parser.add_argument("--to", default=".", metavar="DIR", help="the folder to mirror into (default: here)")
 
 

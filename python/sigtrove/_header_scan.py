@@ -38,7 +38,7 @@ def segment_names(path: str) -> List[str]:
     _, slash, count = name.partition("/")
     if not slash or not count.isdigit():
         return []
-    segments = [line.split()[0] for line in lines[1:1 + int(count)]]
+    segments = [line.split()[0] for line in lines[1 : 1 + int(count)]]
     return [s for s in segments if s != "~"]
 
 
@@ -54,7 +54,7 @@ def scan_records(folder: str) -> List[str]:
         for file in files:
             if not file.endswith(HEADER_SUFFIX) or file.startswith("."):
                 continue
-            name = prefix + file[:-len(HEADER_SUFFIX)]
+            name = prefix + file[: -len(HEADER_SUFFIX)]
             headers.append(name)
             segments.update(prefix + s for s in segment_names(os.path.join(directory, file)))
     return sorted(name for name in headers if name not in segments)

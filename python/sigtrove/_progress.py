@@ -53,7 +53,7 @@ class ProgressBar:
             line = "%s %3d%% [%s%s] %s" % (self.label, fraction * 100, "#" * filled, "." * (room - filled), count)
         else:
             line = "%s %d %s" % (self.label, self.done, self.unit)
-        self.stream.write("\r" + line[:self._columns() - 1] + "\x1b[K")
+        self.stream.write("\r" + line[: self._columns() - 1] + "\x1b[K")
         self.stream.flush()
 
     def _columns(self) -> int:

@@ -19,8 +19,11 @@ class _Unchanged(enum.Enum):
 _UNCHANGED: Final = _Unchanged.UNCHANGED
 
 
-def set_remote_options(*, cache: Union[str, "os.PathLike[str]", None, _Unchanged] = _UNCHANGED,
-                       timeout: Union[float, None, _Unchanged] = _UNCHANGED) -> None:
+def set_remote_options(
+    *,
+    cache: Union[str, "os.PathLike[str]", None, _Unchanged] = _UNCHANGED,
+    timeout: Union[float, None, _Unchanged] = _UNCHANGED,
+) -> None:
     """Sets where fetched files are kept and how long a server may keep the engine waiting.
 
     cache   -- a directory (str or os.PathLike) that keeps what is fetched, so

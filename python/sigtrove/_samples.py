@@ -27,29 +27,43 @@ SEPARATORS = {"columns": " ", "csv": ",", "tsv": "\t"}
 
 def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("record", metavar="RECORD", help="the record")
-    parser.add_argument("-f", "--from", dest="start", metavar="START",
-                        help="the first frame printed (default: 0): " + WINDOW_HELP)
-    parser.add_argument("-t", "--to", dest="stop", metavar="STOP",
-                        help="print up to this frame, not including it (default: the end)")
-    parser.add_argument("-s", "--signals", nargs="+", action="extend", metavar="SIGNAL",
-                        help="signals by number (from 0) or name, in the order wanted (default: all)")
-    parser.add_argument("-p", "--physical", action="store_true",
-                        help="physical values (mV, mmHg, ...), not the stored ones")
+    parser.add_argument(
+        "-f", "--from", dest="start", metavar="START", help="the first frame printed (default: 0): " + WINDOW_HELP
+    )
+    parser.add_argument(
+        "-t", "--to", dest="stop", metavar="STOP", help="print up to this frame, not including it (default: the end)"
+    )
+    parser.add_argument(
+        "-s",
+        "--signals",
+        nargs="+",
+        action="extend",
+        metavar="SIGNAL",
+        help="signals by number (from 0) or name, in the order wanted (default: all)",
+    )
+    parser.add_argument(
+        "-p", "--physical", action="store_true", help="physical values (mV, mmHg, ...), not the stored ones"
+    )
     layout = parser.add_mutually_exclusive_group()
-    layout.add_argument("--csv", dest="layout", action="store_const", const="csv",
-                        help="comma-separated values")
-    layout.add_argument("--tsv", dest="layout", action="store_const", const="tsv",
-                        help="tab-separated values (default: aligned columns)")
+    layout.add_argument("--csv", dest="layout", action="store_const", const="csv", help="comma-separated values")
+    layout.add_argument(
+        "--tsv",
+        dest="layout",
+        action="store_const",
+        const="tsv",
+        help="tab-separated values (default: aligned columns)",
+    )
     parser.set_defaults(layout="columns")
-    parser.add_argument("--header", action="store_true",
-                        help="begin with two lines: the signals' names, and their units")
+    parser.add_argument(
+        "--header", action="store_true", help="begin with two lines: the signals' names, and their units"
+    )
 
 
 def decimals(gain: float) -> int:
     """The fewest decimals whose last digit is at most one ADC step, 1/gain."""
     gain = abs(gain) or DEFAULT_GAIN
     places = 0
-    while gain > 10.0 ** places * (1 + 1e-9) and places < 15:
+    while gain > 10.0**places * (1 + 1e-9) and places < 15:
         places += 1
     return places
 
@@ -111,7 +125,7 @@ def run(options: argparse.Namespace) -> int:
     start, stop = frame_window(record, options.start, options.stop, choice)
     aligned = options.layout == "columns"
     columns = [Column(s, options.physical, aligned) for s in signal_specs(record, choice)]
-    last = stop if stop is not None else (record.frame_count or 0) + 10 ** 9
+    last = stop if stop is not None else (record.frame_count or 0) + 10**9
     number_width = max(len("sample"), len("number"), len(str(last))) if aligned else 0
     separator = SEPARATORS[options.layout]
     row_format = "%" + (str(number_width) if aligned else "") + "d"
@@ -135,4 +149,3 @@ def run(options: argparse.Namespace) -> int:
         progress.close()
     out.flush()
     return 0
-

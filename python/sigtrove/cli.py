@@ -8,7 +8,6 @@ import sys
 from typing import Optional, Protocol, Sequence, cast
 
 import _sigtrove
-
 from sigtrove._arguments import CommandFailure, UsageError, add_package_records_to_database_path, engine_text
 from sigtrove._version import __version__
 
@@ -44,17 +43,20 @@ picture that can not be written; 2 bad usage."""
 
 
 def build_parser(prog: str) -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(prog=prog, description=DESCRIPTION,
-                                     formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--version", action="version",
-                        version="sigtrove %s (%s)" % (__version__, _sigtrove._engine_version.strip()))
+    parser = argparse.ArgumentParser(
+        prog=prog, description=DESCRIPTION, formatter_class=argparse.RawDescriptionHelpFormatter
+    )
+    parser.add_argument(
+        "--version", action="version", version="sigtrove %s (%s)" % (__version__, _sigtrove._engine_version.strip())
+    )
     commands = parser.add_subparsers(dest="command", metavar="COMMAND")
     commands.add_parser("version", help="print the engine's version line")
     for name, module_name in COMMANDS.items():
         module = cast(_Command, importlib.import_module(module_name))
         description = (module.__doc__ or module.SUMMARY).strip()
-        command = commands.add_parser(name, help=module.SUMMARY, description=description,
-                                      formatter_class=argparse.RawDescriptionHelpFormatter)
+        command = commands.add_parser(
+            name, help=module.SUMMARY, description=description, formatter_class=argparse.RawDescriptionHelpFormatter
+        )
         module.add_arguments(command)
         command.set_defaults(run=module.run, parser=command)
     return parser

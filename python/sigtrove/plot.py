@@ -41,9 +41,17 @@ BLOCK_FRAMES = 1 << 16
 READABLE_SYMBOLS = 300
 
 
-def strip_chart(record: Union[_sigtrove.Record, str, "os.PathLike[str]"], start: Position = 0,
-                stop: Optional[Position] = None, signals: SignalChoice = None, annotator: Optional[str] = None,
-                *, width: float = 10.0, height: Optional[float] = None, clock: Optional[bool] = None) -> Figure:
+def strip_chart(
+    record: Union[_sigtrove.Record, str, "os.PathLike[str]"],
+    start: Position = 0,
+    stop: Optional[Position] = None,
+    signals: SignalChoice = None,
+    annotator: Optional[str] = None,
+    *,
+    width: float = 10.0,
+    height: Optional[float] = None,
+    clock: Optional[bool] = None,
+) -> Figure:
     """A strip chart of frames [start, stop) of a record: a panel per signal, in physical units, with
     its name and units on the vertical axis, and the annotations of `annotator` ("atr", ...) written
     at their times on the signal they belong to (the first panel when their channel is not shown).
@@ -102,6 +110,7 @@ def _signal_list(record: _sigtrove.Record, signals: SignalChoice) -> List[int]:
 class _Trace(NamedTuple):
     """What a window draws: x positions in frames and a row of values per position; `stretch`
     frames under each (lowest, highest) pair of rows of a long window, 1 for every frame drawn."""
+
     frames: npt.NDArray[np.float64]
     values: npt.NDArray[np.float64]
     stretch: int
@@ -119,8 +128,7 @@ def _read(record: _sigtrove.Record, first: int, last: Optional[int], choice: Lis
     alternately, so that the line covers their range."""
     if last is not None and last - first <= DETAIL_FRAMES:
         values = record.frames(first, last, choice)
-        return _Trace(np.arange(first, first + len(values), dtype=np.float64), values, 1, first,
-                      first + len(values))
+        return _Trace(np.arange(first, first + len(values), dtype=np.float64), values, 1, first, first + len(values))
     length = (last if last is not None else (record.frame_count or first + DETAIL_FRAMES)) - first
     stretch = max(1, math.ceil(length / ENVELOPE_BINS))
     block = max(1, BLOCK_FRAMES // stretch) * stretch
@@ -133,7 +141,7 @@ def _read(record: _sigtrove.Record, first: int, last: Optional[int], choice: Lis
             break
         bins = math.ceil(len(values) / stretch)
         padded = np.full((bins * stretch, len(choice)), np.nan)
-        padded[:len(values)] = values
+        padded[: len(values)] = values
         shaped = padded.reshape(bins, stretch, len(choice))
         lows.append(np.fmin.reduce(shaped, axis=1))
         highs.append(np.fmax.reduce(shaped, axis=1))
@@ -149,8 +157,9 @@ def _read(record: _sigtrove.Record, first: int, last: Optional[int], choice: Lis
     return _Trace(np.repeat(np.concatenate(starts) + (stretch - 1) / 2, 2), pairs, stretch, first, position)
 
 
-def _annotate(record: _sigtrove.Record, annotator: str, trace: _Trace, choice: List[int], axes: List[Axes],
-              offset: float) -> None:
+def _annotate(
+    record: _sigtrove.Record, annotator: str, trace: _Trace, choice: List[int], axes: List[Axes], offset: float
+) -> None:
     columns = record.annotation(annotator).arrays(trace.first, trace.end)
     samples, chans = columns["time"].tolist(), columns["chan"].tolist()
     panels = [choice.index(chan) if chan in choice else 0 for chan in chans]
@@ -158,8 +167,16 @@ def _annotate(record: _sigtrove.Record, annotator: str, trace: _Trace, choice: L
         # More symbols than the chart can show apart: their times as ticks along each panel's top.
         for panel, ax in enumerate(axes):
             times = [offset + t / record.frequency for t, p in zip(samples, panels) if p == panel]
-            ax.plot(times, [1.0] * len(times), "|", color="C3", markersize=6, alpha=0.6,
-                    transform=blended_transform_factory(ax.transData, ax.transAxes), clip_on=False)
+            ax.plot(
+                times,
+                [1.0] * len(times),
+                "|",
+                color="C3",
+                markersize=6,
+                alpha=0.6,
+                transform=blended_transform_factory(ax.transData, ax.transAxes),
+                clip_on=False,
+            )
         return
     for ax in axes:
         ax.margins(y=0.15)  # room above the highest beat for its symbol
@@ -168,11 +185,27 @@ def _annotate(record: _sigtrove.Record, annotator: str, trace: _Trace, choice: L
         x = offset + sample / record.frequency
         y = trace.value_at(sample, panel)
         if math.isnan(y):
-            ax.text(x, 0.92, symbol, transform=blended_transform_factory(ax.transData, ax.transAxes),
-                    ha="center", va="top", fontsize="small", color="C3")
+            ax.text(
+                x,
+                0.92,
+                symbol,
+                transform=blended_transform_factory(ax.transData, ax.transAxes),
+                ha="center",
+                va="top",
+                fontsize="small",
+                color="C3",
+            )
         else:
-            ax.annotate(symbol, (x, y), xytext=(0, 4), textcoords="offset points", ha="center", va="bottom",
-                        fontsize="small", color="C3")
+            ax.annotate(
+                symbol,
+                (x, y),
+                xytext=(0, 4),
+                textcoords="offset points",
+                ha="center",
+                va="bottom",
+                fontsize="small",
+                color="C3",
+            )
 
 
 def _seconds_of_day(base: Any) -> Optional[float]:

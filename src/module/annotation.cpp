@@ -17,7 +17,6 @@ namespace sigtrove {
 
 namespace {
 
-
 // Refuses a `stat` that equals neither STAT_READ nor STAT_READ_AHA as the module
 // names them at the moment of the call.
 bool accept_stat(PyObject *stat) {
@@ -138,8 +137,8 @@ PyObject *annotation_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
     PyObject *path_arg = nullptr;
     PyObject *name = globals.default_annotator;
     PyObject *stat = globals.default_stat;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OO:Annotation", const_cast<char **>(keywords),
-                                     &path_arg, &name, &stat))
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OO:Annotation", const_cast<char **>(keywords), &path_arg, &name,
+                                     &stat))
         return nullptr;
     // The path's conversion stands in for the argument parser: its errors name no operation.
     PyRef path = PyRef::steal(path_argument(path_arg));
@@ -235,8 +234,7 @@ void take_annotations(int annotator, const Window &window, const TypeFilter &fil
     }
 }
 
-PyObject *read_annotations(PyObject *obj, WFDB_Time start, WFDB_Time length, PyObject *anntype,
-                           int annotator) {
+PyObject *read_annotations(PyObject *obj, WFDB_Time start, WFDB_Time length, PyObject *anntype, int annotator) {
     TypeFilter filter;
     if (!type_filter(anntype, filter)) return nullptr;
     if (!make_annotation_current(obj)) return nullptr;
@@ -380,8 +378,8 @@ PyObject *record_annotation(PyObject *record, PyObject *args, PyObject *kwargs) 
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OO:annotation", const_cast<char **>(keywords), &name, &stat))
         return nullptr;
     return traced("_sigtrove.Record.annotation",
-                  PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject *>(&AnnotationType),
-                                               record_path_of(record), name, stat, nullptr));
+                  PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject *>(&AnnotationType), record_path_of(record),
+                                               name, stat, nullptr));
 }
 
 PyTypeObject AnnotationType = [] {

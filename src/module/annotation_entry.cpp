@@ -135,7 +135,6 @@ PyObject *entry_get_typestr(PyObject *self, void *) {
     return traced("_sigtrove.AnnotationEntry.typestr.__get__", engine_text(annstr(as_entry(self)->type)));
 }
 
-
 int store_mnemonic(PyObject *self, PyObject *value) {
     if (!PyUnicode_Check(value)) {
         PyErr_Format(PyExc_TypeError, "typestr must be str, not %.200s", Py_TYPE(value)->tp_name);
@@ -187,12 +186,11 @@ PyObject *entry_text(PyObject *obj) {
     PyRef clock = PyRef::steal(time_text(self->time));
     if (!clock) return nullptr;
     PyRef values = PyRef::steal(
-        has_aux ? PyTuple_Pack(6, mnemonic.get(), code.get(), time.get(), description.get(), clock.get(),
-                               aux.get())
+        has_aux ? PyTuple_Pack(6, mnemonic.get(), code.get(), time.get(), description.get(), clock.get(), aux.get())
                 : PyTuple_Pack(5, mnemonic.get(), code.get(), time.get(), description.get(), clock.get()));
     if (!values) return nullptr;
-    PyRef format = PyRef::steal(
-        PyUnicode_FromString(has_aux ? "[%s (%d) %d] - %s at %s, %s." : "[%s (%d) %d] - %s at %s."));
+    PyRef format =
+        PyRef::steal(PyUnicode_FromString(has_aux ? "[%s (%d) %d] - %s at %s, %s." : "[%s (%d) %d] - %s at %s."));
     if (!format) return nullptr;
     return PyUnicode_Format(format.get(), values.get());
 }
@@ -238,8 +236,8 @@ PyObject *entry_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
     unsigned short code = 0;
     short subtype = 0, channel = 0, annotator = 0;
     PyObject *aux_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "lH|hhhU:AnnotationEntry", const_cast<char **>(keywords),
-                                     &time, &code, &subtype, &channel, &annotator, &aux_arg))
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "lH|hhhU:AnnotationEntry", const_cast<char **>(keywords), &time,
+                                     &code, &subtype, &channel, &annotator, &aux_arg))
         return nullptr;
     PyRef aux;
     if (aux_arg != nullptr) {
@@ -249,8 +247,6 @@ PyObject *entry_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
     return traced("_sigtrove.AnnotationEntry.__new__",
                   make_entry(type, time, code, subtype, channel, annotator, std::move(aux)));
 }
-
-
 
 // ---- lifetime
 
@@ -332,10 +328,8 @@ PyMethodDef entry_methods[] = {
 
 PyGetSetDef entry_getset[] = {
     {"time", entry_get_time, entry_set_time, nullptr, nullptr},
-    {"subtype", get_byte_field, set_byte_field, nullptr,
-     byte_field_closure(offsetof(AnnotationEntryObject, subtype))},
-    {"channel", get_byte_field, set_byte_field, nullptr,
-     byte_field_closure(offsetof(AnnotationEntryObject, channel))},
+    {"subtype", get_byte_field, set_byte_field, nullptr, byte_field_closure(offsetof(AnnotationEntryObject, subtype))},
+    {"channel", get_byte_field, set_byte_field, nullptr, byte_field_closure(offsetof(AnnotationEntryObject, channel))},
     {"annotator", get_byte_field, set_byte_field, nullptr,
      byte_field_closure(offsetof(AnnotationEntryObject, annotator))},
     {"aux", entry_get_aux, nullptr, nullptr, nullptr},

@@ -71,8 +71,7 @@ PyObject *annotation_time_text(PyObject *obj, PyObject *args, PyObject *kwargs) 
 PyObject *annotation_arrays(PyObject *obj, PyObject *args, PyObject *kwargs) {
     static const char *keywords[] = {"start", "stop", nullptr};
     PyObject *start_arg = nullptr, *stop_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OO:arrays", const_cast<char **>(keywords), &start_arg,
-                                     &stop_arg))
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OO:arrays", const_cast<char **>(keywords), &start_arg, &stop_arg))
         return nullptr;
     AnnotationEngine *engine = engine_of(obj);
     if (engine == nullptr) return nullptr;
@@ -114,9 +113,10 @@ PyObject *annotation_arrays(PyObject *obj, PyObject *args, PyObject *kwargs) {
     bool ok =
         put("time", numeric_column<std::int64_t>(n, SampleType::int64, [&](std::size_t i) { return rows[i].time; })) &&
         put("code", numeric_column<std::int32_t>(n, SampleType::int32, [&](std::size_t i) { return rows[i].code; })) &&
-        put("symbol", object_column(n, [&](std::size_t i) {
-                return PyRef::borrow(symbol_objects[rows[i].code & 0xFF].get()).release();
-            })) &&
+        put("symbol", object_column(n,
+                                    [&](std::size_t i) {
+                                        return PyRef::borrow(symbol_objects[rows[i].code & 0xFF].get()).release();
+                                    })) &&
         put("subtype", numeric_column<std::int32_t>(n, SampleType::int32,
                                                     [&](std::size_t i) { return as_signed_byte(rows[i].subtype); })) &&
         put("chan", numeric_column<std::int32_t>(n, SampleType::int32,

@@ -27,8 +27,7 @@ Sigtrove_CAPI c_api = {
 PyObject *verbose(PyObject *, PyObject *args, PyObject *kwargs) {
     static const char *keywords[] = {"flag", nullptr};
     PyObject *flag = globals.true_object;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O:verbose", const_cast<char **>(keywords), &flag))
-        return nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O:verbose", const_cast<char **>(keywords), &flag)) return nullptr;
     int on = PyObject_IsTrue(flag);
     if (on < 0) return traced("_sigtrove.verbose", nullptr);
     EngineAccess access;
@@ -40,8 +39,7 @@ PyObject *verbose(PyObject *, PyObject *args, PyObject *kwargs) {
 }
 
 PyMethodDef module_methods[] = {
-    {"verbose", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(verbose)),
-     METH_VARARGS | METH_KEYWORDS,
+    {"verbose", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(verbose)), METH_VARARGS | METH_KEYWORDS,
      "\n    Set wfdblib to verbose mode (prints some extra info on error).\n    Debug only.\n    "},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -63,9 +61,8 @@ bool bind_type(PyObject *dict, const char *name, PyTypeObject *type) {
 // from MODULE import NAMES..., through the builtin __import__ (so an import hook
 // sees it), binding each name in our namespace; `rename_from` is the attribute
 // to take for the name `rename_to`.
-bool import_names(PyObject *dict, PyObject *builtins, const char *module,
-                  std::initializer_list<const char *> names, const char *rename_from = nullptr,
-                  const char *rename_to = nullptr) {
+bool import_names(PyObject *dict, PyObject *builtins, const char *module, std::initializer_list<const char *> names,
+                  const char *rename_from = nullptr, const char *rename_to = nullptr) {
     PyRef fromlist = PyRef::steal(PyList_New(0));
     if (!fromlist) return false;
     for (const char *name : names) {
@@ -77,8 +74,8 @@ bool import_names(PyObject *dict, PyObject *builtins, const char *module,
     if (!locals) return false;
     PyRef import = PyRef::steal(PyObject_GetAttrString(builtins, "__import__"));
     if (!import) return false;
-    PyRef imported = PyRef::steal(
-        PyObject_CallFunction(import.get(), "sOOO", module, dict, locals.get(), fromlist.get()));
+    PyRef imported =
+        PyRef::steal(PyObject_CallFunction(import.get(), "sOOO", module, dict, locals.get(), fromlist.get()));
     if (!imported) return false;
     for (const char *name : names) {
         const char *attr = (rename_to && std::string(name) == rename_to) ? rename_from : name;
@@ -105,8 +102,7 @@ bool initialise(PyObject *module) {
     if (!bind_type(dict, "Record", &RecordType)) return false;
     if (!bind_type(dict, "AnnotationEntry", &AnnotationEntryType)) return false;
     if (!bind_type(dict, "Annotation", &AnnotationType)) return false;
-    if (!import_names(dict, builtins.get(), "os.path", {"dirname", "basename", "isdir", "splitext"}))
-        return false;
+    if (!import_names(dict, builtins.get(), "os.path", {"dirname", "basename", "isdir", "splitext"})) return false;
     // Python 3's os.getcwd already returns text: it stands in for getcwdu.
     if (!import_names(dict, builtins.get(), "os", {"chdir", "getcwdu"}, "getcwd", "getcwdu")) return false;
     set_current(nullptr);
@@ -133,8 +129,8 @@ bool initialise(PyObject *module) {
     PyRef quiet = PyRef::steal(PyObject_CallFunction(PyDict_GetItemString(dict, "verbose"), "i", 0));
     if (!quiet) return false;
 
-    PyRef all = PyRef::steal(Py_BuildValue("[sssssss]", "Record", "Annotation", "AnnotationEntry",
-                                           "InitError", "verbose", "STAT_READ", "STAT_READ_AHA"));
+    PyRef all = PyRef::steal(Py_BuildValue("[sssssss]", "Record", "Annotation", "AnnotationEntry", "InitError",
+                                           "verbose", "STAT_READ", "STAT_READ_AHA"));
     if (!bind(dict, "__all__", all.get())) return false;
 
     PyRef capsule = PyRef::steal(PyCapsule_New(&c_api, SIGTROVE_CAPI_NAME, nullptr));

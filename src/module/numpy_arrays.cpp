@@ -41,8 +41,7 @@ std::optional<engine::SampleType> sample_type_of(PyObject *dtype) {
                                     engine::SampleType::float32, engine::SampleType::float64}) {
         if (std::strcmp(text, numpy_type_name(type)) == 0) return type;
     }
-    PyErr_Format(PyExc_ValueError, "dtype %s is not one the reads fill (int16, int32, int64, float32, float64)",
-                 text);
+    PyErr_Format(PyExc_ValueError, "dtype %s is not one the reads fill (int16, int32, int64, float32, float64)", text);
     return std::nullopt;
 }
 

@@ -1,9 +1,9 @@
 // Record: an opened WFDB record, the current-record slot's main user, and the
 // record path rule.
 #include <algorithm>
-#include <memory>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "record_object.h"
-#include "sigtrove.h"
 #include "signals/sample_kernels.h"
+#include "sigtrove.h"
 #include "wfdb_interface/signal_input.h"
 
 #include <structmember.h>
@@ -21,7 +21,6 @@
 namespace sigtrove {
 
 namespace {
-
 
 // Counts the module's changes to the engine's signal input (opens, seeks, runs
 // of frames): a read compares it before and after running Python code to learn
@@ -46,7 +45,6 @@ void release_siginfo_strings(RecordObject *self) {
     self->nopen = 0;
 }
 
-
 // Opens the record's signals in the engine and makes the record current.
 int reopen(PyObject *obj) {
     EngineAccess access;  // also reached from other extension modules through the capsule
@@ -70,8 +68,7 @@ int reopen(PyObject *obj) {
         release_siginfo_strings(self);
         if (!directory.restore()) return traced_status("_sigtrove.Record.reopen", -1);
         if (n > 0) {
-            PyErr_Format(globals.init_error,
-                         "isigopen: only %d of the %d signals of record %s are readable\n", n,
+            PyErr_Format(globals.init_error, "isigopen: only %d of the %d signals of record %s are readable\n", n,
                          self->nsig, name.c_str());
         } else {
             raise_engine_error();
@@ -103,8 +100,7 @@ int make_current(PyObject *obj) {
         if (reopen(obj) < 0) return -1;
     }
     if (is_current(obj)) return 0;
-    PyErr_Format(globals.init_error,
-                 "reopen: the signals of record %S were closed by another open %d times in a row\n",
+    PyErr_Format(globals.init_error, "reopen: the signals of record %S were closed by another open %d times in a row\n",
                  as_record(obj)->location.record, reopen_attempts);
     return traced_status("_sigtrove.Record.reopen", -1);
 }
@@ -123,10 +119,19 @@ struct SignalFacts {
     WFDB_Time nsamp = 0;
 
     explicit SignalFacts(const WFDB_Siginfo &info)
-        : fname(copied(info.fname)), desc(copied(info.desc)), units(copied(info.units)),
-          has_units(info.units != nullptr), gain(info.gain), initval(info.initval), fmt(info.fmt),
-          bsize(info.bsize), adcres(info.adcres), adczero(info.adczero), baseline(info.baseline),
-          cksum(info.cksum), nsamp(info.nsamp) {
+        : fname(copied(info.fname)),
+          desc(copied(info.desc)),
+          units(copied(info.units)),
+          has_units(info.units != nullptr),
+          gain(info.gain),
+          initval(info.initval),
+          fmt(info.fmt),
+          bsize(info.bsize),
+          adcres(info.adcres),
+          adczero(info.adczero),
+          baseline(info.baseline),
+          cksum(info.cksum),
+          nsamp(info.nsamp) {
         if (nsamp > 0) length_text = copied(timstr(nsamp));
     }
 };
@@ -195,8 +200,7 @@ PyObject *make_record(PyTypeObject *type, PyRef path) {
 PyObject *record_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
     static const char *keywords[] = {"record", nullptr};
     PyObject *arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:Record", const_cast<char **>(keywords), &arg))
-        return nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:Record", const_cast<char **>(keywords), &arg)) return nullptr;
     // The path's conversion stands in for the argument parser: its errors name no operation.
     PyRef path = PyRef::steal(path_argument(arg));
     if (!path) return nullptr;
@@ -273,7 +277,6 @@ int signal_number(PyObject *obj, PyObject *signal_id) {
     return traced_status("_sigtrove.Record.signal_number", signal_number_impl(obj, signal_id));
 }
 
-
 // How a run of frames ended: the frames delivered, and whether the engine failed.
 struct FrameRun {
     Py_ssize_t delivered = 0;
@@ -340,8 +343,7 @@ private:
     double floats_[block];
 };
 
-PyObject *read_impl(PyObject *obj, PyObject *signal_id, WFDB_Time start, WFDB_Time length,
-                    PyObject *correct_gain) {
+PyObject *read_impl(PyObject *obj, PyObject *signal_id, WFDB_Time start, WFDB_Time length, PyObject *correct_gain) {
     RecordObject *self = as_record(obj);
     int signal = signal_number(obj, signal_id);
     if (signal < 0 || make_current(obj) < 0) return nullptr;
@@ -407,8 +409,8 @@ PyObject *record_read(PyObject *obj, PyObject *args, PyObject *kwargs) {
     PyObject *signal_id = nullptr;
     long start = 0, length = 0;
     PyObject *correct_gain = globals.true_object;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|llO:read", const_cast<char **>(keywords), &signal_id,
-                                     &start, &length, &correct_gain))
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|llO:read", const_cast<char **>(keywords), &signal_id, &start,
+                                     &length, &correct_gain))
         return nullptr;
     EngineAccess access;
     return traced("_sigtrove.Record.read", read_impl(obj, signal_id, start, length, correct_gain));
@@ -495,10 +497,14 @@ public:
 private:
     template <class T>
     static constexpr char code() {
-        if constexpr (std::is_same_v<T, PyObject *>) return 'N';  // takes over a new reference
-        else if constexpr (std::is_same_v<T, double>) return 'd';
-        else if constexpr (std::is_same_v<T, long>) return 'l';
-        else return 'i';
+        if constexpr (std::is_same_v<T, PyObject *>)
+            return 'N';  // takes over a new reference
+        else if constexpr (std::is_same_v<T, double>)
+            return 'd';
+        else if constexpr (std::is_same_v<T, long>)
+            return 'l';
+        else
+            return 'i';
     }
     template <class... Args>
     static const char *tuple_format() {
@@ -536,8 +542,7 @@ PyObject *record_str_impl(PyObject *obj) {
              (info.bsize == 0 ? p.add("can be unbuffered\n") : p.add("%d-byte blocks\n", info.bsize)) &&
              p.add(" ADC resolution: %d bits\n", info.adcres) && p.add(" ADC zero: %d\n", info.adczero);
         if (ok && info.nsamp > 0) {
-            ok = p.add(" Length: %s (%ld sample intervals)\n", engine_text(info.length_text.c_str()),
-                       info.nsamp) &&
+            ok = p.add(" Length: %s (%ld sample intervals)\n", engine_text(info.length_text.c_str()), info.nsamp) &&
                  p.add(" Checksum: %d\n", info.cksum);
         } else if (ok) {
             ok = p.add(" Length undefined\n");
@@ -600,8 +605,7 @@ PyGetSetDef record_getset[] = {
 };
 
 PyMethodDef record_methods[] = {
-    {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(record_read)),
-     METH_VARARGS | METH_KEYWORDS,
+    {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(record_read)), METH_VARARGS | METH_KEYWORDS,
      "\n        read(signal_id, start=0, length=0, correct_gain=True) -> list\n        \n            signal_id    - "
      "signal number or signal name in record\n            start        - index in sample intervals from the "
      "beginning of the record \n            length       - sample count, if 0 - read all annotations\n           "

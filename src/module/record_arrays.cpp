@@ -15,8 +15,8 @@
 #include "multi_segment/multi_segment_source.h"
 #include "numpy_arrays.h"
 #include "record_object.h"
-#include "time_texts.h"
 #include "signals/array_sink.h"
+#include "time_texts.h"
 
 namespace sigtrove {
 
@@ -30,11 +30,17 @@ using engine::SampleValues;
 int format_bits(int fmt) {
     switch (fmt) {
         case 0: return 16;  // only invalid samples
-        case 80: case 508: return 8;
-        case 310: case 311: return 10;
+        case 80:
+        case 508: return 8;
+        case 310:
+        case 311: return 10;
         case 212: return 12;
-        case 16: case 61: case 160: case 516: return 16;
-        case 24: case 524: return 24;
+        case 16:
+        case 61:
+        case 160:
+        case 516: return 16;
+        case 24:
+        case 524: return 24;
         default: return 32;
     }
 }
@@ -55,8 +61,8 @@ RecordEngine *engine_of(PyObject *obj) {
 
 // What a read of the record object needs to know of it, taken under its lock.
 struct RecordFacts {
-    long long frame_count = -1;   // the header's length, or what the data hold; -1 unknown
-    long long deliverable = -1;   // at most this many frames from 0; -1 unknown
+    long long frame_count = -1;       // the header's length, or what the data hold; -1 unknown
+    long long deliverable = -1;       // at most this many frames from 0; -1 unknown
     std::vector<std::size_t> opened;  // header signal numbers of the object's signals
 };
 
@@ -133,8 +139,8 @@ struct ArrayKind {
     SampleValues values = SampleValues::physical;
 };
 
-bool array_kind(PyObject *physical_arg, PyObject *dtype, const engine::Header &header,
-                const std::vector<int> &chosen, ArrayKind &kind) {
+bool array_kind(PyObject *physical_arg, PyObject *dtype, const engine::Header &header, const std::vector<int> &chosen,
+                ArrayKind &kind) {
     int physical = physical_arg ? PyObject_IsTrue(physical_arg) : 1;
     if (physical < 0) return false;
     kind.values = physical ? SampleValues::physical : SampleValues::stored;
@@ -188,13 +194,14 @@ bool object_signals(const RecordFacts &facts, const std::vector<int> &chosen, st
 // The array is sized by what the data can deliver, not by what the window or a
 // header claims; it grows only when the data's size could not be told.
 PyObject *read_window(RecordEngine &engine, const RecordFacts &facts, long long start, long long stop,
-                      const std::vector<std::size_t> &signals, std::optional<Py_ssize_t> columns,
-                      Py_ssize_t per_frame, SampleRate rate, const ArrayKind &kind,
-                      const std::vector<engine::PhysicalScale> &scales) {
+                      const std::vector<std::size_t> &signals, std::optional<Py_ssize_t> columns, Py_ssize_t per_frame,
+                      SampleRate rate, const ArrayKind &kind, const std::vector<engine::PhysicalScale> &scales) {
     const long long wanted = stop - start;
     long long capacity = wanted;
-    if (facts.deliverable >= 0) capacity = std::min(capacity, std::max(0LL, facts.deliverable - start));
-    else capacity = std::min(capacity, 1LL << 16);
+    if (facts.deliverable >= 0)
+        capacity = std::min(capacity, std::max(0LL, facts.deliverable - start));
+    else
+        capacity = std::min(capacity, 1LL << 16);
     const Py_ssize_t width = columns.value_or(1);
     if (capacity > PY_SSIZE_T_MAX / std::max<Py_ssize_t>(width * per_frame, 1)) return PyErr_NoMemory();
     auto shape = [&](long long frames) { return static_cast<Py_ssize_t>(frames) * per_frame; };
@@ -210,8 +217,8 @@ PyObject *read_window(RecordEngine &engine, const RecordFacts &facts, long long 
             ArrayMemory memory(array.get());
             if (!memory.ok()) return nullptr;
             auto *first = static_cast<unsigned char *>(memory.data()) + static_cast<std::size_t>(got) * row_bytes;
-            auto sink = engine::make_array_sink(kind.type, kind.values, first, static_cast<std::size_t>(width),
-                                                rate, scales);
+            auto sink =
+                engine::make_array_sink(kind.type, kind.values, first, static_cast<std::size_t>(width), rate, scales);
             status = engine.with_record([&](engine::Record &record) {
                 return record.read(start + got, capacity - got, signals, *sink, outcome);
             });
@@ -231,8 +238,7 @@ PyObject *read_window(RecordEngine &engine, const RecordFacts &facts, long long 
 
 PyObject *record_frames(PyObject *obj, PyObject *args, PyObject *kwargs) {
     static const char *keywords[] = {"start", "stop", "signals", "physical", "dtype", nullptr};
-    PyObject *start_arg = nullptr, *stop_arg = nullptr, *signals_arg = nullptr, *physical = nullptr,
-             *dtype = nullptr;
+    PyObject *start_arg = nullptr, *stop_arg = nullptr, *signals_arg = nullptr, *physical = nullptr, *dtype = nullptr;
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOOOO:frames", const_cast<char **>(keywords), &start_arg,
                                      &stop_arg, &signals_arg, &physical, &dtype))
         return nullptr;
@@ -259,8 +265,7 @@ PyObject *record_frames(PyObject *obj, PyObject *args, PyObject *kwargs) {
 PyObject *record_window(PyObject *obj, PyObject *args, PyObject *kwargs) {
     static const char *keywords[] = {"start", "stop", nullptr};
     PyObject *start_arg = nullptr, *stop_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OO:window", const_cast<char **>(keywords), &start_arg,
-                                     &stop_arg))
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OO:window", const_cast<char **>(keywords), &start_arg, &stop_arg))
         return nullptr;
     RecordEngine *engine = engine_of(obj);
     if (engine == nullptr) return nullptr;
@@ -292,8 +297,7 @@ PyObject *record_get_readable_frames(PyObject *obj, void *) {
 
 PyObject *record_signal(PyObject *obj, PyObject *args, PyObject *kwargs) {
     static const char *keywords[] = {"signal", "start", "stop", "physical", "dtype", nullptr};
-    PyObject *signal_arg = nullptr, *start_arg = nullptr, *stop_arg = nullptr, *physical = nullptr,
-             *dtype = nullptr;
+    PyObject *signal_arg = nullptr, *start_arg = nullptr, *stop_arg = nullptr, *physical = nullptr, *dtype = nullptr;
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OOOO:signal", const_cast<char **>(keywords), &signal_arg,
                                      &start_arg, &stop_arg, &physical, &dtype))
         return nullptr;
@@ -320,9 +324,9 @@ PyObject *record_signal(PyObject *obj, PyObject *args, PyObject *kwargs) {
     // Whole frames are read; the samples before start and from stop on are cut off by a view.
     const long long first_frame = start / spf;
     const long long end_frame = stop / spf + (stop % spf != 0 ? 1 : 0);
-    PyRef frames = PyRef::steal(read_window(*engine, facts, first_frame, std::max(end_frame, first_frame), signals,
-                                            std::nullopt, static_cast<Py_ssize_t>(spf), SampleRate::own, kind,
-                                            scales_of(header, chosen)));
+    PyRef frames =
+        PyRef::steal(read_window(*engine, facts, first_frame, std::max(end_frame, first_frame), signals, std::nullopt,
+                                 static_cast<Py_ssize_t>(spf), SampleRate::own, kind, scales_of(header, chosen)));
     if (!frames || spf == 1) return frames.release();
     Py_ssize_t length = PyObject_Length(frames.get());
     if (length < 0) return nullptr;

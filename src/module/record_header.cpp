@@ -44,7 +44,10 @@ PyStructSequence_Field signal_fields[] = {
 };
 
 PyStructSequence_Desc signal_description = {
-    "sigtrove.Signal", "What a record's header says of one of its signals.", signal_fields, 15,
+    "sigtrove.Signal",
+    "What a record's header says of one of its signals.",
+    signal_fields,
+    15,
 };
 
 PyTypeObject *signal_type = nullptr;
@@ -107,9 +110,9 @@ PyObject *record_get_signals(PyObject *obj, void *) {
     PyRef signals = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(header.signals.size())));
     if (!signals) return nullptr;
     for (std::size_t i = 0; i < header.signals.size(); ++i) {
-        PyObject *item = signal_record(header.signals[i], header.signals[i].has_cksum || header.multi_segment
-                                                              ? header.nsamp
-                                                              : header.signals[i].nsamp);
+        PyObject *item =
+            signal_record(header.signals[i],
+                          header.signals[i].has_cksum || header.multi_segment ? header.nsamp : header.signals[i].nsamp);
         if (item == nullptr) return nullptr;
         PyTuple_SET_ITEM(signals.get(), static_cast<Py_ssize_t>(i), item);
     }
@@ -148,8 +151,8 @@ PyObject *record_get_base_datetime(PyObject *obj, void *) {
         PyErr_Format(PyExc_ValueError, "the base date's year %ld is beyond what datetime holds", date.year);
         return nullptr;
     }
-    return PyObject_CallMethod(datetime, "datetime", "iiiiiii", static_cast<int>(date.year), date.month, date.day,
-                               hour, minute, second, micro);
+    return PyObject_CallMethod(datetime, "datetime", "iiiiiii", static_cast<int>(date.year), date.month, date.day, hour,
+                               minute, second, micro);
 }
 
 PyObject *record_get_frame_count(PyObject *obj, void *) {

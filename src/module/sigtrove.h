@@ -32,12 +32,12 @@ extern const Sigtrove_AnnotationEntryOps annotation_entry_ops;
 // Objects created at import and kept for the life of the process. The default
 // values are fixed once, at import, as the module's callables document them.
 struct ModuleGlobals {
-    PyObject *module = nullptr;      // borrowed: single-phase init keeps it alive
-    PyObject *error = nullptr;       // _sigtrove.Error
-    PyObject *init_error = nullptr;  // _sigtrove.InitError
-    PyObject *true_object = nullptr;           // verbose(flag) and Record.read(correct_gain)
-    PyObject *default_annotator = nullptr;     // "atr"
-    PyObject *default_stat = nullptr;          // the object STAT_READ named at import
+    PyObject *module = nullptr;             // borrowed: single-phase init keeps it alive
+    PyObject *error = nullptr;              // _sigtrove.Error
+    PyObject *init_error = nullptr;         // _sigtrove.InitError
+    PyObject *true_object = nullptr;        // verbose(flag) and Record.read(correct_gain)
+    PyObject *default_annotator = nullptr;  // "atr"
+    PyObject *default_stat = nullptr;       // the object STAT_READ named at import
 };
 extern ModuleGlobals globals;
 

@@ -14,8 +14,7 @@ bool TimeTextRequest::parse(PyObject *args, PyObject *kwargs) {
     static const char *keywords[] = {"sample", "milliseconds", nullptr};
     long long number = 0;
     int with_ms = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "L|$p:time_text", const_cast<char **>(keywords), &number,
-                                     &with_ms))
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "L|$p:time_text", const_cast<char **>(keywords), &number, &with_ms))
         return false;
     if (number < LONG_MIN || number > LONG_MAX) {
         PyErr_SetString(PyExc_OverflowError, "sample number out of range");
@@ -54,8 +53,10 @@ bool position_argument(PyObject *arg, const char *which, const engine::TimeBasis
         long length = end < 0 ? LONG_MAX : static_cast<long>(std::min(end, static_cast<long long>(LONG_MAX)));
         std::optional<long> position = engine::position_of_time_text(text, basis, length);
         if (!position) {
-            PyErr_Format(PyExc_ValueError, "%s %R is neither a sample number nor a WFDB time (\"0:10\", "
-                                           "\"1:02:03.5\", \"s1200\", \"e\")", which, arg);
+            PyErr_Format(PyExc_ValueError,
+                         "%s %R is neither a sample number nor a WFDB time (\"0:10\", "
+                         "\"1:02:03.5\", \"s1200\", \"e\")",
+                         which, arg);
             return false;
         }
         out = *position;

@@ -5,8 +5,8 @@
 namespace sigtrove::testing {
 
 std::ostream &operator<<(std::ostream &out, const Delivered &annotation) {
-    out << "{time " << annotation.time << ", type " << annotation.anntyp << ", sub " << annotation.subtyp
-        << ", chan " << annotation.chan << ", num " << annotation.num << ", aux ";
+    out << "{time " << annotation.time << ", type " << annotation.anntyp << ", sub " << annotation.subtyp << ", chan "
+        << annotation.chan << ", num " << annotation.num << ", aux ";
     if (!annotation.aux) return out << "none}";
     out << '"';
     for (unsigned char c : *annotation.aux) {
@@ -22,8 +22,7 @@ std::ostream &operator<<(std::ostream &out, const Delivered &annotation) {
 }
 
 Delivered capture(const WFDB_Annotation &annotation) {
-    Delivered copy{annotation.time, annotation.anntyp, annotation.subtyp,
-                   annotation.chan, annotation.num, {}};
+    Delivered copy{annotation.time, annotation.anntyp, annotation.subtyp, annotation.chan, annotation.num, {}};
     if (annotation.aux) {
         copy.aux = std::string(reinterpret_cast<const char *>(annotation.aux) + 1, annotation.aux[0]);
     }

@@ -51,7 +51,7 @@ struct AhaEntry {
     char letter = 'N';
     int mit_code = 1;
     int subtyp = 0;
-    std::string text = "";  // up to 6 bytes
+    std::string text = "";                     // up to 6 bytes
     std::optional<int> serial = std::nullopt;  // default: 1, 2, 3, ... in order of addition
 };
 

@@ -21,8 +21,8 @@ struct FileCloser {
     void operator()(std::FILE *file) const { std::fclose(file); }
 };
 
-FLAC__StreamEncoderWriteStatus write_bytes(const FLAC__StreamEncoder *, const FLAC__byte buffer[],
-                                           size_t bytes, uint32_t, uint32_t, void *file) {
+FLAC__StreamEncoderWriteStatus write_bytes(const FLAC__StreamEncoder *, const FLAC__byte buffer[], size_t bytes,
+                                           uint32_t, uint32_t, void *file) {
     return std::fwrite(buffer, 1, bytes, static_cast<std::FILE *>(file)) == bytes
                ? FLAC__STREAM_ENCODER_WRITE_STATUS_OK
                : FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
@@ -34,8 +34,7 @@ FLAC__StreamEncoderSeekStatus seek_to(const FLAC__StreamEncoder *, FLAC__uint64 
                : FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
 }
 
-FLAC__StreamEncoderTellStatus tell_position(const FLAC__StreamEncoder *, FLAC__uint64 *offset,
-                                            void *file) {
+FLAC__StreamEncoderTellStatus tell_position(const FLAC__StreamEncoder *, FLAC__uint64 *offset, void *file) {
     off_t position = ftello(static_cast<std::FILE *>(file));
     if (position < 0) return FLAC__STREAM_ENCODER_TELL_STATUS_ERROR;
     *offset = static_cast<FLAC__uint64>(position);
@@ -68,8 +67,7 @@ std::string write_flac_file(const std::string &path, const std::vector<std::int3
         seek_table.reset(FLAC__metadata_object_new(FLAC__METADATA_TYPE_SEEKTABLE));
         FLAC__StreamMetadata *blocks[] = {seek_table.get()};
         if (!seek_table ||
-            !FLAC__metadata_object_seektable_template_append_spaced_points_by_samples(seek_table.get(),
-                                                                                       64, frames) ||
+            !FLAC__metadata_object_seektable_template_append_spaced_points_by_samples(seek_table.get(), 64, frames) ||
             !FLAC__metadata_object_seektable_template_sort(seek_table.get(), true) ||
             !FLAC__stream_encoder_set_metadata(encoder.get(), blocks, 1))
             return "no seek table";
@@ -79,14 +77,12 @@ std::string write_flac_file(const std::string &path, const std::vector<std::int3
     if (!file) return "cannot create " + path;
     // Without seek and tell callbacks the encoder can not go back to fill in
     // STREAMINFO, which leaves the total sample count unknown as a streaming writer does.
-    auto status = FLAC__stream_encoder_init_stream(
-        encoder.get(), write_bytes, layout.states_length ? seek_to : nullptr,
-        layout.states_length ? tell_position : nullptr, nullptr, file.get());
+    auto status = FLAC__stream_encoder_init_stream(encoder.get(), write_bytes, layout.states_length ? seek_to : nullptr,
+                                                   layout.states_length ? tell_position : nullptr, nullptr, file.get());
     if (status != FLAC__STREAM_ENCODER_INIT_STATUS_OK)
         return std::string("encoder init: ") + FLAC__StreamEncoderInitStatusString[status];
     if (frames > 0 &&
-        !FLAC__stream_encoder_process_interleaved(encoder.get(), interleaved.data(),
-                                                  static_cast<uint32_t>(frames)))
+        !FLAC__stream_encoder_process_interleaved(encoder.get(), interleaved.data(), static_cast<uint32_t>(frames)))
         return "encoding failed";
     if (!FLAC__stream_encoder_finish(encoder.get())) return "finishing failed";
     return std::fflush(file.get()) == 0 ? "" : "cannot write " + path;

@@ -12,9 +12,9 @@ namespace sigtrove::testing {
 struct FlacLayout {
     unsigned channels = 1;
     unsigned bits_per_sample = 16;
-    unsigned block_size = 0;     // samples per channel in each FLAC frame; 0: the encoder's choice
-    bool states_length = true;   // false: STREAMINFO leaves the total sample count unknown (0)
-    bool seek_table = false;     // true: a seek table with a point every 64 samples
+    unsigned block_size = 0;    // samples per channel in each FLAC frame; 0: the encoder's choice
+    bool states_length = true;  // false: STREAMINFO leaves the total sample count unknown (0)
+    bool seek_table = false;    // true: a seek table with a point every 64 samples
 };
 
 // Encodes `interleaved` (sample i of channel c at [i * channels + c]) into a FLAC

@@ -8,12 +8,12 @@
 
 #include <string>
 
-#include "paths/database_path.h"
 #include "expected_records.h"
 #include "fixture_files.h"
+#include "paths/database_path.h"
 #include "record/header.h"
-#include "wfdb_interface/record_state.h"
 #include "wfdb/wfdb.h"
+#include "wfdb_interface/record_state.h"
 
 namespace sigtrove::testing {
 

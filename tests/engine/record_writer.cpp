@@ -92,15 +92,18 @@ std::vector<std::uint8_t> encode_samples(int fmt, const std::vector<int> &stream
             for (int v : stream) {
                 check_range(fmt, v, -32768, 32767);
                 auto u = static_cast<std::uint16_t>(v);
-                if (fmt == 16) put_le(out, u, 2);
-                else out.insert(out.end(), {static_cast<std::uint8_t>(u >> 8), static_cast<std::uint8_t>(u)});
+                if (fmt == 16)
+                    put_le(out, u, 2);
+                else
+                    out.insert(out.end(), {static_cast<std::uint8_t>(u >> 8), static_cast<std::uint8_t>(u)});
             }
             break;
         case 80:
             for (int v : stream) check_range(fmt, v, -128, 127), out.push_back(static_cast<std::uint8_t>(v + 128));
             break;
         case 160:
-            for (int v : stream) check_range(fmt, v, -32768, 32767), put_le(out, static_cast<std::uint32_t>(v + 32768), 2);
+            for (int v : stream)
+                check_range(fmt, v, -32768, 32767), put_le(out, static_cast<std::uint32_t>(v + 32768), 2);
             break;
         case 212:
             for (int v : stream) check_range(fmt, v, -2048, 2047);
@@ -117,8 +120,7 @@ std::vector<std::uint8_t> encode_samples(int fmt, const std::vector<int> &stream
         case 32:
             for (int v : stream) put_le(out, static_cast<std::uint32_t>(v), 4);
             break;
-        default:
-            throw std::invalid_argument("the writer has no format " + std::to_string(fmt));
+        default: throw std::invalid_argument("the writer has no format " + std::to_string(fmt));
     }
     return out;
 }
@@ -139,7 +141,8 @@ std::string write_record(const std::string &dir, const RecordToWrite &record) {
         std::vector<int> stream, initvals, spfs;
         std::vector<std::vector<int>> stored(end - begin);
         for (std::size_t s = begin; s < end; ++s) {
-            for (int v : signals[s].samples) stored[s - begin].push_back(v == WFDB_INVALID_SAMPLE ? invalid_marker(fmt) : v);
+            for (int v : signals[s].samples)
+                stored[s - begin].push_back(v == WFDB_INVALID_SAMPLE ? invalid_marker(fmt) : v);
             initvals.push_back(signals[s].initval.value_or(signals[s].samples.empty() ? 0 : signals[s].samples[0]));
             spfs.push_back(signals[s].spf);
         }

@@ -11,7 +11,7 @@
 namespace sigtrove::testing {
 
 struct SignalToWrite {
-    std::string file{};            // consecutive signals naming the same file form a group
+    std::string file{};  // consecutive signals naming the same file form a group
     int fmt = 16;
     int spf = 1;
     int skew = 0;                  // in frames
@@ -19,16 +19,16 @@ struct SignalToWrite {
     std::optional<int> initval{};  // default: the first sample (format 8 then starts with a 0 difference)
     // Stored values, spf per frame. WFDB_INVALID_SAMPLE is written as the format's invalid marker.
     std::vector<int> samples{};
-    bool with_checksum = true;     // without it the signal's nsamp reads as 0
-    std::optional<int> checksum{}; // default: the correct one
-    std::string desc{};            // default: "sig N"
-    std::string gain = "200";      // the gain field as written: GAIN[(BASELINE)][/UNITS]
+    bool with_checksum = true;      // without it the signal's nsamp reads as 0
+    std::optional<int> checksum{};  // default: the correct one
+    std::string desc{};             // default: "sig N"
+    std::string gain = "200";       // the gain field as written: GAIN[(BASELINE)][/UNITS]
 };
 
 struct RecordToWrite {
     std::string name = "rec";
     double frequency = 250;
-    std::optional<long> nsamp{};   // default: the frames of signal 0; -1 leaves the field out
+    std::optional<long> nsamp{};  // default: the frames of signal 0; -1 leaves the field out
     std::vector<SignalToWrite> signals{};
 };
 
@@ -37,8 +37,8 @@ struct RecordToWrite {
 // range throw std::invalid_argument. For format 8 the values are each signal's
 // running values, starting from initval[i]; their steps must fit in a byte.
 // Empty spf and initval mean one signal, spf 1, INITVAL 0.
-std::vector<std::uint8_t> encode_samples(int fmt, const std::vector<int> &stream,
-                                         const std::vector<int> &initval = {}, const std::vector<int> &spf = {});
+std::vector<std::uint8_t> encode_samples(int fmt, const std::vector<int> &stream, const std::vector<int> &initval = {},
+                                         const std::vector<int> &spf = {});
 
 // The stored value a format uses for WFDB_INVALID_SAMPLE.
 int invalid_marker(int fmt);

@@ -12,8 +12,8 @@
 
 #include "record_dir_fixture.h"
 #include "record_writer.h"
-#include "wfdb_interface/signal_input.h"
 #include "wfdb/wfdb.h"
+#include "wfdb_interface/signal_input.h"
 
 namespace sigtrove::testing {
 

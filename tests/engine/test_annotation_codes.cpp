@@ -4,12 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <ostream>
 #include <nlohmann/json.hpp>
+#include <ostream>
 #include <string>
 
-#include "texts/annotation_codes.h"
 #include "annotations/annotation_labels.h"
+#include "texts/annotation_codes.h"
 #include "wfdb/ecgmap.h"
 #include "wfdb/wfdb.h"
 
@@ -142,29 +142,26 @@ TEST_P(ModificationLabelText, IsInterpretedAsTheLibraryDoes) {
 using Kind = ModificationLabel::Kind;
 INSTANTIATE_TEST_SUITE_P(
     Cases, ModificationLabelText,
-    ::testing::Values(
-        LabelCase{"15 c calibration pulse\n", Kind::code_definition, 15, "c", "calibration pulse\n", 0},
-        LabelCase{" \t7 ab  cd", Kind::code_definition, 7, "ab", " cd", 0},
-        LabelCase{"43 YY ", Kind::code_definition, 43, "YY", "", 0},
-        LabelCase{"43 YY", Kind::code_definition, 43, "YY", "", 0},
-        LabelCase{"0 Z zero", Kind::code_definition, 0, "Z", "zero", 0},
-        LabelCase{"12x Q rest", Kind::code_definition, 12, "Q", "rest", 0},  // junk after the digits
-        LabelCase{"49 a\nb", Kind::code_definition, 49, "a", "b", 0},
-        LabelCase{"50 Y too high", Kind::other, 0, "", "", 0},
-        LabelCase{"-1 Y negative", Kind::other, 0, "", "", 0},
-        LabelCase{"99999999999999999999 Y", Kind::other, 0, "", "", 0},
-        LabelCase{"12", Kind::other, 0, "", "", 0},
-        LabelCase{"12   ", Kind::other, 0, "", "", 0},
-        LabelCase{"gqrs -r 100", Kind::other, 0, "", "", 0},
-        LabelCase{"", Kind::other, 0, "", "", 0},
-        LabelCase{"## annotation type definitions", Kind::other, 0, "", "", 0},
-        LabelCase{"## time resolution: 500", Kind::time_resolution, 0, "", "", 500},
-        LabelCase{"## time resolution: 1000.5", Kind::time_resolution, 0, "", "", 1000.5},
-        LabelCase{"## time resolution:  720", Kind::time_resolution, 0, "", "", 720},
-        LabelCase{"## time resolution: 0", Kind::other, 0, "", "", 0},
-        LabelCase{"## time resolution: -5", Kind::other, 0, "", "", 0},
-        LabelCase{"## time resolution: fast", Kind::other, 0, "", "", 0},
-        LabelCase{"## time resolution:500", Kind::other, 0, "", "", 0},
-        LabelCase{"# time resolution: 500", Kind::other, 0, "", "", 0}));
+    ::testing::Values(LabelCase{"15 c calibration pulse\n", Kind::code_definition, 15, "c", "calibration pulse\n", 0},
+                      LabelCase{" \t7 ab  cd", Kind::code_definition, 7, "ab", " cd", 0},
+                      LabelCase{"43 YY ", Kind::code_definition, 43, "YY", "", 0},
+                      LabelCase{"43 YY", Kind::code_definition, 43, "YY", "", 0},
+                      LabelCase{"0 Z zero", Kind::code_definition, 0, "Z", "zero", 0},
+                      LabelCase{"12x Q rest", Kind::code_definition, 12, "Q", "rest", 0},  // junk after the digits
+                      LabelCase{"49 a\nb", Kind::code_definition, 49, "a", "b", 0},
+                      LabelCase{"50 Y too high", Kind::other, 0, "", "", 0},
+                      LabelCase{"-1 Y negative", Kind::other, 0, "", "", 0},
+                      LabelCase{"99999999999999999999 Y", Kind::other, 0, "", "", 0},
+                      LabelCase{"12", Kind::other, 0, "", "", 0}, LabelCase{"12   ", Kind::other, 0, "", "", 0},
+                      LabelCase{"gqrs -r 100", Kind::other, 0, "", "", 0}, LabelCase{"", Kind::other, 0, "", "", 0},
+                      LabelCase{"## annotation type definitions", Kind::other, 0, "", "", 0},
+                      LabelCase{"## time resolution: 500", Kind::time_resolution, 0, "", "", 500},
+                      LabelCase{"## time resolution: 1000.5", Kind::time_resolution, 0, "", "", 1000.5},
+                      LabelCase{"## time resolution:  720", Kind::time_resolution, 0, "", "", 720},
+                      LabelCase{"## time resolution: 0", Kind::other, 0, "", "", 0},
+                      LabelCase{"## time resolution: -5", Kind::other, 0, "", "", 0},
+                      LabelCase{"## time resolution: fast", Kind::other, 0, "", "", 0},
+                      LabelCase{"## time resolution:500", Kind::other, 0, "", "", 0},
+                      LabelCase{"# time resolution: 500", Kind::other, 0, "", "", 0}));
 
 }  // namespace

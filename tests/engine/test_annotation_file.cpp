@@ -12,14 +12,14 @@
 #include <vector>
 
 #include "annotation_capture.h"
-#include "wfdb_interface/input_annotators.h"
-#include "annotations/annotation_time_scale.h"
 #include "annotation_writer.h"
-#include "texts/error_state.h"
+#include "annotations/annotation_time_scale.h"
 #include "record_dir_fixture.h"
-#include "wfdb_interface/record_state.h"
+#include "texts/error_state.h"
 #include "wfdb/ecgcodes.h"
 #include "wfdb/wfdb.h"
+#include "wfdb_interface/input_annotators.h"
+#include "wfdb_interface/record_state.h"
 
 namespace {
 
@@ -66,7 +66,7 @@ TEST_F(AnnotationFileTest, MitModifiersApplyAsTheFormatDefines) {
     file.add({.time = 5, .type = NORMAL})
         .add({.time = 2000, .type = PVC, .subtyp = 3, .chan = 2, .num = 7, .aux = "ab"})
         .add({.time = 2001, .type = NORMAL, .chan = 2, .num = 7})  // channel and number carried
-        .add({.time = 2002, .type = NOTQRS})                        // a null annotation inside the file
+        .add({.time = 2002, .type = NOTQRS})                       // a null annotation inside the file
         .add({.time = 1500, .type = RHYTHM, .aux = bytes_of("(N\0", 3)})
         .add({.time = 1600, .type = NOTE, .aux = all_bytes});
     // 10-bit data cut to the 8-bit fields: subtype and number signed, channel unsigned.
@@ -111,8 +111,7 @@ TEST_F(AnnotationFileTest, TimesNeedingMoreThan32BitsAreExact) {
 }
 
 TEST_F(AnnotationFileTest, AuxTextStaysValidUntilTheNextGetannOnItsAnnotator) {
-    write("rec.a",
-          MitAnnotationWriter().add({.time = 1, .aux = "first"}).add({.time = 2, .aux = "second"}).finish());
+    write("rec.a", MitAnnotationWriter().add({.time = 1, .aux = "first"}).add({.time = 2, .aux = "second"}).finish());
     write("rec.b", MitAnnotationWriter().add({.time = 1, .aux = "other"}).finish());
     ASSERT_EQ(open("rec", {{"a", WFDB_READ}, {"b", WFDB_READ}}), 0);
 
@@ -299,25 +298,23 @@ class TimeScale : public ::testing::TestWithParam<ScaleCase> {};
 
 TEST_P(TimeScale, RoundsHalvesUpAndSaturates) {
     const ScaleCase &c = GetParam();
-    auto scale = sigtrove::engine::AnnotationTimeScale::choose(c.frame_frequency, c.spf_max,
-                                                                c.high_resolution, c.resolution);
+    auto scale =
+        sigtrove::engine::AnnotationTimeScale::choose(c.frame_frequency, c.spf_max, c.high_resolution, c.resolution);
     EXPECT_EQ(scale.to_samples(c.ticks), c.samples);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, TimeScale,
-    ::testing::Values(ScaleCase{360, 1, false, 720, 5001, 2501},   // 2500.5
-                      ScaleCase{360, 1, false, 720, -21, -10},     // -10.5
-                      ScaleCase{360, 1, false, 720, -22, -11},
-                      ScaleCase{360, 1, false, 0, 5001, 5001},     // no note: sample numbers already
-                      ScaleCase{0, 1, false, 720, 5001, 5001},     // no frequency: as stored
-                      ScaleCase{360, 4, false, 0, 7, 7},           // spf counts in high resolution only
-                      ScaleCase{360, 4, true, 0, 7, 28},
-                      ScaleCase{360, 4, true, 720, 7, 14},
-                      ScaleCase{360, 1, false, 1e-320, 1, 1},      // a ratio beyond range: as stored
-                      ScaleCase{1e6, 1, false, 1, INT64_MAX / 2, INT64_MAX},
-                      ScaleCase{1e6, 1, false, 1, INT64_MIN / 2, INT64_MIN},
-                      ScaleCase{360, 1, false, 360, INT64_MAX, INT64_MAX}));  // exactly 1: exact
+INSTANTIATE_TEST_SUITE_P(Cases, TimeScale,
+                         ::testing::Values(ScaleCase{360, 1, false, 720, 5001, 2501},  // 2500.5
+                                           ScaleCase{360, 1, false, 720, -21, -10},    // -10.5
+                                           ScaleCase{360, 1, false, 720, -22, -11},
+                                           ScaleCase{360, 1, false, 0, 5001, 5001},  // no note: sample numbers already
+                                           ScaleCase{0, 1, false, 720, 5001, 5001},  // no frequency: as stored
+                                           ScaleCase{360, 4, false, 0, 7, 7},  // spf counts in high resolution only
+                                           ScaleCase{360, 4, true, 0, 7, 28}, ScaleCase{360, 4, true, 720, 7, 14},
+                                           ScaleCase{360, 1, false, 1e-320, 1, 1},  // a ratio beyond range: as stored
+                                           ScaleCase{1e6, 1, false, 1, INT64_MAX / 2, INT64_MAX},
+                                           ScaleCase{1e6, 1, false, 1, INT64_MIN / 2, INT64_MIN},
+                                           ScaleCase{360, 1, false, 360, INT64_MAX, INT64_MAX}));  // exactly 1: exact
 
 class LeadingModifier : public AnnotationFileTest, public ::testing::WithParamInterface<int> {};
 
@@ -374,9 +371,8 @@ class FormatDetection : public AnnotationFileTest, public ::testing::WithParamIn
 
 TEST_P(FormatDetection, TheFileDecidesAndAMismatchIsOneWarning) {
     const FormatCase &c = GetParam();
-    std::string bytes = c.aha_file
-                            ? AhaAnnotationWriter().add({.time = 7, .letter = 'V', .mit_code = PVC}).finish()
-                            : MitAnnotationWriter().add({.time = 7, .type = PVC}).finish();
+    std::string bytes = c.aha_file ? AhaAnnotationWriter().add({.time = 7, .letter = 'V', .mit_code = PVC}).finish()
+                                   : MitAnnotationWriter().add({.time = 7, .type = PVC}).finish();
     write("rec.ann", bytes);
     mark_error_text();
     ASSERT_EQ(open("rec", "ann", c.stat), 0);
@@ -387,17 +383,17 @@ TEST_P(FormatDetection, TheFileDecidesAndAMismatchIsOneWarning) {
     EXPECT_EQ(read.annotations[0].anntyp, PVC);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FormatDetection,
-    ::testing::Values(FormatCase{false, WFDB_READ, nullptr}, FormatCase{true, WFDB_AHA_READ, nullptr},
-                      FormatCase{true, WFDB_READ,
-                                 "warning (annopen, annotator ann, record rec):\n"
-                                 " file appears to be in AHA format\n"
-                                 " ... continuing under that assumption\n"},
-                      FormatCase{false, WFDB_AHA_READ,
-                                 "warning (annopen, annotator ann, record rec):\n"
-                                 " file appears to be in MIT format\n"
-                                 " ... continuing under that assumption\n"}));
+INSTANTIATE_TEST_SUITE_P(Cases, FormatDetection,
+                         ::testing::Values(FormatCase{false, WFDB_READ, nullptr},
+                                           FormatCase{true, WFDB_AHA_READ, nullptr},
+                                           FormatCase{true, WFDB_READ,
+                                                      "warning (annopen, annotator ann, record rec):\n"
+                                                      " file appears to be in AHA format\n"
+                                                      " ... continuing under that assumption\n"},
+                                           FormatCase{false, WFDB_AHA_READ,
+                                                      "warning (annopen, annotator ann, record rec):\n"
+                                                      " file appears to be in MIT format\n"
+                                                      " ... continuing under that assumption\n"}));
 
 class AnnopenArguments : public AnnotationFileTest {
 protected:
@@ -558,8 +554,7 @@ TEST_F(AnnotationFileTest, LargeFilesReadAndSeekAcrossTheBuffer) {
         ASSERT_EQ(iannsettime(expected[index].time - 1), 0);
         WFDB_Annotation annotation{};
         ASSERT_EQ(getann(0, &annotation), 0);
-        EXPECT_EQ(sigtrove::testing::capture(annotation), expected[index])
-            << "seek before annotation " << index;
+        EXPECT_EQ(sigtrove::testing::capture(annotation), expected[index]) << "seek before annotation " << index;
     }
 }
 

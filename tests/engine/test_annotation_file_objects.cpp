@@ -42,13 +42,20 @@ void PrintTo(const AnnotatorCase &c, std::ostream *out) { *out << c.record << ".
 // test below checks the list against them).
 std::vector<AnnotatorCase> shared_annotators() {
     const std::string records = std::string(SIGTROVE_FIXTURES) + "/records";
-    return {{records, "100", "atr", WFDB_READ},       {records, "100", "qrs", WFDB_READ},
-            {records, "100", "aha", WFDB_READ},       {records, "100", "aha", WFDB_AHA_READ},
-            {records, "1003", "atr", WFDB_READ},      {records, "1003", "aha", WFDB_READ},
-            {records, "1003", "aha", WFDB_AHA_READ},  {records, "12726", "anI", WFDB_READ},
-            {records, "12726", "wabp", WFDB_READ},    {records, "12726", "wqrs", WFDB_READ},
-            {records + "/237s", "237s", "all", WFDB_READ}, {records, "huge", "qrs", WFDB_READ},
-            {records, "xform", "all", WFDB_READ},     {records, "xform", "wabp", WFDB_READ}};
+    return {{records, "100", "atr", WFDB_READ},
+            {records, "100", "qrs", WFDB_READ},
+            {records, "100", "aha", WFDB_READ},
+            {records, "100", "aha", WFDB_AHA_READ},
+            {records, "1003", "atr", WFDB_READ},
+            {records, "1003", "aha", WFDB_READ},
+            {records, "1003", "aha", WFDB_AHA_READ},
+            {records, "12726", "anI", WFDB_READ},
+            {records, "12726", "wabp", WFDB_READ},
+            {records, "12726", "wqrs", WFDB_READ},
+            {records + "/237s", "237s", "all", WFDB_READ},
+            {records, "huge", "qrs", WFDB_READ},
+            {records, "xform", "all", WFDB_READ},
+            {records, "xform", "wabp", WFDB_READ}};
 }
 
 // The rows as getann's annotations, aux text up to its first NUL.
@@ -100,9 +107,11 @@ TEST_P(AnnotationFileObject, RowsEqualWhatGetannDelivers) {
     // Windows [start, stop): a fresh read each, in any order.
     ASSERT_FALSE(want.empty());
     WFDB_Time last = want.back().time;
-    for (auto [start, stop] : std::vector<std::pair<WFDB_Time, WFDB_Time>>{
-             {last / 2, last / 2 + 1000}, {0, 1}, {want.front().time, want.front().time + 1}, {last, last + 1},
-             {last + 1, last + 100}}) {
+    for (auto [start, stop] : std::vector<std::pair<WFDB_Time, WFDB_Time>>{{last / 2, last / 2 + 1000},
+                                                                           {0, 1},
+                                                                           {want.front().time, want.front().time + 1},
+                                                                           {last, last + 1},
+                                                                           {last + 1, last + 100}}) {
         std::vector<AnnotationRow> window;
         file->read(start, stop, window);
         std::vector<Delivered> expected;
@@ -135,14 +144,12 @@ TEST_P(AnnotationFileObject, HasItsOwnCodeTableAndLeavesTheProcessAlone) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Records, AnnotationFileObject, ::testing::ValuesIn(shared_annotators()),
-                         [](const auto &info) {
-                             std::string name = info.param.record + "_" + info.param.annotator + "_" +
-                                                std::to_string(info.param.stat);
-                             for (char &c : name)
-                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Records, AnnotationFileObject, ::testing::ValuesIn(shared_annotators()), [](const auto &info) {
+    std::string name = info.param.record + "_" + info.param.annotator + "_" + std::to_string(info.param.stat);
+    for (char &c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return name;
+});
 
 TEST(AnnotationFileObjects, ReadOnSeveralThreadsAsTheyReadAlone) {
     sigtrove::testing::WorkingDirectory cwd(std::string(SIGTROVE_FIXTURES) + "/records");

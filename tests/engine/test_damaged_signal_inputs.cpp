@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "texts/error_state.h"
 #include "record_writer.h"
 #include "signal_test_fixture.h"
+#include "texts/error_state.h"
 #include "wfdb/wfdb.h"
 
 namespace {
@@ -51,8 +51,22 @@ protected:
             long sum;
             return __builtin_add_overflow(a, b, &sum) ? (b > 0 ? LONG_MAX : LONG_MIN) : sum;
         };
-        const long positions[] = {0, 1, 2, length / 2, plus(length, -1), length, plus(length, 1), plus(length, 1000),
-                                  LONG_MAX / 2, LONG_MAX - 1, LONG_MAX, -1, -2, plus(0, -length), LONG_MIN + 1, LONG_MIN};
+        const long positions[] = {0,
+                                  1,
+                                  2,
+                                  length / 2,
+                                  plus(length, -1),
+                                  length,
+                                  plus(length, 1),
+                                  plus(length, 1000),
+                                  LONG_MAX / 2,
+                                  LONG_MAX - 1,
+                                  LONG_MAX,
+                                  -1,
+                                  -2,
+                                  plus(0, -length),
+                                  LONG_MIN + 1,
+                                  LONG_MIN};
         bool seek_failed = false;
         for (long t : positions) {
             SCOPED_TRACE("after isigsettime(" + std::to_string(t) + ")");
@@ -88,7 +102,7 @@ protected:
                 continue;
             }
             if (run.stop == 0 && opened == 0) return run;  // nothing open: nothing to read
-            if (run.stop == -4) {  // delivered, with a checksum mismatch
+            if (run.stop == -4) {                          // delivered, with a checksum mismatch
                 run.frames.push_back(std::move(frame));
                 continue;
             }
@@ -126,35 +140,45 @@ std::vector<int> ramp(int count, int start, int step) {
 
 std::vector<SmallRecord> small_records() {
     return {
-        {"fmt16_two_signals", {.name = "r", .signals = {{.file = "r.dat", .fmt = 16, .samples = ramp(6, -3, 700)},
-                                                        {.file = "r.dat", .fmt = 16, .samples = ramp(6, 9, -5)}}}},
+        {"fmt16_two_signals",
+         {.name = "r",
+          .signals = {{.file = "r.dat", .fmt = 16, .samples = ramp(6, -3, 700)},
+                      {.file = "r.dat", .fmt = 16, .samples = ramp(6, 9, -5)}}}},
         {"fmt212_odd_samples",
-         {.name = "r", .signals = {{.file = "r.dat", .fmt = 212, .samples = ramp(5, -2000, 800)},
-                                   {.file = "r.dat", .fmt = 212, .spf = 2, .samples = ramp(10, 7, 3)},
-                                   {.file = "r.dat", .fmt = 212, .samples = {1, 2, I, 4, 5}}}}},
+         {.name = "r",
+          .signals = {{.file = "r.dat", .fmt = 212, .samples = ramp(5, -2000, 800)},
+                      {.file = "r.dat", .fmt = 212, .spf = 2, .samples = ramp(10, 7, 3)},
+                      {.file = "r.dat", .fmt = 212, .samples = {1, 2, I, 4, 5}}}}},
         {"fmt310_three_signals",
-         {.name = "r", .signals = {{.file = "r.dat", .fmt = 310, .samples = ramp(4, -500, 300)},
-                                   {.file = "r.dat", .fmt = 310, .samples = ramp(4, 1, 1)},
-                                   {.file = "r.dat", .fmt = 310, .samples = ramp(4, 511, -200)}}}},
+         {.name = "r",
+          .signals = {{.file = "r.dat", .fmt = 310, .samples = ramp(4, -500, 300)},
+                      {.file = "r.dat", .fmt = 310, .samples = ramp(4, 1, 1)},
+                      {.file = "r.dat", .fmt = 310, .samples = ramp(4, 511, -200)}}}},
         {"fmt311_spf_and_skew",
-         {.name = "r", .signals = {{.file = "r.dat", .fmt = 311, .spf = 2, .samples = ramp(10, -500, 100)},
-                                   {.file = "r.dat", .fmt = 311, .skew = 2, .samples = ramp(5, 3, 7)}}}},
+         {.name = "r",
+          .signals = {{.file = "r.dat", .fmt = 311, .spf = 2, .samples = ramp(10, -500, 100)},
+                      {.file = "r.dat", .fmt = 311, .skew = 2, .samples = ramp(5, 3, 7)}}}},
         {"fmt8_initval_and_offset",
-         {.name = "r", .signals = {{.file = "r.dat", .fmt = 8, .offset = 3, .initval = 100, .samples = ramp(7, 100, 9)},
-                                   {.file = "r.dat", .fmt = 8, .samples = ramp(7, -40, -100)}}}},
+         {.name = "r",
+          .signals = {{.file = "r.dat", .fmt = 8, .offset = 3, .initval = 100, .samples = ramp(7, 100, 9)},
+                      {.file = "r.dat", .fmt = 8, .samples = ramp(7, -40, -100)}}}},
         {"fmt16_spf_skew_offset",
-         {.name = "r", .signals = {{.file = "r.dat", .fmt = 16, .spf = 3, .offset = 5, .samples = ramp(15, 0, 11)},
-                                   {.file = "r.dat", .fmt = 16, .skew = 3, .samples = ramp(5, 100, -1)}}}},
+         {.name = "r",
+          .signals = {{.file = "r.dat", .fmt = 16, .spf = 3, .offset = 5, .samples = ramp(15, 0, 11)},
+                      {.file = "r.dat", .fmt = 16, .skew = 3, .samples = ramp(5, 100, -1)}}}},
         {"two_groups_fmt80_and_fmt24",
-         {.name = "r", .signals = {{.file = "a.dat", .fmt = 80, .samples = ramp(6, -100, 30)},
-                                   {.file = "b.dat", .fmt = 24, .spf = 2, .skew = 1, .samples = ramp(12, -70000, 9000)},
-                                   {.file = "b.dat", .fmt = 24, .samples = ramp(6, 0, 1)}}}},
+         {.name = "r",
+          .signals = {{.file = "a.dat", .fmt = 80, .samples = ramp(6, -100, 30)},
+                      {.file = "b.dat", .fmt = 24, .spf = 2, .skew = 1, .samples = ramp(12, -70000, 9000)},
+                      {.file = "b.dat", .fmt = 24, .samples = ramp(6, 0, 1)}}}},
         {"fmt61_160_32_groups",
-         {.name = "r", .signals = {{.file = "a.dat", .fmt = 61, .samples = ramp(5, -300, 150)},
-                                   {.file = "b.dat", .fmt = 160, .offset = 2, .samples = ramp(5, 40, -20)},
-                                   {.file = "c.dat", .fmt = 32, .samples = ramp(5, 100000, -70000)}}}},
+         {.name = "r",
+          .signals = {{.file = "a.dat", .fmt = 61, .samples = ramp(5, -300, 150)},
+                      {.file = "b.dat", .fmt = 160, .offset = 2, .samples = ramp(5, 40, -20)},
+                      {.file = "c.dat", .fmt = 32, .samples = ramp(5, 100000, -70000)}}}},
         {"no_checksum_no_length",
-         {.name = "r", .nsamp = -1,
+         {.name = "r",
+          .nsamp = -1,
           .signals = {{.file = "r.dat", .fmt = 212, .samples = ramp(5, 0, 9), .with_checksum = false},
                       {.file = "r.dat", .fmt = 212, .samples = ramp(5, 4, 1), .with_checksum = false}}}},
     };
@@ -221,9 +245,21 @@ INSTANTIATE_TEST_SUITE_P(Records, DamagedSignalFiles, ::testing::ValuesIn(small_
 
 // ---- headers with extreme numbers --------------------------------------------------------
 
-const char *const kExtremes[] = {"0", "-1", "1", "3", "65535", "2147483647", "2147483648", "-2147483648",
-                                 "4294967297", "9223372036854775807", "9223372036854775808",
-                                 "-9223372036854775808", "99999999999999999999999", "1e300", "-0"};
+const char *const kExtremes[] = {"0",
+                                 "-1",
+                                 "1",
+                                 "3",
+                                 "65535",
+                                 "2147483647",
+                                 "2147483648",
+                                 "-2147483648",
+                                 "4294967297",
+                                 "9223372036854775807",
+                                 "9223372036854775808",
+                                 "-9223372036854775808",
+                                 "99999999999999999999999",
+                                 "1e300",
+                                 "-0"};
 
 // A header of three groups (formats 212, 16 and 0) whose fields are placeholders
 // $NAME, each replaced by its default below unless it is the field under test.
@@ -238,7 +274,7 @@ struct Field {
     const char *placeholder;
     const char *normal;
 };
-const Field kFields[] = {{"$NSIG", "4"}, {"$FREQ", "250"}, {"$NSAMP", "6"}, {"$SPF", "2"}, {"$SKEW", "1"},
+const Field kFields[] = {{"$NSIG", "4"},   {"$FREQ", "250"},  {"$NSAMP", "6"}, {"$SPF", "2"}, {"$SKEW", "1"},
                          {"$OFFSET", "2"}, {"$INITVAL", "0"}, {"$BSIZE", "0"}, {"$FMT", "16"}};
 
 std::string fill_template(const std::string &field, const std::string &value) {
@@ -316,18 +352,21 @@ TEST_F(DamagedSignalTest, ReadingOnFromTheLargestTimeDoesNotOverflow) {
 class DamagedMultiSegment : public DamagedSignalTest {
 protected:
     DamagedMultiSegment() {
-        write(RecordToWrite{.name = "s1", .signals = {{.file = "s1.dat", .fmt = 16, .samples = ramp(4, 1, 1)},
-                                                      {.file = "s1.dat", .fmt = 16, .samples = ramp(4, 10, 10)}}});
-        write(RecordToWrite{.name = "s2", .signals = {{.file = "s2.dat", .fmt = 212, .samples = ramp(3, 5, 1)},
-                                                      {.file = "s2.dat", .fmt = 212, .samples = ramp(3, 50, 10)}}});
+        write(RecordToWrite{.name = "s1",
+                            .signals = {{.file = "s1.dat", .fmt = 16, .samples = ramp(4, 1, 1)},
+                                        {.file = "s1.dat", .fmt = 16, .samples = ramp(4, 10, 10)}}});
+        write(RecordToWrite{.name = "s2",
+                            .signals = {{.file = "s2.dat", .fmt = 212, .samples = ramp(3, 5, 1)},
+                                        {.file = "s2.dat", .fmt = 212, .samples = ramp(3, 50, 10)}}});
         // Other signal counts and an odd spf, for segments that do not fit.
         write(RecordToWrite{.name = "one", .signals = {{.file = "one.dat", .fmt = 16, .samples = ramp(3, 7, 0)}}});
         write(RecordToWrite{.name = "three",
                             .signals = {{.file = "t.dat", .fmt = 16, .samples = ramp(2, 1, 1)},
                                         {.file = "t.dat", .fmt = 16, .samples = ramp(2, 2, 1)},
                                         {.file = "t.dat", .fmt = 16, .samples = ramp(2, 3, 1)}}});
-        write(RecordToWrite{.name = "odd", .signals = {{.file = "odd.dat", .fmt = 16, .spf = 3, .samples = ramp(6, 0, 1)},
-                                                      {.file = "odd.dat", .fmt = 16, .samples = ramp(2, 0, 1)}}});
+        write(RecordToWrite{.name = "odd",
+                            .signals = {{.file = "odd.dat", .fmt = 16, .spf = 3, .samples = ramp(6, 0, 1)},
+                                        {.file = "odd.dat", .fmt = 16, .samples = ramp(2, 0, 1)}}});
         write_header("lay", "lay 2 250 0\n~ 0 200 12 0 0 0 0 sig 0\n~ 0 200 12 0 0 0 0 sig 1\n");
         write_header("layodd", "layodd 2 250 0\n~ 0x3 200 12 0 0 0 0 sig 0\n~ 0x2 100(5) 12 0 0 0 0 sig 1\n");
         write_header("nested", "nested/2 2 250 4\ns1 4\ns1 0\n");
@@ -335,8 +374,17 @@ protected:
 };
 
 const char *const kSegmentNames[] = {"s1", "s2", "~", "one", "three", "odd", "missing", "nested", "lay", "layodd"};
-const char *const kSegmentLengths[] = {"0", "1", "3", "4", "5", "-1", "2147483647", "4611686018427387904",
-                                       "9223372036854775807", "9223372036854775808", "99999999999999999999"};
+const char *const kSegmentLengths[] = {"0",
+                                       "1",
+                                       "3",
+                                       "4",
+                                       "5",
+                                       "-1",
+                                       "2147483647",
+                                       "4611686018427387904",
+                                       "9223372036854775807",
+                                       "9223372036854775808",
+                                       "99999999999999999999"};
 
 // Master headers assembled from every name and length above, in a fixed order of
 // shapes: a layout first or not, one to five segments, lengths that sum past LONG_MAX.
@@ -368,8 +416,8 @@ TEST_F(DamagedMultiSegment, SegmentListsWithBrokenNamesAndLengths) {
 
 TEST_F(DamagedMultiSegment, EveryEntryANullSegment) {
     for (const char *text : {"m/3 2 250 6\n~ 2\n~ 2\n~ 2\n", "m/2 2 250\n~ 0\n~ 5\n", "m/1 2 250\n~ 0\n",
-                             "m/2 2 250\n~ 9223372036854775807\n~ 9223372036854775807\n",
-                             "m/3 1 250\n~ 1\ns1 0\n~ 1\n", "m/2 ~ ~ ~\n~ ~\n~ ~\n"}) {
+                             "m/2 2 250\n~ 9223372036854775807\n~ 9223372036854775807\n", "m/3 1 250\n~ 1\ns1 0\n~ 1\n",
+                             "m/2 ~ ~ ~\n~ ~\n~ ~\n"}) {
         SCOPED_TRACE(text);
         write_header("m", text);
         exercise("m", true);

@@ -11,15 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "paths/database_path.h"
 #include "expected_records.h"
 #include "fixture_files.h"
 #include "flac_writer.h"
 #include "formats/group_reader.h"
 #include "io/local_file.h"
+#include "paths/database_path.h"
 #include "record_dir_fixture.h"
-#include "wfdb_interface/signal_input.h"
 #include "wfdb/wfdb.h"
+#include "wfdb_interface/signal_input.h"
 
 namespace {
 
@@ -50,8 +50,7 @@ std::vector<std::int32_t> noise_samples(unsigned channels, std::size_t per_chann
 }
 
 // The same samples in WFDB frame order: per frame, channel 0's spf samples, then channel 1's...
-std::vector<std::int32_t> as_frames(const std::vector<std::int32_t> &interleaved, unsigned channels,
-                                    unsigned spf) {
+std::vector<std::int32_t> as_frames(const std::vector<std::int32_t> &interleaved, unsigned channels, unsigned spf) {
     const std::size_t frames = interleaved.size() / channels / spf;
     std::vector<std::int32_t> out;
     out.reserve(frames * channels * spf);
@@ -178,7 +177,8 @@ TEST(FlacGroupReader, SeeksToAnyFrameWithoutDecodingFromTheStart) {
             ASSERT_EQ(reader->seek_frame(target), SeekOutcome::ok) << wfdberror();
             const auto want = std::min<long long>(5, static_cast<long long>(frames) - target);
             ASSERT_EQ(reader->read_frames(got.data(), 5), want);
-            EXPECT_TRUE(std::equal(got.begin(), got.begin() + want * frame_size, expected.begin() + target * frame_size));
+            EXPECT_TRUE(
+                std::equal(got.begin(), got.begin() + want * frame_size, expected.begin() + target * frame_size));
         }
         if (!c.states_length) continue;  // only a stated length tells the end apart from damage
         ASSERT_EQ(reader->seek_frame(frames), SeekOutcome::ok) << "the end is a valid position";

@@ -15,10 +15,10 @@
 #include "formats/group_reader.h"
 #include "io/byte_source.h"
 #include "record/record.h"
-#include "signals/array_sink.h"
+#include "record/record_memory.h"
 #include "record_writer.h"
 #include "signal_test_fixture.h"
-#include "record/record_memory.h"
+#include "signals/array_sink.h"
 #include "wfdb/wfdb.h"
 
 namespace {
@@ -63,8 +63,7 @@ std::vector<int> test_values(int fmt, int signal, std::size_t count) {
     }
     // Format 8 differences must fit in a byte: rebuild as a walk.
     if (fmt == 8)
-        for (std::size_t i = 1; i < v.size(); ++i)
-            v[i] = std::clamp(v[i - 1] + (v[i] % 100), -5000, 5000);
+        for (std::size_t i = 1; i < v.size(); ++i) v[i] = std::clamp(v[i - 1] + (v[i] % 100), -5000, 5000);
     return v;
 }
 
@@ -94,23 +93,20 @@ TEST_P(EveryFormat, DeliversTheStoredValuesAndInvalidSamples) {
     EXPECT_EQ(r.frames, frames_of(columns));
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, EveryFormat,
-                         ::testing::Values(FormatGroup{8, 1}, FormatGroup{8, 3}, FormatGroup{16, 2},
-                                           FormatGroup{61, 1}, FormatGroup{80, 2}, FormatGroup{160, 1},
-                                           FormatGroup{212, 1}, FormatGroup{212, 2}, FormatGroup{212, 3},
-                                           FormatGroup{310, 1}, FormatGroup{310, 2}, FormatGroup{310, 4},
-                                           FormatGroup{311, 1}, FormatGroup{311, 2}, FormatGroup{311, 5},
-                                           FormatGroup{24, 2}, FormatGroup{32, 3}),
-                         [](const auto &info) {
-                             return "fmt" + std::to_string(info.param.fmt) + "_x" + std::to_string(info.param.nsig);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Formats, EveryFormat,
+    ::testing::Values(FormatGroup{8, 1}, FormatGroup{8, 3}, FormatGroup{16, 2}, FormatGroup{61, 1}, FormatGroup{80, 2},
+                      FormatGroup{160, 1}, FormatGroup{212, 1}, FormatGroup{212, 2}, FormatGroup{212, 3},
+                      FormatGroup{310, 1}, FormatGroup{310, 2}, FormatGroup{310, 4}, FormatGroup{311, 1},
+                      FormatGroup{311, 2}, FormatGroup{311, 5}, FormatGroup{24, 2}, FormatGroup{32, 3}),
+    [](const auto &info) { return "fmt" + std::to_string(info.param.fmt) + "_x" + std::to_string(info.param.nsig); });
 
 using GetvecTest = SignalTest;
 
 TEST_F(GetvecTest, SignalsInSeparateFilesAndFormatsReadInStep) {
     RecordToWrite rec;
-    std::vector<std::vector<int>> columns = {test_values(212, 0, 40), test_values(212, 1, 40),
-                                             test_values(16, 2, 40), test_values(8, 3, 40)};
+    std::vector<std::vector<int>> columns = {test_values(212, 0, 40), test_values(212, 1, 40), test_values(16, 2, 40),
+                                             test_values(8, 3, 40)};
     rec.signals = {{.file = "a.dat", .fmt = 212, .samples = columns[0]},
                    {.file = "a.dat", .fmt = 212, .samples = columns[1]},
                    {.file = "b.dat", .fmt = 16, .samples = columns[2]},
@@ -138,16 +134,14 @@ TEST_F(GetvecTest, ByteOffsetAndFormat8InitialValue) {
 
 TEST_F(GetvecTest, LowResolutionMeansRoundHalfUpAndAnyInvalidSampleIsInvalid) {
     RecordToWrite rec;
-    rec.signals = {{.file = "a.dat", .fmt = 16, .spf = 2, .samples = {1, 2, -1, -2, -3, -4, 5, 6, 3, WFDB_INVALID_SAMPLE}},
-                   {.file = "a.dat", .fmt = 16, .spf = 3, .samples = {0, 0, 1, -1, -1, -1, -5, 0, 0, 1, 1, 0, 7, 8, 9}},
-                   {.file = "a.dat", .fmt = 16, .samples = {10, 11, 12, 13, 14}}};
+    rec.signals = {
+        {.file = "a.dat", .fmt = 16, .spf = 2, .samples = {1, 2, -1, -2, -3, -4, 5, 6, 3, WFDB_INVALID_SAMPLE}},
+        {.file = "a.dat", .fmt = 16, .spf = 3, .samples = {0, 0, 1, -1, -1, -1, -5, 0, 0, 1, 1, 0, 7, 8, 9}},
+        {.file = "a.dat", .fmt = 16, .samples = {10, 11, 12, 13, 14}}};
     write(rec);
     ASSERT_EQ(open("rec"), 3);
-    EXPECT_EQ(read_all().frames, (std::vector<Frame>{{2, 0, 10},
-                                                     {-1, -1, 11},
-                                                     {-3, -2, 12},
-                                                     {6, 1, 13},
-                                                     {WFDB_INVALID_SAMPLE, 8, 14}}));
+    EXPECT_EQ(read_all().frames,
+              (std::vector<Frame>{{2, 0, 10}, {-1, -1, 11}, {-3, -2, 12}, {6, 1, 13}, {WFDB_INVALID_SAMPLE, 8, 14}}));
 }
 
 TEST_F(GetvecTest, HighResolutionRepeatsSlowerSignals) {
@@ -160,14 +154,10 @@ TEST_F(GetvecTest, HighResolutionRepeatsSlowerSignals) {
     ASSERT_EQ(open("rec"), 3);
     ReadResult r = read_all();
     EXPECT_EQ(r.stop, -1);
-    EXPECT_EQ(r.frames, (std::vector<Frame>{{0, 10, 20},
-                                            {1, 10, 20},
-                                            {2, 11, 20},
-                                            {3, 11, 20},
-                                            {4, 12, 21},
-                                            {5, 12, 21},
-                                            {6, 13, 21},
-                                            {7, 13, 21}}));
+    EXPECT_EQ(
+        r.frames,
+        (std::vector<Frame>{
+            {0, 10, 20}, {1, 10, 20}, {2, 11, 20}, {3, 11, 20}, {4, 12, 21}, {5, 12, 21}, {6, 13, 21}, {7, 13, 21}}));
 }
 
 TEST_F(GetvecTest, EnvironmentChoosesTheModeAtTheFirstOpen) {
@@ -197,23 +187,23 @@ TEST_F(GetvecTest, PadModeRepeatsTheLastValidSampleStartingFromInitval) {
     setgvmode(WFDB_GVPAD);
     ASSERT_EQ(open("rec"), 3);
     // Signal 1 averages after padding: (7, 7) -> 7, (7, 7) -> 7, (7, 9) -> 8.
-    EXPECT_EQ(read_all().frames,
-              (std::vector<Frame>{{50, 7, -6}, {50, 7, -6}, {3, 8, -6}, {3, 2, -6}, {4, 4, -6}}));
+    EXPECT_EQ(read_all().frames, (std::vector<Frame>{{50, 7, -6}, {50, 7, -6}, {3, 8, -6}, {3, 2, -6}, {4, 4, -6}}));
 }
 
 TEST_F(GetvecTest, SkewDropsTheLastFramesOfTheMostSkewedSignal) {
     RecordToWrite rec;
-    rec.signals = {{.file = "a.dat", .fmt = 16, .samples = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}},
-                   {.file = "a.dat", .fmt = 16, .skew = 2, .samples = {10, 11, 12, 13, 14, 15, 16, 17, 18, 19}},
-                   {.file = "b.dat", .fmt = 16, .spf = 2, .skew = 1,
-                    .samples = {20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39}}};
+    rec.signals = {
+        {.file = "a.dat", .fmt = 16, .samples = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}},
+        {.file = "a.dat", .fmt = 16, .skew = 2, .samples = {10, 11, 12, 13, 14, 15, 16, 17, 18, 19}},
+        {.file = "b.dat", .fmt = 16, .spf = 2, .skew = 1, .samples = {20, 21, 22, 23, 24, 25, 26, 27, 28, 29,
+                                                                      30, 31, 32, 33, 34, 35, 36, 37, 38, 39}}};
     write(rec);
     ASSERT_EQ(open("rec"), 3);
     ReadResult r = read_all();
     // A skewed signal's checksum still covers its skipped samples: no -4 on the way.
     EXPECT_EQ(r.stop, -1);
     ASSERT_EQ(r.frames.size(), 8u);
-    EXPECT_EQ(r.frames[0], (Frame{0, 12, 23}));   // (22 + 23) / 2 rounded half up
+    EXPECT_EQ(r.frames[0], (Frame{0, 12, 23}));  // (22 + 23) / 2 rounded half up
     EXPECT_EQ(r.frames[7], (Frame{7, 19, 37}));
 }
 
@@ -349,9 +339,9 @@ class SkewedChecksum : public SignalTest, public ::testing::WithParamInterface<S
 TEST_P(SkewedChecksum, IsTestedOnTheLastDeliveredFrame) {
     const SkewedChecksumCase &c = GetParam();
     RecordToWrite rec;
-    rec.signals = {{.file = "a.dat", .fmt = 16, .skew = c.skew0, .samples = {1, 2, 3, 4, 5, 6}, .checksum = c.checksum0},
-                   {.file = "a.dat", .fmt = 16, .skew = c.skew1, .samples = {11, 12, 13, 14, 15, 16},
-                    .checksum = c.checksum1}};
+    rec.signals = {
+        {.file = "a.dat", .fmt = 16, .skew = c.skew0, .samples = {1, 2, 3, 4, 5, 6}, .checksum = c.checksum0},
+        {.file = "a.dat", .fmt = 16, .skew = c.skew1, .samples = {11, 12, 13, 14, 15, 16}, .checksum = c.checksum1}};
     write(rec);
     ASSERT_EQ(open("rec"), 2);
     ReadResult r = read_all();
@@ -375,13 +365,12 @@ TEST_P(SkewedChecksum, IsTestedOnTheLastDeliveredFrame) {
 
 INSTANTIATE_TEST_SUITE_P(
     Signals, SkewedChecksum,
-    ::testing::Values(SkewedChecksumCase{"Right", {}, {}, 0, 2, ""},
-                      SkewedChecksumCase{"WrongOnTheUnskewedSignal", 99, {}, 0, 2,
-                                         "getvec: checksum error in signal 0\n"},
-                      SkewedChecksumCase{"WrongOnTheSkewedSignal", {}, 99, 0, 2, "getvec: checksum error in signal 1\n"},
-                      SkewedChecksumCase{"WrongOnTheLessSkewedSignal", 99, {}, 1, 2,
-                                         "getvec: checksum error in signal 0\n"},
-                      SkewedChecksumCase{"WrongOnBoth", 99, 99, 2, 0, "getvec: checksum error in signal 1\n"}),
+    ::testing::Values(
+        SkewedChecksumCase{"Right", {}, {}, 0, 2, ""},
+        SkewedChecksumCase{"WrongOnTheUnskewedSignal", 99, {}, 0, 2, "getvec: checksum error in signal 0\n"},
+        SkewedChecksumCase{"WrongOnTheSkewedSignal", {}, 99, 0, 2, "getvec: checksum error in signal 1\n"},
+        SkewedChecksumCase{"WrongOnTheLessSkewedSignal", 99, {}, 1, 2, "getvec: checksum error in signal 0\n"},
+        SkewedChecksumCase{"WrongOnBoth", 99, 99, 2, 0, "getvec: checksum error in signal 1\n"}),
     [](const ::testing::TestParamInfo<SkewedChecksumCase> &info) { return std::string(info.param.name); });
 
 TEST_F(GetvecTest, ChecksumCoversStoredMarkersAndFormat8RunningValues) {
@@ -398,12 +387,12 @@ TEST_F(GetvecTest, ChecksumCoversStoredMarkersAndFormat8RunningValues) {
 
 TEST_F(GetvecTest, Format0SignalsAreInvalidForTheirLength) {
     RecordToWrite rec;
-    rec.signals = {{.file = "~", .fmt = 0, .samples = {0, 0, 0}},
-                   {.file = "a.dat", .fmt = 16, .samples = {1, 2, 3}}};
+    rec.signals = {{.file = "~", .fmt = 0, .samples = {0, 0, 0}}, {.file = "a.dat", .fmt = 16, .samples = {1, 2, 3}}};
     write(rec);
     ASSERT_EQ(open("rec"), 2);
     ReadResult r = read_all();
-    EXPECT_EQ(r.frames, (std::vector<Frame>{{WFDB_INVALID_SAMPLE, 1}, {WFDB_INVALID_SAMPLE, 2}, {WFDB_INVALID_SAMPLE, 3}}));
+    EXPECT_EQ(r.frames,
+              (std::vector<Frame>{{WFDB_INVALID_SAMPLE, 1}, {WFDB_INVALID_SAMPLE, 2}, {WFDB_INVALID_SAMPLE, 3}}));
     // The reference reports the end of a format 0 signal of known length as an early end.
     EXPECT_EQ(r.stop, -3);
     EXPECT_EQ(last_error(), "getvec: unexpected EOF in signal 0\n");
@@ -479,7 +468,8 @@ TEST_F(IsigopenTest, GroupsThatDoNotFitOrCanNotBeOpenedAreSkipped) {
 
 TEST_F(IsigopenTest, DeepCopiesDescribeTheOpenedSignals) {
     RecordToWrite rec;
-    rec.signals = {{.file = "a.dat", .fmt = 310, .spf = 2, .skew = 1, .initval = 9, .samples = {1, 2, 3, 4}, .desc = "lead I"}};
+    rec.signals = {
+        {.file = "a.dat", .fmt = 310, .spf = 2, .skew = 1, .initval = 9, .samples = {1, 2, 3, 4}, .desc = "lead I"}};
     write(rec);
     ASSERT_EQ(open("rec"), 1);
     const WFDB_Siginfo &s = siginfo[0];

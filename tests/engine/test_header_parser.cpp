@@ -10,9 +10,9 @@
 
 #include "expected_records.h"
 #include "fixture_files.h"
+#include "paths/path_search.h"
 #include "record/header.h"
 #include "record/julian_date.h"
-#include "paths/path_search.h"
 #include "record_dir_fixture.h"
 #include "wfdb/wfdb.h"
 
@@ -60,37 +60,36 @@ TEST_P(RecordLine, FieldsAndDefaults) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, RecordLine,
-    ::testing::Values(
-        RecordLineCase{"r 0", false, 250, 250, 0, 0, 0, 0},
-        RecordLineCase{"r 0 360", true, 360, 360, 0, 0, 0, 0},
-        RecordLineCase{"r 0 360.", true, 360, 360, 0, 0, 0, 0},
-        RecordLineCase{"r 0 3.6e2", true, 360, 360, 0, 0, 0, 0},
-        RecordLineCase{"r\t0\t360\t650000", true, 360, 360, 0, 650000, 0, 0},
-        RecordLineCase{"r 0 250/24000", true, 250, 24000, 0, 0, 0, 0},
-        RecordLineCase{"r 0 250/24000(12.5)", true, 250, 24000, 12.5, 0, 0, 0},
-        RecordLineCase{"r 0 250/-3", true, 250, 250, 0, 0, 0, 0},
-        RecordLineCase{"r 0 0.0166666666667/125 72", true, 0.0166666666667, 125, 0, 72, 0, 0},
-        // one blank after NSAMP ends the token; blanks without NSAMP are harmless
-        RecordLineCase{"r 0 360 650000 ", true, 360, 360, 0, 650000, 0, 0},
-        RecordLineCase{"r 0 360 650000 \r", true, 360, 360, 0, 650000, 0, 0},
-        RecordLineCase{"r 0 360 650000\r", true, 360, 360, 0, 650000, 0, 0},
-        RecordLineCase{"r 0 360   \t ", true, 360, 360, 0, 0, 0, 0},
-        RecordLineCase{"r 0 360 10 12:00:00 1/2/2003 junk", true, 360, 360, 0, 10, 43200000, 2452672},
-        RecordLineCase{"r 0 360 10 13:05:00.250", true, 360, 360, 0, 10, 47100250, 0},
-        RecordLineCase{"r 0 360 10 1:2.5", true, 360, 360, 0, 10, 62500, 0},
-        RecordLineCase{"r 0 360 10 7", true, 360, 360, 0, 10, 7000, 0},
-        RecordLineCase{"r 0 360 10 15:08:24 \r", true, 360, 360, 0, 10, 54504000, 0},
-        RecordLineCase{"r 0 360 10 0:0:0 1/1/2000", true, 360, 360, 0, 10, 0, 2451545},
-        RecordLineCase{"r 0 360 10 23:59:59.5 31/12/1999", true, 360, 360, 0, 10, 86399500, 2451544},
-        // a second blank before the date still leaves the date to be read
-        RecordLineCase{"r 0 360 10 12:00:00  1/2/2003", true, 360, 360, 0, 10, 43200000, 2452672},
-        // a tab does not separate time and date, so no date is seen
-        RecordLineCase{"r 0 360 10 12:00:00\t1/2/2003", true, 360, 360, 0, 10, 43200000, 0},
-        // dates out of range are no dates
-        RecordLineCase{"r 0 360 10 10:20:30 32/1/2000", true, 360, 360, 0, 10, 37230000, 0},
-        RecordLineCase{"r 0 360 10 10:20:30 1/13/2000", true, 360, 360, 0, 10, 37230000, 0},
-        RecordLineCase{"r 0 360 10 10:20:30 1/1/0", true, 360, 360, 0, 10, 37230000, 0},
-        RecordLineCase{"r 0 360 10 10:20:30 1-1-2000", true, 360, 360, 0, 10, 37230000, 0}));
+    ::testing::Values(RecordLineCase{"r 0", false, 250, 250, 0, 0, 0, 0},
+                      RecordLineCase{"r 0 360", true, 360, 360, 0, 0, 0, 0},
+                      RecordLineCase{"r 0 360.", true, 360, 360, 0, 0, 0, 0},
+                      RecordLineCase{"r 0 3.6e2", true, 360, 360, 0, 0, 0, 0},
+                      RecordLineCase{"r\t0\t360\t650000", true, 360, 360, 0, 650000, 0, 0},
+                      RecordLineCase{"r 0 250/24000", true, 250, 24000, 0, 0, 0, 0},
+                      RecordLineCase{"r 0 250/24000(12.5)", true, 250, 24000, 12.5, 0, 0, 0},
+                      RecordLineCase{"r 0 250/-3", true, 250, 250, 0, 0, 0, 0},
+                      RecordLineCase{"r 0 0.0166666666667/125 72", true, 0.0166666666667, 125, 0, 72, 0, 0},
+                      // one blank after NSAMP ends the token; blanks without NSAMP are harmless
+                      RecordLineCase{"r 0 360 650000 ", true, 360, 360, 0, 650000, 0, 0},
+                      RecordLineCase{"r 0 360 650000 \r", true, 360, 360, 0, 650000, 0, 0},
+                      RecordLineCase{"r 0 360 650000\r", true, 360, 360, 0, 650000, 0, 0},
+                      RecordLineCase{"r 0 360   \t ", true, 360, 360, 0, 0, 0, 0},
+                      RecordLineCase{"r 0 360 10 12:00:00 1/2/2003 junk", true, 360, 360, 0, 10, 43200000, 2452672},
+                      RecordLineCase{"r 0 360 10 13:05:00.250", true, 360, 360, 0, 10, 47100250, 0},
+                      RecordLineCase{"r 0 360 10 1:2.5", true, 360, 360, 0, 10, 62500, 0},
+                      RecordLineCase{"r 0 360 10 7", true, 360, 360, 0, 10, 7000, 0},
+                      RecordLineCase{"r 0 360 10 15:08:24 \r", true, 360, 360, 0, 10, 54504000, 0},
+                      RecordLineCase{"r 0 360 10 0:0:0 1/1/2000", true, 360, 360, 0, 10, 0, 2451545},
+                      RecordLineCase{"r 0 360 10 23:59:59.5 31/12/1999", true, 360, 360, 0, 10, 86399500, 2451544},
+                      // a second blank before the date still leaves the date to be read
+                      RecordLineCase{"r 0 360 10 12:00:00  1/2/2003", true, 360, 360, 0, 10, 43200000, 2452672},
+                      // a tab does not separate time and date, so no date is seen
+                      RecordLineCase{"r 0 360 10 12:00:00\t1/2/2003", true, 360, 360, 0, 10, 43200000, 0},
+                      // dates out of range are no dates
+                      RecordLineCase{"r 0 360 10 10:20:30 32/1/2000", true, 360, 360, 0, 10, 37230000, 0},
+                      RecordLineCase{"r 0 360 10 10:20:30 1/13/2000", true, 360, 360, 0, 10, 37230000, 0},
+                      RecordLineCase{"r 0 360 10 10:20:30 1/1/0", true, 360, 360, 0, 10, 37230000, 0},
+                      RecordLineCase{"r 0 360 10 10:20:30 1-1-2000", true, 360, 360, 0, 10, 37230000, 0}));
 
 // ---- signal lines ----------------------------------------------------------
 
@@ -101,7 +100,7 @@ struct SignalLineCase {
 };
 
 SignalSpec expected_signal(std::string fname, int fmt, double gain, int adcres, int adczero, int initval, int baseline,
-                std::string desc) {
+                           std::string desc) {
     SignalSpec s;
     s.fname = std::move(fname);
     s.fmt = fmt;
@@ -181,19 +180,17 @@ INSTANTIATE_TEST_SUITE_P(
         SignalLineCase{"f 16 200 0 5", expected_signal("f", 16, 200, 0, 5, 5, 5, kDefaultDesc)},
         SignalLineCase{"f 16 200(3) 12 5 7", expected_signal("f", 16, 200, 12, 5, 7, 3, kDefaultDesc)},
         // a checksum makes the record length the signal's length; no BSIZE, no description
-        SignalLineCase{"f 16 200 12 0 0 99 desc", with(expected_signal("f", 16, 200, 12, 0, 0, 0, kDefaultDesc),
-                                                       [](SignalSpec &s) { s.cksum = 99, s.has_cksum = true,
-                                                                           s.nsamp = 1000; })},
+        SignalLineCase{"f 16 200 12 0 0 99 desc",
+                       with(expected_signal("f", 16, 200, 12, 0, 0, 0, kDefaultDesc),
+                            [](SignalSpec &s) { s.cksum = 99, s.has_cksum = true, s.nsamp = 1000; })},
         // one blank after BSIZE is consumed; everything else up to the line break is the description
         SignalLineCase{"f 16 200 12 0 0 0 512   two  spaces \r",
                        with(expected_signal("f", 16, 200, 12, 0, 0, 0, "  two  spaces "),
                             [](SignalSpec &s) { s.bsize = 512, s.has_cksum = true, s.nsamp = 1000; })},
-        SignalLineCase{"f 16 200 12 0 0 0 0\t\tX",
-                       with(expected_signal("f", 16, 200, 12, 0, 0, 0, "\tX"),
-                            [](SignalSpec &s) { s.has_cksum = true, s.nsamp = 1000; })},
-        SignalLineCase{"f 16 200 12 0 0 0 0 \r",
-                       with(expected_signal("f", 16, 200, 12, 0, 0, 0, kDefaultDesc),
-                            [](SignalSpec &s) { s.has_cksum = true, s.nsamp = 1000; })},
+        SignalLineCase{"f 16 200 12 0 0 0 0\t\tX", with(expected_signal("f", 16, 200, 12, 0, 0, 0, "\tX"),
+                                                        [](SignalSpec &s) { s.has_cksum = true, s.nsamp = 1000; })},
+        SignalLineCase{"f 16 200 12 0 0 0 0 \r", with(expected_signal("f", 16, 200, 12, 0, 0, 0, kDefaultDesc),
+                                                      [](SignalSpec &s) { s.has_cksum = true, s.nsamp = 1000; })},
         SignalLineCase{"f 16 200 12 0 0 0 0 " + std::string(120, 'd'),
                        with(expected_signal("f", 16, 200, 12, 0, 0, 0, std::string(100, 'd')),
                             [](SignalSpec &s) { s.has_cksum = true, s.nsamp = 1000; })},
@@ -217,7 +214,8 @@ TEST_F(RecordDirTest, GroupsAreRunsOfLinesNamingTheSameFile) {
 }
 
 TEST_F(RecordDirTest, CommentsAndBlankLinesAreSkippedAndExtraLinesIgnored) {
-    ASSERT_EQ(read("r", "# c\n\n  \t\r\n  # indented comment\nr 2 360\n\n# x\na 16\r\n\r\nb 16\nnot a signal line\n"), 0)
+    ASSERT_EQ(read("r", "# c\n\n  \t\r\n  # indented comment\nr 2 360\n\n# x\na 16\r\n\r\nb 16\nnot a signal line\n"),
+              0)
         << wfdberror();
     ASSERT_EQ(header.signals.size(), 2u);
     EXPECT_EQ(header.signals[1].fname, "b");
@@ -343,9 +341,9 @@ TEST_F(RecordDirTest, VersionLinesThisReaderSatisfiesAreComments) {
 // ---- record name check --------------------------------------------------------
 
 struct NameCase {
-    const char *record;      // as opened
-    const char *file;        // where its header lies
-    const char *header_name; // name on its record line
+    const char *record;       // as opened
+    const char *file;         // where its header lies
+    const char *header_name;  // name on its record line
     bool accepted;
     friend void PrintTo(const NameCase &c, std::ostream *os) { *os << c.record << " named " << c.header_name; }
 };
@@ -365,17 +363,15 @@ TEST_P(RecordNameCheck, HeaderNameMustMatchTheRecord) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, RecordNameCheck,
-                         ::testing::Values(NameCase{"100", "100.hea", "100", true},
-                                           NameCase{"mitdb/100", "mitdb/100.hea", "100", true},
-                                           NameCase{"mitdb/100/", "mitdb/100/100.hea", "100", true},
-                                           NameCase{"100x", "100x.hea", "100", true},  // a prefix of the name
-                                           NameCase{"abc", "abc.hea", "bc", true},     // the name after its first character
-                                           NameCase{"x.y", "x.y.hea", "x.y", true},
-                                           NameCase{"100", "100.hea", "101", false},
-                                           NameCase{"mitdb/100", "mitdb/100.hea", "mitdb", true},
-                                           NameCase{"100", "100.hea", "10", true},
-                                           NameCase{"mitdb/100", "mitdb/100.hea", "00", false}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RecordNameCheck,
+    ::testing::Values(NameCase{"100", "100.hea", "100", true}, NameCase{"mitdb/100", "mitdb/100.hea", "100", true},
+                      NameCase{"mitdb/100/", "mitdb/100/100.hea", "100", true},
+                      NameCase{"100x", "100x.hea", "100", true},  // a prefix of the name
+                      NameCase{"abc", "abc.hea", "bc", true},     // the name after its first character
+                      NameCase{"x.y", "x.y.hea", "x.y", true}, NameCase{"100", "100.hea", "101", false},
+                      NameCase{"mitdb/100", "mitdb/100.hea", "mitdb", true}, NameCase{"100", "100.hea", "10", true},
+                      NameCase{"mitdb/100", "mitdb/100.hea", "00", false}));
 
 // ---- multi-segment master headers ------------------------------------------------
 

@@ -53,8 +53,8 @@ std::string numbered(const std::string &prefix, const std::string &rest, int cou
 
 struct Claim {
     const char *name;
-    std::string header;  // the text of r.hea
-    std::string named;   // what the refusal's text names
+    std::string header;     // the text of r.hea
+    std::string named;      // what the refusal's text names
     long long ceiling = 0;  // bytes; 0 for the default
     friend void PrintTo(const Claim &c, std::ostream *os) { *os << c.name; }
 };
@@ -72,8 +72,7 @@ TEST_P(ClaimBeyondTheCeiling, IsRefusedAtOnceNamingTheClaim) {
     Status status = Record::open("r", record);
     EXPECT_EQ(status.kind(), ErrorKind::limit);
     EXPECT_NE(status.text().find(GetParam().named), std::string::npos) << status.text();
-    EXPECT_NE(status.text().find("more than the " + ceiling + " a record may use"), std::string::npos)
-        << status.text();
+    EXPECT_NE(status.text().find("more than the " + ceiling + " a record may use"), std::string::npos) << status.text();
     EXPECT_EQ(isigopen(const_cast<char *>("r"), nullptr, 0), -3);
     EXPECT_NE(std::string(wfdberror()).find(GetParam().named), std::string::npos) << wfdberror();
 }

@@ -148,8 +148,9 @@ TEST_F(MultiSegmentTest, SignalsAndSamplesPerFrameComeFromTheFirstSegmentThatIsN
     ASSERT_EQ(open("hr"), 2);
     EXPECT_EQ(sampfreq(nullptr), 500);
     ASSERT_EQ(isigsettime(2), 0) << "sample 2 is the first of segment a";
-    EXPECT_EQ(steps(7, 2), (std::vector<Step>{{2, {1, 10}}, {2, {2, 10}}, {2, {3, 20}}, {2, {4, 20}},
-                                              {2, {5, 30}}, {2, {6, 30}}, {-1, {}}}));
+    EXPECT_EQ(steps(7, 2),
+              (std::vector<Step>{
+                  {2, {1, 10}}, {2, {2, 10}}, {2, {3, 20}}, {2, {4, 20}}, {2, {5, 30}}, {2, {6, 30}}, {-1, {}}}));
     ASSERT_EQ(isigsettime(5), 0);
     EXPECT_EQ(steps(1, 2), (std::vector<Step>{{2, {4, 20}}}));
 }
@@ -159,10 +160,11 @@ TEST_F(MultiSegmentTest, SignalsAndSamplesPerFrameComeFromTheFirstSegmentThatIsN
 class VariableLayoutTest : public MultiSegmentTest {
 protected:
     VariableLayoutTest() {
-        write_header("lay", "lay 3 250 0\n"
-                            "~ 0 200(10)/mV 12 0 0 0 0 ECG\n"
-                            "~ 0 100/mmHg 12 0 -7 0 0 ABP\n"
-                            "~ 0 1(5)/mV 12 0 0 0 0 RESP\n");
+        write_header("lay",
+                     "lay 3 250 0\n"
+                     "~ 0 200(10)/mV 12 0 0 0 0 ECG\n"
+                     "~ 0 100/mmHg 12 0 -7 0 0 ABP\n"
+                     "~ 0 1(5)/mV 12 0 0 0 0 RESP\n");
         // ECG: scale 2, offset 10 - 2*4; RESP uncalibrated here: scale 1, offset 5 - 2.
         write_segment("s1", {{.fmt = 16, .samples = {3, I}, .desc = "ECG", .gain = "100(4)/mV"},
                              {.fmt = 16, .samples = {7, -7}, .desc = "RESP", .gain = "0(2)"}});
@@ -272,8 +274,9 @@ INSTANTIATE_TEST_SUITE_P(
                           [](UnreadableSegmentTest &t) {
                               t.write_b({{.fmt = 16, .samples = {3, 4}}, {.fmt = 16, .samples = {3, 4}}});
                           }},
-        UnreadableSegment{"OtherSamplesPerFrame",
-                          [](UnreadableSegmentTest &t) { t.write_b({{.fmt = 16, .spf = 2, .samples = {3, 3, 4, 4}}}); }},
+        UnreadableSegment{
+            "OtherSamplesPerFrame",
+            [](UnreadableSegmentTest &t) { t.write_b({{.fmt = 16, .spf = 2, .samples = {3, 3, 4, 4}}}); }},
         UnreadableSegment{"NoSignals", [](UnreadableSegmentTest &t) { t.write_b_header("b 0 250 2\n"); }}),
     [](const auto &info) { return std::string(info.param.name); });
 
@@ -330,7 +333,9 @@ TEST_F(MultiSegmentTest, SegmentsAreLookedUpFromWhereTheRecordWasOpened) {
     write_header("m", "m/2 1 250\na 2\nb 2\n");
     // Another directory holds a segment of the same name with other samples.
     dir.make_dir("elsewhere");
-    write_record(dir / "elsewhere", RecordToWrite{.name = "b", .nsamp = {}, .signals = {{.file = "b.dat", .fmt = 16, .samples = {-3, -4}}}});
+    write_record(
+        dir / "elsewhere",
+        RecordToWrite{.name = "b", .nsamp = {}, .signals = {{.file = "b.dat", .fmt = 16, .samples = {-3, -4}}}});
     ASSERT_EQ(open("m"), 1);
     WorkingDirectory away(dir / "elsewhere");
     EXPECT_EQ(steps(5, 1), (std::vector<Step>{{1, {1}}, {1, {2}}, {1, {3}}, {1, {4}}, {-1, {}}}));

@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "paths/database_path.h"
 #include "fixture_files.h"
-#include "record/header.h"
+#include "paths/database_path.h"
 #include "paths/path_search.h"
+#include "record/header.h"
 #include "record_dir_fixture.h"
-#include "wfdb_interface/record_state.h"
 #include "wfdb/wfdb.h"
+#include "wfdb_interface/record_state.h"
 
 namespace {
 
@@ -57,18 +57,15 @@ class PathSplit : public ::testing::TestWithParam<SplitCase> {};
 
 TEST_P(PathSplit, Components) { EXPECT_EQ(split_database_path(GetParam().value), GetParam().components); }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, PathSplit,
-    ::testing::Values(SplitCase{". /usr/local/database", {".", "/usr/local/database"}},
-                      SplitCase{"  a \t\r\n b  ", {"a", "b"}},
-                      SplitCase{"a;b:c", {"a", "b", "c"}},
-                      SplitCase{":a", {"", "a"}},  // an empty component: names as given
-                      SplitCase{"a::b", {"a", "", "b"}},
-                      SplitCase{"a:", {"a"}},
-                      SplitCase{"", {}},
-                      SplitCase{". http://physionet.org/physiobank/database", {".", "http://physionet.org/physiobank/database"}},
-                      SplitCase{"a:http://host:8080/db:b", {"a", "http://host:8080/db", "b"}},
-                      SplitCase{"https://h/x/y:z", {"https://h/x/y", "z"}}));
+INSTANTIATE_TEST_SUITE_P(Cases, PathSplit,
+                         ::testing::Values(SplitCase{". /usr/local/database", {".", "/usr/local/database"}},
+                                           SplitCase{"  a \t\r\n b  ", {"a", "b"}}, SplitCase{"a;b:c", {"a", "b", "c"}},
+                                           SplitCase{":a", {"", "a"}},  // an empty component: names as given
+                                           SplitCase{"a::b", {"a", "", "b"}}, SplitCase{"a:", {"a"}}, SplitCase{"", {}},
+                                           SplitCase{". http://physionet.org/physiobank/database",
+                                                     {".", "http://physionet.org/physiobank/database"}},
+                                           SplitCase{"a:http://host:8080/db:b", {"a", "http://host:8080/db", "b"}},
+                                           SplitCase{"https://h/x/y:z", {"https://h/x/y", "z"}}));
 
 struct PrefixCase {
     const char *component;
@@ -90,8 +87,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, ComponentPrefix,
                                            PrefixCase{"/db/", "100", "/db/"},
                                            PrefixCase{"/db/%r", "mitdb/100", "/db/100/"},
                                            PrefixCase{"/db/%2r/x", "12345", "/db/12/x/"},
-                                           PrefixCase{"%9r", "12345", "12345/"},
-                                           PrefixCase{"a%%b%x", "100", "a%bx/"}));
+                                           PrefixCase{"%9r", "12345", "12345/"}, PrefixCase{"a%%b%x", "100", "a%bx/"}));
 
 TEST(ComponentPrefixLimits, RecordNameIsKeptTo50Characters) {
     std::string name(60, 'n');
@@ -277,8 +273,8 @@ TEST_F(RecordDirTest, UnreadableAtFileIsReported) {
 }
 
 TEST(DatabasePathEnvironment, FirstUseExportsThePathAndDefaults) {
-    EnvironmentVariable wfdb("WFDB", std::nullopt), cal("WFDBCAL", std::nullopt),
-        sort("WFDBANNSORT", std::nullopt), mode("WFDBGVMODE", std::nullopt);
+    EnvironmentVariable wfdb("WFDB", std::nullopt), cal("WFDBCAL", std::nullopt), sort("WFDBANNSORT", std::nullopt),
+        mode("WFDBGVMODE", std::nullopt);
     reset_database_path();
     EXPECT_EQ(database_path_components(), (Strings{".", "/usr/local/database"}));
     EXPECT_STREQ(std::getenv("WFDB"), ". /usr/local/database");
@@ -326,8 +322,8 @@ TEST_P(GetvecModeFromEnvironment, Bits) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, GetvecModeFromEnvironment,
                          ::testing::Values(ModeCase{std::nullopt, 0}, ModeCase{"0", 0}, ModeCase{"1", 1},
-                                           ModeCase{"2", 2}, ModeCase{"3", 3}, ModeCase{"7", 3},
-                                           ModeCase{"-1", 0}, ModeCase{"x", 0}));
+                                           ModeCase{"2", 2}, ModeCase{"3", 3}, ModeCase{"7", 3}, ModeCase{"-1", 0},
+                                           ModeCase{"x", 0}));
 
 // ---- the engine's copy of a record name ---------------------------------------------
 
@@ -353,15 +349,13 @@ TEST_P(RecordNameForOpen, CallersTextIsUntouched) {
     EXPECT_EQ(buffer, c.given);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, RecordNameForOpen,
-                         ::testing::Values(NameCase{"100", true, "100", false}, NameCase{"+100", true, "100", true},
-                                           NameCase{"+100", false, "+100", false},
-                                           NameCase{"100.hea", true, "100", false},
-                                           NameCase{"+mitdb/100.hea", true, "mitdb/100", true},
-                                           NameCase{".hea", true, ".hea", false},
-                                           NameCase{"a.hea.hea", true, "a.hea", false},
-                                           NameCase{"x.y", true, "x.y", false}, NameCase{"-", true, "-", false},
-                                           NameCase{"", true, "", false}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RecordNameForOpen,
+    ::testing::Values(NameCase{"100", true, "100", false}, NameCase{"+100", true, "100", true},
+                      NameCase{"+100", false, "+100", false}, NameCase{"100.hea", true, "100", false},
+                      NameCase{"+mitdb/100.hea", true, "mitdb/100", true}, NameCase{".hea", true, ".hea", false},
+                      NameCase{"a.hea.hea", true, "a.hea", false}, NameCase{"x.y", true, "x.y", false},
+                      NameCase{"-", true, "-", false}, NameCase{"", true, "", false}));
 
 TEST(RecordNameForOpenNull, NullIsEmpty) { EXPECT_EQ(record_name_for_open(nullptr, nullptr), ""); }
 

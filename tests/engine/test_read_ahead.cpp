@@ -112,8 +112,7 @@ TEST_P(ReadAhead, AnnouncedFramesCostTheirOwnBytesThenBlocksResume) {
     EXPECT_EQ(*std::max_element(asked.begin(), asked.end()), SignalFile::kBlockSize);
 }
 
-INSTANTIATE_TEST_SUITE_P(Groups, ReadAhead,
-                         ::testing::Values(Case{"unskewed", 0}, Case{"skewed", 25}),
+INSTANTIATE_TEST_SUITE_P(Groups, ReadAhead, ::testing::Values(Case{"unskewed", 0}, Case{"skewed", 25}),
                          [](const auto &info) { return std::string(info.param.what); });
 
 TEST(ReadAhead, WithoutAnAnnouncementAFileIsReadInWholeBlocks) {

@@ -106,9 +106,15 @@ struct Window {
 // Windows that reach the start, block boundaries, the middle, the end and past it.
 std::vector<Window> windows_of(long long frames, std::size_t frame_size, const std::vector<long long> &boundaries) {
     auto block = static_cast<long long>(sigtrove::engine::window_block_frames(frame_size));
-    std::vector<Window> windows{{0, std::min(frames, 3000LL)}, {0, 1},          {block - 3, 7},
-                                {2 * block - 1, 2},             {frames / 2, 500}, {frames - 5, 5},
-                                {frames - 5, 100},              {frames, 10},     {frames + 7, 3}};
+    std::vector<Window> windows{{0, std::min(frames, 3000LL)},
+                                {0, 1},
+                                {block - 3, 7},
+                                {2 * block - 1, 2},
+                                {frames / 2, 500},
+                                {frames - 5, 5},
+                                {frames - 5, 100},
+                                {frames, 10},
+                                {frames + 7, 3}};
     for (long long b : boundaries) windows.push_back({std::max(0LL, b - 4), 9});
     return windows;
 }
@@ -185,12 +191,12 @@ TEST_P(SharedRecordBulkRead, EqualsGetvecInEveryTypeSignalChoiceAndWindow) {
         if (window.start < 0) continue;
         GetvecWindow want = pair.getvec_window(window.start, window.count);
         for (const auto &chosen : signal_choices(pair.width())) {
-            for (SampleType type : {SampleType::int32, SampleType::int16, SampleType::int64, SampleType::float64,
-                                    SampleType::float32}) {
+            for (SampleType type :
+                 {SampleType::int32, SampleType::int16, SampleType::int64, SampleType::float64, SampleType::float32}) {
                 if (type == SampleType::int16 && !fits_int16(want, chosen)) continue;
-                SCOPED_TRACE("window " + std::to_string(window.start) + "+" + std::to_string(window.count) +
-                             ", type " + std::to_string(static_cast<int>(type)) + ", first signal " +
-                             std::to_string(chosen[0]) + " of " + std::to_string(chosen.size()));
+                SCOPED_TRACE("window " + std::to_string(window.start) + "+" + std::to_string(window.count) + ", type " +
+                             std::to_string(static_cast<int>(type)) + ", first signal " + std::to_string(chosen[0]) +
+                             " of " + std::to_string(chosen.size()));
                 BulkOutcome outcome;
                 Status status;
                 std::vector<double> got = bulk_values(pair, type, window.start, window.count, chosen, outcome, status);
@@ -210,8 +216,8 @@ TEST_P(SharedRecordBulkRead, EqualsGetvecInEveryTypeSignalChoiceAndWindow) {
                             expected = static_cast<float>(physical(v, pair.info(chosen[c])));
                         double value = got[k * chosen.size() + c];
                         ASSERT_TRUE(same_value(value, expected))
-                            << "frame " << window.start + static_cast<long long>(k) << ", column " << c << ": "
-                            << value << " != " << expected;
+                            << "frame " << window.start + static_cast<long long>(k) << ", column " << c << ": " << value
+                            << " != " << expected;
                     }
                 }
             }
@@ -242,7 +248,8 @@ TEST_P(SharedRecordBulkRead, SignalsAtTheirOwnRateEqualTheStoredSamples) {
         ASSERT_EQ(outcome.frames, static_cast<long long>(stored.size()));
         for (std::size_t f = 0; f < stored.size(); ++f)
             for (std::size_t j = 0; j < k; ++j)
-                ASSERT_EQ(out[f * k + j], stored[f][offset + j]) << "signal " << s << ", frame " << f << ", sample " << j;
+                ASSERT_EQ(out[f * k + j], stored[f][offset + j])
+                    << "signal " << s << ", frame " << f << ", sample " << j;
     }
 }
 

@@ -9,8 +9,8 @@
 #include "fixture_files.h"
 #include "record/header.h"
 #include "record_dir_fixture.h"
-#include "wfdb_interface/record_state.h"
 #include "wfdb/wfdb.h"
+#include "wfdb_interface/record_state.h"
 
 namespace {
 

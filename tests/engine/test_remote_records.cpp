@@ -226,13 +226,12 @@ TEST_P(WindowsOverHttp, EqualTheLocalWindow) {
 
 INSTANTIATE_TEST_SUITE_P(
     Windows, WindowsOverHttp,
-    ::testing::Values(RemoteWindow{"100", 0, 3600}, RemoteWindow{"100", 21840, 10},
-                      RemoteWindow{"100", 43690, 3600}, RemoteWindow{"100", 325000, 3600},
-                      RemoteWindow{"100", 646400, 3600}, RemoteWindow{"100", 649990, 100},
-                      RemoteWindow{"100", 650000, 10}, RemoteWindow{"s0010_re", 2180, 50},
-                      RemoteWindow{"s0010_re", 38000, 1000}, RemoteWindow{"flacformats", 100, 300},
-                      RemoteWindow{"flacformats", 498, 5}, RemoteWindow{"a103l", 70000, 2500},
-                      RemoteWindow{"s25047/s25047-2704-05-04-10-44", 25700, 100},
+    ::testing::Values(RemoteWindow{"100", 0, 3600}, RemoteWindow{"100", 21840, 10}, RemoteWindow{"100", 43690, 3600},
+                      RemoteWindow{"100", 325000, 3600}, RemoteWindow{"100", 646400, 3600},
+                      RemoteWindow{"100", 649990, 100}, RemoteWindow{"100", 650000, 10},
+                      RemoteWindow{"s0010_re", 2180, 50}, RemoteWindow{"s0010_re", 38000, 1000},
+                      RemoteWindow{"flacformats", 100, 300}, RemoteWindow{"flacformats", 498, 5},
+                      RemoteWindow{"a103l", 70000, 2500}, RemoteWindow{"s25047/s25047-2704-05-04-10-44", 25700, 100},
                       RemoteWindow{"s25047/s25047-2704-05-04-10-44", 200000, 1000},
                       RemoteWindow{"237s/237s", 1000, 4000}, RemoteWindow{"test01_00s_skew", 10, 500}),
     [](const auto &info) {
@@ -330,13 +329,12 @@ std::vector<AnnotatorCase> shared_annotators() {
         const char *record, *annotator;
         int stat;
     };
-    const Listed listed[] = {{"100", "atr", WFDB_READ},        {"100", "qrs", WFDB_READ},
-                             {"100", "aha", WFDB_READ},        {"100", "aha", WFDB_AHA_READ},
-                             {"1003", "atr", WFDB_READ},       {"1003", "aha", WFDB_READ},
-                             {"1003", "aha", WFDB_AHA_READ},   {"12726", "anI", WFDB_READ},
-                             {"12726", "wabp", WFDB_READ},     {"12726", "wqrs", WFDB_READ},
-                             {"237s/237s", "all", WFDB_READ},  {"huge", "qrs", WFDB_READ},
-                             {"xform", "all", WFDB_READ},      {"xform", "wabp", WFDB_READ}};
+    const Listed listed[] = {
+        {"100", "atr", WFDB_READ},      {"100", "qrs", WFDB_READ},       {"100", "aha", WFDB_READ},
+        {"100", "aha", WFDB_AHA_READ},  {"1003", "atr", WFDB_READ},      {"1003", "aha", WFDB_READ},
+        {"1003", "aha", WFDB_AHA_READ}, {"12726", "anI", WFDB_READ},     {"12726", "wabp", WFDB_READ},
+        {"12726", "wqrs", WFDB_READ},   {"237s/237s", "all", WFDB_READ}, {"huge", "qrs", WFDB_READ},
+        {"xform", "all", WFDB_READ},    {"xform", "wabp", WFDB_READ}};
     std::vector<AnnotatorCase> cases;
     for (const Listed &l : listed) {
         fs::path path(l.record);
@@ -387,14 +385,13 @@ TEST_P(AnnotationsOverHttp, RowsEqualTheLocalRows) {
     EXPECT_FALSE(remote.rows.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Records, AnnotationsOverHttp, ::testing::ValuesIn(shared_annotators()),
-                         [](const auto &info) {
-                             std::string name = sigtrove::testing::test_name_of(info.param.record) + "_" +
-                                                info.param.annotator + "_" + std::to_string(info.param.stat);
-                             for (char &ch : name)
-                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Records, AnnotationsOverHttp, ::testing::ValuesIn(shared_annotators()), [](const auto &info) {
+    std::string name = sigtrove::testing::test_name_of(info.param.record) + "_" + info.param.annotator + "_" +
+                       std::to_string(info.param.stat);
+    for (char &ch : name)
+        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+    return name;
+});
 
 // The number of annotations getann delivers for RECORD's atr file.
 int getann_count(std::string record) {
@@ -584,7 +581,8 @@ TEST_F(CacheOverHttp, ASecondReadMakesNoRequest) {
     EXPECT_LE(new_requests().size(), 2u);
     // The whole file lies in the cache under its own name, with nothing partial left.
     std::string cached = cache / ("127.0.0.1_" + url.substr(url.rfind(':') + 1, url.rfind('/') - url.rfind(':') - 1));
-    EXPECT_TRUE(sigtrove::testing::read_file(cached + "/100.dat") == sigtrove::testing::read_file(kRecords + "/100.dat"))
+    EXPECT_TRUE(sigtrove::testing::read_file(cached + "/100.dat") ==
+                sigtrove::testing::read_file(kRecords + "/100.dat"))
         << "the cached copy differs";
     EXPECT_FALSE(fs::exists(cached + "/100.dat.partial"));
 }

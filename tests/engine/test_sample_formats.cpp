@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "record_writer.h"
 #include "formats/sample_formats.h"
+#include "record_writer.h"
 
 namespace {
 
@@ -35,7 +35,9 @@ struct KnownBytes {
     std::vector<std::int32_t> values;
 };
 
-void PrintTo(const KnownBytes &k, std::ostream *out) { *out << "format " << k.fmt << ", " << k.bytes.size() << " bytes"; }
+void PrintTo(const KnownBytes &k, std::ostream *out) {
+    *out << "format " << k.fmt << ", " << k.bytes.size() << " bytes";
+}
 
 class KnownPatterns : public ::testing::TestWithParam<KnownBytes> {};
 
@@ -56,12 +58,10 @@ INSTANTIATE_TEST_SUITE_P(
         KnownBytes{24, {0x00, 0x00, 0x80, 0xFF, 0xFF, 0x7F, 0xFE, 0xFF, 0xFF}, {-8388608, 8388607, -2}},
         KnownBytes{32, {0x00, 0x00, 0x00, 0x80, 0x01, 0x00, 0x00, 0x00}, {INT32_MIN, 1}},
         // The classic record 100 bytes: E3 33 F3 hold 995 and 1011.
-        KnownBytes{212, {0xE3, 0x33, 0xF3}, {995, 1011}},
-        KnownBytes{212, {0x00, 0x88, 0x00}, {-2048, -2048}},
+        KnownBytes{212, {0xE3, 0x33, 0xF3}, {995, 1011}}, KnownBytes{212, {0x00, 0x88, 0x00}, {-2048, -2048}},
         KnownBytes{212, {0xFF, 0xFF, 0xFF, 0x05, 0x01}, {-1, -1, 0x105}},  // odd count: 2 bytes at the end
-        KnownBytes{212, {0x05}, {}},                                        // 1 byte holds nothing
-        KnownBytes{310, {0x02, 0x00, 0x04, 0x00}, {1, 2, 0}},
-        KnownBytes{310, {0x00, 0xF8, 0x00, 0xF8}, {0, 0, -1}},
+        KnownBytes{212, {0x05}, {}},                                       // 1 byte holds nothing
+        KnownBytes{310, {0x02, 0x00, 0x04, 0x00}, {1, 2, 0}}, KnownBytes{310, {0x00, 0xF8, 0x00, 0xF8}, {0, 0, -1}},
         KnownBytes{310, {0x00, 0x04, 0x00, 0x04}, {-512, -512, 0}},
         KnownBytes{310, {0x06, 0x00, 0x01}, {3}},  // a unit cut after 3 bytes keeps its first sample
         KnownBytes{311, {0x01, 0x08, 0x30, 0x00}, {1, 2, 3}},
@@ -129,8 +129,8 @@ TEST(SampleFormats, SamplesInBytesCountsWholeSamplesOnly) {
         int fmt;
         long long bytes, samples;
     };
-    for (Case c : {Case{16, 5, 2}, Case{24, 8, 2}, Case{32, 7, 1}, Case{212, 4, 2}, Case{212, 5, 3},
-                   Case{310, 6, 4}, Case{310, 7, 4}, Case{311, 6, 4}, Case{311, 7, 5}, Case{8, -3, 0}}) {
+    for (Case c : {Case{16, 5, 2}, Case{24, 8, 2}, Case{32, 7, 1}, Case{212, 4, 2}, Case{212, 5, 3}, Case{310, 6, 4},
+                   Case{310, 7, 4}, Case{311, 6, 4}, Case{311, 7, 5}, Case{8, -3, 0}}) {
         EXPECT_EQ(sigtrove::engine::samples_in_bytes(*uncompressed_format(c.fmt), c.bytes), c.samples)
             << c.fmt << " " << c.bytes;
     }

@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "annotation_capture.h"
-#include "wfdb_interface/input_annotators.h"
-#include "paths/database_path.h"
-#include "texts/error_state.h"
 #include "expected_records.h"
 #include "fixture_files.h"
-#include "wfdb_interface/record_state.h"
+#include "paths/database_path.h"
+#include "texts/error_state.h"
 #include "wfdb/wfdb.h"
+#include "wfdb_interface/input_annotators.h"
+#include "wfdb_interface/record_state.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ using sigtrove::testing::Delivered;
 using sigtrove::testing::ExpectedRecord;
 
 // The expected files that list annotators.
-const std::vector<std::string> records_with_annotators = {"100.json", "1003.json", "12726.json",
+const std::vector<std::string> records_with_annotators = {"100.json",       "1003.json", "12726.json",
                                                           "237s/237s.json", "huge.json", "xform.json"};
 
 ExpectedRecord expected_record(const std::string &json_path) {
@@ -88,8 +88,7 @@ json current_codes(size_t count) {
 }
 
 void expect_codes(const json &expected, const char *when) {
-    EXPECT_EQ(current_codes(expected.size()), without_trailing_line_breaks(expected))
-        << "code tables " << when;
+    EXPECT_EQ(current_codes(expected.size()), without_trailing_line_breaks(expected)) << "code tables " << when;
 }
 
 constexpr const char *warning_last_line = " ... continuing under that assumption\n";
@@ -111,7 +110,7 @@ json sums_of(const std::vector<Delivered> &annotations) {
         with_aux += d.aux ? 1 : 0;
         aux_length += d.aux ? static_cast<int64_t>(d.aux->size()) : 0;
     }
-    return {{"time", time}, {"anntyp", anntyp}, {"subtyp", subtyp}, {"chan", chan},
+    return {{"time", time}, {"anntyp", anntyp},       {"subtyp", subtyp},     {"chan", chan},
             {"num", num},   {"n_with_aux", with_aux}, {"aux_len", aux_length}};
 }
 
@@ -180,8 +179,7 @@ protected:
         if (reference_text == warning_last_line && reference_text != reference_text_before) {
             EXPECT_EQ(std::string(wfdberror()), one_text_warning(name, record_.record, stat));
         } else {
-            EXPECT_EQ(std::string(wfdberror()), "marker\n")
-                << "annopen recorded a text the reference did not";
+            EXPECT_EQ(std::string(wfdberror()), "marker\n") << "annopen recorded a text the reference did not";
         }
         std::string text_after_open = wfdberror();
         expect_codes(expected["codes_after_open"], "after the open");
@@ -234,9 +232,7 @@ TEST_P(SharedAnnotations, MatchTheReferenceWithinTheDeliberateDifferences) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Records, SharedAnnotations, ::testing::ValuesIn(records_with_annotators),
-                         [](const auto &info) {
-                             return sigtrove::testing::test_name_of(expected_record(info.param));
-                         });
+                         [](const auto &info) { return sigtrove::testing::test_name_of(expected_record(info.param)); });
 
 TEST(SharedAnnotationRecords, EveryRecordWithAnnotatorsIsChecked) {
     std::vector<std::string> with_annotators;

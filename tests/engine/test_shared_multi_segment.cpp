@@ -15,14 +15,14 @@
 #include <string>
 #include <vector>
 
-#include "paths/database_path.h"
 #include "expected_records.h"
 #include "fixture_files.h"
-#include "record/header.h"
 #include "multi_segment/multi_segment_source.h"
+#include "paths/database_path.h"
+#include "record/header.h"
+#include "wfdb/wfdb.h"
 #include "wfdb_interface/record_state.h"
 #include "wfdb_interface/signal_input.h"
-#include "wfdb/wfdb.h"
 
 namespace {
 
@@ -363,7 +363,7 @@ INSTANTIATE_TEST_SUITE_P(Records, SharedMultiSegment, ::testing::ValuesIn(multi_
                          name_of);
 INSTANTIATE_TEST_SUITE_P(Records, SharedFixedLayout, ::testing::ValuesIn(multi_segment_records(Layouts::fixed)),
                          name_of);
-INSTANTIATE_TEST_SUITE_P(Records, SharedVariableLayout,
-                         ::testing::ValuesIn(multi_segment_records(Layouts::variable)), name_of);
+INSTANTIATE_TEST_SUITE_P(Records, SharedVariableLayout, ::testing::ValuesIn(multi_segment_records(Layouts::variable)),
+                         name_of);
 
 }  // namespace

@@ -12,14 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "paths/database_path.h"
-#include "texts/error_state.h"
 #include "expected_records.h"
 #include "fixture_files.h"
+#include "paths/database_path.h"
 #include "record/header.h"
+#include "texts/error_state.h"
+#include "wfdb/wfdb.h"
 #include "wfdb_interface/record_state.h"
 #include "wfdb_interface/signal_input.h"
-#include "wfdb/wfdb.h"
 
 namespace {
 
@@ -44,9 +44,7 @@ bool is_flac(int fmt) { return fmt == 508 || fmt == 516 || fmt == 524; }
 class SharedRecordSamples : public ::testing::TestWithParam<ExpectedRecord> {
 protected:
     SharedRecordSamples()
-        : expected(sigtrove::testing::load_expected(GetParam())),
-          wfdb("WFDB", "."),
-          cwd(GetParam().folder) {
+        : expected(sigtrove::testing::load_expected(GetParam())), wfdb("WFDB", "."), cwd(GetParam().folder) {
         sigtrove::engine::reset_database_path();
         sigtrove::engine::reset_record_state();
         sigtrove::engine::reset_signal_input();

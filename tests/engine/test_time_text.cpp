@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
-#include <nlohmann/json.hpp>
 #include <string>
 
 #include "expected_records.h"
@@ -13,14 +13,14 @@
 #include "record/header.h"
 #include "record/julian_date.h"
 #include "record_dir_fixture.h"
-#include "wfdb_interface/record_state.h"
 #include "texts/time_text.h"
 #include "wfdb/wfdb.h"
+#include "wfdb_interface/record_state.h"
 
 namespace {
 
-using sigtrove::engine::CalendarDate;
 using sigtrove::engine::calendar_date;
+using sigtrove::engine::CalendarDate;
 using sigtrove::engine::julian_day_number;
 using sigtrove::engine::time_text;
 using sigtrove::engine::TimeBasis;
@@ -46,9 +46,9 @@ TEST_P(TimeTexts, BothForms) {
 }
 
 const TimeBasis k250{250, 0, 0};
-const TimeBasis k250Base{250, 37230000, 0};                  // 10:20:30
-const TimeBasis k360Date{360, 86399500, 2451544};            // 23:59:59.5 31/12/1999
-const TimeBasis k100Date{100, 0, 2452672};                   // 0:0:0 01/02/2003
+const TimeBasis k250Base{250, 37230000, 0};        // 10:20:30
+const TimeBasis k360Date{360, 86399500, 2451544};  // 23:59:59.5 31/12/1999
+const TimeBasis k100Date{100, 0, 2452672};         // 0:0:0 01/02/2003
 const TimeBasis kNoFrequency{0, 0, 0};
 
 INSTANTIATE_TEST_SUITE_P(

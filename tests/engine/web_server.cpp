@@ -63,9 +63,7 @@ int run(std::vector<std::string> arguments) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string nginx_program() {
-    return ::access("/usr/sbin/nginx", X_OK) == 0 ? "/usr/sbin/nginx" : "nginx";
-}
+std::string nginx_program() { return ::access("/usr/sbin/nginx", X_OK) == 0 ? "/usr/sbin/nginx" : "nginx"; }
 
 }  // namespace
 
@@ -127,15 +125,15 @@ bool WebServer::start(bool tls) {
         failure_ = "no free port";
         return false;
     }
-    if (tls && run({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                    "-nodes", "-keyout", dir_ / "server.key", "-out", dir_ / "server.crt", "-days", "2", "-subj",
-                    "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"}) != 0) {
+    if (tls && run({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                    "-keyout", dir_ / "server.key", "-out", dir_ / "server.crt", "-days", "2", "-subj", "/CN=127.0.0.1",
+                    "-addext", "subjectAltName=IP:127.0.0.1"}) != 0) {
         failure_ = "openssl could not make a certificate";
         return false;
     }
     dir_.write("nginx.conf", configuration(tls));
-    std::vector<std::string> arguments{nginx_program(), "-p", dir_.path(), "-c", dir_ / "nginx.conf",
-                                       "-e", dir_ / "error.log"};
+    std::vector<std::string> arguments{nginx_program(),     "-p", dir_.path(),       "-c",
+                                       dir_ / "nginx.conf", "-e", dir_ / "error.log"};
     std::vector<char *> argv;
     for (std::string &a : arguments) argv.push_back(a.data());
     argv.push_back(nullptr);

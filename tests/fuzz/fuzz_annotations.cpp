@@ -22,8 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::uint8_t choice = data[0];
     const int stat = (choice & 1) ? WFDB_AHA_READ : WFDB_READ;
     if (choice & 2)
-        fuzz::write_scratch_file("r.hea", (choice & 4) ? "r 1 250/1000 5000 12:00:00 1/2/2003\nr.dat 16\n"
-                                                       : "r 1 360\nr.dat 16\n");
+        fuzz::write_scratch_file(
+            "r.hea", (choice & 4) ? "r 1 250/1000 5000 12:00:00 1/2/2003\nr.dat 16\n" : "r 1 360\nr.dat 16\n");
     else
         fuzz::remove_scratch_file("r.hea");
     fuzz::write_scratch_file("r.atr", data + 1, size - 1);

@@ -12,12 +12,9 @@ using namespace sigtrove;
 namespace {
 
 const char *const kHeaders[] = {
-    "r 1 200 499\nr.dat 508 200/mV 8 0 -127 -484 0 s\n",
-    "r 1 200 499\nr.dat 516 200/mV 16 0 -32766 -750 0 s\n",
-    "r 1 200 499\nr.dat 524 200/mV 24 0 -8388605 8721 0 s\n",
-    "r 2 200\nr.dat 516x2\nr.dat 516x2:3\n",
-    "r 3 200\nr.dat 524+3\nr.dat 524\nr.dat 524\n",
-    "r 2 200\nr.dat 508\nnull 0\n",
+    "r 1 200 499\nr.dat 508 200/mV 8 0 -127 -484 0 s\n",      "r 1 200 499\nr.dat 516 200/mV 16 0 -32766 -750 0 s\n",
+    "r 1 200 499\nr.dat 524 200/mV 24 0 -8388605 8721 0 s\n", "r 2 200\nr.dat 516x2\nr.dat 516x2:3\n",
+    "r 3 200\nr.dat 524+3\nr.dat 524\nr.dat 524\n",           "r 2 200\nr.dat 508\nnull 0\n",
 };
 constexpr std::size_t kHeaderCount = sizeof kHeaders / sizeof kHeaders[0];
 

@@ -27,8 +27,8 @@ void read_some(engine::Record &record) {
     constexpr long long kFrames = 64;
     std::vector<double> out(static_cast<std::size_t>(kFrames) * all.size());
     std::vector<engine::PhysicalScale> scales(all.size());
-    auto sink = engine::make_array_sink(engine::SampleType::float64, out.data(), all.size(),
-                                        engine::SampleRate::frame, scales);
+    auto sink =
+        engine::make_array_sink(engine::SampleType::float64, out.data(), all.size(), engine::SampleRate::frame, scales);
     engine::BulkOutcome outcome;
     (void)record.read(0, kFrames, all, *sink, outcome);
     (void)record.frame_count();

@@ -40,7 +40,6 @@ void read_through_getvec(int variant) {
     }
 }
 
-
 void bulk_read(engine::Record &record, long long start, long long frames, std::vector<std::size_t> signals,
                engine::SampleType type, engine::SampleRate rate) {
     const long long kCap = 1 << 16;
@@ -68,8 +67,7 @@ void read_through_record(int variant) {
     bulk_read(*record, 0, known + 1, all, types[variant & 3], engine::SampleRate::frame);
     bulk_read(*record, known / 3, 1000, some, engine::SampleType::int32, engine::SampleRate::frame);
     bulk_read(*record, known - 1, 10, all, engine::SampleType::float64, engine::SampleRate::frame);
-    bulk_read(*record, std::max(known - 5, 0LL), 9, {all.back()}, engine::SampleType::int32,
-              engine::SampleRate::own);
+    bulk_read(*record, std::max(known - 5, 0LL), 9, {all.back()}, engine::SampleType::int32, engine::SampleRate::own);
     bulk_read(*record, known + 5, 3, all, engine::SampleType::int32, engine::SampleRate::frame);
 }
 

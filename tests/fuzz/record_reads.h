@@ -16,8 +16,7 @@ void read_record_every_way(int variant);
 // An input of the signal harnesses as record "r": its first byte's low 5 bits pick
 // one of `headers` (modulo `count`) as r.hea, its high 3 bits the reading variant;
 // the rest is the signal file r.dat. Written to the scratch folder and read every way.
-void read_signal_file_input(const char *const headers[], std::size_t count, const std::uint8_t *data,
-                            std::size_t size);
+void read_signal_file_input(const char *const headers[], std::size_t count, const std::uint8_t *data, std::size_t size);
 
 }  // namespace sigtrove::fuzz
 

@@ -9,8 +9,7 @@ CAPSULE_NAME = b"_sigtrove._C_API"
 
 
 class RecordOps(ctypes.Structure):
-    _fields_ = [("reopen", ctypes.c_void_p), ("is_current", ctypes.c_void_p),
-                ("signal_number", ctypes.c_void_p)]
+    _fields_ = [("reopen", ctypes.c_void_p), ("is_current", ctypes.c_void_p), ("signal_number", ctypes.c_void_p)]
 
 
 class AnnotationEntryOps(ctypes.Structure):

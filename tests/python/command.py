@@ -11,8 +11,15 @@ CONSOLE_SCRIPT = pathlib.Path(sys.executable).with_name("sigtrove")
 
 def sigtrove(*args, cwd=None, env=None, timeout=300):
     """`python -m sigtrove ARGS...`, its output as text."""
-    return subprocess.run([sys.executable, "-m", "sigtrove", *map(str, args)], capture_output=True, text=True,
-                          cwd=cwd, env=env, timeout=timeout, stdin=subprocess.DEVNULL)
+    return subprocess.run(
+        [sys.executable, "-m", "sigtrove", *map(str, args)],
+        capture_output=True,
+        text=True,
+        cwd=cwd,
+        env=env,
+        timeout=timeout,
+        stdin=subprocess.DEVNULL,
+    )
 
 
 def environment(**changes):

@@ -36,7 +36,8 @@ def same_values(got, wanted):
     """Equal lists of numbers, NaN matching NaN."""
     return len(got) == len(wanted) and all(
         g == w or (isinstance(g, float) and isinstance(w, float) and math.isnan(g) and math.isnan(w))
-        for g, w in zip(got, wanted))
+        for g, w in zip(got, wanted)
+    )
 
 
 @pytest.fixture(autouse=True)
@@ -89,8 +90,9 @@ def dask_client():
     import distributed
 
     # No dashboard; the scheduler's own HTTP endpoint on a free port, so that runs side by side never meet.
-    with distributed.LocalCluster(n_workers=2, processes=True, threads_per_worker=1, host="127.0.0.1",
-                                  dashboard_address="127.0.0.1:0") as cluster:
+    with distributed.LocalCluster(
+        n_workers=2, processes=True, threads_per_worker=1, host="127.0.0.1", dashboard_address="127.0.0.1:0"
+    ) as cluster:
         with distributed.Client(cluster, set_as_default=False) as client:
             yield client
 
@@ -124,8 +126,9 @@ def child(tmp_path):
     import sys
 
     def run(code):
-        done = subprocess.run([sys.executable, "-c", CHILD_PRELUDE + code], cwd=tmp_path, capture_output=True,
-                              text=True, timeout=300)
+        done = subprocess.run(
+            [sys.executable, "-c", CHILD_PRELUDE + code], cwd=tmp_path, capture_output=True, text=True, timeout=300
+        )
         assert done.returncode == 0, done.stderr
         return json.loads(done.stdout.strip().splitlines()[-1])
 

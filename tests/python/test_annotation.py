@@ -10,13 +10,13 @@ import pathlib
 import shutil
 import struct
 
+import capsule as capi
 import pytest
+from conftest import EXPECTED, RECORDS, expected
+from test_annotation_entry import run_fresh, traceback_names
 
 import _sigtrove
 from _sigtrove import STAT_READ, STAT_READ_AHA, Annotation, InitError
-from conftest import EXPECTED, RECORDS, expected
-import capsule as capi
-from test_annotation_entry import run_fresh, traceback_names
 
 RECORD_100 = str(RECORDS / "100")
 
@@ -43,8 +43,7 @@ def aux_text(hex_bytes):
 
 def expected_rows(annotations):
     """The reference's [time, anntyp, subtyp, chan, num, aux] lists as entries read them back."""
-    return [(a[0], signed8(a[1]), signed8(a[2]), signed8(a[3]), signed8(a[4]), aux_text(a[5]))
-            for a in annotations]
+    return [(a[0], signed8(a[1]), signed8(a[2]), signed8(a[3]), signed8(a[4]), aux_text(a[5])) for a in annotations]
 
 
 def annotator_cases(record):
@@ -69,7 +68,8 @@ def reopen(record):
 # ---- every shared annotation file, each record in a fresh process as the reference ran it
 
 RECORDS_WITH_ANNOTATIONS = sorted(
-    str(p.relative_to(EXPECTED).with_suffix("")) for p in EXPECTED.rglob("*.json")
+    str(p.relative_to(EXPECTED).with_suffix(""))
+    for p in EXPECTED.rglob("*.json")
     if json.loads(p.read_text(encoding="utf-8")).get("annotators")
 )
 
@@ -105,6 +105,7 @@ def test_read_gives_the_reference_annotations(record):
 
 
 # ---- construction
+
 
 def test_fields_and_repr():
     annotation = Annotation(RECORD_100)
@@ -215,9 +216,11 @@ def test_which_error_wins(args, error, message):
     assert "_sigtrove.Annotation.__new__" in traceback_names(excinfo)
 
 
-@pytest.mark.parametrize("open_default", [lambda: Annotation(RECORD_100),
-                                          lambda: _sigtrove.Record(RECORD_100).annotation()],
-                         ids=["Annotation", "Record.annotation"])
+@pytest.mark.parametrize(
+    "open_default",
+    [lambda: Annotation(RECORD_100), lambda: _sigtrove.Record(RECORD_100).annotation()],
+    ids=["Annotation", "Record.annotation"],
+)
 def test_the_stat_default_is_the_object_bound_at_import(monkeypatch, open_default):
     # The default stays the int 0; compared with the rebound constants it is refused.
     monkeypatch.setattr(_sigtrove, "STAT_READ", 2)
@@ -290,8 +293,18 @@ def test_subclass_is_an_annotation():
 # ---- reading: windows
 
 WINDOWS = [
-    (0, 0), (0, 100), (18, 59), (18, 60), (77, 1), (78, 1000), (300000, 400000), (649991, 0), (649991, 1),
-    (0, -5), (100, -1), (0, 2**63 - 1),
+    (0, 0),
+    (0, 100),
+    (18, 59),
+    (18, 60),
+    (77, 1),
+    (78, 1000),
+    (300000, 400000),
+    (649991, 0),
+    (649991, 1),
+    (0, -5),
+    (100, -1),
+    (0, 2**63 - 1),
     (10, 2**63 - 1),  # the end lies beyond the time range: it saturates instead of wrapping around
 ]
 
@@ -332,9 +345,18 @@ def test_start_after_the_last_annotation(start):
 # ---- reading: type filters
 
 TYPE_FILTERS = [
-    (1, lambda t: t == 1), ("N", lambda t: t == 1), (28, lambda t: t == 28), ("+", lambda t: t == 28),
-    ("V", lambda t: t == 5), (5, lambda t: t == 5), (99, lambda t: False), (2**70, lambda t: False),
-    (-(2**70), lambda t: False), (-1, lambda t: False), (0, lambda t: True), (" ", lambda t: True),
+    (1, lambda t: t == 1),
+    ("N", lambda t: t == 1),
+    (28, lambda t: t == 28),
+    ("+", lambda t: t == 28),
+    ("V", lambda t: t == 5),
+    (5, lambda t: t == 5),
+    (99, lambda t: False),
+    (2**70, lambda t: False),
+    (-(2**70), lambda t: False),
+    (-1, lambda t: False),
+    (0, lambda t: True),
+    (" ", lambda t: True),
     ("[15]", lambda t: t == 15),
 ]
 
@@ -384,10 +406,16 @@ def test_other_annotator_numbers_read_nothing(annotator):
     assert Annotation(RECORD_100).read(annotator=annotator) == []
 
 
-@pytest.mark.parametrize("args, kwargs, error", [
-    ((0, 0, 0, 0, 0), {}, TypeError), ((), {"begin": 0}, TypeError), ((1.5,), {}, TypeError),
-    ((2**63,), {}, OverflowError), ((), {"annotator": 2**40}, OverflowError),
-])
+@pytest.mark.parametrize(
+    "args, kwargs, error",
+    [
+        ((0, 0, 0, 0, 0), {}, TypeError),
+        ((), {"begin": 0}, TypeError),
+        ((1.5,), {}, TypeError),
+        ((2**63,), {}, OverflowError),
+        ((), {"annotator": 2**40}, OverflowError),
+    ],
+)
 def test_refused_read_arguments(args, kwargs, error):
     with pytest.raises(error):
         Annotation(RECORD_100).read(*args, **kwargs)
@@ -401,8 +429,7 @@ def test_read_entries_are_plain_entries():
 
 # ---- reading: the position carried over between reads
 
-CARRY_OVER = [(0, 100, 0), (0, 18, 0), (0, 19, 0), (100, 1000, 0), (649000, 991, 0), (0, 100, 1000),
-              (300, 400, 2000)]
+CARRY_OVER = [(0, 100, 0), (0, 18, 0), (0, 19, 0), (100, 1000, 0), (649000, 991, 0), (0, 100, 1000), (300, 400, 2000)]
 
 
 @pytest.mark.parametrize("start, length, next_length", CARRY_OVER)
@@ -413,7 +440,7 @@ def test_read_position_carries_over(start, length, next_length):
     assert first == [r for r in ATR_100 if start <= r[0] < start + length]
     # The annotation that ended the first window was taken from the file and is in neither list.
     taken = next((i for i, r in enumerate(ATR_100) if r[0] >= start + length), len(ATR_100))
-    rest = ATR_100[taken + 1:]
+    rest = ATR_100[taken + 1 :]
     if next_length:
         rest = [r for r in rest if r[0] < -1 + next_length]
     assert second == rest
@@ -441,6 +468,7 @@ def test_another_open_in_between_restarts_from_the_beginning():
 
 # ---- the current record shared by several objects
 
+
 def test_two_annotations_read_in_turn():
     atr = Annotation(RECORD_100)
     qrs = Annotation(RECORD_100, "qrs")
@@ -462,12 +490,15 @@ def test_record_and_annotation_in_turn():
     assert is_current(annotation) and not is_current(record)
 
 
-@pytest.mark.parametrize("args, kwargs, expected_repr_tail", [
-    ((), {}, "name='atr', stat=0)"),
-    (("qrs",), {}, "name='qrs', stat=0)"),
-    (("aha", STAT_READ_AHA), {}, "name='aha', stat=2)"),
-    ((), {"stat": 2.0, "name": "qrs"}, "name='qrs', stat=2)"),
-])
+@pytest.mark.parametrize(
+    "args, kwargs, expected_repr_tail",
+    [
+        ((), {}, "name='atr', stat=0)"),
+        (("qrs",), {}, "name='qrs', stat=0)"),
+        (("aha", STAT_READ_AHA), {}, "name='aha', stat=2)"),
+        ((), {"stat": 2.0, "name": "qrs"}, "name='qrs', stat=2)"),
+    ],
+)
 def test_record_annotation_arguments(args, kwargs, expected_repr_tail):
     record = _sigtrove.Record(RECORD_100 + ".hea")
     annotation = record.annotation(*args, **kwargs)
@@ -475,8 +506,7 @@ def test_record_annotation_arguments(args, kwargs, expected_repr_tail):
     assert (annotation.record, annotation.basedir) == ("100", str(RECORDS))
 
 
-@pytest.mark.parametrize("args, error", [(("nosuchann",), InitError), (("atr", 1), ValueError),
-                                         ((5,), TypeError)])
+@pytest.mark.parametrize("args, error", [(("nosuchann",), InitError), (("atr", 1), ValueError), ((5,), TypeError)])
 def test_record_annotation_failures(args, error):
     record = _sigtrove.Record(RECORD_100)
     with pytest.raises(error) as excinfo:
@@ -536,6 +566,7 @@ def test_an_annotation_in_a_cycle_is_collected():
 
 # ---- files written here: codes outside the caller range, malformed and truncated files
 
+
 def mit(*words, tail=b""):
     return b"".join(struct.pack("<H", w) for w in words) + tail
 
@@ -563,8 +594,11 @@ def write_annotations(directory, name, content):
 
 
 def test_codes_from_a_file_are_kept_as_they_are(tmp_path):
-    path = write_annotations(tmp_path, "atr", mit(
-        annotation_word(1, 5), annotation_word(0, 5), annotation_word(50, 5), annotation_word(58, 1), END))
+    path = write_annotations(
+        tmp_path,
+        "atr",
+        mit(annotation_word(1, 5), annotation_word(0, 5), annotation_word(50, 5), annotation_word(58, 1), END),
+    )
     entries = Annotation(path).read()
     assert [(e.time, e.type) for e in entries] == [(5, 1), (10, 0), (15, 50), (16, 58)]
     assert [e.typestr for e in entries] == ["N", " ", "[50]", "[58]"]
@@ -609,8 +643,10 @@ print(json.dumps([[str(e), e.aux, str(AnnotationEntry(e.time, e.type, e.subtype,
 
 
 # In a fresh process each: some of these files define codes of their own for the rest of the process.
-@pytest.mark.parametrize("record, name, stat", [("100", "atr", 0), ("100", "aha", 2), ("12726", "anI", 0),
-                                               ("12726", "wabp", 0), ("xform", "all", 0)])
+@pytest.mark.parametrize(
+    "record, name, stat",
+    [("100", "atr", 0), ("100", "aha", 2), ("12726", "anI", 0), ("12726", "wabp", 0), ("xform", "all", 0)],
+)
 def test_read_entries_with_aux_text_show_it_in_their_text_form(record, name, stat):
     forms = run_fresh(TEXT_FORMS_WITH_AUX, str(RECORDS / record), name, str(stat))
     assert forms
@@ -620,17 +656,21 @@ def test_read_entries_with_aux_text_show_it_in_their_text_form(record, name, sta
 
 
 def test_sub_channel_and_number_words(tmp_path):
-    path = write_annotations(tmp_path, "atr", mit(
-        annotation_word(1, 5), 61 << 10 | 0x3FF, 62 << 10 | 200, 60 << 10 | 130,
-        annotation_word(5, 5), END))
+    path = write_annotations(
+        tmp_path,
+        "atr",
+        mit(annotation_word(1, 5), 61 << 10 | 0x3FF, 62 << 10 | 200, 60 << 10 | 130, annotation_word(5, 5), END),
+    )
     assert as_rows(Annotation(path).read()) == [(5, 1, -1, -56, -126, None), (10, 5, 0, -56, -126, None)]
 
 
 def test_aha_file_written_here(tmp_path):
     records = aha_record("N", 70000, 1, 0, 1) + aha_record("V", 70100, 2, 0, 5)
     path = write_annotations(tmp_path, "aha", records + b"\xff" * (1024 - len(records)))
-    assert as_rows(Annotation(path, "aha", STAT_READ_AHA).read()) == [(70000, 1, 0, 1, 0, None),
-                                                                       (70100, 5, 0, 5, 0, None)]
+    assert as_rows(Annotation(path, "aha", STAT_READ_AHA).read()) == [
+        (70000, 1, 0, 1, 0, None),
+        (70100, 5, 0, 5, 0, None),
+    ]
 
 
 # Each file holds two sound annotations (N at 10 and 20) and then the damage.
@@ -668,8 +708,7 @@ DAMAGED_AT_THE_START = [
 ]
 
 
-@pytest.mark.parametrize("name, extension, content", DAMAGED_AT_THE_START,
-                         ids=[c[0] for c in DAMAGED_AT_THE_START])
+@pytest.mark.parametrize("name, extension, content", DAMAGED_AT_THE_START, ids=[c[0] for c in DAMAGED_AT_THE_START])
 def test_damage_at_the_first_annotation(tmp_path, name, extension, content):
     path = write_annotations(tmp_path, extension, content)
     with pytest.raises(InitError) as excinfo:

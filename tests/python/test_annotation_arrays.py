@@ -1,17 +1,17 @@
 """Annotation.arrays: the annotations of a window as numpy columns."""
 
-import numpy as np
 import pandas
 import pytest
-
-import _sigtrove
 from conftest import RECORDS
 from test_annotation import RECORDS_WITH_ANNOTATIONS, annotator_cases, expected_rows
 from test_annotation_entry import run_fresh
 
+import _sigtrove
+
 COLUMNS = ["time", "code", "symbol", "subtype", "chan", "num", "aux"]
-ANNOTATION_FILES = [(record, name, stat) for record in RECORDS_WITH_ANNOTATIONS
-                    for name, stat, _ in annotator_cases(record)]
+ANNOTATION_FILES = [
+    (record, name, stat) for record in RECORDS_WITH_ANNOTATIONS for name, stat, _ in annotator_cases(record)
+]
 
 
 # Each file is read in a fresh process, as the reference read it: files that define codes of their
@@ -48,14 +48,23 @@ def test_columns_equal_the_entries_read_gives(record, name, stat):
     assert rows == expected_rows(reference["annotations"])
 
 
-@pytest.mark.parametrize("start, stop, first, last", [
-    (0, 3600, 0, 3600), (3600, 3601, 3600, 3601), (100000, None, 100000, None), (649000, 10 ** 9, 649000, None),
-    ("0:10", "0:20", 3600, 7200), ("s77", "s78", 77, 78), (0, 0, 0, 0), ("1:00", "e", 21600, 650000),
-])
+@pytest.mark.parametrize(
+    "start, stop, first, last",
+    [
+        (0, 3600, 0, 3600),
+        (3600, 3601, 3600, 3601),
+        (100000, None, 100000, None),
+        (649000, 10**9, 649000, None),
+        ("0:10", "0:20", 3600, 7200),
+        ("s77", "s78", 77, 78),
+        (0, 0, 0, 0),
+        ("1:00", "e", 21600, 650000),
+    ],
+)
 def test_windows(start, stop, first, last):
     annotation = _sigtrove.Annotation(str(RECORDS / "100"))
     whole = annotation.arrays()
-    keep = (whole["time"] >= first) & (whole["time"] < (last if last is not None else 2 ** 62))
+    keep = (whole["time"] >= first) & (whole["time"] < (last if last is not None else 2**62))
     window = annotation.arrays(start, stop)
     for name in COLUMNS:
         assert window[name].tolist() == whole[name][keep].tolist()
@@ -68,8 +77,10 @@ def test_a_table_in_one_line():
     assert table.aux.dropna().tolist()[:1] == ["(N"]
 
 
-@pytest.mark.parametrize("start, stop, error", [(-1, None, ValueError), (10, 5, ValueError),
-                                                ("soon", None, ValueError), (0.5, None, TypeError)])
+@pytest.mark.parametrize(
+    "start, stop, error",
+    [(-1, None, ValueError), (10, 5, ValueError), ("soon", None, ValueError), (0.5, None, TypeError)],
+)
 def test_refused_windows(start, stop, error):
     with pytest.raises(error):
         _sigtrove.Annotation(str(RECORDS / "100")).arrays(start, stop)

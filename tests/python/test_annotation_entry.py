@@ -10,12 +10,12 @@ import sys
 import traceback
 import weakref
 
+import capsule as capi
 import pytest
+from conftest import EXPECTED
 
 import _sigtrove
 from _sigtrove import AnnotationEntry
-from conftest import EXPECTED
-import capsule as capi
 
 with open(EXPECTED / "library.json", encoding="utf-8") as _f:
     LIBRARY = json.load(_f)
@@ -27,8 +27,7 @@ ACMAX = LIBRARY["constants"]["ACMAX"]
 def run_fresh(code, *args):
     """Runs `code` in a new interpreter (fresh engine state) and returns the JSON it prints."""
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(os.path.abspath(p) for p in sys.path if p))
-    result = subprocess.run([sys.executable, "-c", code, *args], capture_output=True, text=True, env=env,
-                            timeout=300)
+    result = subprocess.run([sys.executable, "-c", code, *args], capture_output=True, text=True, env=env, timeout=300)
     assert result.returncode == 0, result.stderr
     return json.loads(result.stdout)
 
@@ -51,12 +50,11 @@ def fields(entry):
 CONSTRUCTION = [
     ((100, 1), {}, (100, 1, 0, 0, 0, None)),
     ((0, 49), {}, (0, 49, 0, 0, 0, None)),
-    ((0, 65537), {}, (0, 1, 0, 0, 0, None)),           # the parser keeps the low 16 bits
+    ((0, 65537), {}, (0, 1, 0, 0, 0, None)),  # the parser keeps the low 16 bits
     ((-7, 5, 200, -1, 127), {}, (-7, 5, -56, -1, 127, None)),
     ((0, 1, 255, 256, -129), {}, (0, 1, -1, 0, 127, None)),
     ((0, 1), {"aux": ""}, (0, 1, 0, 0, 0, "")),
-    ((), {"time": 5, "type": 2, "subtype": 1, "channel": 2, "annotator": 3, "aux": "a b"},
-     (5, 2, 1, 2, 3, "a b")),
+    ((), {"time": 5, "type": 2, "subtype": 1, "channel": 2, "annotator": 3, "aux": "a b"}, (5, 2, 1, 2, 3, "a b")),
     ((2**63 - 1, 1), {}, (2**63 - 1, 1, 0, 0, 0, None)),
     ((0, 1, 0, 0, 0, "\u00e9\u20ac"), {}, (0, 1, 0, 0, 0, "\u00e9\u20ac")),
 ]
@@ -72,7 +70,7 @@ def test_construction(args, kwargs, expected):
 REFUSED_ARGUMENTS = [
     ((0, 0), {}, ValueError, "annotation type value out of range"),
     ((0, 50), {}, ValueError, "annotation type value out of range"),
-    ((0, -1), {}, ValueError, "annotation type value out of range"),   # -1 becomes 65535
+    ((0, -1), {}, ValueError, "annotation type value out of range"),  # -1 becomes 65535
     ((0, 65536), {}, ValueError, "annotation type value out of range"),
     ((0,), {}, TypeError, None),
     ((0, 1, 0, 0, 0, "x", 1), {}, TypeError, None),
@@ -132,6 +130,7 @@ def test_the_constructor_assigns_the_type_through_the_attribute():
 
 
 # ---- codes and their views, against the engine's initial tables
+
 
 @pytest.mark.parametrize("code", range(1, ACMAX + 1))
 def test_code_views_match_the_library_tables(code):
@@ -237,8 +236,18 @@ def test_deleting_a_settable_property_is_refused(name):
 
 
 EIGHT_BIT_VALUES = [
-    (0, 0), (127, 127), (128, -128), (200, -56), (255, -1), (256, 0), (-1, -1), (-128, -128),
-    (-129, 127), (2**70 + 5, 5), (-(2**70) - 1, -1), (True, 1),
+    (0, 0),
+    (127, 127),
+    (128, -128),
+    (200, -56),
+    (255, -1),
+    (256, 0),
+    (-1, -1),
+    (-128, -128),
+    (-129, 127),
+    (2**70 + 5, 5),
+    (-(2**70) - 1, -1),
+    (True, 1),
 ]
 
 
@@ -334,8 +343,7 @@ def test_text_forms():
     ]
     assert out["repr"] == out["str"]
     assert out["codes"] == [
-        "[%s (%d) 0] - %s at 0:00." % (INITIAL_CODES[c]["annstr"], c, description_of(c))
-        for c in range(1, ACMAX + 1)
+        "[%s (%d) 0] - %s at 0:00." % (INITIAL_CODES[c]["annstr"], c, description_of(c)) for c in range(1, ACMAX + 1)
     ]
 
 
@@ -383,11 +391,20 @@ def test_type_docstring_line_by_line():
     assert AnnotationEntry.__doc__.split("\n") == ENTRY_DOC_LINES
 
 
-@pytest.mark.parametrize("name, doc", [
-    ("type", "Annotation type"), ("isqrs", "Check if type is QRS"),
-    ("typestr", "Return string representing type"), ("description", "Return description for type"),
-    ("time", None), ("subtype", None), ("channel", None), ("annotator", None), ("aux", None),
-])
+@pytest.mark.parametrize(
+    "name, doc",
+    [
+        ("type", "Annotation type"),
+        ("isqrs", "Check if type is QRS"),
+        ("typestr", "Return string representing type"),
+        ("description", "Return description for type"),
+        ("time", None),
+        ("subtype", None),
+        ("channel", None),
+        ("annotator", None),
+        ("aux", None),
+    ],
+)
 def test_attribute_docstrings(name, doc):
     assert AnnotationEntry.__dict__[name].__doc__ == doc
 
@@ -399,6 +416,7 @@ def test_type_object():
 
 
 # ---- lifetime
+
 
 def test_subclass_instances_in_a_cycle_are_collected():
     class Node(AnnotationEntry):
@@ -414,15 +432,23 @@ def test_subclass_instances_in_a_cycle_are_collected():
 
 # ---- get_struct, the internal operation other extension modules use
 
+
 class WFDBAnnotation(ctypes.Structure):
-    _fields_ = [("time", ctypes.c_long), ("anntyp", ctypes.c_ubyte), ("subtyp", ctypes.c_byte),
-                ("chan", ctypes.c_ubyte), ("num", ctypes.c_byte), ("aux", ctypes.c_void_p)]
+    _fields_ = [
+        ("time", ctypes.c_long),
+        ("anntyp", ctypes.c_ubyte),
+        ("subtyp", ctypes.c_byte),
+        ("chan", ctypes.c_ubyte),
+        ("num", ctypes.c_byte),
+        ("aux", ctypes.c_void_p),
+    ]
 
 
 def get_struct(entry):
     # PYFUNCTYPE keeps the interpreter lock held and raises a Python error the call sets.
     operation = ctypes.PYFUNCTYPE(ctypes.c_int, ctypes.py_object, ctypes.POINTER(WFDBAnnotation))(
-        capi.c_api().annotation_entry_ops.contents.get_struct)
+        capi.c_api().annotation_entry_ops.contents.get_struct
+    )
     out = WFDBAnnotation()
     assert operation(entry, ctypes.byref(out)) == 0
     return out

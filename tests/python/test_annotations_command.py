@@ -4,12 +4,12 @@ import csv
 import io
 
 import pytest
-
-import _sigtrove
 from command import sigtrove as command
 from conftest import RECORDS, expected
 from test_annotation import aux_text
 from test_annotation_entry import INITIAL_CODES
+
+import _sigtrove
 
 
 def sigtrove(*args):
@@ -24,9 +24,10 @@ def columns(line):
     return int(fields[-5]), fields[-4], int(fields[-3]), int(fields[-2]), int(fields[-1]), aux or None
 
 
-@pytest.mark.parametrize("record, annotator, index", [("100", "atr", 0), ("100", "qrs", 1),
-                                                      ("xform", "wabp", 1), ("xform", "all", 0),
-                                                      ("12726", "wqrs", 2)])
+@pytest.mark.parametrize(
+    "record, annotator, index",
+    [("100", "atr", 0), ("100", "qrs", 1), ("xform", "wabp", 1), ("xform", "all", 0), ("12726", "wqrs", 2)],
+)
 def test_lists_every_annotation(record, annotator, index):
     result = sigtrove(str(RECORDS / record), annotator)
     assert result.returncode == 0, result.stderr
@@ -35,9 +36,12 @@ def test_lists_every_annotation(record, annotator, index):
     lines = result.stdout.splitlines()
     assert len(lines) == reference["count"]
     for line, (time, code, subtype, channel, number, aux) in zip(lines, reference["annotations"]):
-        assert columns(line) == (time, INITIAL_CODES[code]["annstr"],
-                                 *((v & 0xFF) - 256 if v & 0x80 else v for v in (subtype, channel, number)),
-                                 aux_text(aux))
+        assert columns(line) == (
+            time,
+            INITIAL_CODES[code]["annstr"],
+            *((v & 0xFF) - 256 if v & 0x80 else v for v in (subtype, channel, number)),
+            aux_text(aux),
+        )
 
 
 def test_the_rhythm_label_follows_its_annotation():
@@ -84,7 +88,7 @@ WINDOWS = [
     ("100", "atr", "s1000", "e", ["V", "A"]),
     ("100", "atr", None, "29:00", ["+"]),
     ("100", "qrs", "29:55", None, None),
-    ("xform", "all", "0:46", None, ["\"", "N"]),
+    ("xform", "all", "0:46", None, ['"', "N"]),
     ("12726", "wqrs", "10", "20.5", None),
 ]
 
@@ -99,10 +103,13 @@ def test_a_window_and_types_list_what_the_arrays_hold(record, annotator, start, 
     assert result.returncode == 0, result.stderr
     annotation = _sigtrove.Annotation(str(RECORDS / record), annotator)
     columns = annotation.arrays(start, stop)
-    wanted = [[annotation.time_text(t, milliseconds=True), str(t), symbol, str(sub), str(chan), str(num), aux or ""]
-              for t, symbol, sub, chan, num, aux in zip(*(columns[k].tolist() for k in
-                                                          ("time", "symbol", "subtype", "chan", "num", "aux")))
-              if types is None or symbol in types]
+    wanted = [
+        [annotation.time_text(t, milliseconds=True), str(t), symbol, str(sub), str(chan), str(num), aux or ""]
+        for t, symbol, sub, chan, num, aux in zip(
+            *(columns[k].tolist() for k in ("time", "symbol", "subtype", "chan", "num", "aux"))
+        )
+        if types is None or symbol in types
+    ]
     assert wanted, "the case lists something"
     assert list(csv.reader(io.StringIO(result.stdout))) == wanted
 
@@ -115,12 +122,15 @@ def test_the_header_names_the_columns():
     assert csv_lines == ["time,sample,type,subtype,chan,num,aux", "0:00.050,18,+,0,0,0,(N"]
 
 
-@pytest.mark.parametrize("args, message", [
-    (["-a", "QQ"], "unknown annotation type 'QQ'"),
-    (["-f", "ten"], "-f ten: not a time"),
-    (["-t", "1:2:3:4"], "-t 1:2:3:4: not a time"),
-    (["-f", "10", "-t", "5"], "-t 5 is before -f 10"),
-])
+@pytest.mark.parametrize(
+    "args, message",
+    [
+        (["-a", "QQ"], "unknown annotation type 'QQ'"),
+        (["-f", "ten"], "-f ten: not a time"),
+        (["-t", "1:2:3:4"], "-t 1:2:3:4: not a time"),
+        (["-f", "10", "-t", "5"], "-t 5 is before -f 10"),
+    ],
+)
 def test_usage_errors_name_what_is_wrong(args, message):
     result = sigtrove(str(RECORDS / "100"), *args)
     assert result.returncode == 2

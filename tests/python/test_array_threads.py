@@ -6,9 +6,9 @@ import os
 import threading
 
 import numpy as np
+from conftest import RECORDS
 
 import _sigtrove
-from conftest import RECORDS
 
 NAMES = ["100", "s0010_re", "xform", "s25047/s25047-2704-05-04-10-44"]
 
@@ -18,12 +18,15 @@ def work(shared, name, wanted, failures):
         for i in range(200):
             record = _sigtrove.Record(str(RECORDS / name))
             start = (i * 997) % (len(wanted[name]) - 50)
-            got = (record.read(0, start, 50, False), record.frames(start, start + 50, physical=False),
-                   shared.frames(start, start + 50, physical=False))
+            got = (
+                record.read(0, start, 50, False),
+                record.frames(start, start + 50, physical=False),
+                shared.frames(start, start + 50, physical=False),
+            )
             want = wanted[name]
-            assert got[0] == (want[start:start + 50, 0] - record.signals[0].adc_zero).tolist()
-            assert np.array_equal(got[1], want[start:start + 50])
-            assert np.array_equal(got[2], wanted["shared"][start:start + 50])
+            assert got[0] == (want[start : start + 50, 0] - record.signals[0].adc_zero).tolist()
+            assert np.array_equal(got[1], want[start : start + 50])
+            assert np.array_equal(got[2], wanted["shared"][start : start + 50])
     except BaseException as error:  # noqa: BLE001 - reported by the main thread
         failures.append(error)
 
@@ -67,7 +70,7 @@ def test_array_reads_neither_change_nor_depend_on_the_working_directory(tmp_path
             for i in range(100):
                 start = (i * 131) % (len(wanted[name]) - 500)
                 got = records[name].frames(start, start + 500, physical=False)
-                assert np.array_equal(got, wanted[name][start:start + 500])
+                assert np.array_equal(got, wanted[name][start : start + 500])
                 assert np.array_equal(annotation.arrays()["time"], wanted_times)
         except BaseException as error:  # noqa: BLE001 - reported by the main thread
             failures.append(error)

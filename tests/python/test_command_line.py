@@ -6,13 +6,13 @@ import subprocess
 import sys
 
 import pytest
+from command import CONSOLE_SCRIPT, environment, sigtrove
+from conftest import RECORDS
+from test_record import OPENING_RECORDS, copy_record
 
 import _sigtrove
 import sigtrove as package
-from command import CONSOLE_SCRIPT, environment, sigtrove
-from conftest import RECORDS
 from sigtrove._arguments import PACKAGE_RECORDS, add_package_records_to_database_path
-from test_record import OPENING_RECORDS, copy_record
 
 COMMANDS = ["describe", "samples", "annotations", "plot", "download"]
 
@@ -82,32 +82,35 @@ def test_the_help_lists_every_command_and_the_exit_statuses():
     result = sigtrove("--help")
     assert result.returncode == 0
     listed = re.findall(r"^ {4}(\S+)", result.stdout, flags=re.M)  # the command list's first column
-    assert listed[-len(COMMANDS):] == COMMANDS
+    assert listed[-len(COMMANDS) :] == COMMANDS
     assert "Exit status: 0 done; 1 a record or annotation file that can not be read" in result.stdout
 
 
-@pytest.mark.parametrize("args, status, message", [
-    (["describe", "nothing"], 1, "describe: init: can't open header for record nothing"),
-    (["samples", "nothing"], 1, "samples: init: can't open header for record nothing"),
-    (["annotations", "nothing"], 1, "annotations: annopen: can't read annotator atr for record nothing"),
-    (["plot", "nothing", "-o", "x.png"], 1, "plot: init: can't open header for record nothing"),
-    (["annotations", RECORDS / "100", "nosuchann"], 1, "can't read annotator nosuchann for record 100"),
-    (["plot", RECORDS / "100", "-a", "nosuchann", "-t", "1", "-o", "x.png"], 1, "annotator nosuchann"),
-    (["samples", RECORDS / "12726"], 1, "samples: isigopen: none of the signals for record 12726 is readable"),
-    (["samples", RECORDS / "100", "-f", "ten"], 2, "samples: error: -f ten: not a time"),
-    (["samples", RECORDS / "100", "-t", "0:1x"], 2, "samples: error: -t 0:1x: not a time"),
-    (["samples", RECORDS / "100", "-f", "0:10", "-t", "0:05"], 2, "samples: error: -t 0:05 is before -f 0:10"),
-    (["plot", RECORDS / "100", "-t", "-3", "-o", "x.png"], 2, "plot: error: -t -3: not a time"),
-    (["samples", RECORDS / "100", "-s", "V6"], 2, "samples: error: record 100 has no signal named 'V6'"),
-    (["samples", RECORDS / "100", "-s", "0", "2"], 2, "samples: error: record 100 has no signal 2 (it has 2)"),
-    (["plot", RECORDS / "100", "-s", "V6", "-o", "x.png"], 2, "plot: error: record 100 has no signal named 'V6'"),
-    (["plot", RECORDS / "100", "-o", "x.jpg"], 2, "plot: error: -o x.jpg: the picture's name ends in .png"),
-    (["plot", RECORDS / "100"], 2, "plot: error: the following arguments are required: -o/--output"),
-    (["samples", RECORDS / "100", "--csv", "--tsv"], 2, "argument --tsv: not allowed with argument --csv"),
-    (["samples", RECORDS / "100", "--bogus"], 2, "samples: error: unrecognized arguments: --bogus"),
-    (["samples"], 2, "samples: error: the following arguments are required: RECORD"),
-    (["frobnicate"], 2, "invalid choice: 'frobnicate'"),
-])
+@pytest.mark.parametrize(
+    "args, status, message",
+    [
+        (["describe", "nothing"], 1, "describe: init: can't open header for record nothing"),
+        (["samples", "nothing"], 1, "samples: init: can't open header for record nothing"),
+        (["annotations", "nothing"], 1, "annotations: annopen: can't read annotator atr for record nothing"),
+        (["plot", "nothing", "-o", "x.png"], 1, "plot: init: can't open header for record nothing"),
+        (["annotations", RECORDS / "100", "nosuchann"], 1, "can't read annotator nosuchann for record 100"),
+        (["plot", RECORDS / "100", "-a", "nosuchann", "-t", "1", "-o", "x.png"], 1, "annotator nosuchann"),
+        (["samples", RECORDS / "12726"], 1, "samples: isigopen: none of the signals for record 12726 is readable"),
+        (["samples", RECORDS / "100", "-f", "ten"], 2, "samples: error: -f ten: not a time"),
+        (["samples", RECORDS / "100", "-t", "0:1x"], 2, "samples: error: -t 0:1x: not a time"),
+        (["samples", RECORDS / "100", "-f", "0:10", "-t", "0:05"], 2, "samples: error: -t 0:05 is before -f 0:10"),
+        (["plot", RECORDS / "100", "-t", "-3", "-o", "x.png"], 2, "plot: error: -t -3: not a time"),
+        (["samples", RECORDS / "100", "-s", "V6"], 2, "samples: error: record 100 has no signal named 'V6'"),
+        (["samples", RECORDS / "100", "-s", "0", "2"], 2, "samples: error: record 100 has no signal 2 (it has 2)"),
+        (["plot", RECORDS / "100", "-s", "V6", "-o", "x.png"], 2, "plot: error: record 100 has no signal named 'V6'"),
+        (["plot", RECORDS / "100", "-o", "x.jpg"], 2, "plot: error: -o x.jpg: the picture's name ends in .png"),
+        (["plot", RECORDS / "100"], 2, "plot: error: the following arguments are required: -o/--output"),
+        (["samples", RECORDS / "100", "--csv", "--tsv"], 2, "argument --tsv: not allowed with argument --csv"),
+        (["samples", RECORDS / "100", "--bogus"], 2, "samples: error: unrecognized arguments: --bogus"),
+        (["samples"], 2, "samples: error: the following arguments are required: RECORD"),
+        (["frobnicate"], 2, "invalid choice: 'frobnicate'"),
+    ],
+)
 def test_failures_say_what_failed_with_their_exit_status(tmp_path, args, status, message):
     result = sigtrove(*args, cwd=tmp_path)
     assert (result.returncode, result.stdout) == (status, "")
@@ -139,12 +142,15 @@ def test_a_record_of_ones_own_comes_first_and_the_wfdb_path_is_followed(tmp_path
     assert sigtrove("describe", "sample", cwd=elsewhere, env=environment(WFDB=str(RECORDS))).returncode == 0
 
 
-@pytest.mark.parametrize("wfdb, searched", [
-    (None, ". /usr/local/database DATA"),  # the WFDB tools' default path, then the package's folder
-    ("/db http://host/db", "/db http://host/db DATA"),
-    ("", ". DATA"),  # names as given, from the current folder
-    ("@/etc/wfdb-path", "@/etc/wfdb-path"),  # a path read from a file is left alone
-])
+@pytest.mark.parametrize(
+    "wfdb, searched",
+    [
+        (None, ". /usr/local/database DATA"),  # the WFDB tools' default path, then the package's folder
+        ("/db http://host/db", "/db http://host/db DATA"),
+        ("", ". DATA"),  # names as given, from the current folder
+        ("@/etc/wfdb-path", "@/etc/wfdb-path"),  # a path read from a file is left alone
+    ],
+)
 def test_the_package_folder_ends_the_database_path(wfdb, searched):
     environ = {} if wfdb is None else {"WFDB": wfdb}
     add_package_records_to_database_path(environ)
@@ -152,7 +158,12 @@ def test_the_package_folder_ends_the_database_path(wfdb, searched):
 
 
 def test_a_reader_that_goes_away_ends_the_output_quietly():
-    result = subprocess.run("%s -m sigtrove samples %s | head -n 2" % (sys.executable, RECORDS / "100"),
-                            shell=True, capture_output=True, text=True, timeout=300)
+    result = subprocess.run(
+        "%s -m sigtrove samples %s | head -n 2" % (sys.executable, RECORDS / "100"),
+        shell=True,
+        capture_output=True,
+        text=True,
+        timeout=300,
+    )
     assert result.stdout == "     0    995   1011\n     1    995   1011\n"
     assert result.stderr == ""

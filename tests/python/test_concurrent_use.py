@@ -7,10 +7,10 @@ import sys
 import threading
 
 import pytest
-
-import _sigtrove
 from conftest import RECORDS
 from test_annotation_entry import run_fresh
+
+import _sigtrove
 
 ITERATIONS = 200
 THREADS = 4

@@ -4,10 +4,10 @@ partition per record, read on the workers."""
 import numpy as np
 import pandas as pd
 import pytest
+from conftest import RECORDS
 
 import sigtrove
 import sigtrove.dask
-from conftest import RECORDS
 
 # Every annotation file of the shared records, by annotator ("huge" has no header).
 ANNOTATED = {
@@ -36,8 +36,7 @@ def assert_same_rows(got, wanted):
 
 
 @pytest.mark.parametrize("annotator, names", ANNOTATED.items())
-def test_every_shared_annotation_file_computed_on_the_cluster_equals_its_serial_read(dask_client, annotator,
-                                                                                        names):
+def test_every_shared_annotation_file_computed_on_the_cluster_equals_its_serial_read(dask_client, annotator, names):
     paths = [str(RECORDS / name) for name in names]
     table = sigtrove.dask.annotations(paths, annotator)
     assert table.npartitions == len(names)
@@ -75,10 +74,13 @@ def test_a_database_wide_query_on_the_cluster(dask_client):
     assert dask_client.compute(beats, sync=True).to_dict() == wanted
 
 
-@pytest.mark.parametrize("annotator, error, text", [
-    (None, TypeError, "an annotator is a str"),
-    ("atr", ValueError, "errors must be 'raise' or 'skip'"),
-])
+@pytest.mark.parametrize(
+    "annotator, error, text",
+    [
+        (None, TypeError, "an annotator is a str"),
+        ("atr", ValueError, "errors must be 'raise' or 'skip'"),
+    ],
+)
 def test_refused_arguments(annotator, error, text):
     with pytest.raises(error, match=text):
         sigtrove.dask.annotations([str(RECORDS / "100")], annotator, errors="raise" if annotator is None else "no")

@@ -6,12 +6,12 @@ import pickle
 import dask
 import numpy as np
 import pytest
-
-import sigtrove
-import sigtrove.dask
 from conftest import RECORDS
 from test_record import OPENING_RECORDS
 from test_record_frames import MULTI_SEGMENT, same
+
+import sigtrove
+import sigtrove.dask
 
 SHARED = OPENING_RECORDS + MULTI_SEGMENT
 
@@ -42,12 +42,15 @@ def test_every_shared_record_computed_on_the_cluster_equals_its_serial_read(dask
         assert np.array_equal(got, wanted), path
 
 
-@pytest.mark.parametrize("name, signals, dtype", [
-    ("100", ["V5", "MLII"], None),
-    ("100skew", [1], np.float32),             # a skew cuts the last frames off
-    ("s25047/s25047-2704-05-04-10-44", None, None),  # missing signals are NaN
-    ("xform", [3, 0, 3], None),
-])
+@pytest.mark.parametrize(
+    "name, signals, dtype",
+    [
+        ("100", ["V5", "MLII"], None),
+        ("100skew", [1], np.float32),  # a skew cuts the last frames off
+        ("s25047/s25047-2704-05-04-10-44", None, None),  # missing signals are NaN
+        ("xform", [3, 0, 3], None),
+    ],
+)
 def test_physical_values_of_chosen_signals_equal_the_serial_read(dask_client, name, signals, dtype):
     path = str(RECORDS / name)
     array = sigtrove.dask.frames([path], signals=signals, dtype=dtype, chunk_frames=60_000)[path]
@@ -59,11 +62,14 @@ def test_physical_values_of_chosen_signals_equal_the_serial_read(dask_client, na
     assert np.allclose(means, wanted.mean(axis=0, dtype=np.float64), equal_nan=True)
 
 
-@pytest.mark.parametrize("chunk_frames, chunks", [
-    (100_000, (100_000,) * 6 + (50_000,)),
-    (np.int32(650_000), (650_000,)),
-    (1_000_000, (650_000,)),
-])
+@pytest.mark.parametrize(
+    "chunk_frames, chunks",
+    [
+        (100_000, (100_000,) * 6 + (50_000,)),
+        (np.int32(650_000), (650_000,)),
+        (1_000_000, (650_000,)),
+    ],
+)
 def test_arrays_are_chunked_along_time_only(chunk_frames, chunks):
     array = sigtrove.dask.frames([str(RECORDS / "100")], chunk_frames=chunk_frames)[str(RECORDS / "100")]
     assert array.chunks == (chunks, (2,))
@@ -83,8 +89,9 @@ def test_the_graph_carries_paths_not_samples():
     graph = pickle.dumps(dict(array.__dask_graph__()))
     # 650 chunks of 1000 frames: a task is its record's path and its chunk number, whatever the chunks.
     assert len(array.chunks[0]) == 650 and len(graph) < 650 * 500
-    assert np.array_equal(array[325_000:325_010].compute(scheduler="sync"), sigtrove.Record(path).frames(325_000,
-                                                                                                          325_010))
+    assert np.array_equal(
+        array[325_000:325_010].compute(scheduler="sync"), sigtrove.Record(path).frames(325_000, 325_010)
+    )
 
 
 def test_a_record_whose_data_do_not_tell_their_length_is_one_chunk_of_unknown_size(tmp_path, dask_client):
@@ -111,20 +118,23 @@ def test_records_given_as_records_paths_or_a_database(tmp_path, monkeypatch):
         assert same(got, sigtrove.Record(str(RECORDS / "237s/237s")).frames(2490, 2510))
 
 
-@pytest.mark.parametrize("arguments, error, text", [
-    ({"database_or_records": str(RECORDS)}, TypeError, r"not one str \(a database folder is sigtrove.Database"),
-    ({"database_or_records": sigtrove.Record(str(RECORDS / "100"))}, TypeError, "not one Record"),
-    ({"database_or_records": [3]}, TypeError, "records are given as sigtrove.Record objects or record paths"),
-    ({"database_or_records": 3}, TypeError, "not int"),
-    ({"chunk_frames": 0}, ValueError, "chunk_frames must be a positive number of frames or 'auto'"),
-    ({"chunk_frames": True}, ValueError, "chunk_frames"),
-    ({"chunk_frames": 1.5}, ValueError, "chunk_frames"),
-    ({"chunk_frames": "10"}, ValueError, "chunk_frames"),
-    ({"errors": "ignore"}, ValueError, "errors must be 'raise' or 'skip'"),
-    ({"signals": ["II"]}, ValueError, "record 100 has no signal named 'II'"),
-    ({"physical": True, "dtype": np.int16}, ValueError, "physical values need a float dtype"),
-    ({"database_or_records": [str(RECORDS / "100")] * 2}, ValueError, "two records are named .*100: give each"),
-])
+@pytest.mark.parametrize(
+    "arguments, error, text",
+    [
+        ({"database_or_records": str(RECORDS)}, TypeError, r"not one str \(a database folder is sigtrove.Database"),
+        ({"database_or_records": sigtrove.Record(str(RECORDS / "100"))}, TypeError, "not one Record"),
+        ({"database_or_records": [3]}, TypeError, "records are given as sigtrove.Record objects or record paths"),
+        ({"database_or_records": 3}, TypeError, "not int"),
+        ({"chunk_frames": 0}, ValueError, "chunk_frames must be a positive number of frames or 'auto'"),
+        ({"chunk_frames": True}, ValueError, "chunk_frames"),
+        ({"chunk_frames": 1.5}, ValueError, "chunk_frames"),
+        ({"chunk_frames": "10"}, ValueError, "chunk_frames"),
+        ({"errors": "ignore"}, ValueError, "errors must be 'raise' or 'skip'"),
+        ({"signals": ["II"]}, ValueError, "record 100 has no signal named 'II'"),
+        ({"physical": True, "dtype": np.int16}, ValueError, "physical values need a float dtype"),
+        ({"database_or_records": [str(RECORDS / "100")] * 2}, ValueError, "two records are named .*100: give each"),
+    ],
+)
 def test_what_can_not_be_read_as_asked_is_refused_when_the_arrays_are_made(arguments, error, text):
     arguments.setdefault("database_or_records", [str(RECORDS / "100")])
     with pytest.raises(error, match=text):

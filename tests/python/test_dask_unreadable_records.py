@@ -7,12 +7,12 @@ import shutil
 
 import numpy as np
 import pytest
+from conftest import RECORDS
+from test_record import copy_record
 
 import sigtrove
 import sigtrove.dask
-from conftest import RECORDS
 from sigtrove.dask import RecordError, RecordSkipped
-from test_record import copy_record
 
 GOOD = ["first", "last"]
 
@@ -58,8 +58,7 @@ def compute_on_cluster(client, database, errors):
     arrays = sigtrove.dask.frames(database, chunk_frames=200_000, errors=errors)
     means = {name: array.mean(axis=0) for name, array in arrays.items()}
     table = sigtrove.dask.annotations(database, "atr", errors=errors)
-    lengths = sigtrove.dask.map_records(lambda record: (record.record, len(record.frames())), database,
-                                        errors=errors)
+    lengths = sigtrove.dask.map_records(lambda record: (record.record, len(record.frames())), database, errors=errors)
     return [client.compute(collection, sync=True) for collection in (means, table, lengths)]
 
 
@@ -84,8 +83,10 @@ def test_the_error_of_a_broken_record_names_it(tmp_path, break_it):
         sigtrove.dask.frames(database)
     assert info.value.record == "broken" and info.value.path == str(tmp_path / "broken")
     # The others fail when computed.
-    for collection in [sigtrove.dask.annotations(database, "atr"),
-                       sigtrove.dask.map_records(lambda record: record.frames()[-1], database)]:
+    for collection in [
+        sigtrove.dask.annotations(database, "atr"),
+        sigtrove.dask.map_records(lambda record: record.frames()[-1], database),
+    ]:
         with pytest.raises(RecordError, match="record broken ") as info:
             collection.compute(scheduler="sync")
         assert isinstance(info.value, sigtrove.Error) and info.value.record == "broken"

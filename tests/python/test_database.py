@@ -7,9 +7,9 @@ import re
 
 import numpy as np
 import pytest
+from conftest import RECORDS
 
 import sigtrove
-from conftest import RECORDS
 
 
 def write_record(folder, name, frames=4):
@@ -52,13 +52,16 @@ def test_a_folder_listed_with_a_slash_has_its_own_records_file(tmp_path):
     assert db.names == ("a", "30/3000003/3000003", "30/3000003/3000003n", "30/3000005", "b")
 
 
-@pytest.mark.parametrize("records_text, complaint", [
-    ("a\n../elsewhere\n", "'../elsewhere', which is not a record name of the database"),
-    ("/etc/passwd\n", "'/etc/passwd', which is not a record name"),
-    ("a//b\n", "'a//b', which is not a record name"),
-    ("sub/./a\n", "'sub/./a'"),
-    ("missing/\n", "the folder 'missing/', which has no RECORDS file"),
-])
+@pytest.mark.parametrize(
+    "records_text, complaint",
+    [
+        ("a\n../elsewhere\n", "'../elsewhere', which is not a record name of the database"),
+        ("/etc/passwd\n", "'/etc/passwd', which is not a record name"),
+        ("a//b\n", "'a//b', which is not a record name"),
+        ("sub/./a\n", "'sub/./a'"),
+        ("missing/\n", "the folder 'missing/', which has no RECORDS file"),
+    ],
+)
 def test_a_records_file_naming_what_is_not_a_record_of_the_database_is_refused(tmp_path, records_text, complaint):
     with pytest.raises(ValueError, match=re.escape("RECORDS lists " + complaint)):
         database(tmp_path, records_text)
@@ -89,12 +92,17 @@ def test_the_segments_of_the_shared_multi_segment_records_are_not_listed():
     assert not {n for n in names if n.startswith(("237s/237s1", "237s/237s2", "s25047/3234460"))}
 
 
-@pytest.mark.parametrize("text, annotators", [
-    ("atr\treference beat, rhythm, and signal quality annotations\nqrs\tunaudited beat annotations\n",
-     {"atr": "reference beat, rhythm, and signal quality annotations", "qrs": "unaudited beat annotations"}),
-    ("ecg  beats by a detector\n\nabp\n", {"ecg": "beats by a detector", "abp": ""}),
-    (None, {}),
-])
+@pytest.mark.parametrize(
+    "text, annotators",
+    [
+        (
+            "atr\treference beat, rhythm, and signal quality annotations\nqrs\tunaudited beat annotations\n",
+            {"atr": "reference beat, rhythm, and signal quality annotations", "qrs": "unaudited beat annotations"},
+        ),
+        ("ecg  beats by a detector\n\nabp\n", {"ecg": "beats by a detector", "abp": ""}),
+        (None, {}),
+    ],
+)
 def test_annotators_are_what_the_annotators_file_says(tmp_path, text, annotators):
     db = database(tmp_path, "a\n", text, records=["a"])
     assert db.annotators == annotators
@@ -112,23 +120,29 @@ def test_a_listed_record_is_opened_only_when_asked_for(tmp_path):
         next(records)
 
 
-@pytest.mark.parametrize("key, error, text", [
-    ("b", KeyError, "has no record 'b'"),
-    ("a.hea", KeyError, "has no record 'a.hea'"),
-    (0, TypeError, "by name"),
-])
+@pytest.mark.parametrize(
+    "key, error, text",
+    [
+        ("b", KeyError, "has no record 'b'"),
+        ("a.hea", KeyError, "has no record 'a.hea'"),
+        (0, TypeError, "by name"),
+    ],
+)
 def test_lookup_of_what_is_not_a_record_name(tmp_path, key, error, text):
     db = database(tmp_path, "a\n", records=["a"])
     with pytest.raises(error, match=text):
         db[key]
 
 
-@pytest.mark.parametrize("location, error, text", [
-    ("nowhere", FileNotFoundError, "no database at .*nowhere: there is no such folder"),
-    ("a.hea", NotADirectoryError, "it is not a folder"),
-    (b"bytes", TypeError, "str or a path"),
-    ("a\0b", ValueError, "null character"),
-])
+@pytest.mark.parametrize(
+    "location, error, text",
+    [
+        ("nowhere", FileNotFoundError, "no database at .*nowhere: there is no such folder"),
+        ("a.hea", NotADirectoryError, "it is not a folder"),
+        (b"bytes", TypeError, "str or a path"),
+        ("a\0b", ValueError, "null character"),
+    ],
+)
 def test_what_is_not_a_database_folder_is_refused(tmp_path, monkeypatch, location, error, text):
     database(tmp_path, records=["a"])
     monkeypatch.chdir(tmp_path)

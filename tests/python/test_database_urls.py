@@ -6,9 +6,9 @@ import shutil
 
 import numpy as np
 import pytest
+from conftest import RECORDS
 
 import sigtrove
-from conftest import RECORDS
 
 SERVED = ["100", "xform", "237s/237s"]
 
@@ -41,8 +41,9 @@ def test_a_database_at_a_url_is_listed_from_its_server(served_database):
     assert db.path("237s/237s") == server.url("237s/237s")
     local = sigtrove.Database(folder)
     for remote_record, local_record in zip(db, local):
-        assert np.array_equal(remote_record.frames(0, 2000, physical=False),
-                              local_record.frames(0, 2000, physical=False))
+        assert np.array_equal(
+            remote_record.frames(0, 2000, physical=False), local_record.frames(0, 2000, physical=False)
+        )
 
 
 def test_records_and_annotations_of_a_url_database_on_the_cluster(served_database, dask_client):
@@ -54,15 +55,19 @@ def test_records_and_annotations_of_a_url_database_on_the_cluster(served_databas
     for name in ("100", "xform"):
         wanted = sigtrove.Record(str(folder / name)).frames(physical=False)
         assert np.array_equal(dask_client.compute(arrays[name]).result(), wanted)
-    table = dask_client.compute(sigtrove.dask.annotations(sigtrove.Database(server.url()), "atr",
-                                                          errors="skip")).result()
+    table = dask_client.compute(
+        sigtrove.dask.annotations(sigtrove.Database(server.url()), "atr", errors="skip")
+    ).result()
     assert sorted(set(table["record"])) == ["100"]
     assert table["time"].tolist() == sigtrove.Annotation(str(folder / "100"), "atr").arrays()["time"].tolist()
 
 
-@pytest.mark.parametrize("path, error, text", [
-    ("nosuch/", ValueError, "has no RECORDS file"),
-])
+@pytest.mark.parametrize(
+    "path, error, text",
+    [
+        ("nosuch/", ValueError, "has no RECORDS file"),
+    ],
+)
 def test_what_a_server_does_not_have(served_database, path, error, text):
     _, server = served_database
     with pytest.raises(error, match=text):

@@ -8,10 +8,10 @@ import subprocess
 import sys
 
 import pytest
-
-import _sigtrove
 from conftest import RECORDS
 from web_servers import Nginx
+
+import _sigtrove
 
 MULTI_SEGMENT = "s25047/s25047-2704-05-04-10-44"
 
@@ -38,8 +38,13 @@ def files_under(folder):
 
 
 def download(*args, stderr=subprocess.PIPE):
-    return subprocess.run([sys.executable, "-m", "sigtrove", "download", *args], stdout=subprocess.PIPE,
-                          stderr=stderr, text=True, timeout=300)
+    return subprocess.run(
+        [sys.executable, "-m", "sigtrove", "download", *args],
+        stdout=subprocess.PIPE,
+        stderr=stderr,
+        text=True,
+        timeout=300,
+    )
 
 
 def test_mirrors_every_record_that_the_records_list_names(database, tmp_path):
@@ -120,10 +125,13 @@ def test_progress_is_shown_on_a_terminal_only(database, tmp_path):
     assert b"\r[" in output and b"files" in output and b"100.dat" in output
 
 
-@pytest.mark.parametrize("listing, message", [
-    ("../outside\n", "unsafe record name '../outside'"),
-    ("/etc/passwd\n", "unsafe record name '/etc/passwd'"),
-])
+@pytest.mark.parametrize(
+    "listing, message",
+    [
+        ("../outside\n", "unsafe record name '../outside'"),
+        ("/etc/passwd\n", "unsafe record name '/etc/passwd'"),
+    ],
+)
 def test_names_that_would_leave_the_folder_are_refused(tmp_path, listing, message):
     root = tmp_path / "served"
     root.mkdir()

@@ -55,14 +55,20 @@ def record_files(draw):
     nsamp = draw(st.one_of(st.none(), number((0, 64), (-3, 10**12))))
     if draw(st.integers(0, 9)) == 0:
         # A multi-segment master over segments "seg" (the header above, renamed) and null ones.
-        segments = draw(st.lists(st.tuples(st.sampled_from(["seg", "~", "nosuch"]), number((0, 20), (-3, 10**9))),
-                                 min_size=1, max_size=4))
+        segments = draw(
+            st.lists(
+                st.tuples(st.sampled_from(["seg", "~", "nosuch"]), number((0, 20), (-3, 10**9))), min_size=1, max_size=4
+            )
+        )
         header = f"r/{len(segments)} {claimed} 250\n" + "".join(f"{n} {length}\n" for n, length in segments)
         segment = f"seg {nsig} 250 {nsamp if nsamp is not None else ''}\n" + "".join(
-            line.replace("r.", "seg.", 1) + "\n" for line in lines)
+            line.replace("r.", "seg.", 1) + "\n" for line in lines
+        )
         extra = {"seg.hea": segment.encode()}
     else:
-        header = f"r {claimed} 250" + ("" if nsamp is None else f" {nsamp}") + "\n" + "".join(l + "\n" for l in lines)
+        header = (
+            f"r {claimed} 250" + ("" if nsamp is None else f" {nsamp}") + "\n" + "".join(line + "\n" for line in lines)
+        )
         extra = {}
     if draw(st.integers(0, 9)) == 0:
         header = draw(st.text(max_size=200))
@@ -115,8 +121,12 @@ def test_generated_records_for_a_time_budget():
         pytest.skip("SIGTROVE_FUZZ_SECONDS is not set")
     examples = 0
 
-    @settings(max_examples=100, deadline=None, database=None,
-              suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+    @settings(
+        max_examples=100,
+        deadline=None,
+        database=None,
+        suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large],
+    )
     @given(files=record_files())
     def run(files):
         nonlocal examples

@@ -7,30 +7,64 @@ import subprocess
 import sys
 import traceback
 
+import capsule as capi
 import pytest
+from conftest import RECORDS
 
 import _sigtrove
-from conftest import RECORDS
-import capsule as capi
 
 
 def run_python(code, cwd=None):
-    return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, cwd=cwd,
-                          timeout=120)
+    return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, cwd=cwd, timeout=120)
 
 
 def test_namespace_order():
-    names = [n for n in vars(_sigtrove) if n not in ("__name__", "__doc__", "__package__", "__loader__",
-                                                     "__spec__", "__file__", "_C_API",
-                                                     "_engine_version", "_Signal")]
-    assert names == ["verbose", "__builtins__", "Record", "AnnotationEntry", "Annotation", "dirname",
-                     "basename", "isdir", "splitext", "chdir", "getcwdu", "Error", "InitError", "STAT_READ",
-                     "STAT_READ_AHA", "__all__"]
+    names = [
+        n
+        for n in vars(_sigtrove)
+        if n
+        not in (
+            "__name__",
+            "__doc__",
+            "__package__",
+            "__loader__",
+            "__spec__",
+            "__file__",
+            "_C_API",
+            "_engine_version",
+            "_Signal",
+        )
+    ]
+    assert names == [
+        "verbose",
+        "__builtins__",
+        "Record",
+        "AnnotationEntry",
+        "Annotation",
+        "dirname",
+        "basename",
+        "isdir",
+        "splitext",
+        "chdir",
+        "getcwdu",
+        "Error",
+        "InitError",
+        "STAT_READ",
+        "STAT_READ_AHA",
+        "__all__",
+    ]
 
 
 def test_all_and_bindings():
-    assert _sigtrove.__all__ == ["Record", "Annotation", "AnnotationEntry", "InitError", "verbose",
-                                 "STAT_READ", "STAT_READ_AHA"]
+    assert _sigtrove.__all__ == [
+        "Record",
+        "Annotation",
+        "AnnotationEntry",
+        "InitError",
+        "verbose",
+        "STAT_READ",
+        "STAT_READ_AHA",
+    ]
     assert _sigtrove.__doc__ is None
     assert _sigtrove.__builtins__ is __import__("builtins")
     assert _sigtrove.dirname is os.path.dirname
@@ -41,15 +75,41 @@ def test_all_and_bindings():
     assert _sigtrove.getcwdu is os.getcwd
 
 
-@pytest.mark.parametrize("name, attributes", [
-    # The original attributes keep their order; the later methods follow the original ones.
-    ("Record", ["read", "annotation", "signal_info", "close", "frames", "signal", "time_text", "window",
-                "record", "basedir", "nsig", "frequency", "signal_names", "name", "signals", "comments", "base_datetime",
-                "frame_count", "readable_frames"]),
-    ("AnnotationEntry", ["time", "subtype", "channel", "annotator", "aux", "type", "isqrs", "typestr",
-                         "description"]),
-    ("Annotation", ["read", "arrays", "time_text", "record", "basedir", "name"]),
-])
+@pytest.mark.parametrize(
+    "name, attributes",
+    [
+        # The original attributes keep their order; the later methods follow the original ones.
+        (
+            "Record",
+            [
+                "read",
+                "annotation",
+                "signal_info",
+                "close",
+                "frames",
+                "signal",
+                "time_text",
+                "window",
+                "record",
+                "basedir",
+                "nsig",
+                "frequency",
+                "signal_names",
+                "name",
+                "signals",
+                "comments",
+                "base_datetime",
+                "frame_count",
+                "readable_frames",
+            ],
+        ),
+        (
+            "AnnotationEntry",
+            ["time", "subtype", "channel", "annotator", "aux", "type", "isqrs", "typestr", "description"],
+        ),
+        ("Annotation", ["read", "arrays", "time_text", "record", "basedir", "name"]),
+    ],
+)
 def test_types(name, attributes):
     t = getattr(_sigtrove, name)
     assert t.__name__ == name
@@ -103,7 +163,8 @@ def test_constants():
 
 def test_verbose_docstring_and_result():
     assert _sigtrove.verbose.__doc__ == (
-        "\n    Set wfdblib to verbose mode (prints some extra info on error).\n    Debug only.\n    ")
+        "\n    Set wfdblib to verbose mode (prints some extra info on error).\n    Debug only.\n    "
+    )
     try:
         assert _sigtrove.verbose(0) is None
         assert _sigtrove.verbose(flag=False) is None
@@ -137,17 +198,20 @@ except _sigtrove.InitError as e:
 """
 
 
-@pytest.mark.parametrize("setup, prints", [
-    ("", False),
-    ("_sigtrove.verbose()", True),
-    ("_sigtrove.verbose(True)", True),
-    ("_sigtrove.verbose(1)", True),
-    ("_sigtrove.verbose(); _sigtrove.verbose(False)", False),
-    ("_sigtrove.verbose(); _sigtrove.verbose(0)", False),
-    ("_sigtrove.verbose(); _sigtrove.verbose('')", False),
-    ("_sigtrove.verbose(); _sigtrove.verbose([])", False),
-    ("_sigtrove.verbose()\ntry:\n    _sigtrove.verbose(1, 2)\nexcept TypeError:\n    pass", True),
-])
+@pytest.mark.parametrize(
+    "setup, prints",
+    [
+        ("", False),
+        ("_sigtrove.verbose()", True),
+        ("_sigtrove.verbose(True)", True),
+        ("_sigtrove.verbose(1)", True),
+        ("_sigtrove.verbose(); _sigtrove.verbose(False)", False),
+        ("_sigtrove.verbose(); _sigtrove.verbose(0)", False),
+        ("_sigtrove.verbose(); _sigtrove.verbose('')", False),
+        ("_sigtrove.verbose(); _sigtrove.verbose([])", False),
+        ("_sigtrove.verbose()\ntry:\n    _sigtrove.verbose(1, 2)\nexcept TypeError:\n    pass", True),
+    ],
+)
 def test_failing_open_prints_only_in_verbose_mode(tmp_path, setup, prints):
     result = run_python(FAILING_OPEN.format(setup=setup), cwd=tmp_path)
     assert result.returncode == 0, result.stderr

@@ -3,9 +3,9 @@ exist) and s25047 (variable layout: a layout header, a null segment, segments wi
 signals). Reads reach every segment; the missing segment fails only the reads that need it."""
 
 import pytest
+from conftest import RECORDS, expected, library_text
 
 import _sigtrove
-from conftest import RECORDS, expected, library_text
 
 FIXED = "237s/237s"
 VARIABLE = "s25047/s25047-2704-05-04-10-44"
@@ -74,11 +74,14 @@ def test_fixed_layout_windows_before_and_after_the_missing_segment():
         assert after[:2500] == first
 
 
-@pytest.mark.parametrize("start, length, text", [
-    (MISSING_START, 10, "isigsettime: can't open segment missing\n"),
-    (MISSING_END - 1, 10, "isigsettime: can't open segment missing\n"),
-    (MISSING_START - 5, 10, "getvec: error opening segment missing\n"),
-])
+@pytest.mark.parametrize(
+    "start, length, text",
+    [
+        (MISSING_START, 10, "isigsettime: can't open segment missing\n"),
+        (MISSING_END - 1, 10, "isigsettime: can't open segment missing\n"),
+        (MISSING_START - 5, 10, "getvec: error opening segment missing\n"),
+    ],
+)
 def test_fixed_layout_reads_that_need_the_missing_segment_raise(start, length, text):
     record = open_record(FIXED)
     with pytest.raises(_sigtrove.InitError) as info:

@@ -8,9 +8,9 @@ import sys
 
 import numpy as np
 import pytest
+from conftest import RECORDS
 
 import _sigtrove
-from conftest import RECORDS
 
 
 def files_open(name):
@@ -67,8 +67,9 @@ def test_objects_pickle_and_open_again_in_another_process(tmp_path, monkeypatch)
     annotation = _sigtrove.Annotation("100", "atr")
     entries = annotation.read(0, 400) + [_sigtrove.AnnotationEntry(5, 1, aux="note")]
     payload = pickle.dumps((record, annotation, entries))
-    result = subprocess.run([sys.executable, "-c", UNPICKLE_ELSEWHERE, str(tmp_path)], input=payload,
-                            capture_output=True, timeout=120)
+    result = subprocess.run(
+        [sys.executable, "-c", UNPICKLE_ELSEWHERE, str(tmp_path)], input=payload, capture_output=True, timeout=120
+    )
     assert result.returncode == 0, result.stderr.decode()
     lines = result.stdout.decode().splitlines()
     assert lines[0] == "100 %s" % record.frames(0, 4, physical=False).tolist()

@@ -27,8 +27,13 @@ def test_type_stubs_are_installed():
 def test_the_installed_package_passes_mypy_strict(tmp_path):
     """Its own code type-checks as a user's mypy --strict sees it: run from elsewhere than the source
     tree, so that it is the installed package that is checked, with its cache kept in tmp_path."""
-    result = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--cache-dir", str(tmp_path / "mypy_cache"),
-                             "-p", "sigtrove"], cwd=tmp_path, capture_output=True, text=True, timeout=600)
+    result = subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--cache-dir", str(tmp_path / "mypy_cache"), "-p", "sigtrove"],
+        cwd=tmp_path,
+        capture_output=True,
+        text=True,
+        timeout=600,
+    )
     assert result.returncode == 0, result.stdout + result.stderr
 
 
@@ -43,10 +48,25 @@ def test_capsule_header_compiles_for_a_c_consumer(tmp_path):
         "int check(void) {\n"
         "    Sigtrove_CAPI *api = (Sigtrove_CAPI *)PyCapsule_Import(SIGTROVE_CAPI_NAME, 0);\n"
         "    return api && api->version == SIGTROVE_CAPI_VERSION && api->record_ops->reopen != 0;\n"
-        "}\n")
+        "}\n"
+    )
     result = subprocess.run(
-        [compiler, "-c", "-Wall", "-Werror", "-I", str(include), "-I", sysconfig.get_paths()["include"],
-         str(source), "-o", os.devnull], capture_output=True, text=True)
+        [
+            compiler,
+            "-c",
+            "-Wall",
+            "-Werror",
+            "-I",
+            str(include),
+            "-I",
+            sysconfig.get_paths()["include"],
+            str(source),
+            "-o",
+            os.devnull,
+        ],
+        capture_output=True,
+        text=True,
+    )
     assert result.returncode == 0, result.stderr
 
 
@@ -65,7 +85,9 @@ def test_the_metadata_a_user_looks_for():
 
 
 def test_dask_is_imported_only_by_sigtrove_dask():
-    check = ("import sys, sigtrove; sigtrove.Database(sigtrove.SAMPLE_RECORD + '/..'); print('dask' in sys.modules); "
-             "import sigtrove.dask; print('dask' in sys.modules)")
+    check = (
+        "import sys, sigtrove; sigtrove.Database(sigtrove.SAMPLE_RECORD + '/..'); print('dask' in sys.modules); "
+        "import sigtrove.dask; print('dask' in sys.modules)"
+    )
     result = subprocess.run([sys.executable, "-c", check], capture_output=True, text=True)
     assert result.stdout.split() == ["False", "True"], result.stderr

@@ -6,9 +6,9 @@ import math
 import struct
 
 import pytest
+from conftest import INVALID_SAMPLE, RECORDS, expected, physical_value, same_values
 
 import _sigtrove
-from conftest import INVALID_SAMPLE, RECORDS, expected, physical_value, same_values
 
 MULTI_SEGMENT = "s25047/s25047-2704-05-04-10-44"
 
@@ -36,8 +36,9 @@ def test_physical_values_against_the_reference_samples(name):
         assert sum(samples) == samples_ref["sum"][i]
         # The reference's own frames at both ends of the record.
         assert same_values(physical[:20], [physical_value(f[i], signal) for f in samples_ref["first"]])
-        assert same_values(physical[samples_ref["last_start_index"]:],
-                           [physical_value(f[i], signal) for f in samples_ref["last"]])
+        assert same_values(
+            physical[samples_ref["last_start_index"] :], [physical_value(f[i], signal) for f in samples_ref["last"]]
+        )
         # NaN exactly at the invalid samples, which the integer form keeps as they are.
         nan_at = [k for k, v in enumerate(physical) if math.isnan(v)]
         assert nan_at == [k for k, v in enumerate(samples) if v == INVALID_SAMPLE]
@@ -58,7 +59,7 @@ def segments_of(name):
     lines = [line for line in (RECORDS / (name + ".hea")).read_text().splitlines() if not line.startswith("#")]
     count = int(lines[0].split()[0].split("/")[1])
     start, segments = 0, []
-    for line in lines[1:1 + count]:
+    for line in lines[1 : 1 + count]:
         segment, frames = line.split()[0], int(line.split()[1])
         if frames:
             segments.append((segment, start, frames))
@@ -95,7 +96,7 @@ def test_1003_header_with_a_signal_file_written_here(tmp_path):
     (tmp_path / "1003.dat").write_bytes(b"".join(struct.pack("<%dh" % len(c), *c) for c in columns))
     lines = (RECORDS / "1003.hea").read_text().splitlines()
     header = ["1003 %d 360 %d" % (len(signals), len(columns))]
-    for line, samples in zip(lines[1:1 + len(signals)], frames):
+    for line, samples in zip(lines[1 : 1 + len(signals)], frames):
         fields = line.split(" ", 8)
         checksum = (sum(samples) + 32768) % 65536 - 32768
         header.append(" ".join(fields[:6] + [str(checksum)] + fields[7:]))

@@ -31,8 +31,14 @@ def clean_environment(path):
 
 def run_shell(commands, cwd):
     """Runs commands as a user's shell does, with the installed package's command on the path."""
-    return subprocess.run(["bash", "-euo", "pipefail", "-c", commands], cwd=cwd, capture_output=True, text=True,
-                          timeout=300, env=clean_environment("%s:/usr/bin:/bin" % pathlib.Path(sys.executable).parent))
+    return subprocess.run(
+        ["bash", "-euo", "pipefail", "-c", commands],
+        cwd=cwd,
+        capture_output=True,
+        text=True,
+        timeout=300,
+        env=clean_environment("%s:/usr/bin:/bin" % pathlib.Path(sys.executable).parent),
+    )
 
 
 def test_there_are_examples():
@@ -71,10 +77,17 @@ PHYSIONET_MITDB = "https://physionet.org/files/mitdb/1.0.0"
 @pytest.mark.parametrize("index", range(len(python_examples())))
 def test_each_example_runs_as_written(index, tmp_path, web_server):
     example = tmp_path / "example.py"
-    example.write_text(python_examples()[index].replace(PHYSIONET_MITDB, web_server.url().rstrip("/")),
-                       encoding="utf-8")
-    result = subprocess.run([sys.executable, str(example)], cwd=tmp_path, capture_output=True, text=True,
-                            timeout=300, env=clean_environment("/usr/bin:/bin"))
+    example.write_text(
+        python_examples()[index].replace(PHYSIONET_MITDB, web_server.url().rstrip("/")), encoding="utf-8"
+    )
+    result = subprocess.run(
+        [sys.executable, str(example)],
+        cwd=tmp_path,
+        capture_output=True,
+        text=True,
+        timeout=300,
+        env=clean_environment("/usr/bin:/bin"),
+    )
     assert result.returncode == 0, result.stderr
 
 
@@ -86,8 +99,13 @@ def mypy(tmp_path, *sources):
         targets.append(tmp_path / ("checked_%d.py" % i))
         targets[-1].write_text(source, encoding="utf-8")
     untyped = ["--untyped-calls-exclude=dask", "--untyped-calls-exclude=distributed"]
-    return subprocess.run([sys.executable, "-m", "mypy", "--strict", *untyped, "--no-incremental",
-                           *map(str, targets)], cwd=tmp_path, capture_output=True, text=True, timeout=600)
+    return subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", *untyped, "--no-incremental", *map(str, targets)],
+        cwd=tmp_path,
+        capture_output=True,
+        text=True,
+        timeout=600,
+    )
 
 
 def test_the_examples_pass_mypy_strict(tmp_path):
@@ -95,11 +113,14 @@ def test_the_examples_pass_mypy_strict(tmp_path):
     assert result.returncode == 0, result.stdout
 
 
-@pytest.mark.parametrize("call, complaint", [
-    ('record.read(0, "10")', 'Argument 2 to "read" of "Record" has incompatible type "str"'),
-    ("record.frames(signals=1.5)", 'Argument "signals" to "frames" of "Record"'),
-    ('record.nsig = "2"', "Incompatible types in assignment"),
-])
+@pytest.mark.parametrize(
+    "call, complaint",
+    [
+        ('record.read(0, "10")', 'Argument 2 to "read" of "Record" has incompatible type "str"'),
+        ("record.frames(signals=1.5)", 'Argument "signals" to "frames" of "Record"'),
+        ('record.nsig = "2"', "Incompatible types in assignment"),
+    ],
+)
 def test_mypy_refuses_what_the_interface_refuses(tmp_path, call, complaint):
     source = "import sigtrove\nrecord = sigtrove.Record(sigtrove.SAMPLE_RECORD)\n%s\n" % call
     result = mypy(tmp_path, source)

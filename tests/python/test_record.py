@@ -6,17 +6,34 @@ import os
 import pathlib
 import shutil
 
+import capsule as capi
 import pytest
+from conftest import RECORDS, expected, library_text
 
 import _sigtrove
-from conftest import RECORDS, expected, library_text
-import capsule as capi
 
 # Records whose signals all open (single-segment, uncompressed).
 OPENING_RECORDS = [
-    "100", "100skew", "100-no-len", "100_3chan", "s0010_re", "a103l", "a103l-no-len", "3000003_0003",
-    "binformats", "flacformats", "310derive", "311derive", "test01_00s", "test01_00s_skew", "test01_00s_frame",
-    "test01_00s_skewframe", "xform", "237s/237s1", "s25047/3234460_0001", "s25047/s25047-2704-05-04-10-44n",
+    "100",
+    "100skew",
+    "100-no-len",
+    "100_3chan",
+    "s0010_re",
+    "a103l",
+    "a103l-no-len",
+    "3000003_0003",
+    "binformats",
+    "flacformats",
+    "310derive",
+    "311derive",
+    "test01_00s",
+    "test01_00s_skew",
+    "test01_00s_frame",
+    "test01_00s_skewframe",
+    "xform",
+    "237s/237s1",
+    "s25047/3234460_0001",
+    "s25047/s25047-2704-05-04-10-44n",
 ]
 # Headers whose signal files are absent: the header reads, the signals do not open.
 HEADER_ONLY_RECORDS = ["12726", "1003", "drive02", "drive02-no-len"]
@@ -67,12 +84,15 @@ def test_record_without_signal_files_is_refused(name):
     assert info.value.args == ("isigopen: none of the signals for record %s is readable\n" % name,)
 
 
-@pytest.mark.parametrize("path, basedir, record", [
-    ("{d}/rec.hea", "{d}", "rec"),
-    ("{d}/rec", "{d}", "rec"),
-    ("{d}/x.y.z", "{d}", "x.y"),
-    ("{d}/+dir/rec", "{d}/+dir", "rec"),
-])
+@pytest.mark.parametrize(
+    "path, basedir, record",
+    [
+        ("{d}/rec.hea", "{d}", "rec"),
+        ("{d}/rec", "{d}", "rec"),
+        ("{d}/x.y.z", "{d}", "x.y"),
+        ("{d}/+dir/rec", "{d}/+dir", "rec"),
+    ],
+)
 def test_record_path_rule(tmp_path, path, basedir, record):
     directory = os.path.dirname(path.format(d=tmp_path))
     copy_record("100_3chan", directory, record)
@@ -107,12 +127,15 @@ def test_path_like_and_refused_arguments(tmp_path):
         _sigtrove.Record("re\0c")
 
 
-@pytest.mark.parametrize("path, error, message", [
-    ("{d}/+rec", ValueError, "Record name can not start with '+'"),
-    ("{d}/missing", _sigtrove.InitError, "init: can't open header for record missing\n"),
-    ("{d}/nodir/rec", FileNotFoundError, None),
-    ("{d}/nodata", _sigtrove.InitError, "isigopen: none of the signals for record nodata is readable\n"),
-])
+@pytest.mark.parametrize(
+    "path, error, message",
+    [
+        ("{d}/+rec", ValueError, "Record name can not start with '+'"),
+        ("{d}/missing", _sigtrove.InitError, "init: can't open header for record missing\n"),
+        ("{d}/nodir/rec", FileNotFoundError, None),
+        ("{d}/nodata", _sigtrove.InitError, "isigopen: none of the signals for record nodata is readable\n"),
+    ],
+)
 def test_failures_restore_the_working_directory(tmp_path, path, error, message):
     (tmp_path / "nodata.hea").write_text("nodata 1 100 10\nnodata.dat 16 200 12 0 0 0 0 x\n")
     before = os.getcwd()
@@ -157,17 +180,22 @@ def test_the_path_is_kept_as_the_plain_text_given(tmp_path, kind, directory, wra
 
 
 @pytest.mark.parametrize("kind", OPENING_TYPES, ids=lambda t: t.__name__)
-@pytest.mark.parametrize("name, calls", [
-    ("rec", ["dirname", "getcwdu", "basename", "splitext", "chdir", "chdir"]),
-    ("+rec", ["dirname", "getcwdu", "basename", "splitext"]),
-])
+@pytest.mark.parametrize(
+    "name, calls",
+    [
+        ("rec", ["dirname", "getcwdu", "basename", "splitext", "chdir", "chdir"]),
+        ("+rec", ["dirname", "getcwdu", "basename", "splitext"]),
+    ],
+)
 def test_order_of_the_host_path_calls(tmp_path, monkeypatch, kind, name, calls):
     path = record_with_annotations(tmp_path)
     seen = []
     for function in ("dirname", "getcwdu", "basename", "splitext", "chdir"):
+
         def recorder(*args, _function=function, _real=getattr(_sigtrove, function)):
             seen.append(_function)
             return _real(*args)
+
         monkeypatch.setattr(_sigtrove, function, recorder)
     try:
         kind(os.path.join(os.path.dirname(path), name))
@@ -207,8 +235,12 @@ def test_a_half_built_record_reached_during_construction_is_safe(tmp_path, monke
             # Python code run by the directory switch can find the object before it is complete.
             for obj in gc.get_objects():
                 if type(obj) is kind and obj.signal_names is None:
-                    for use in (lambda: obj.read("ECG"), lambda: obj.read(0, 0, 2), lambda: obj.signal_info(0),
-                                lambda: str(obj)):
+                    for use in (
+                        lambda: obj.read("ECG"),
+                        lambda: obj.read(0, 0, 2),
+                        lambda: obj.signal_info(0),
+                        lambda: str(obj),
+                    ):
                         try:
                             outcomes.append(type(use()).__name__)
                         except ValueError:
@@ -262,9 +294,11 @@ def test_reopen_from_another_working_directory_fails_cleanly(tmp_path, monkeypat
     with pytest.raises(FileNotFoundError) as info:
         a.read(0)
     import traceback
+
     names = [f.name for f in traceback.extract_tb(info.value.__traceback__)]
     assert "_sigtrove.Record.reopen" in names and names.index("_sigtrove.Record.read") < names.index(
-        "_sigtrove.Record.reopen")
+        "_sigtrove.Record.reopen"
+    )
     assert os.getcwd() == str(tmp_path / "data")
 
 
@@ -289,4 +323,8 @@ def test_subclass_and_docstrings(tmp_path):
     assert _sigtrove.Record.close.__doc__ == "\n        Close record files.\n        "
     assert _sigtrove.Record.__doc__.startswith("Access MIT-BIH database records.\n\n    Record(string record)")
     assert [n for n in ("read", "annotation", "signal_info", "close") if n in vars(_sigtrove.Record)] == [
-        "read", "annotation", "signal_info", "close"]
+        "read",
+        "annotation",
+        "signal_info",
+        "close",
+    ]

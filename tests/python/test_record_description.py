@@ -1,13 +1,28 @@
 """Record.signal_info and str(record): what the header says of each signal."""
 
 import pytest
-
-import _sigtrove
 from conftest import RECORDS, expected, library_text
 from test_record import OPENING_RECORDS
 
-KEYS = ["record", "file", "frequency", "description", "adc_zero", "adc_resolution", "initial_value",
-        "storage_format", "gain", "units", "starting_time", "length", "samples", "checksum", "baseline"]
+import _sigtrove
+
+KEYS = [
+    "record",
+    "file",
+    "frequency",
+    "description",
+    "adc_zero",
+    "adc_resolution",
+    "initial_value",
+    "storage_format",
+    "gain",
+    "units",
+    "starting_time",
+    "length",
+    "samples",
+    "checksum",
+    "baseline",
+]
 
 
 def expected_info(name, ref, i):
@@ -61,13 +76,16 @@ def test_description_of_every_record(name):
     assert lines[3] == "%d signals" % record.nsig
 
 
-@pytest.mark.parametrize("header_gain, adcres, bsize, nsamp_with_checksum, expect", [
-    ("200", 12, 0, True, [" Gain: 200 adu/mV", " I/O: can be unbuffered", " Checksum: 0"]),
-    ("0", 12, 0, True, [" Gain: uncalibrated assume 200 adu/mV"]),
-    ("2000.5/uV", 12, 512, True, [" Gain: 2000.5 adu/uV", " I/O: 512-byte blocks"]),
-    ("1000000/mmHg", 8, 0, True, [" Gain: 1e+06 adu/mmHg", " ADC resolution: 8 bits"]),
-    ("200", 12, 0, False, [" Length undefined"]),
-])
+@pytest.mark.parametrize(
+    "header_gain, adcres, bsize, nsamp_with_checksum, expect",
+    [
+        ("200", 12, 0, True, [" Gain: 200 adu/mV", " I/O: can be unbuffered", " Checksum: 0"]),
+        ("0", 12, 0, True, [" Gain: uncalibrated assume 200 adu/mV"]),
+        ("2000.5/uV", 12, 512, True, [" Gain: 2000.5 adu/uV", " I/O: 512-byte blocks"]),
+        ("1000000/mmHg", 8, 0, True, [" Gain: 1e+06 adu/mmHg", " ADC resolution: 8 bits"]),
+        ("200", 12, 0, False, [" Length undefined"]),
+    ],
+)
 def test_description_lines(tmp_path, header_gain, adcres, bsize, nsamp_with_checksum, expect):
     checksum = "0 %d" % bsize if nsamp_with_checksum else ""
     (tmp_path / "d.dat").write_bytes(bytes(8))
@@ -111,14 +129,18 @@ def test_signal_info_errors_and_docstring():
         record.signal_info()
     assert _sigtrove.Record.signal_info.__doc__ == (
         "\n        signal_info(signal_id) -> dict\n            signal_id   - signal number or signal name in "
-        "record\n\n        Returns dictionary with information about specified signal.\n        ")
+        "record\n\n        Returns dictionary with information about specified signal.\n        "
+    )
 
 
-@pytest.mark.parametrize("raw, text", [
-    (b"caf\xc3\xa9", "caf\u00e9"),   # UTF-8
-    (b"caf\xe9", "caf\u00e9"),       # not UTF-8: read as Latin-1
-    (b"\xff\xfe", "\u00ff\u00fe"),
-])
+@pytest.mark.parametrize(
+    "raw, text",
+    [
+        (b"caf\xc3\xa9", "caf\u00e9"),  # UTF-8
+        (b"caf\xe9", "caf\u00e9"),  # not UTF-8: read as Latin-1
+        (b"\xff\xfe", "\u00ff\u00fe"),
+    ],
+)
 def test_engine_texts_never_fail_to_decode(tmp_path, raw, text):
     (tmp_path / "t.dat").write_bytes(bytes(4))
     (tmp_path / "t.hea").write_bytes(b"t 1 100 2\nt.dat 16 200/" + raw + b" 12 0 0 0 0 " + raw + b"\n")

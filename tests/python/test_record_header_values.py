@@ -4,11 +4,11 @@ frame_count; and sigtrove's own names."""
 import datetime
 
 import pytest
+from conftest import RECORDS, expected
+from test_record import HEADER_ONLY_RECORDS, OPENING_RECORDS
 
 import _sigtrove
 import sigtrove
-from conftest import RECORDS, expected
-from test_record import HEADER_ONLY_RECORDS, OPENING_RECORDS
 
 
 @pytest.mark.parametrize("name", OPENING_RECORDS)
@@ -18,10 +18,29 @@ def test_signals_are_what_the_header_says(name):
     assert len(record.signals) == record.nsig
     for got, signal in zip(record.signals, wanted):
         assert isinstance(got, sigtrove.Signal)
-        assert (got.name, got.file, got.format, got.samples_per_frame, got.gain, got.baseline, got.adc_zero,
-                got.adc_resolution, got.initial_value, got.block_size) == (
-            signal["desc"], signal["fname"], signal["fmt"], signal["spf"], signal["gain"], signal["baseline"],
-            signal["adczero"], signal["adcres"], signal["initval"], signal["bsize"])
+        assert (
+            got.name,
+            got.file,
+            got.format,
+            got.samples_per_frame,
+            got.gain,
+            got.baseline,
+            got.adc_zero,
+            got.adc_resolution,
+            got.initial_value,
+            got.block_size,
+        ) == (
+            signal["desc"],
+            signal["fname"],
+            signal["fmt"],
+            signal["spf"],
+            signal["gain"],
+            signal["baseline"],
+            signal["adczero"],
+            signal["adcres"],
+            signal["initval"],
+            signal["bsize"],
+        )
         assert got.units == (signal["units"] or "mV")
         assert got.length == (signal["nsamp"] or None)
         assert got.checksum == signal["cksum"]
@@ -40,13 +59,16 @@ def test_signals_are_read_only_records():
     assert signal == tuple(signal) and signal[0] == signal.name == "MLII"
 
 
-@pytest.mark.parametrize("name, comments", [
-    ("100", ("unnecessary comment", "69 M 1085 1629 x1", "Aldomet, Inderal")),
-    ("binformats", ()),
-])
+@pytest.mark.parametrize(
+    "name, comments",
+    [
+        ("100", ("unnecessary comment", "69 M 1085 1629 x1", "Aldomet, Inderal")),
+        ("binformats", ()),
+    ],
+)
 def test_comments_in_order_without_their_hash(name, comments):
     got = _sigtrove.Record(str(RECORDS / name)).comments
-    assert got[:len(comments)] == comments
+    assert got[: len(comments)] == comments
     assert all(not c.startswith("#") and c == c.strip() for c in got)
 
 
@@ -57,12 +79,15 @@ def test_the_comments_of_a_long_comment_block():
     assert comments[:3] == ("age: 81", "sex: female", "ECG date: 01/10/1990")
 
 
-@pytest.mark.parametrize("name, when", [
-    ("100", None),
-    ("3000003_0003", datetime.time(19, 46, 25, 757000)),
-    ("xform", datetime.datetime(1995, 7, 20, 22, 0, 23)),
-    ("s25047/s25047-2704-05-04-10-44", datetime.datetime(2704, 5, 4, 10, 44, 18, 529000)),
-])
+@pytest.mark.parametrize(
+    "name, when",
+    [
+        ("100", None),
+        ("3000003_0003", datetime.time(19, 46, 25, 757000)),
+        ("xform", datetime.datetime(1995, 7, 20, 22, 0, 23)),
+        ("s25047/s25047-2704-05-04-10-44", datetime.datetime(2704, 5, 4, 10, 44, 18, 529000)),
+    ],
+)
 def test_base_datetime(name, when):
     assert _sigtrove.Record(str(RECORDS / name)).base_datetime == when
 

@@ -1,14 +1,13 @@
 """Record.read: samples of one signal as a list, by number or name, raw or in physical units."""
 
-import os
 import struct
 import traceback
 
 import pytest
-
-import _sigtrove
 from conftest import INVALID_SAMPLE, RECORDS, expected, physical_value, same_values
 from test_record import OPENING_RECORDS
+
+import _sigtrove
 
 
 def open_record(name):
@@ -52,10 +51,10 @@ def test_windows_after_seeks(name):
             if not 0 <= t < n:
                 continue
             window = record.read(i, t, 5, False)
-            assert window == whole[i][t:t + 5]
+            assert window == whole[i][t : t + 5]
             if info["fmt"] != 8:  # the reference keeps a stale running value after a seek
                 delivered = [f["vector"][i] - info["adczero"] for f in call["frames"] if f["ret"] > 0]
-                assert window == delivered[:len(window)]
+                assert window == delivered[: len(window)]
 
 
 def test_names_and_numbers_select_the_same_signal():
@@ -65,17 +64,20 @@ def test_names_and_numbers_select_the_same_signal():
         assert record.read(name, 100, 10, False) == record.read(i, 100, 10, False)
 
 
-@pytest.mark.parametrize("signal_id, message", [
-    (True, "Wrong signal number or name"),
-    (1.0, "Wrong signal number or name"),
-    (None, "Wrong signal number or name"),
-    (b"ECG 1", "Wrong signal number or name"),
-    ("ecg 1", "Wrong signal number or name"),
-    ("ECG 1 ", "Wrong signal number or name"),
-    (4, "invalid signal number"),
-    (-1, "invalid signal number"),
-    (2 ** 70, "invalid signal number"),
-])
+@pytest.mark.parametrize(
+    "signal_id, message",
+    [
+        (True, "Wrong signal number or name"),
+        (1.0, "Wrong signal number or name"),
+        (None, "Wrong signal number or name"),
+        (b"ECG 1", "Wrong signal number or name"),
+        ("ecg 1", "Wrong signal number or name"),
+        ("ECG 1 ", "Wrong signal number or name"),
+        (4, "invalid signal number"),
+        (-1, "invalid signal number"),
+        (2**70, "invalid signal number"),
+    ],
+)
 def test_refused_signal_ids(signal_id, message):
     record = open_record("test01_00s")
     with pytest.raises(ValueError) as info:
@@ -95,24 +97,27 @@ def test_int_subclasses_are_refused():
         open_record("test01_00s").read(Number.ONE)
 
 
-@pytest.mark.parametrize("start, length, expected_len, error", [
-    (0, 0, 4000, None),
-    (3999, 0, 1, None),
-    (3995, 100, 5, None),
-    (10, 20, 20, None),
-    (4000, 0, None, "start index out of range (4000)"),
-    (4000, -1, None, "start index out of range (4000)"),
-    (-1, 0, None, "start index out of range (4000)"),
-    (0, -1, None, "invalid length"),
-    (2 ** 62, 2 ** 62, None, "start index out of range (4000)"),
-    (1, 2 ** 63 - 1, 3999, None),
-])
+@pytest.mark.parametrize(
+    "start, length, expected_len, error",
+    [
+        (0, 0, 4000, None),
+        (3999, 0, 1, None),
+        (3995, 100, 5, None),
+        (10, 20, 20, None),
+        (4000, 0, None, "start index out of range (4000)"),
+        (4000, -1, None, "start index out of range (4000)"),
+        (-1, 0, None, "start index out of range (4000)"),
+        (0, -1, None, "invalid length"),
+        (2**62, 2**62, None, "start index out of range (4000)"),
+        (1, 2**63 - 1, 3999, None),
+    ],
+)
 def test_windows_and_their_limits(start, length, expected_len, error):
     record = open_record("test01_00s")
     if error is None:
         window = record.read(0, start, length, False)
         assert len(window) == expected_len
-        assert window == record.read(0, correct_gain=False)[start:start + expected_len]
+        assert window == record.read(0, correct_gain=False)[start : start + expected_len]
     else:
         with pytest.raises(ValueError) as info:
             record.read(0, start, length)
@@ -128,14 +133,24 @@ def test_parser_errors():
     with pytest.raises(TypeError):
         record.read(0, stat=1)
     with pytest.raises(OverflowError):
-        record.read(0, 2 ** 64)
+        record.read(0, 2**64)
     assert record.read(signal_id=0, start=1, length=2, correct_gain=False) == record.read(0, 1, 2, False)
 
 
-@pytest.mark.parametrize("flag, kind", [
-    (0, int), (None, int), ("", int), ([], int), (False, int),
-    (1, float), ("x", float), ([0], float), (True, float),
-])
+@pytest.mark.parametrize(
+    "flag, kind",
+    [
+        (0, int),
+        (None, int),
+        ("", int),
+        ([], int),
+        (False, int),
+        (1, float),
+        ("x", float),
+        ([0], float),
+        (True, float),
+    ],
+)
 def test_correct_gain_truth_values(flag, kind):
     values = open_record("test01_00s").read(0, 0, 3, flag)
     assert all(type(v) is kind for v in values)
@@ -160,7 +175,8 @@ def write_record(directory, name, samples, nsamp, fmt=16, gain="200", adczero=0)
     data = b"".join(struct.pack("<h", s) for s in samples) if fmt == 16 else bytes(s + 128 for s in samples)
     (directory / (name + ".dat")).write_bytes(data)
     (directory / (name + ".hea")).write_text(
-        "%s 1 100 %d\n%s.dat %d %s 12 %d 0 0 0 sig\n" % (name, nsamp, name, fmt, gain, adczero))
+        "%s 1 100 %d\n%s.dat %d %s 12 %d 0 0 0 sig\n" % (name, nsamp, name, fmt, gain, adczero)
+    )
 
 
 def test_truncated_file_raises_instead_of_returning_invented_samples(tmp_path):
@@ -179,16 +195,19 @@ NAN = float("nan")
 
 # Physical values measure from the baseline (the ADC zero when the header gives none);
 # raw values from the ADC zero; an invalid sample is NaN in physical units only.
-@pytest.mark.parametrize("gain, adczero, raw, physical", [
-    ("0", 0, [0, 200, -400], [0.0, 1.0, -2.0]),
-    ("200", 10, [10, 210], [0.0, 1.0]),
-    ("2000.5/mV", 0, [4001], [4001 / 2000.5]),
-    ("200(5)", 10, [5, 205, 10], [0.0, 1.0, 0.025]),
-    ("0(100)", 0, [300, -100], [1.0, -1.0]),
-    ("13.335(-1600)/mmHg", 0, [-700], [900 / 13.335]),
-    ("200(5)", 10, [INVALID_SAMPLE, 205, INVALID_SAMPLE], [NAN, 1.0, NAN]),
-    ("200", 0, [INVALID_SAMPLE + 1, INVALID_SAMPLE, 32767], [-32767 / 200, NAN, 32767 / 200]),
-])
+@pytest.mark.parametrize(
+    "gain, adczero, raw, physical",
+    [
+        ("0", 0, [0, 200, -400], [0.0, 1.0, -2.0]),
+        ("200", 10, [10, 210], [0.0, 1.0]),
+        ("2000.5/mV", 0, [4001], [4001 / 2000.5]),
+        ("200(5)", 10, [5, 205, 10], [0.0, 1.0, 0.025]),
+        ("0(100)", 0, [300, -100], [1.0, -1.0]),
+        ("13.335(-1600)/mmHg", 0, [-700], [900 / 13.335]),
+        ("200(5)", 10, [INVALID_SAMPLE, 205, INVALID_SAMPLE], [NAN, 1.0, NAN]),
+        ("200", 0, [INVALID_SAMPLE + 1, INVALID_SAMPLE, 32767], [-32767 / 200, NAN, 32767 / 200]),
+    ],
+)
 def test_gain_baseline_and_adc_zero(tmp_path, gain, adczero, raw, physical):
     write_record(tmp_path, "g", raw, nsamp=len(raw), gain=gain, adczero=adczero)
     record = _sigtrove.Record(str(tmp_path / "g"))
@@ -211,4 +230,5 @@ def test_read_docstring():
         "            start        - index in sample intervals from the beginning of the record \n"
         "            length       - sample count, if 0 - read all annotations\n"
         "            correct_gain - return values in real physical units instead of sampled data file values\n"
-        "        ")
+        "        "
+    )

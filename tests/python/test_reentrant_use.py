@@ -6,9 +6,9 @@ import gc
 import os
 
 import pytest
+from conftest import RECORDS
 
 import _sigtrove
-from conftest import RECORDS
 
 RECORD_100 = str(RECORDS / "100")  # 2 signals, 360 Hz, no base time
 TIMED_RECORD = str(RECORDS / "3000003_0003")  # 2 signals, 125 Hz, base time 19:46:25
@@ -71,6 +71,7 @@ def test_an_index_that_reads_a_wider_record():
 
 
 # ---- hooks that run while an operation opens its files or builds its result
+
 
 @pytest.fixture
 def directory_hook(monkeypatch):
@@ -165,8 +166,7 @@ def test_collector_code_that_opens_another_annotation_file(collector_hook):
 
 NEVER_CURRENT = {
     "Record.read": (lambda: _sigtrove.Record(RECORD_100), lambda r: r.read(0, 0, 10), use_wide_record),
-    "Annotation.read": (lambda: _sigtrove.Annotation(RECORD_100), lambda a: a.read(0, 2000),
-                        use_other_annotation_file),
+    "Annotation.read": (lambda: _sigtrove.Annotation(RECORD_100), lambda a: a.read(0, 2000), use_other_annotation_file),
 }
 
 

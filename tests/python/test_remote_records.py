@@ -13,12 +13,12 @@ import sys
 import time
 
 import pytest
-
-import _sigtrove
-import sigtrove
 from conftest import RECORDS
 from test_record import OPENING_RECORDS
 from web_servers import Nginx
+
+import _sigtrove
+import sigtrove
 
 MULTI_SEGMENT_RECORDS = ["s25047/s25047-2704-05-04-10-44", "237s/237s"]
 
@@ -56,17 +56,30 @@ def reads(record):
 @pytest.mark.parametrize("name", OPENING_RECORDS + MULTI_SEGMENT_RECORDS)
 def test_a_record_read_by_its_url_equals_the_local_read(web_server, name):
     local = _sigtrove.Record(str(RECORDS / name))
-    local_view = (local.nsig, local.frequency, local.signal_names, signal_infos(local), reads(local),
-                  str(local).replace("Record %s\n" % local.record, ""))
+    local_view = (
+        local.nsig,
+        local.frequency,
+        local.signal_names,
+        signal_infos(local),
+        reads(local),
+        str(local).replace("Record %s\n" % local.record, ""),
+    )
     url = web_server.url(name)
     remote = _sigtrove.Record(url)
     assert remote.record == url and remote.basedir == ""
-    assert (remote.nsig, remote.frequency, remote.signal_names, signal_infos(remote), reads(remote),
-            str(remote).replace("Record %s\n" % url, "")) == local_view
+    assert (
+        remote.nsig,
+        remote.frequency,
+        remote.signal_names,
+        signal_infos(remote),
+        reads(remote),
+        str(remote).replace("Record %s\n" % url, ""),
+    ) == local_view
 
 
-@pytest.mark.parametrize("name, annotator", [("100", "atr"), ("100", "qrs"), ("xform", "wabp"),
-                                             ("237s/237s", "all"), ("12726", "wqrs")])
+@pytest.mark.parametrize(
+    "name, annotator", [("100", "atr"), ("100", "qrs"), ("xform", "wabp"), ("237s/237s", "all"), ("12726", "wqrs")]
+)
 def test_annotations_read_by_url_equal_the_local_read(web_server, name, annotator):
     def rows(annotation, *window):
         return [(e.time, e.type, e.subtype, e.channel, e.annotator, e.aux) for e in annotation.read(*window)]
@@ -110,14 +123,20 @@ def test_https_with_the_servers_certificate_trusted(web_server, monkeypatch):
 
 
 def run_python(code, env):
-    return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120,
-                          env=dict(os.environ, **env), cwd=env.get("CWD"))
+    return subprocess.run(
+        [sys.executable, "-c", code],
+        capture_output=True,
+        text=True,
+        timeout=120,
+        env=dict(os.environ, **env),
+        cwd=env.get("CWD"),
+    )
 
 
 def test_a_url_in_the_database_path_is_searched_after_the_local_directory(web_server, tmp_path):
-    code = ("import _sigtrove\n"
-            "r = _sigtrove.Record('3234460_0001')\n"
-            "print(r.nsig, r.read(0, 5, 3, correct_gain=False))\n")
+    code = (
+        "import _sigtrove\nr = _sigtrove.Record('3234460_0001')\nprint(r.nsig, r.read(0, 5, 3, correct_gain=False))\n"
+    )
     env = {"WFDB": ". " + web_server.url("s25047"), "CWD": str(tmp_path)}
     remote = run_python(code, env)
     assert remote.returncode == 0, remote.stderr
@@ -182,6 +201,7 @@ class socket_closed_port:
 
     def __enter__(self):
         from web_servers import free_port
+
         return free_port()
 
     def __exit__(self, *exc):
@@ -189,6 +209,7 @@ class socket_closed_port:
 
 
 # ---- the cache
+
 
 def request_count(server):
     return len(server.requests())
@@ -205,8 +226,7 @@ def test_a_second_read_through_the_cache_makes_no_request(web_server, tmp_path):
     assert (tmp_path / host / "s0010_re.dat").read_bytes() == (RECORDS / "s0010_re.dat").read_bytes()
 
 
-READ_ONE = ("import _sigtrove, sys\n"
-            "print(_sigtrove.Record(sys.argv[1]).read(0, 1000, 5, correct_gain=False))\n")
+READ_ONE = "import _sigtrove, sys\nprint(_sigtrove.Record(sys.argv[1]).read(0, 1000, 5, correct_gain=False))\n"
 
 
 def test_the_cache_fetches_a_file_again_once_it_changed(tmp_path):
@@ -217,8 +237,13 @@ def test_the_cache_fetches_a_file_again_once_it_changed(tmp_path):
     server = Nginx(served)
     try:
         env = {"SIGTROVE_CACHE": str(tmp_path / "cache")}
-        run = lambda: subprocess.run([sys.executable, "-c", READ_ONE, server.url("100")], capture_output=True,
-                                     text=True, timeout=120, env=dict(os.environ, **env))
+        run = lambda: subprocess.run(
+            [sys.executable, "-c", READ_ONE, server.url("100")],
+            capture_output=True,
+            text=True,
+            timeout=120,
+            env=dict(os.environ, **env),
+        )
         before = run()
         data = bytearray((served / "100.dat").read_bytes())
         for i in range(3000, 3015):
@@ -236,8 +261,9 @@ def test_the_cache_fetches_a_file_again_once_it_changed(tmp_path):
         server.stop()
 
 
-@pytest.mark.parametrize("options, error", [({"timeout": 0}, ValueError), ({"timeout": "soon"}, ValueError),
-                                            ({"cache": 3}, TypeError)])
+@pytest.mark.parametrize(
+    "options, error", [({"timeout": 0}, ValueError), ({"timeout": "soon"}, ValueError), ({"cache": 3}, TypeError)]
+)
 def test_remote_options_refuse_bad_values(options, error):
     with pytest.raises(error):
         sigtrove.set_remote_options(**options)
@@ -262,7 +288,7 @@ def test_arrays_read_by_url_equal_the_local_arrays(web_server, name):
     remote = _sigtrove.Record(web_server.url(name))
     assert np.array_equal(remote.frames(physical=False), wanted)
     middle = len(wanted) // 2
-    assert np.array_equal(remote.frames(middle, middle + 1000, physical=False), wanted[middle:middle + 1000])
+    assert np.array_equal(remote.frames(middle, middle + 1000, physical=False), wanted[middle : middle + 1000])
     assert remote.signals == local.signals and remote.comments == local.comments
 
 

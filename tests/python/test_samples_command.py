@@ -11,10 +11,10 @@ import textwrap
 
 import numpy as np
 import pytest
-
-import _sigtrove
 from command import sigtrove
 from conftest import RECORDS
+
+import _sigtrove
 
 LAYOUTS = {"columns": [], "csv": ["--csv"], "tsv": ["--tsv"]}
 
@@ -91,33 +91,48 @@ def test_samples_equal_the_frames(name, start, stop, signals, window, layout, ph
         # Within half a unit of the last decimal printed, NaN where the sample is invalid ...
         got, exact = printed[:, column], wanted[:, column]
         assert np.array_equal(np.isnan(got), np.isnan(exact))
-        assert np.all(np.abs(got - exact)[~np.isnan(exact)] <= 0.5 * 10.0 ** -places + 1e-12)
+        assert np.all(np.abs(got - exact)[~np.isnan(exact)] <= 0.5 * 10.0**-places + 1e-12)
         # ... with decimals enough that values one ADC step apart print apart, and no more.
         pairs = set(zip(stored[:, column].tolist(), texts))
         assert len(pairs) == len({v for v, _ in pairs}) == len({t for _, t in pairs})
-        assert 10.0 ** -places <= 1 / gain * (1 + 1e-9)
+        assert 10.0**-places <= 1 / gain * (1 + 1e-9)
         assert places == 0 or 10.0 ** -(places - 1) > 1 / gain
 
 
-@pytest.mark.parametrize("name, signal, text", [
-    ("100", 1, "-0.065"),          # gain 200: steps of 0.005
-    ("s0010_re", 14, "-0.0090"),   # gain 2000: steps of 0.0005, trailing zero kept
-    ("a103l", 1, "0.86759"),       # gain 10520
-    ("3000003_0003", 0, "-0.17"),  # gain 29: steps of 0.034
-])
+@pytest.mark.parametrize(
+    "name, signal, text",
+    [
+        ("100", 1, "-0.065"),  # gain 200: steps of 0.005
+        ("s0010_re", 14, "-0.0090"),  # gain 2000: steps of 0.0005, trailing zero kept
+        ("a103l", 1, "0.86759"),  # gain 10520
+        ("3000003_0003", 0, "-0.17"),  # gain 29: steps of 0.034
+    ],
+)
 def test_the_precision_follows_the_gain(name, signal, text):
     result = sigtrove("samples", RECORDS / name, "-t", "s1", "-s", signal, "-p")
     assert parse(result.stdout, "columns") == [["0", text]]
 
 
-@pytest.mark.parametrize("layout, physical, lines", [
-    ("columns", False, ["sample   MLII     V5", "number    adu    adu", "  3600"]),
-    ("columns", True, ["sample   MLII     V5", "number     mV     mV", "  3600 -0.390 -0.275"]),
-    ("tsv", True, ["sample\tMLII\tV5", "number\tmV\tmV", "3600\t-0.390\t-0.275"]),
-])
+@pytest.mark.parametrize(
+    "layout, physical, lines",
+    [
+        ("columns", False, ["sample   MLII     V5", "number    adu    adu", "  3600"]),
+        ("columns", True, ["sample   MLII     V5", "number     mV     mV", "  3600 -0.390 -0.275"]),
+        ("tsv", True, ["sample\tMLII\tV5", "number\tmV\tmV", "3600\t-0.390\t-0.275"]),
+    ],
+)
 def test_the_header_names_the_signals_and_their_units(layout, physical, lines):
-    result = sigtrove("samples", RECORDS / "100", "-f", "10", "-t", "s3601", "--header", *LAYOUTS[layout],
-                      *(["-p"] if physical else []))
+    result = sigtrove(
+        "samples",
+        RECORDS / "100",
+        "-f",
+        "10",
+        "-t",
+        "s3601",
+        "--header",
+        *LAYOUTS[layout],
+        *(["-p"] if physical else []),
+    )
     assert result.returncode == 0, result.stderr
     got = result.stdout.splitlines()
     assert got[:2] == lines[:2]
@@ -144,22 +159,26 @@ PEAK_MEMORY = textwrap.dedent("""
 
 def peak_memory(out, *args):
     """The exit status and peak memory (MB) of a samples command writing into the file `out`."""
-    result = subprocess.run([sys.executable, "-c", PEAK_MEMORY, str(out), *map(str, args)], capture_output=True,
-                            text=True, timeout=600)
+    result = subprocess.run(
+        [sys.executable, "-c", PEAK_MEMORY, str(out), *map(str, args)], capture_output=True, text=True, timeout=600
+    )
     status, peak = map(int, result.stdout.split())
     assert status == 0, result.stderr
     return peak
 
 
-@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
-                    reason="the sanitizer's quarantine keeps freed blocks: memory is not the program's")
+@pytest.mark.skipif(
+    "libasan" in os.environ.get("LD_PRELOAD", ""),
+    reason="the sanitizer's quarantine keeps freed blocks: memory is not the program's",
+)
 def test_a_day_long_record_is_read_in_blocks(tmp_path):
     # Four signals of 3 million frames: 96 MB as one float64 array, more as text. The output streams
     # through a process whose memory grows by a small part of that over printing one second.
     frames = 3_000_000
     np.zeros((frames, 4), dtype=np.int8).tofile(tmp_path / "long.dat")
-    (tmp_path / "long.hea").write_text("long 4 360 %d\n" % frames + "".join(
-        "long.dat 80 200 8 0 0 0 0 s%d\n" % i for i in range(4)))
+    (tmp_path / "long.hea").write_text(
+        "long 4 360 %d\n" % frames + "".join("long.dat 80 200 8 0 0 0 0 s%d\n" % i for i in range(4))
+    )
     second = peak_memory(tmp_path / "second.txt", tmp_path / "long", "-p", "-t", "1")
     whole = peak_memory(tmp_path / "whole.txt", tmp_path / "long", "-p")
     with open(tmp_path / "whole.txt") as out:
@@ -172,8 +191,12 @@ def run_on_terminal(args, stdout_is_terminal, out_path):
     into a file; returns its exit status, what reached the terminal and what reached the file."""
     controller, terminal = pty.openpty()
     with open(out_path, "wb") as out:
-        process = subprocess.Popen([sys.executable, "-m", "sigtrove", *map(str, args)], stdin=subprocess.DEVNULL,
-                                   stdout=terminal if stdout_is_terminal else out, stderr=terminal)
+        process = subprocess.Popen(
+            [sys.executable, "-m", "sigtrove", *map(str, args)],
+            stdin=subprocess.DEVNULL,
+            stdout=terminal if stdout_is_terminal else out,
+            stderr=terminal,
+        )
     os.close(terminal)
     shown = b""
     while True:

@@ -9,12 +9,12 @@ import numpy as np
 import pytest
 
 matplotlib = pytest.importorskip("matplotlib")
-import matplotlib.image  # noqa: E402
+import matplotlib.image  # noqa: E402, F811
+from command import sigtrove  # noqa: E402
+from conftest import RECORDS  # noqa: E402
 from matplotlib.figure import Figure  # noqa: E402
 
 import _sigtrove  # noqa: E402
-from command import sigtrove  # noqa: E402
-from conftest import RECORDS  # noqa: E402
 from sigtrove.plot import strip_chart  # noqa: E402
 
 
@@ -26,12 +26,15 @@ def texts(ax):
     return [(t.get_text(), t.xy if hasattr(t, "xy") else t.get_position()) for t in ax.texts]
 
 
-@pytest.mark.parametrize("name, signals, panels, labels", [
-    ("100", None, 2, ["MLII (mV)", "V5 (mV)"]),
-    ("100", ["V5"], 1, ["V5 (mV)"]),
-    ("xform", [3, "V", 1], 3, ["PAP (mmHg)", "V (mV)", "ABP (mmHg)"]),
-    ("s0010_re", list(range(15)), 15, None),
-])
+@pytest.mark.parametrize(
+    "name, signals, panels, labels",
+    [
+        ("100", None, 2, ["MLII (mV)", "V5 (mV)"]),
+        ("100", ["V5"], 1, ["V5 (mV)"]),
+        ("xform", [3, "V", 1], 3, ["PAP (mmHg)", "V (mV)", "ABP (mmHg)"]),
+        ("s0010_re", list(range(15)), 15, None),
+    ],
+)
 def test_a_panel_per_signal_with_its_name_and_units(name, signals, panels, labels):
     figure = strip_chart(record(name), 0, "0:02", signals)
     assert isinstance(figure, Figure)
@@ -106,13 +109,16 @@ def test_clock_time_when_the_header_gives_a_base_time():
     assert strip_chart(rec, "0:10", "0:20", [0], clock=False).axes[0].get_xlabel() == "time (s)"
 
 
-@pytest.mark.parametrize("call, error, text", [
-    (lambda: strip_chart(record("100"), 0, 10, ["V6"]), ValueError, "has no signal named 'V6'"),
-    (lambda: strip_chart(record("100"), "ten"), ValueError, "neither a sample number nor a WFDB time"),
-    (lambda: strip_chart(record("100"), 0, 10, clock=True), ValueError, "has no base time"),
-    (lambda: strip_chart(record("100"), 0, 10, annotator="nosuch"), _sigtrove.Error, "annotator nosuch"),
-    (lambda: strip_chart(str(RECORDS / "nothing")), _sigtrove.Error, "can't open header"),
-])
+@pytest.mark.parametrize(
+    "call, error, text",
+    [
+        (lambda: strip_chart(record("100"), 0, 10, ["V6"]), ValueError, "has no signal named 'V6'"),
+        (lambda: strip_chart(record("100"), "ten"), ValueError, "neither a sample number nor a WFDB time"),
+        (lambda: strip_chart(record("100"), 0, 10, clock=True), ValueError, "has no base time"),
+        (lambda: strip_chart(record("100"), 0, 10, annotator="nosuch"), _sigtrove.Error, "annotator nosuch"),
+        (lambda: strip_chart(str(RECORDS / "nothing")), _sigtrove.Error, "can't open header"),
+    ],
+)
 def test_refusals(call, error, text):
     with pytest.raises(error, match=text):
         call()
@@ -125,9 +131,14 @@ def dark_line_rows(image):
     return len(rows) and 1 + int(np.count_nonzero(np.diff(rows) > 1))
 
 
-@pytest.mark.parametrize("signals, width, height, dpi", [
-    ([], 10, None, 100), (["0"], 6, 3, 50), (["V5", "MLII", "V5"], 8, 5, 80),
-])
+@pytest.mark.parametrize(
+    "signals, width, height, dpi",
+    [
+        ([], 10, None, 100),
+        (["0"], 6, 3, 50),
+        (["V5", "MLII", "V5"], 8, 5, 80),
+    ],
+)
 def test_plot_writes_a_png_of_the_size_and_panels_asked_for(tmp_path, signals, width, height, dpi):
     out = tmp_path / "chart.png"
     args = ["plot", "sample", "-a", "atr", "-o", out, "--width", width, "--dpi", dpi]
@@ -163,8 +174,10 @@ def test_plot_writes_a_pdf_by_its_extension(tmp_path):
 
 
 def test_the_command_says_how_to_install_matplotlib_when_it_is_missing(tmp_path):
-    code = ("import sys; sys.modules['matplotlib'] = None\n"
-            "from sigtrove.cli import main\nsys.exit(main(['plot', 'sample', '-o', 'x.png']))")
+    code = (
+        "import sys; sys.modules['matplotlib'] = None\n"
+        "from sigtrove.cli import main\nsys.exit(main(['plot', 'sample', '-o', 'x.png']))"
+    )
     result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, cwd=tmp_path, timeout=120)
     assert result.returncode == 1
     assert result.stderr == "sigtrove plot: sigtrove.plot needs matplotlib: pip install 'sigtrove[plot]'\n"

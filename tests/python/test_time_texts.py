@@ -3,10 +3,10 @@
 import os
 
 import pytest
-
-import _sigtrove
 from conftest import RECORDS, expected
 from test_record import OPENING_RECORDS
+
+import _sigtrove
 
 
 @pytest.mark.parametrize("name", OPENING_RECORDS + ["237s/237s", "s25047/s25047-2704-05-04-10-44"])
@@ -39,7 +39,7 @@ def test_annotation_time_texts_need_no_working_directory(tmp_path):
     assert _sigtrove.Annotation(str(RECORDS / "huge"), "qrs").time_text(250 * 3600) == "1:00:00"
 
 
-@pytest.mark.parametrize("sample, error", [("1", TypeError), (2 ** 70, OverflowError), (1.5, TypeError)])
+@pytest.mark.parametrize("sample, error", [("1", TypeError), (2**70, OverflowError), (1.5, TypeError)])
 def test_refused_samples(sample, error):
     with pytest.raises(error):
         _sigtrove.Record(str(RECORDS / "100")).time_text(sample)

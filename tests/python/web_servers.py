@@ -23,7 +23,6 @@ a process of its own: the module holds the interpreter lock while the engine
 waits for a server, so a server thread in the test process could never answer.
 """
 
-import os
 import pathlib
 import re
 import shutil
@@ -64,14 +63,37 @@ class Nginx:
         self.port = free_port()
         self.tls_port = free_port() if tls else None
         if tls:
-            subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                            "-nodes", "-keyout", str(self.dir / "server.key"), "-out", str(self.dir / "server.crt"),
-                            "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"],
-                           check=True, capture_output=True, timeout=60)
+            subprocess.run(
+                [
+                    "openssl",
+                    "req",
+                    "-x509",
+                    "-newkey",
+                    "ec",
+                    "-pkeyopt",
+                    "ec_paramgen_curve:prime256v1",
+                    "-nodes",
+                    "-keyout",
+                    str(self.dir / "server.key"),
+                    "-out",
+                    str(self.dir / "server.crt"),
+                    "-days",
+                    "2",
+                    "-subj",
+                    "/CN=127.0.0.1",
+                    "-addext",
+                    "subjectAltName=IP:127.0.0.1",
+                ],
+                check=True,
+                capture_output=True,
+                timeout=60,
+            )
         (self.dir / "nginx.conf").write_text(self._configuration())
-        self.process = subprocess.Popen([NGINX, "-p", str(self.dir), "-c", str(self.dir / "nginx.conf"),
-                                         "-e", str(self.dir / "error.log")],
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.process = subprocess.Popen(
+            [NGINX, "-p", str(self.dir), "-c", str(self.dir / "nginx.conf"), "-e", str(self.dir / "error.log")],
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+        )
         ports = [self.port] + ([self.tls_port] if tls else [])
         if not all(_wait_for_port(p, self.process) for p in ports):
             self.stop()
@@ -81,8 +103,10 @@ class Nginx:
         d = str(self.dir)
         tls = ""
         if self.tls_port:
-            tls = ("    listen 127.0.0.1:%d ssl;\n    ssl_certificate %s/server.crt;\n"
-                   "    ssl_certificate_key %s/server.key;\n" % (self.tls_port, d, d))
+            tls = (
+                "    listen 127.0.0.1:%d ssl;\n    ssl_certificate %s/server.crt;\n"
+                "    ssl_certificate_key %s/server.key;\n" % (self.tls_port, d, d)
+            )
         return (
             "daemon off;\nmaster_process off;\nworker_processes 1;\npid %(d)s/nginx.pid;\n"
             "error_log %(d)s/error.log warn;\nevents { worker_connections 256; }\n"
@@ -177,13 +201,13 @@ class _FaultHandler(BaseHTTPRequestHandler):
             first = int(match.group(1))
             last = min(int(match.group(2)) if match.group(2) else len(data) - 1, len(data) - 1)
             status = 206
-        body = data[first:last + 1]
+        body = data[first : last + 1]
         sent = body
         length = len(body)
         if is_data and body_wanted and fault == "drop":
-            sent = body[:len(body) // 2]
+            sent = body[: len(body) // 2]
         if is_data and body_wanted and fault == "short" and status == 206:
-            sent = body[:len(body) // 2]
+            sent = body[: len(body) // 2]
             length = len(sent)
         self.send_response(status)
         self.send_header("Content-Length", str(length))
@@ -220,8 +244,9 @@ def _serve_faults(root):
 
 class FaultServer:
     def __init__(self, root):
-        self.process = subprocess.Popen([sys.executable, __file__, "faults", str(root)], stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, text=True)
+        self.process = subprocess.Popen(
+            [sys.executable, __file__, "faults", str(root)], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True
+        )
         self.port = int(self.process.stdout.readline())
 
     def url(self, path=""):

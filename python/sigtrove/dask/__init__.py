@@ -22,8 +22,9 @@ try:
     import dask.bag as _dask_bag  # noqa: F401
     import dask.dataframe as _dask_dataframe  # noqa: F401
 except ImportError as error:  # pragma: no cover - the test environment has Dask
-    raise ImportError("sigtrove.dask needs Dask with its array, bag and dataframe parts: pip install "
-                      "'sigtrove[dask]' (%s)" % error) from error
+    raise ImportError(
+        "sigtrove.dask needs Dask with its array, bag and dataframe parts: pip install 'sigtrove[dask]' (%s)" % error
+    ) from error
 
 from sigtrove.dask._annotation_frame import annotations
 from sigtrove.dask._frame_arrays import frames

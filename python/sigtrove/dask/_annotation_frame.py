@@ -6,14 +6,13 @@ it. Its columns are declared, not learned by reading: building the frame reads n
 
 from typing import Any, Callable, Dict, cast
 
+import dask.dataframe
 import numpy as np
 import numpy.typing as npt
 import pandas as pd
-import dask.dataframe
 from dask.dataframe import DataFrame
 
 from _sigtrove import Annotation
-
 from sigtrove.dask._record_errors import UNREADABLE, check_errors_choice, unreadable
 from sigtrove.dask._record_sources import DatabaseOrRecords, RecordSource, record_sources
 
@@ -22,8 +21,15 @@ _from_map: Callable[..., Any] = dask.dataframe.from_map
 _from_pandas: Callable[..., Any] = dask.dataframe.from_pandas
 
 # The columns of Annotation.arrays(), with the types it gives them.
-ARRAY_COLUMNS = {"time": np.int64, "code": np.int32, "symbol": object, "subtype": np.int32, "chan": np.int32,
-                 "num": np.int32, "aux": object}
+ARRAY_COLUMNS = {
+    "time": np.int64,
+    "code": np.int32,
+    "symbol": object,
+    "subtype": np.int32,
+    "chan": np.int32,
+    "num": np.int32,
+    "aux": object,
+}
 # Texts as Dask keeps them (pyarrow strings); a missing aux text is <NA>.
 TEXT = pd.StringDtype("pyarrow")
 
@@ -61,10 +67,19 @@ def annotations(database_or_records: DatabaseOrRecords, annotator: str, errors: 
     computed (``errors="raise"``), or gives no rows and a RecordSkipped warning (``errors="skip"``)."""
     check_errors_choice(errors)
     if not isinstance(annotator, str):
-        raise TypeError("an annotator is a str (\"atr\"), not %s" % type(annotator).__name__)
+        raise TypeError('an annotator is a str ("atr"), not %s' % type(annotator).__name__)
     sources = record_sources(database_or_records)
     meta = annotation_table("", no_annotations())
     if not sources:
         return cast(DataFrame, _from_pandas(meta, npartitions=1))
-    return cast(DataFrame, _from_map(read_partition, sources, args=(annotator, errors), meta=meta,
-                                     label="sigtrove-annotations", enforce_metadata=False))
+    return cast(
+        DataFrame,
+        _from_map(
+            read_partition,
+            sources,
+            args=(annotator, errors),
+            meta=meta,
+            label="sigtrove-annotations",
+            enforce_metadata=False,
+        ),
+    )

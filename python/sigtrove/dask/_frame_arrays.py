@@ -8,16 +8,15 @@ deliver, and whether it can deliver it).
 """
 
 import operator
-from typing import Any, Callable, Dict, List, Optional, Sequence, SupportsIndex, Tuple, Union, cast
+from typing import Any, Callable, Dict, Optional, Sequence, SupportsIndex, Tuple, Union, cast
 
+import dask.array.core
 import numpy as np
 import numpy.typing as npt
-import dask.array.core
 from dask.array.core import Array
 from dask.base import tokenize
 
 from _sigtrove import Error, Record
-
 from sigtrove.dask._record_errors import UNREADABLE, RecordError, check_errors_choice, reason_of, unreadable
 from sigtrove.dask._record_sources import DatabaseOrRecords, RecordSource, record_sources
 
@@ -53,8 +52,15 @@ def record_shape(source: RecordSource, signals: Signals, physical: bool, dtype: 
     return RecordShape(length, empty.dtype, empty.shape[1])
 
 
-def read_chunk(source: RecordSource, start: int, stop: Optional[int], rows: Optional[int], signals: Signals,
-               physical: bool, dtype: "np.dtype[Any]") -> npt.NDArray[Any]:
+def read_chunk(
+    source: RecordSource,
+    start: int,
+    stop: Optional[int],
+    rows: Optional[int],
+    signals: Signals,
+    physical: bool,
+    dtype: "np.dtype[Any]",
+) -> npt.NDArray[Any]:
     """Frames [start, stop) of a record (stop None: to where a whole read ends), which must be
     `rows` frames (None: as many as there are)."""
     try:
@@ -63,13 +69,24 @@ def read_chunk(source: RecordSource, start: int, stop: Optional[int], rows: Opti
     except UNREADABLE as error:
         raise RecordError(source.name, source.path, reason_of(error)) from error
     if rows is not None and len(frames) != rows:
-        raise RecordError(source.name, source.path, "frames %d to %d gave %d frames, not %d: the record changed "
-                          "since its array was made" % (start, start + rows, len(frames), rows))
+        raise RecordError(
+            source.name,
+            source.path,
+            "frames %d to %d gave %d frames, not %d: the record changed "
+            "since its array was made" % (start, start + rows, len(frames), rows),
+        )
     return frames
 
 
-def read_block(source: RecordSource, length: Optional[int], chunk_rows: int, signals: Signals, physical: bool,
-               read_dtype: "np.dtype[Any]", block_id: Tuple[int, int] = (0, 0)) -> npt.NDArray[Any]:
+def read_block(
+    source: RecordSource,
+    length: Optional[int],
+    chunk_rows: int,
+    signals: Signals,
+    physical: bool,
+    read_dtype: "np.dtype[Any]",
+    block_id: Tuple[int, int] = (0, 0),
+) -> npt.NDArray[Any]:
     """Chunk `block_id` of a record's array of `length` frames in chunks of `chunk_rows` (the last
     one shorter). The last chunk reads on to where a whole read ends, so that a record shorter than
     its header says fails as its whole read does. A length of None is one chunk, the whole record."""
@@ -77,12 +94,20 @@ def read_block(source: RecordSource, length: Optional[int], chunk_rows: int, sig
         return read_chunk(source, 0, None, None, signals, physical, read_dtype)
     start = block_id[0] * chunk_rows
     last = start + chunk_rows >= length
-    return read_chunk(source, start, None if last else start + chunk_rows, min(chunk_rows, length - start),
-                      signals, physical, read_dtype)
+    return read_chunk(
+        source,
+        start,
+        None if last else start + chunk_rows,
+        min(chunk_rows, length - start),
+        signals,
+        physical,
+        read_dtype,
+    )
 
 
-def record_array(source: RecordSource, shape: RecordShape, signals: Signals, physical: bool,
-                 chunk_frames: Union[int, str]) -> Array:
+def record_array(
+    source: RecordSource, shape: RecordShape, signals: Signals, physical: bool, chunk_frames: Union[int, str]
+) -> Array:
     if shape.length is None:
         # The data do not tell their length: one chunk, the whole record, of a length known when read.
         chunks: Tuple[Tuple[float, ...], ...] = ((np.nan,), (shape.width,))
@@ -95,10 +120,22 @@ def record_array(source: RecordSource, shape: RecordShape, signals: Signals, phy
             raise RuntimeError("Dask made chunks of unequal sizes %s of %r" % (chunks[0], chunk_frames))
     name = "sigtrove-frames-" + tokenize(source, shape.length, signals, physical, str(shape.dtype), chunks)
     # A block-wise layer: Dask fuses each chunk's read with what is computed of the chunk.
-    return cast(Array, _map_blocks(read_block, dtype=shape.dtype, chunks=chunks, name=name,
-                                   meta=np.empty((0, shape.width), dtype=shape.dtype), source=source,
-                                   length=shape.length, chunk_rows=chunk_rows, signals=signals, physical=physical,
-                                   read_dtype=shape.dtype))
+    return cast(
+        Array,
+        _map_blocks(
+            read_block,
+            dtype=shape.dtype,
+            chunks=chunks,
+            name=name,
+            meta=np.empty((0, shape.width), dtype=shape.dtype),
+            source=source,
+            length=shape.length,
+            chunk_rows=chunk_rows,
+            signals=signals,
+            physical=physical,
+            read_dtype=shape.dtype,
+        ),
+    )
 
 
 def chunk_frames_argument(chunk_frames: Union[SupportsIndex, str]) -> Union[int, str]:
@@ -115,9 +152,14 @@ def chunk_frames_argument(chunk_frames: Union[SupportsIndex, str]) -> Union[int,
     raise ValueError("chunk_frames must be a positive number of frames or 'auto', not %r" % (chunk_frames,))
 
 
-def frames(database_or_records: DatabaseOrRecords, signals: Signals = None, physical: bool = True,
-           chunk_frames: Union[SupportsIndex, str] = "auto", dtype: DType = None,
-           errors: str = "raise") -> Dict[str, Array]:
+def frames(
+    database_or_records: DatabaseOrRecords,
+    signals: Signals = None,
+    physical: bool = True,
+    chunk_frames: Union[SupportsIndex, str] = "auto",
+    dtype: DType = None,
+    errors: str = "raise",
+) -> Dict[str, Array]:
     """One lazy Dask array per record, frames by signals, as ``Record.frames(signals=signals,
     physical=physical, dtype=dtype)`` would read it, by record name in the database's order.
 

@@ -6,7 +6,6 @@ import dask.bag
 from dask.bag import Bag
 
 from _sigtrove import Record
-
 from sigtrove.dask._record_errors import UNREADABLE, check_errors_choice, unreadable
 from sigtrove.dask._record_sources import DatabaseOrRecords, RecordSource, record_sources
 
@@ -29,8 +28,9 @@ def apply_to_records(sources: List[RecordSource], function: Callable[[Record], A
     return results
 
 
-def map_records(function: Callable[[Record], Result], database_or_records: DatabaseOrRecords,
-                errors: str = "raise") -> Bag:
+def map_records(
+    function: Callable[[Record], Result], database_or_records: DatabaseOrRecords, errors: str = "raise"
+) -> Bag:
     """A lazy Dask bag of ``function(record)`` for each record, in the records' order, each computed
     on a worker (one task per record), which opens the record there by its path.
 

@@ -5,7 +5,6 @@ import os
 from typing import Iterable, List, NamedTuple, Union
 
 from _sigtrove import Record
-
 from sigtrove._database import Database
 from sigtrove._database_location import is_url
 
@@ -35,11 +34,15 @@ def record_sources(database_or_records: DatabaseOrRecords) -> List[RecordSource]
     if isinstance(database_or_records, Database):
         return [RecordSource(name, database_or_records.path(name)) for name in database_or_records.names]
     if isinstance(database_or_records, (str, bytes, os.PathLike, Record)):
-        raise TypeError("give a sigtrove.Database, or a list of records or record paths, not one %s (a database "
-                        "folder is sigtrove.Database(path))" % type(database_or_records).__name__)
+        raise TypeError(
+            "give a sigtrove.Database, or a list of records or record paths, not one %s (a database "
+            "folder is sigtrove.Database(path))" % type(database_or_records).__name__
+        )
     try:
         items = iter(database_or_records)
     except TypeError:
-        raise TypeError("give a sigtrove.Database, or a list of records or record paths, not %s"
-                        % type(database_or_records).__name__) from None
+        raise TypeError(
+            "give a sigtrove.Database, or a list of records or record paths, not %s"
+            % type(database_or_records).__name__
+        ) from None
     return [_source_of(item) for item in items]

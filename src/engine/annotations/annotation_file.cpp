@@ -43,8 +43,8 @@ Status AnnotationFile::open(const std::string &record, const std::string &annota
     try {
         if (stat != WFDB_READ && stat != WFDB_AHA_READ) {
             return Status::failure(ErrorKind::bad_request, "annopen: illegal stat " + std::to_string(stat) +
-                                                               " for annotator " + annotator + ", record " +
-                                                               record + "\n");
+                                                               " for annotator " + annotator + ", record " + record +
+                                                               "\n");
         }
         SearchLocation location = where;
         std::unique_ptr<AnnotationReader> reader = AnnotationReader::open(record, annotator, stat, false, location);

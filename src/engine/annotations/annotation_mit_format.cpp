@@ -95,25 +95,15 @@ private:
     // The 10-bit data are cut to the 8-bit fields that hold them.
     bool apply_modifier(const Word &word) {
         switch (word.code) {
-            case mit_skip:
-                return apply_skip();
-            case mit_num:
-                registers_.num = static_cast<signed char>(word.data & 0xFF);
-                return true;
-            case mit_sub:
-                out_.subtyp = static_cast<signed char>(word.data & 0xFF);
-                return true;
-            case mit_chn:
-                registers_.chan = static_cast<unsigned char>(word.data & 0xFF);
-                return true;
-            default:
-                return read_aux(word.data);
+            case mit_skip: return apply_skip();
+            case mit_num: registers_.num = static_cast<signed char>(word.data & 0xFF); return true;
+            case mit_sub: out_.subtyp = static_cast<signed char>(word.data & 0xFF); return true;
+            case mit_chn: registers_.chan = static_cast<unsigned char>(word.data & 0xFF); return true;
+            default: return read_aux(word.data);
         }
     }
 
-    DecodeStatus shortfall() const {
-        return stream_.failed() ? DecodeStatus::read_failed : DecodeStatus::truncated;
-    }
+    DecodeStatus shortfall() const { return stream_.failed() ? DecodeStatus::read_failed : DecodeStatus::truncated; }
 
     AnnotationStream &stream_;
     DecoderRegisters &registers_;
@@ -122,8 +112,7 @@ private:
 
 }  // namespace
 
-DecodeStatus decode_mit_annotation(AnnotationStream &stream, DecoderRegisters &registers,
-                                   StoredAnnotation &out) {
+DecodeStatus decode_mit_annotation(AnnotationStream &stream, DecoderRegisters &registers, StoredAnnotation &out) {
     return MitDecoder(stream, registers, out).decode();
 }
 

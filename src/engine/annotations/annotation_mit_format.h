@@ -15,8 +15,7 @@ enum MitPseudoCode : int { mit_skip = 59, mit_num = 60, mit_sub = 61, mit_chn = 
 // that follows its modifiers (the next annotation or the end mark) has been
 // seen, so a file cut short never yields a half-read annotation. On anything
 // but `delivered`, OUT is unspecified.
-DecodeStatus decode_mit_annotation(AnnotationStream &stream, DecoderRegisters &registers,
-                                   StoredAnnotation &out);
+DecodeStatus decode_mit_annotation(AnnotationStream &stream, DecoderRegisters &registers, StoredAnnotation &out);
 
 }  // namespace sigtrove::engine
 

@@ -5,14 +5,14 @@
 #include <string_view>
 
 #include "annotations/annotation_aha_format.h"
-#include "texts/annotation_codes.h"
 #include "annotations/annotation_labels.h"
 #include "annotations/annotation_mit_format.h"
-#include "texts/error_state.h"
-#include "record/header.h"
 #include "network/url_text.h"
 #include "paths/path_search.h"
 #include "paths/search_location.h"
+#include "record/header.h"
+#include "texts/annotation_codes.h"
+#include "texts/error_state.h"
 #include "wfdb/ecgcodes.h"
 
 namespace sigtrove::engine {
@@ -55,23 +55,20 @@ int largest_spf_of_record(const Header &header, SearchLocation &location) {
 AnnotationReader::AnnotationReader(std::string record, std::string annotator, ByteSourcePtr source)
     : record_(std::move(record)), annotator_(std::move(annotator)), stream_(std::move(source)) {}
 
-std::unique_ptr<AnnotationReader> AnnotationReader::open(const std::string &record,
-                                                         const std::string &annotator, int stat,
-                                                         bool high_resolution) {
+std::unique_ptr<AnnotationReader> AnnotationReader::open(const std::string &record, const std::string &annotator,
+                                                         int stat, bool high_resolution) {
     FoundFile found = annotator.empty() ? FoundFile{} : open_record_file(record, annotator);
     return open_found(record, annotator, stat, high_resolution, std::move(found), nullptr);
 }
 
-std::unique_ptr<AnnotationReader> AnnotationReader::open(const std::string &record,
-                                                         const std::string &annotator, int stat,
-                                                         bool high_resolution, SearchLocation &location) {
+std::unique_ptr<AnnotationReader> AnnotationReader::open(const std::string &record, const std::string &annotator,
+                                                         int stat, bool high_resolution, SearchLocation &location) {
     FoundFile found = annotator.empty() ? FoundFile{} : location.open_record_file(record, annotator);
     return open_found(record, annotator, stat, high_resolution, std::move(found), &location);
 }
 
-std::unique_ptr<AnnotationReader> AnnotationReader::open_found(const std::string &record,
-                                                               const std::string &annotator, int stat,
-                                                               bool high_resolution, FoundFile found,
+std::unique_ptr<AnnotationReader> AnnotationReader::open_found(const std::string &record, const std::string &annotator,
+                                                               int stat, bool high_resolution, FoundFile found,
                                                                SearchLocation *location) {
     if (!found) {
         if (found.failure.empty())
@@ -97,10 +94,11 @@ void AnnotationReader::detect_format(int stat) {
     AnnotationFormat requested = stat == WFDB_AHA_READ ? AnnotationFormat::aha : AnnotationFormat::mit;
     if (format_ != requested) {
         // One text, so that wfdberror shows the whole warning.
-        record_error("warning (annopen, annotator %s, record %s):\n"
-                     " file appears to be in %s format\n"
-                     " ... continuing under that assumption\n",
-                     annotator_.c_str(), record_.c_str(), format_name(format_));
+        record_error(
+            "warning (annopen, annotator %s, record %s):\n"
+            " file appears to be in %s format\n"
+            " ... continuing under that assumption\n",
+            annotator_.c_str(), record_.c_str(), format_name(format_));
     }
 }
 
@@ -139,12 +137,11 @@ void AnnotationReader::choose_time_scale(bool high_resolution, SearchLocation *l
         if (rc != -1) header_texts.forward();
         if (rc < 0) return;
     }
-    SearchLocation segments = location                  ? *location
+    SearchLocation segments = location              ? *location
                               : is_url(header.path) ? SearchLocation::remote(url_directory(header.path), record_)
                                                     : SearchLocation::capture(record_);
     int spf_max = high_resolution ? largest_spf_of_record(header, segments) : 1;
-    time_scale_ =
-        AnnotationTimeScale::choose(header.frame_frequency(), spf_max, high_resolution, time_resolution_);
+    time_scale_ = AnnotationTimeScale::choose(header.frame_frequency(), spf_max, high_resolution, time_resolution_);
 }
 
 DecodeStatus AnnotationReader::decode(StoredAnnotation &out) {
@@ -170,9 +167,7 @@ DecodeStatus AnnotationReader::peek_next() {
 void AnnotationReader::report(DecodeStatus status) const {
     const char *name = annotator_.c_str();
     switch (status) {
-        case DecodeStatus::truncated:
-            record_error("getann: unexpected EOF in annotator %s\n", name);
-            break;
+        case DecodeStatus::truncated: record_error("getann: unexpected EOF in annotator %s\n", name); break;
         case DecodeStatus::malformed:
             record_error("getann: annotator %s has a modifier with no annotation before it\n", name);
             break;
@@ -180,8 +175,7 @@ void AnnotationReader::report(DecodeStatus status) const {
             if (!stream_.failure_suffix().empty()) note_remote_failure();
             record_error("getann: read error in annotator %s%s\n", name, stream_.failure_suffix().c_str());
             break;
-        default:
-            break;
+        default: break;
     }
 }
 
@@ -220,8 +214,8 @@ bool AnnotationReader::rewind() {
 SeekOutcome AnnotationReader::seek(std::optional<WFDB_Time> threshold) {
     DecodeStatus status = peek_next();
     // Reading on from here is enough only when the next annotation still lies before the target.
-    bool from_start = !threshold || status != DecodeStatus::delivered ||
-                      time_scale_.to_samples(pending_.time) >= *threshold;
+    bool from_start =
+        !threshold || status != DecodeStatus::delivered || time_scale_.to_samples(pending_.time) >= *threshold;
     if (from_start && !rewind()) return SeekOutcome::improper_seek;
     for (;;) {
         status = peek_next();

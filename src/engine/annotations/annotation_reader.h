@@ -33,12 +33,12 @@ public:
     // its own code table, see definitions()) so that they are never delivered.
     // HIGH_RESOLUTION: times count high-resolution samples (getvec's mode).
     // Null, after recording the text, when the file can not be read. Throws std::bad_alloc.
-    static std::unique_ptr<AnnotationReader> open(const std::string &record, const std::string &annotator,
-                                                  int stat, bool high_resolution);
+    static std::unique_ptr<AnnotationReader> open(const std::string &record, const std::string &annotator, int stat,
+                                                  bool high_resolution);
     // The same, looking the file (and the record's header) up along `location`
     // rather than the database path: nothing process-wide is read or changed.
-    static std::unique_ptr<AnnotationReader> open(const std::string &record, const std::string &annotator,
-                                                  int stat, bool high_resolution, SearchLocation &location);
+    static std::unique_ptr<AnnotationReader> open(const std::string &record, const std::string &annotator, int stat,
+                                                  bool high_resolution, SearchLocation &location);
 
     // A code the file defines for itself.
     struct CodeDefinition {
@@ -86,8 +86,8 @@ private:
     AnnotationStream stream_;
     AnnotationFormat format_ = AnnotationFormat::mit;
     DecoderRegisters registers_;
-    Position first_annotation_;      // where reading restarts: just after the labels
-    double time_resolution_ = 0;     // ticks per second stated by the file, 0 if none
+    Position first_annotation_;   // where reading restarts: just after the labels
+    double time_resolution_ = 0;  // ticks per second stated by the file, 0 if none
     AnnotationTimeScale time_scale_;
     bool has_pending_ = false;
     StoredAnnotation pending_;

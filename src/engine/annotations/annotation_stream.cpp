@@ -4,8 +4,7 @@
 
 namespace sigtrove::engine {
 
-AnnotationStream::AnnotationStream(ByteSourcePtr source)
-    : source_(std::move(source)), buffer_(new uint8_t[capacity]) {}
+AnnotationStream::AnnotationStream(ByteSourcePtr source) : source_(std::move(source)), buffer_(new uint8_t[capacity]) {}
 
 bool AnnotationStream::peek_through(size_t count) {
     if (end_ - next_ >= count) return true;

@@ -43,9 +43,9 @@ private:
     ByteSourcePtr source_;
     std::unique_ptr<uint8_t[]> buffer_;
     bool failed_ = false;
-    size_t next_ = 0;          // index of the next unread byte in buffer_
-    size_t end_ = 0;           // number of valid bytes in buffer_
-    long buffer_offset_ = 0;   // file offset of buffer_[0]
+    size_t next_ = 0;         // index of the next unread byte in buffer_
+    size_t end_ = 0;          // number of valid bytes in buffer_
+    long buffer_offset_ = 0;  // file offset of buffer_[0]
 };
 
 }  // namespace sigtrove::engine

@@ -17,8 +17,7 @@ public:
     // header); SPF_MAX its largest samples-per-frame, which counts in
     // high-resolution mode; RESOLUTION the file's ticks per second (0 when the
     // file does not state it).
-    static AnnotationTimeScale choose(double frame_frequency, int spf_max, bool high_resolution,
-                                      double resolution);
+    static AnnotationTimeScale choose(double frame_frequency, int spf_max, bool high_resolution, double resolution);
 
     // Rounds to the nearest sample, halves upward, saturating at the WFDB_Time range.
     WFDB_Time to_samples(int64_t ticks) const;

@@ -65,8 +65,7 @@ private:
     // Turns the differences of `frames` frames into running values, in place.
     void accumulate(std::int32_t *rows, long long frames) {
         for (long long f = 0; f < frames; ++f, ++next_frame_) {
-            if (next_frame_ % interval_ == 0 &&
-                next_frame_ / interval_ == static_cast<long long>(checkpoints_.size()))
+            if (next_frame_ % interval_ == 0 && next_frame_ / interval_ == static_cast<long long>(checkpoints_.size()))
                 checkpoints_.push_back(running_);
             std::int32_t *row = rows + static_cast<std::size_t>(f) * frame_size_;
             for (std::size_t c = 0; c < frame_size_; ++c) {

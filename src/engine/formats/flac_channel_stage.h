@@ -28,8 +28,7 @@ public:
     // than any before (a row then grows to hold it).
     void append(const std::int32_t *const channels[], std::size_t n) {
         make_room(n);
-        for (std::size_t c = 0; c < channels_; ++c)
-            std::memcpy(row(c) + end_, channels[c], n * sizeof(std::int32_t));
+        for (std::size_t c = 0; c < channels_; ++c) std::memcpy(row(c) + end_, channels[c], n * sizeof(std::int32_t));
         end_ += n;
     }
 

@@ -6,8 +6,8 @@
 #include <memory>
 #include <new>
 
-#include "texts/error_state.h"
 #include "formats/group_reader.h"
+#include "texts/error_state.h"
 
 #if SIGTROVE_HAVE_FLAC
 #include <FLAC/stream_decoder.h>
@@ -28,8 +28,8 @@ bool layout_is_storable(const GroupLayout &layout) {
                      static_cast<unsigned>(layout.spf.size()));
         return false;
     }
-    if (layout.spf.empty() || std::adjacent_find(layout.spf.begin(), layout.spf.end(),
-                                                 std::not_equal_to<>()) != layout.spf.end()) {
+    if (layout.spf.empty() ||
+        std::adjacent_find(layout.spf.begin(), layout.spf.end(), std::not_equal_to<>()) != layout.spf.end()) {
         record_error("isigopen: every signal in a FLAC file must have\n  the same sampling frequency\n");
         return false;
     }
@@ -95,8 +95,7 @@ private:
                                                  void *self);
     static FLAC__StreamDecoderSeekStatus on_seek(const FLAC__StreamDecoder *, FLAC__uint64 offset, void *self);
     static FLAC__StreamDecoderTellStatus on_tell(const FLAC__StreamDecoder *, FLAC__uint64 *offset, void *self);
-    static FLAC__StreamDecoderLengthStatus on_length(const FLAC__StreamDecoder *, FLAC__uint64 *length,
-                                                     void *self);
+    static FLAC__StreamDecoderLengthStatus on_length(const FLAC__StreamDecoder *, FLAC__uint64 *length, void *self);
     static FLAC__bool on_eof(const FLAC__StreamDecoder *, void *self);
     static FLAC__StreamDecoderWriteStatus on_write(const FLAC__StreamDecoder *, const FLAC__Frame *frame,
                                                    const FLAC__int32 *const buffer[], void *self);
@@ -196,20 +195,15 @@ void FlacGroupReader::decode_next_block() {
         case FLAC__STREAM_DECODER_READ_FRAME:
             if (!ok) fault_ = kUnexpected;
             return;
-        case FLAC__STREAM_DECODER_MEMORY_ALLOCATION_ERROR:
-            fault_ = kNoMemory;
-            return;
-        default:
-            fault_ = ok ? kUnknownState : kUnexpected;
-            return;
+        case FLAC__STREAM_DECODER_MEMORY_ALLOCATION_ERROR: fault_ = kNoMemory; return;
+        default: fault_ = ok ? kUnknownState : kUnexpected; return;
     }
 }
 
 SeekOutcome FlacGroupReader::seek_frame(long long frame) {
     const auto limit = static_cast<FLAC__uint64>(std::numeric_limits<long long>::max());
     if (frame < 0 || static_cast<FLAC__uint64>(frame) > (limit - offset_) / spf_) {
-        record_error("isigsettime: position of frame %lld overflows in FLAC signal file %s\n", frame,
-                     fname_.c_str());
+        record_error("isigsettime: position of frame %lld overflows in FLAC signal file %s\n", frame, fname_.c_str());
         return SeekOutcome::failed;
     }
     const FLAC__uint64 sample = static_cast<FLAC__uint64>(frame) * spf_ + offset_;
@@ -243,8 +237,7 @@ bool FlacGroupReader::position_at(FLAC__uint64 sample) {
     if (state == FLAC__STREAM_DECODER_SEEK_ERROR || state == FLAC__STREAM_DECODER_ABORTED)
         FLAC__stream_decoder_flush(decoder);
     if (FLAC__stream_decoder_seek_absolute(decoder, sample) && !fault_) return true;
-    if (FLAC__stream_decoder_get_state(decoder) == FLAC__STREAM_DECODER_SEEK_ERROR)
-        FLAC__stream_decoder_flush(decoder);
+    if (FLAC__stream_decoder_get_state(decoder) == FLAC__STREAM_DECODER_SEEK_ERROR) FLAC__stream_decoder_flush(decoder);
     // Nothing can be trusted until the next seek succeeds.
     stage_.clear();
     fault_ = nullptr;
@@ -286,13 +279,13 @@ void FlacGroupReader::note_stream_info(const FLAC__StreamMetadata_StreamInfo &in
     }
 }
 
-FLAC__StreamDecoderReadStatus FlacGroupReader::on_read(const FLAC__StreamDecoder *, FLAC__byte buffer[],
-                                                       size_t *bytes, void *self) {
+FLAC__StreamDecoderReadStatus FlacGroupReader::on_read(const FLAC__StreamDecoder *, FLAC__byte buffer[], size_t *bytes,
+                                                       void *self) {
     FlacGroupReader &reader = of(self);
     const FLAC__uint64 limit = static_cast<FLAC__uint64>(std::numeric_limits<long long>::max());
-    long long got = reader.file_position_ > limit ? -1
-                                                  : reader.file_->read_at(buffer, *bytes,
-                                                                          static_cast<long long>(reader.file_position_));
+    long long got = reader.file_position_ > limit
+                        ? -1
+                        : reader.file_->read_at(buffer, *bytes, static_cast<long long>(reader.file_position_));
     reader.file_ended_ = got == 0;
     *bytes = got > 0 ? static_cast<size_t>(got) : 0;
     if (got > 0) {
@@ -308,8 +301,7 @@ FLAC__StreamDecoderReadStatus FlacGroupReader::on_read(const FLAC__StreamDecoder
     return FLAC__STREAM_DECODER_READ_STATUS_ABORT;
 }
 
-FLAC__StreamDecoderSeekStatus FlacGroupReader::on_seek(const FLAC__StreamDecoder *, FLAC__uint64 offset,
-                                                       void *self) {
+FLAC__StreamDecoderSeekStatus FlacGroupReader::on_seek(const FLAC__StreamDecoder *, FLAC__uint64 offset, void *self) {
     FlacGroupReader &reader = of(self);
     if (offset > static_cast<FLAC__uint64>(std::numeric_limits<off_t>::max()) || !reader.file_->open())
         return FLAC__STREAM_DECODER_SEEK_STATUS_ERROR;
@@ -318,8 +310,7 @@ FLAC__StreamDecoderSeekStatus FlacGroupReader::on_seek(const FLAC__StreamDecoder
     return FLAC__STREAM_DECODER_SEEK_STATUS_OK;
 }
 
-FLAC__StreamDecoderTellStatus FlacGroupReader::on_tell(const FLAC__StreamDecoder *, FLAC__uint64 *offset,
-                                                       void *self) {
+FLAC__StreamDecoderTellStatus FlacGroupReader::on_tell(const FLAC__StreamDecoder *, FLAC__uint64 *offset, void *self) {
     *offset = of(self).file_position_;
     return FLAC__STREAM_DECODER_TELL_STATUS_OK;
 }

@@ -27,8 +27,7 @@ void decode_format80(const std::uint8_t *in, std::size_t units, std::int32_t *ou
 }
 
 void decode_format160(const std::uint8_t *in, std::size_t units, std::int32_t *out) {
-    for (std::size_t i = 0; i < units; ++i, in += 2)
-        out[i] = static_cast<std::int32_t>(in[0] | in[1] << 8) - 32768;
+    for (std::size_t i = 0; i < units; ++i, in += 2) out[i] = static_cast<std::int32_t>(in[0] | in[1] << 8) - 32768;
 }
 
 void decode_format24(const std::uint8_t *in, std::size_t units, std::int32_t *out) {
@@ -41,8 +40,7 @@ void decode_format24(const std::uint8_t *in, std::size_t units, std::int32_t *ou
 void decode_format32(const std::uint8_t *in, std::size_t units, std::int32_t *out) {
     for (std::size_t i = 0; i < units; ++i, in += 4) {
         std::uint32_t v = static_cast<std::uint32_t>(in[0]) | static_cast<std::uint32_t>(in[1]) << 8 |
-                          static_cast<std::uint32_t>(in[2]) << 16 |
-                          static_cast<std::uint32_t>(in[3]) << 24;
+                          static_cast<std::uint32_t>(in[2]) << 16 | static_cast<std::uint32_t>(in[3]) << 24;
         out[i] = static_cast<std::int32_t>(v);
     }
 }

@@ -11,8 +11,7 @@ namespace {
 
 class NullGroupReader final : public GroupReader {
 public:
-    explicit NullGroupReader(const GroupLayout &layout)
-        : frame_size_(layout.frame_size), limit_(layout.frame_limit) {}
+    explicit NullGroupReader(const GroupLayout &layout) : frame_size_(layout.frame_size), limit_(layout.frame_limit) {}
 
     long long read_frames(std::int32_t *dest, std::size_t max_frames) override {
         auto frames = static_cast<long long>(max_frames);

@@ -40,8 +40,7 @@ long long samples_in_bytes(const SampleFormat &format, long long nbytes) {
     // Counting what a partial unit holds only needs its length: zeros will do.
     std::uint8_t zeros[4] = {};
     std::int32_t scratch[4];
-    return units * format.samples_per_unit +
-           static_cast<long long>(format.decode_partial(zeros, rest, scratch));
+    return units * format.samples_per_unit + static_cast<long long>(format.decode_partial(zeros, rest, scratch));
 }
 
 }  // namespace sigtrove::engine

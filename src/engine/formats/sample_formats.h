@@ -14,14 +14,13 @@ using UnitDecoder = void (*)(const std::uint8_t *in, std::size_t units, std::int
 
 // Decodes the samples that a final, incomplete unit of `nbytes` bytes still
 // holds (nbytes < bytes_per_unit); returns how many it wrote (at most 2).
-using PartialUnitDecoder = std::size_t (*)(const std::uint8_t *in, std::size_t nbytes,
-                                           std::int32_t *out);
+using PartialUnitDecoder = std::size_t (*)(const std::uint8_t *in, std::size_t nbytes, std::int32_t *out);
 
 struct SampleFormat {
     int code;
-    int bytes_per_unit;       // 0 for format 0, which has no file
+    int bytes_per_unit;  // 0 for format 0, which has no file
     int samples_per_unit;
-    bool has_invalid_marker;  // format 8 has none: every running value is a sample
+    bool has_invalid_marker;      // format 8 has none: every running value is a sample
     std::int32_t invalid_marker;  // the stored value that means "no valid sample"
     UnitDecoder decode;
     PartialUnitDecoder decode_partial;

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <climits>
 
-#include "texts/error_state.h"
 #include "signals/signal_file.h"
+#include "texts/error_state.h"
 
 namespace sigtrove::engine {
 namespace {
@@ -60,8 +60,10 @@ public:
     void expect_frames(long long frames) override {
         if (frames <= 0) return;
         // Whole packing units for the samples, and one more for a frame that straddles a unit.
-        __int128 units = (static_cast<__int128>(frames) * static_cast<__int128>(frame_size_) +
-                          format_.samples_per_unit - 1) / format_.samples_per_unit + 1;
+        __int128 units =
+            (static_cast<__int128>(frames) * static_cast<__int128>(frame_size_) + format_.samples_per_unit - 1) /
+                format_.samples_per_unit +
+            1;
         __int128 bytes = units * format_.bytes_per_unit;
         if (bytes <= LLONG_MAX) file_.expect(static_cast<long long>(bytes));
     }

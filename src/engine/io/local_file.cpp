@@ -39,7 +39,7 @@ public:
     long long position() const override { return position_; }
 
     long long size() override {
-        struct stat info {};
+        struct stat info{};
         if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
         return static_cast<long long>(info.st_size);
     }
@@ -56,7 +56,7 @@ private:
 ByteSourcePtr open_local_file(const std::string &path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return nullptr;
-    struct stat info {};
+    struct stat info{};
     if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
         ::close(fd);
         return nullptr;

@@ -6,10 +6,10 @@
 #include <optional>
 #include <vector>
 
-#include "texts/error_state.h"
 #include "multi_segment/segment_signal_map.h"
-#include "signals/signal_source.h"
 #include "paths/search_location.h"
+#include "signals/signal_source.h"
+#include "texts/error_state.h"
 
 namespace sigtrove::engine {
 namespace {
@@ -204,8 +204,7 @@ private:
         // A segment that failed is not retried until a seek or an open: every read needing it fails alike.
         if (k != current_ || state_ == SegmentState::none) open_segment(k);
         // A segment entered in its middle (a bulk read's start) is positioned there first.
-        if (state_ == SegmentState::open && segment_source_ &&
-            segment_source_->position() != frame - segment_begin_ &&
+        if (state_ == SegmentState::open && segment_source_ && segment_source_->position() != frame - segment_begin_ &&
             segment_source_->seek(frame - segment_begin_, false) < 0)
             state_ = SegmentState::failed;
         if (state_ == SegmentState::open) return frame_delivered;
@@ -298,9 +297,9 @@ private:
     long long segment_begin_ = 0, segment_end_ = 0;
     std::unique_ptr<SignalSource> segment_source_;  // null in a null segment
     std::optional<SegmentSignalMap> map_;
-    std::vector<WFDB_Sample> scratch_;              // a segment frame, when it needs mapping
+    std::vector<WFDB_Sample> scratch_;  // a segment frame, when it needs mapping
     int segment_signal_count_ = 0;
-    long long next_ = 0;  // the next frame of the record
+    long long next_ = 0;                       // the next frame of the record
     std::vector<std::size_t> segment_chosen_;  // bulk reads: the segment signals behind the chosen ones
     std::vector<ColumnBlock> invalid_;         // bulk reads: columns of a block without valid samples
 };

@@ -49,8 +49,8 @@ WFDB_Sample SampleRescale::apply(WFDB_Sample raw) const {
 
 std::optional<SegmentSignalMap> SegmentSignalMap::build(const std::vector<SignalSpec> &record,
                                                         const std::vector<SignalSpec> &all_record,
-                                                        const std::vector<SignalSpec> &segment,
-                                                        bool variable_layout, const std::string &segment_name) {
+                                                        const std::vector<SignalSpec> &segment, bool variable_layout,
+                                                        const std::string &segment_name) {
     SegmentSignalMap map;
     const std::vector<std::size_t> offsets = frame_offsets(segment, map.segment_frame_size_);
     if (!variable_layout && segment.size() != all_record.size()) {
@@ -78,11 +78,10 @@ std::optional<SegmentSignalMap> SegmentSignalMap::build(const std::vector<Signal
         if (rescale.scale < 1)
             record_error("sigmap_init: loss of precision in signal %d in segment %s\n", static_cast<int>(i),
                          segment_name.c_str());
-        map.origins_.push_back(
-            SignalOrigin{static_cast<std::ptrdiff_t>(*found), !rescale.is_identity(), rescale});
+        map.origins_.push_back(SignalOrigin{static_cast<std::ptrdiff_t>(*found), !rescale.is_identity(), rescale});
         for (int k = 0; k < spf; ++k)
-            map.sources_.push_back(SampleSource{static_cast<std::ptrdiff_t>(offsets[*found]) + k,
-                                                !rescale.is_identity(), rescale});
+            map.sources_.push_back(
+                SampleSource{static_cast<std::ptrdiff_t>(offsets[*found]) + k, !rescale.is_identity(), rescale});
     }
     map.identity_ = map.sources_.size() == map.segment_frame_size_;
     for (std::size_t k = 0; k < map.sources_.size() && map.identity_; ++k)

@@ -11,8 +11,7 @@ constexpr std::size_t kAheadLimit = 8 * 1024 * 1024;
 
 }  // namespace
 
-BackgroundTransfer::BackgroundTransfer(ConnectionLease lease)
-    : lease_(std::move(lease)), thread_([this] { run(); }) {}
+BackgroundTransfer::BackgroundTransfer(ConnectionLease lease) : lease_(std::move(lease)), thread_([this] { run(); }) {}
 
 BackgroundTransfer::~BackgroundTransfer() {
     {

@@ -272,12 +272,8 @@ void HttpConnection::collect_result() {
             case CURLE_SSL_CONNECT_ERROR:
             case CURLE_SSL_CERTPROBLEM:
             case CURLE_SSL_CIPHER:
-            case CURLE_SSL_CACERT_BADFILE:
-                fail("TLS failed (" + detail + ")");
-                break;
-            default:
-                fail(detail);
-                break;
+            case CURLE_SSL_CACERT_BADFILE: fail("TLS failed (" + detail + ")"); break;
+            default: fail(detail); break;
         }
     }
 }
@@ -295,10 +291,8 @@ bool HttpConnection::failure_may_pass() const {
         case CURLE_GOT_NOTHING:
         case CURLE_PARTIAL_FILE:
         case CURLE_RECV_ERROR:
-        case CURLE_SEND_ERROR:
-            return true;
-        default:
-            return false;
+        case CURLE_SEND_ERROR: return true;
+        default: return false;
     }
 }
 
@@ -350,11 +344,16 @@ void HttpConnection::take_header_line(std::string_view line) {
     std::size_t colon = line.find(':');
     if (colon == std::string_view::npos) return;
     std::string_view name = trimmed(line.substr(0, colon)), value = trimmed(line.substr(colon + 1));
-    if (equals_ignoring_case(name, "content-length")) head_.content_length = decimal(value);
-    else if (equals_ignoring_case(name, "content-range")) parse_content_range(value, head_);
-    else if (equals_ignoring_case(name, "etag")) head_.etag = std::string(value);
-    else if (equals_ignoring_case(name, "last-modified")) head_.last_modified = std::string(value);
-    else if (equals_ignoring_case(name, "location")) has_location_ = true;
+    if (equals_ignoring_case(name, "content-length"))
+        head_.content_length = decimal(value);
+    else if (equals_ignoring_case(name, "content-range"))
+        parse_content_range(value, head_);
+    else if (equals_ignoring_case(name, "etag"))
+        head_.etag = std::string(value);
+    else if (equals_ignoring_case(name, "last-modified"))
+        head_.last_modified = std::string(value);
+    else if (equals_ignoring_case(name, "location"))
+        has_location_ = true;
 }
 
 }  // namespace sigtrove::engine

@@ -21,8 +21,8 @@ namespace sigtrove::engine {
 
 struct HttpRequest {
     std::string url;
-    bool head_only = false;           // HEAD: the response head without a body
-    long long first = -1, last = -1;  // the bytes asked for, both included; first < 0 for the whole file
+    bool head_only = false;            // HEAD: the response head without a body
+    long long first = -1, last = -1;   // the bytes asked for, both included; first < 0 for the whole file
     std::vector<std::string> headers;  // further request lines ("If-None-Match: ...")
     double timeout_seconds = 30;
 };
@@ -30,12 +30,12 @@ struct HttpRequest {
 // What the final response's head says (after any redirects).
 struct HttpHead {
     long status = 0;
-    std::string reason;                // the status line's text ("Not Found")
-    long long content_length = -1;     // -1 when not given
+    std::string reason;             // the status line's text ("Not Found")
+    long long content_length = -1;  // -1 when not given
     bool has_content_range = false;
-    long long range_first = -1;        // "bytes FIRST-LAST/TOTAL"; FIRST is -1 for "bytes */TOTAL"
+    long long range_first = -1;  // "bytes FIRST-LAST/TOTAL"; FIRST is -1 for "bytes */TOTAL"
     long long range_last = -1;
-    long long range_total = -1;        // -1 for "/*"
+    long long range_total = -1;  // -1 for "/*"
     std::string etag;
     std::string last_modified;
 };
@@ -121,7 +121,7 @@ private:
     CURLcode result_ = CURLE_OK;
     std::string error_;
     HttpHead head_;
-    bool head_done_ = false;   // the final response's head has been read
+    bool head_done_ = false;  // the final response's head has been read
     bool has_location_ = false;
     std::string effective_url_;
     std::vector<std::uint8_t> own_body_;

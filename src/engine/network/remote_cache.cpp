@@ -74,12 +74,18 @@ EntryRecord read_record(const std::string &file) {
     while (std::getline(in, line)) {
         std::size_t space = line.find(' ');
         std::string key = line.substr(0, space), value = space == std::string::npos ? "" : line.substr(space + 1);
-        if (key == "url") record.url = value;
-        else if (key == "size") record.version.size = std::strtoll(value.c_str(), nullptr, 10);
-        else if (key == "block-size") block_size = std::strtoll(value.c_str(), nullptr, 10);
-        else if (key == "etag") record.version.etag = value;
-        else if (key == "last-modified") record.version.last_modified = value;
-        else if (key == "blocks") record.blocks = value;
+        if (key == "url")
+            record.url = value;
+        else if (key == "size")
+            record.version.size = std::strtoll(value.c_str(), nullptr, 10);
+        else if (key == "block-size")
+            block_size = std::strtoll(value.c_str(), nullptr, 10);
+        else if (key == "etag")
+            record.version.etag = value;
+        else if (key == "last-modified")
+            record.version.last_modified = value;
+        else if (key == "blocks")
+            record.blocks = value;
     }
     record.ok = block_size == static_cast<long long>(kRemoteBlockSize) && record.version.size >= 0;
     return record;
@@ -134,7 +140,7 @@ void CacheEntry::load() {
     held_.assign(static_cast<std::size_t>(block_count()), false);
     if (record.blocks == "all") {
         // A whole file counts only while it is there with its full size.
-        struct stat info {};
+        struct stat info{};
         if (::stat(path_.c_str(), &info) != 0 || info.st_size != version_.size) return;
         held_.assign(held_.size(), true);
         whole_ = true;
@@ -242,7 +248,7 @@ void CacheEntry::save(bool replacing) {
     }
     // Blocks written into a data file that another reader has since replaced are in no file any more.
     if (!whole_ && data_fd_ >= 0) {
-        struct stat ours {}, named {};
+        struct stat ours{}, named{};
         if (::fstat(data_fd_, &ours) != 0 || ::stat(partial_path(path_).c_str(), &named) != 0 ||
             ours.st_ino != named.st_ino || ours.st_dev != named.st_dev)
             return;

@@ -68,7 +68,7 @@ private:
     std::vector<bool> held_;  // per block
     bool whole_ = false;      // every block is held and the data file has its own name
     int data_fd_ = -1;
-    bool dirty_ = false;      // blocks stored since the last save
+    bool dirty_ = false;  // blocks stored since the last save
 };
 
 }  // namespace sigtrove::engine

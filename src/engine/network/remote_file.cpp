@@ -134,13 +134,13 @@ private:
     long long position_ = 0;
     std::vector<std::uint8_t> window_;  // bytes [window_start_, window_end()) at hand
     long long window_start_ = 0;
-    ConnectionLease transfer_;  // appends to window_ while busy
-    long long transfer_end_ = 0;  // the offset after the last byte the transfer brings
-    long long stored_through_ = 0;  // cache: the window's whole blocks before this are stored
-    long long streak_end_ = -1;     // where the last request ended: a read there runs on
-    int streak_ = 0;                // requests in a row that ran on from the one before
+    ConnectionLease transfer_;                         // appends to window_ while busy
+    long long transfer_end_ = 0;                       // the offset after the last byte the transfer brings
+    long long stored_through_ = 0;                     // cache: the window's whole blocks before this are stored
+    long long streak_end_ = -1;                        // where the last request ended: a read there runs on
+    int streak_ = 0;                                   // requests in a row that ran on from the one before
     long long expected_from_ = 0, expected_end_ = -1;  // what the reader said it will read next
-    ByteSourcePtr copy_;            // the whole file, when the server ignores ranges
+    ByteSourcePtr copy_;                               // the whole file, when the server ignores ranges
     std::string failure_;
     // A streamed transfer, received on a thread of its own; declared last, so it
     // stops before anything it could touch goes.
@@ -178,8 +178,7 @@ bool RemoteFile::open(RemoteAccess access) {
             transfer_.give_back();
             return true;
         case 200:
-        case 206:
-            break;
+        case 206: break;
         case 416:
             // Asked for the first block of an empty file.
             if (!head.has_content_range || head.range_total != 0) return fail(status_text(head));
@@ -187,11 +186,8 @@ bool RemoteFile::open(RemoteAccess access) {
             transfer_.give_back();
             return true;
         case 404:
-        case 410:
-            transfer_.give_back();
-            return false;
-        default:
-            return fail(status_text(head));
+        case 410: transfer_.give_back(); return false;
+        default: return fail(status_text(head));
     }
     version_.etag = head.etag;
     version_.last_modified = head.last_modified;
@@ -249,7 +245,8 @@ long long RemoteFile::read(std::uint8_t *dest, std::size_t size) {
         if (copy_) return read(dest, size);
         if (!covers(position_)) return 0;  // the file ends before
     }
-    const auto n = static_cast<std::size_t>(std::min<long long>(static_cast<long long>(size), window_end() - position_));
+    const auto n =
+        static_cast<std::size_t>(std::min<long long>(static_cast<long long>(size), window_end() - position_));
     std::memcpy(dest, window_.data() + (position_ - window_start_), n);
     position_ += static_cast<long long>(n);
     return static_cast<long long>(n);
@@ -512,8 +509,8 @@ bool RemoteFile::take_whole_body() {
     if (caching && !block.empty() && block_start + static_cast<long long>(block.size()) == version_.size)
         cache_->store_block(block_of(block_start), block.data(), block.size());
     if (version_.size >= 0 && written != version_.size)
-        return fail("short body: the server sent " + std::to_string(written) + " of " +
-                    std::to_string(version_.size) + " bytes");
+        return fail("short body: the server sent " + std::to_string(written) + " of " + std::to_string(version_.size) +
+                    " bytes");
     version_.size = written;
     copy_ = std::move(copy);
     transfer_.give_back();

@@ -20,9 +20,7 @@ bool is_plain(char c) {
 
 }  // namespace
 
-bool is_http_url(std::string_view name) {
-    return name.rfind("http://", 0) == 0 || name.rfind("https://", 0) == 0;
-}
+bool is_http_url(std::string_view name) { return name.rfind("http://", 0) == 0 || name.rfind("https://", 0) == 0; }
 
 std::string url_directory(std::string_view url) {
     std::size_t start = path_start(url);

@@ -32,7 +32,6 @@ PathState &path_state() {
     return state;
 }
 
-
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 std::optional<std::string> read_whole_file(const std::string &name) {
@@ -59,8 +58,7 @@ std::string expand_indirection(std::string value) {
             record_error("getwfdb: can't read database path file %s\n", name.c_str());
             return "";
         }
-        while (!contents->empty() && (contents->back() == '\n' || contents->back() == '\r'))
-            contents->pop_back();
+        while (!contents->empty() && (contents->back() == '\n' || contents->back() == '\r')) contents->pop_back();
         value = std::move(*contents);
     }
     return value;

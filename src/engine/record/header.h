@@ -17,16 +17,16 @@ struct SignalSpec {
     std::optional<std::string> units;  // none means millivolts
     double gain = 0;                   // 0: uncalibrated
     int initval = 0;
-    int group = 0;                     // consecutive lines naming the same file share a group
+    int group = 0;  // consecutive lines naming the same file share a group
     int fmt = 0;
     int spf = 1;
-    int skew = 0;                      // in frames
-    long offset = 0;                   // byte offset of the group's data in its file
+    int skew = 0;     // in frames
+    long offset = 0;  // byte offset of the group's data in its file
     int bsize = 0;
     int adcres = 0;
     int adczero = 0;
     int baseline = 0;
-    long nsamp = 0;                    // the record's NSAMP when the line has a checksum, else 0
+    long nsamp = 0;  // the record's NSAMP when the line has a checksum, else 0
     int cksum = 0;
     bool has_cksum = false;
 };
@@ -35,21 +35,21 @@ struct SignalSpec {
 struct SegmentSpec {
     std::string name;  // "~" for a null segment
     long nsamp = 0;
-    long start = 0;    // first frame of the segment in the whole record
+    long start = 0;  // first frame of the segment in the whole record
 };
 
 struct Header {
-    std::string record;          // the record argument the header was read for
-    std::string path;            // where the header file was found
+    std::string record;  // the record argument the header was read for
+    std::string path;    // where the header file was found
     int nsig = 0;
     bool has_freq = false;
-    double freq = 0;             // frame frequency as written (when has_freq)
-    double cfreq = 0;            // counter frequency; equals freq when absent or <= 0
+    double freq = 0;   // frame frequency as written (when has_freq)
+    double cfreq = 0;  // counter frequency; equals freq when absent or <= 0
     double basecount = 0;
-    long nsamp = 0;              // 0: unknown; multi-segment: NSAMP, else the sum of segment lengths
-    bool has_base = false;       // a base time or date was given
-    long base_ms = 0;            // base time of day, milliseconds after midnight
-    long base_date = 0;          // Julian day number, 0 when absent
+    long nsamp = 0;         // 0: unknown; multi-segment: NSAMP, else the sum of segment lengths
+    bool has_base = false;  // a base time or date was given
+    long base_ms = 0;       // base time of day, milliseconds after midnight
+    long base_date = 0;     // Julian day number, 0 when absent
     std::vector<SignalSpec> signals;
     bool multi_segment = false;  // the record line had NAME/NSEG
     std::vector<SegmentSpec> segments;

@@ -4,9 +4,9 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -16,12 +16,12 @@
 #include <string_view>
 
 #include "formats/sample_formats.h"
-#include "record/base_time.h"
-#include "record/record_memory.h"
-#include "texts/error_state.h"
-#include "record/header.h"
 #include "paths/path_search.h"
 #include "paths/search_location.h"
+#include "record/base_time.h"
+#include "record/header.h"
+#include "record/record_memory.h"
+#include "texts/error_state.h"
 #include "wfdb/wfdb.h"
 
 namespace sigtrove::engine {
@@ -78,8 +78,8 @@ public:
             if (next_ == end_ && !refill()) break;
             const char *begin = buffer_ + next_;
             const void *feed = std::memchr(begin, '\n', end_ - next_);
-            std::size_t taken = feed ? static_cast<std::size_t>(static_cast<const char *>(feed) - begin) + 1
-                                     : end_ - next_;
+            std::size_t taken =
+                feed ? static_cast<std::size_t>(static_cast<const char *>(feed) - begin) + 1 : end_ - next_;
             line.append(begin, taken);
             next_ += taken;
             if (feed) break;
@@ -124,7 +124,7 @@ private:
         size_t begin = line.find_first_not_of(" \t", hash + 1);
         size_t end = line.find_last_not_of(" \t\r\n");
         comments_.push_back(begin == std::string::npos || end < begin ? std::string()
-                                                                       : line.substr(begin, end - begin + 1));
+                                                                      : line.substr(begin, end - begin + 1));
     }
 
     bool refill() {
@@ -142,7 +142,6 @@ private:
     bool failed_ = false;
     std::vector<std::string> comments_;
 };
-
 
 // A decimal field as strtol reads it: 0 when it does not begin with a number.
 // None when the value does not fit in T.
@@ -185,8 +184,8 @@ int default_adc_resolution(int fmt) {
 bool header_name_matches(std::string_view name, std::string_view record) {
     if (record.substr(0, name.size()) == name) return true;
     size_t cut = record.find_last_of("/\\:");
-    std::string_view last = cut == std::string_view::npos ? record.substr(record.empty() ? 0 : 1)
-                                                          : record.substr(cut + 1);
+    std::string_view last =
+        cut == std::string_view::npos ? record.substr(record.empty() ? 0 : 1) : record.substr(cut + 1);
     return last == name;
 }
 
@@ -248,9 +247,10 @@ private:
         }
         const int ours[3] = {WFDB_MAJOR, WFDB_MINOR, WFDB_RELEASE};
         if (!std::lexicographical_compare(ours, ours + 3, wanted, wanted + 3)) return 0;
-        record_error("init: reading record %s requires WFDB library version %d.%d.%d or later\n"
-                     "  (the most recent version is always available from http://physionet.org)\n",
-                     text_, wanted[0], wanted[1], wanted[2]);
+        record_error(
+            "init: reading record %s requires WFDB library version %d.%d.%d or later\n"
+            "  (the most recent version is always available from http://physionet.org)\n",
+            text_, wanted[0], wanted[1], wanted[2]);
         return -1;
     }
 
@@ -306,8 +306,7 @@ private:
         size_t paren = field.find('(', slash);
         if (paren == std::string::npos) return 0;
         double basecount = std::strtod(field.c_str() + paren + 1, nullptr);
-        if (!std::isfinite(basecount))
-            return reject("init: counter base in record %s header is incorrect\n");
+        if (!std::isfinite(basecount)) return reject("init: counter base in record %s header is incorrect\n");
         out_.basecount = basecount;
         return 0;
     }
@@ -354,9 +353,10 @@ private:
 
     // Refuses a header whose claim (e.g. "25000000 signals") would take more than a record may use.
     int refuse_claim(const std::string &claim, long long bytes) {
-        record_error("init: record %s header asks for %s, which need %s, more than the %s a record may "
-                     "use (SIGTROVE_MAX_RECORD_MEMORY)\n",
-                     text_, claim.c_str(), megabytes(bytes).c_str(), megabytes(max_record_memory()).c_str());
+        record_error(
+            "init: record %s header asks for %s, which need %s, more than the %s a record may "
+            "use (SIGTROVE_MAX_RECORD_MEMORY)\n",
+            text_, claim.c_str(), megabytes(bytes).c_str(), megabytes(max_record_memory()).c_str());
         return -3;
     }
 
@@ -401,11 +401,11 @@ private:
             ++groups;
             long long samples = memory_for(frame, kBytesPerFrameSample);
             long long window = memory_for(memory_for(span, frame), static_cast<long long>(sizeof(std::int32_t)));
-            note(samples, std::to_string(signals[widest].spf) + " samples per frame (signal " +
-                              std::to_string(widest) + ")");
+            note(samples,
+                 std::to_string(signals[widest].spf) + " samples per frame (signal " + std::to_string(widest) + ")");
             if (span > 0)
-                note(window, "a skew of " + std::to_string(span) + " frames (signal " + std::to_string(most_skewed) +
-                                 ")");
+                note(window,
+                     "a skew of " + std::to_string(span) + " frames (signal " + std::to_string(most_skewed) + ")");
         }
         note(memory_for(groups, kBytesPerGroup), std::to_string(groups) + " signal groups");
         if (flac_groups > 0)
@@ -460,7 +460,8 @@ private:
     int parse_format(const std::optional<std::string> &field, int index, SignalSpec &s) {
         char *end = nullptr;
         long fmt = field ? std::strtol(field->c_str(), &end, 10) : -1;
-        if (!field || end == field->c_str() || fmt < INT_MIN || fmt > INT_MAX || !is_legal_format(static_cast<int>(fmt)))
+        if (!field || end == field->c_str() || fmt < INT_MIN || fmt > INT_MAX ||
+            !is_legal_format(static_cast<int>(fmt)))
             return reject_with("init: illegal format for signal %d, record %s\n", index, text_);
         s.fmt = static_cast<int>(fmt);
         if (std::optional<std::string> spf = after_marker(*field, 'x')) {
@@ -507,14 +508,16 @@ private:
             SegmentSpec segment;
             segment.name = *fields.next();
             if (segment.name[0] == '+')
-                return reject_with("init: `%s' is not a valid segment name in record %s\n", segment.name.c_str(), text_);
+                return reject_with("init: `%s' is not a valid segment name in record %s\n", segment.name.c_str(),
+                                   text_);
             if (segment.name.size() > WFDB_MAXRNL)
-                return reject_with("init: `%s' is too long for a segment name in record %s\n", segment.name.c_str(), text_);
+                return reject_with("init: `%s' is too long for a segment name in record %s\n", segment.name.c_str(),
+                                   text_);
             std::optional<std::string> length = fields.next();
             std::optional<long> frames = length ? integer_field<long>(*length) : std::nullopt;
             if (!frames || *frames < 0)
                 return reject_with("init: length must be specified for segment %s in record %s\n", segment.name.c_str(),
-                            text_);
+                                   text_);
             if (*frames > LONG_MAX - start)
                 return reject("init: total length of the segments of record %s is too large\n");
             segment.nsamp = *frames;

@@ -55,12 +55,11 @@ int Record::open_signals(std::shared_ptr<const RecordDescription> description, c
     }
     // Signal files are looked up from the record's own location, in a copy that learns for this record alone.
     SearchLocation location = description->location;
-    SourceOpening opening =
-        header.multi_segment
-            ? open_multi_segment_source(header, options.max_signals, options.first_signal, options.first_group,
-                                        name, location)
-            : open_single_segment_source(header, options.max_signals, options.first_signal, options.first_group,
-                                         name, location);
+    SourceOpening opening = header.multi_segment
+                                ? open_multi_segment_source(header, options.max_signals, options.first_signal,
+                                                            options.first_group, name, location)
+                                : open_single_segment_source(header, options.max_signals, options.first_signal,
+                                                             options.first_group, name, location);
     if (opening.status < 0) return opening.status;
     if (!opening.source) {
         // Say why when the only obstacle may be a build without FLAC.
@@ -138,8 +137,8 @@ Status Record::read(long long start, long long frames, const std::vector<std::si
         if (outcome.stop == frame_error) return failure(ErrorKind::unreadable, capture);
         return Status();
     } catch (const std::bad_alloc &) {
-        return Status::failure(ErrorKind::out_of_memory, "sigtrove: not enough memory to read record " +
-                                                             description_->name + "\n");
+        return Status::failure(ErrorKind::out_of_memory,
+                               "sigtrove: not enough memory to read record " + description_->name + "\n");
     }
 }
 

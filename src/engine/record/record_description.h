@@ -20,9 +20,7 @@ struct RecordDescription {
 
     // Time texts of this record: its frame frequency (not the high-resolution
     // rate), its base time and date.
-    TimeBasis time_basis() const {
-        return TimeBasis{header.frame_frequency(), header.base_ms, header.base_date};
-    }
+    TimeBasis time_basis() const { return TimeBasis{header.frame_frequency(), header.base_ms, header.base_date}; }
 };
 
 // Finds RECORD's header along the database path (learning its directory there,

@@ -25,9 +25,21 @@ long long parse_size(const char *text) {
     int shift = 0;
     switch (*end) {
         case '\0': break;
-        case 'k': case 'K': shift = 10; ++end; break;
-        case 'm': case 'M': shift = 20; ++end; break;
-        case 'g': case 'G': shift = 30; ++end; break;
+        case 'k':
+        case 'K':
+            shift = 10;
+            ++end;
+            break;
+        case 'm':
+        case 'M':
+            shift = 20;
+            ++end;
+            break;
+        case 'g':
+        case 'G':
+            shift = 30;
+            ++end;
+            break;
         default: return 0;
     }
     if (*end == 'B' || *end == 'b') ++end;

@@ -51,7 +51,8 @@ struct Raw {
             copy_rows(in, in_stride, rows, width, out, out_stride);
         } else {
             for (std::size_t r = 0; r < rows; ++r)
-                for (std::size_t j = 0; j < width; ++j) out[r * out_stride + j] = static_cast<Out>(in[r * in_stride + j]);
+                for (std::size_t j = 0; j < width; ++j)
+                    out[r * out_stride + j] = static_cast<Out>(in[r * in_stride + j]);
         }
     }
 };
@@ -127,8 +128,8 @@ public:
         for (std::size_t c = 0; c < columns_;) {
             std::size_t width = adjacent_columns(blocks, c);
             if (width > 1) {
-                convert_.convert_block(blocks[c].first, blocks[c].stride, frames, c, width,
-                                       data_ + row * columns_ + c, columns_);
+                convert_.convert_block(blocks[c].first, blocks[c].stride, frames, c, width, data_ + row * columns_ + c,
+                                       columns_);
             } else {
                 put_column(row, frames, c, blocks[c]);
             }
@@ -265,8 +266,7 @@ std::unique_ptr<FrameSink> make_array_sink(SampleType type, SampleValues values,
 std::unique_ptr<FrameSink> make_array_sink(SampleType type, void *data, std::size_t columns, SampleRate rate,
                                            const std::vector<PhysicalScale> &scales) {
     bool physical = type == SampleType::float32 || type == SampleType::float64;
-    return make_array_sink(type, physical ? SampleValues::physical : SampleValues::stored, data, columns, rate,
-                           scales);
+    return make_array_sink(type, physical ? SampleValues::physical : SampleValues::stored, data, columns, rate, scales);
 }
 
 }  // namespace sigtrove::engine

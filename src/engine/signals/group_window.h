@@ -6,8 +6,8 @@
 #ifndef SIGTROVE_ENGINE_GROUP_WINDOW_H
 #define SIGTROVE_ENGINE_GROUP_WINDOW_H
 
-#include <cstddef>
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -20,7 +20,7 @@ namespace sigtrove::engine {
 struct ChecksumTally {
     std::size_t column = 0;  // first column of the signal in a stored frame
     int spf = 1;
-    long long nsamp = 0;     // frames to sum: the signal's length
+    long long nsamp = 0;  // frames to sum: the signal's length
 };
 
 class GroupWindow {
@@ -74,23 +74,23 @@ private:
     std::size_t frame_size_;
     long long span_;
     std::vector<std::int32_t> rows_;  // allocated as reading needs rows, never for more than the data hold
-    std::size_t capacity_;           // rows the buffer may hold: the largest skew and one refill
-    long long first_ = 0;            // stored frame number of row 0
-    std::size_t count_ = 0;          // rows filled
+    std::size_t capacity_;            // rows the buffer may hold: the largest skew and one refill
+    long long first_ = 0;             // stored frame number of row 0
+    std::size_t count_ = 0;           // rows filled
     bool ended_ = false, failed_ = false;
     long long end_frame_ = 0;
-    long long expected_end_ = -1;    // the row the expected covers end before, -1 for none
+    long long expected_end_ = -1;  // the row the expected covers end before, -1 for none
     bool replace_markers_;
     std::int32_t marker_;
     bool summing_ = true;
     std::vector<ChecksumTally> tallies_;
-    std::vector<long long> column_limit_;     // frames each column is summed over (0: not summed)
-    long long sum_limit_ = 0;                 // the largest of them
-    long long shortest_limit_ = 0;            // the smallest limit of a summed column
+    std::vector<long long> column_limit_;      // frames each column is summed over (0: not summed)
+    long long sum_limit_ = 0;                  // the largest of them
+    long long shortest_limit_ = 0;             // the smallest limit of a summed column
     std::vector<std::uint32_t> column_taken_;  // all ones for a summed column, else 0
     std::vector<std::uint32_t> run_mask_;      // column_taken_ repeated over a run of whole rows
     std::vector<std::uint32_t> run_sums_;      // partial sums of each place in a run
-    std::vector<std::uint32_t> column_sums_;  // wrapping sums, as only their low 16 bits matter
+    std::vector<std::uint32_t> column_sums_;   // wrapping sums, as only their low 16 bits matter
 };
 
 // Frames per window refill: about 128 KiB of decoded samples, never less than

@@ -29,9 +29,8 @@ inline Out physical_value(std::int32_t v, double baseline, double gain) {
 }
 
 template <class Out>
-inline void physical_runs_of(const std::int32_t *__restrict values, std::size_t n,
-                             const double *__restrict baseline, const double *__restrict gain, std::size_t run,
-                             Out *__restrict out) {
+inline void physical_runs_of(const std::int32_t *__restrict values, std::size_t n, const double *__restrict baseline,
+                             const double *__restrict gain, std::size_t run, Out *__restrict out) {
     std::size_t i = 0;
     for (; i + run <= n; i += run) {
 #pragma GCC ivdep
@@ -42,8 +41,8 @@ inline void physical_runs_of(const std::int32_t *__restrict values, std::size_t 
 
 template <class Out>
 inline void physical_rows_of(const std::int32_t *__restrict values, std::size_t in_stride, std::size_t rows,
-                             std::size_t width, const double *__restrict baseline,
-                             const double *__restrict gain, Out *__restrict out, std::size_t out_stride) {
+                             std::size_t width, const double *__restrict baseline, const double *__restrict gain,
+                             Out *__restrict out, std::size_t out_stride) {
     for (std::size_t r = 0; r < rows; ++r) {
         const std::int32_t *__restrict in = values + r * in_stride;
         Out *__restrict to = out + r * out_stride;

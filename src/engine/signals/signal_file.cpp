@@ -50,7 +50,8 @@ std::size_t SignalFile::fill(std::size_t wanted) {
         limit = std::max(wanted, static_cast<std::size_t>(std::max(0LL, read_end_ - buffer_start_)));
     limit = std::min(limit, buffer_.size());
     while (end_ < wanted && end_ < limit) {
-        long long got = file_->read_at(buffer_.data() + end_, limit - end_, buffer_start_ + static_cast<long long>(end_));
+        long long got =
+            file_->read_at(buffer_.data() + end_, limit - end_, buffer_start_ + static_cast<long long>(end_));
         if (got < 0) failed_ = true;
         if (got <= 0) break;
         end_ += static_cast<std::size_t>(got);

@@ -21,7 +21,7 @@ std::shared_ptr<SignalFileHandle> SignalFileSet::find(const std::string &fname, 
         // The lookup opened the file to see that it is readable; that handle is
         // closed at once, and the file opened again when reading reaches it.
         std::string path = location_.absolute(found.path);
-        struct stat info {};
+        struct stat info{};
         if (::stat(path.c_str(), &info) == 0) {
             std::shared_ptr<SignalFileHandle> &shared = by_identity_[{info.st_dev, info.st_ino}];
             if (!shared) shared = std::make_shared<SignalFileHandle>(path);

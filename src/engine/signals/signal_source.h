@@ -16,8 +16,8 @@ namespace sigtrove::engine {
 // What reading one frame gave, as getvec reports it.
 enum FrameStatus : int {
     frame_delivered = 0,
-    frame_end = -1,           // no further frame: end of data
-    frame_error = -3,         // data ended early or could not be read; a text was recorded
+    frame_end = -1,             // no further frame: end of data
+    frame_error = -3,           // data ended early or could not be read; a text was recorded
     frame_checksum_error = -4,  // the frame was delivered, but a checksum did not match
 };
 

@@ -4,23 +4,23 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "texts/error_state.h"
 #include "formats/group_reader.h"
+#include "formats/sample_formats.h"
+#include "paths/search_location.h"
 #include "signals/group_window.h"
 #include "signals/signal_file_set.h"
-#include "paths/search_location.h"
-#include "formats/sample_formats.h"
+#include "texts/error_state.h"
 
 namespace sigtrove::engine {
 namespace {
 
 struct SourceSignal {
-    std::size_t group;       // index into the source's groups
-    long long skew;          // frames
-    std::size_t column;      // first column in the group's stored frame
+    std::size_t group;   // index into the source's groups
+    long long skew;      // frames
+    std::size_t column;  // first column in the group's stored frame
     int spf;
     long long nsamp;
-    int number;              // open signal number, for texts
+    int number;  // open signal number, for texts
 };
 
 struct SourceGroup {
@@ -38,8 +38,8 @@ struct Check {
 
 class SingleSegmentSource final : public SignalSource {
 public:
-    SingleSegmentSource(std::vector<SourceGroup> groups, std::vector<SourceSignal> signals,
-                        std::vector<Check> checks, int first_group, bool seekable)
+    SingleSegmentSource(std::vector<SourceGroup> groups, std::vector<SourceSignal> signals, std::vector<Check> checks,
+                        int first_group, bool seekable)
         : groups_(std::move(groups)),
           signals_(std::move(signals)),
           checks_(std::move(checks)),
@@ -203,8 +203,8 @@ private:
     static constexpr long long kMaxBlockFrames = 1LL << 30;
     int first_group_;
     bool seekable_;
-    long long next_ = 0;        // the next output frame
-    bool window_start_ = true;  // no read since the open or the last seek
+    long long next_ = 0;         // the next output frame
+    bool window_start_ = true;   // no read since the open or the last seek
     long long next_check_ = -1;  // output frame of the next checksum test, -1 for none
     std::size_t check_index_ = 0;
 };
@@ -272,8 +272,8 @@ bool check_window_limits(const PlannedGroup &g, const std::string &record) {
 }
 
 // Opens the groups that fit in `room` signals and can be read, in header order.
-bool plan_groups(const Header &header, int room, int first_signal, const std::string &record,
-                 SearchLocation &location, std::vector<PlannedGroup> &planned) {
+bool plan_groups(const Header &header, int room, int first_signal, const std::string &record, SearchLocation &location,
+                 std::vector<PlannedGroup> &planned) {
     int opened_signals = 0;
     const std::vector<HeaderGroup> groups = header_groups(header);
     // Groups that name one file share its handle.
@@ -338,8 +338,8 @@ struct SourceBuilder {
             // group's largest skew would otherwise wait for a frame that the group,
             // ending with its most skewed signal, never delivers.)
             if (line.nsamp > 0 && g.layout.fmt != 0) {
-                checks.push_back({std::max(0LL, line.nsamp - 1 - g.span), signals.size(), groups.size(),
-                                  tallies.size(), line.cksum});
+                checks.push_back({std::max(0LL, line.nsamp - 1 - g.span), signals.size(), groups.size(), tallies.size(),
+                                  line.cksum});
                 tallies.push_back({column, spf, line.nsamp});
             }
             members.push_back(signals.size());
@@ -349,8 +349,8 @@ struct SourceBuilder {
             result.group_of_opened.push_back(first_group + static_cast<int>(groups.size()));
             column += static_cast<std::size_t>(spf);
         }
-        groups.push_back({GroupWindow(std::move(g.reader), g.layout, g.span, std::move(tallies)), g.layout.fmt,
-                          std::move(members)});
+        groups.push_back(
+            {GroupWindow(std::move(g.reader), g.layout, g.span, std::move(tallies)), g.layout.fmt, std::move(members)});
     }
 };
 

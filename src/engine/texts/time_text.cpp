@@ -10,8 +10,8 @@
 #include <optional>
 
 #include "record/base_time.h"
-#include "texts/error_state.h"
 #include "record/julian_date.h"
+#include "texts/error_state.h"
 #include "wfdb/wfdb.h"
 
 namespace sigtrove::engine {
@@ -46,7 +46,8 @@ void elapsed_text(double u, double f, bool with_ms, char *out, size_t size) {
     double whole = std::floor(clamp_seconds(u / f));
     SplitSeconds split = split_seconds(whole, (u - whole * f) * 1000.0 / f);
     long h = split.seconds / 3600, m = (split.seconds / 60) % 60, s = split.seconds % 60;
-    int n = h > 0 ? std::snprintf(out, size, "%2ld:%02ld:%02ld", h, m, s) : std::snprintf(out, size, "   %2ld:%02ld", m, s);
+    int n =
+        h > 0 ? std::snprintf(out, size, "%2ld:%02ld:%02ld", h, m, s) : std::snprintf(out, size, "   %2ld:%02ld", m, s);
     if (with_ms && n > 0 && static_cast<size_t>(n) < size) std::snprintf(out + n, size - n, ".%03d", split.msec);
 }
 
@@ -101,7 +102,6 @@ long time_of_day_samples(const char *text, const TimeBasis &basis) {
 }
 
 }  // namespace
-
 
 void format_time_text(long t, const TimeBasis &basis, bool with_ms, char *out, size_t size) {
     double f = counting_frequency(basis);
@@ -205,8 +205,7 @@ std::optional<long> position_of_time_text(std::string_view text, const TimeBasis
         std::string_view inside = text.substr(1, text.size() - 2);
         size_t space = inside.find(' ');
         if (!is_clock(inside.substr(0, space))) return std::nullopt;
-        if (space != std::string_view::npos && !is_day_or_date(trimmed(inside.substr(space + 1))))
-            return std::nullopt;
+        if (space != std::string_view::npos && !is_day_or_date(trimmed(inside.substr(space + 1)))) return std::nullopt;
         // A time of day is shown as minus its sample number.
         long t = time_text_to_samples(own.c_str(), basis, length);
         if (t > 0) return std::nullopt;  // before the base time

@@ -32,5 +32,4 @@ char *anndesc(int code) {
     if (code < 0 || code > ACMAX) return const_cast<char *>("illegal annotation code");
     return process_code_table().description_data(code);
 }
-
 }

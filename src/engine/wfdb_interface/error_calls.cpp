@@ -9,5 +9,4 @@ char *wfdberror(void) { return const_cast<char *>(sigtrove::engine::last_error_t
 void wfdbquiet(void) { sigtrove::engine::set_verbose(false); }
 
 void wfdbverbose(void) { sigtrove::engine::set_verbose(true); }
-
 }

@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "annotations/annotation_reader.h"
-#include "texts/error_state.h"
 #include "paths/path_search.h"
 #include "texts/annotation_codes.h"
+#include "texts/error_state.h"
+#include "wfdb/wfdb.h"
 #include "wfdb_interface/c_boundary.h"
 #include "wfdb_interface/record_state.h"
-#include "wfdb/wfdb.h"
 
 namespace sigtrove::engine {
 namespace {
@@ -85,17 +85,12 @@ int seek_all(WFDB_Time t) {
     bool failed = false;
     for (auto &file : files) {
         switch (file->seek(threshold)) {
-            case SeekOutcome::positioned:
-                positioned = true;
-                break;
-            case SeekOutcome::at_end:
-                break;
+            case SeekOutcome::positioned: positioned = true; break;
+            case SeekOutcome::at_end: break;
             case SeekOutcome::failed:
                 failed = true;  // the reader recorded why
                 break;
-            case SeekOutcome::improper_seek:
-                record_error("iannsettime: improper seek\n");
-                return -1;
+            case SeekOutcome::improper_seek: record_error("iannsettime: improper seek\n"); return -1;
         }
     }
     if (positioned) return 0;
@@ -129,5 +124,4 @@ int getann(WFDB_Annotator an, WFDB_Annotation *annot) {
 int iannsettime(WFDB_Time t) {
     return guarded_call(cannot_allocate("iannsettime"), -1, [&] { return seek_all(t); });
 }
-
 }

@@ -4,10 +4,10 @@
 #include <cstdlib>
 #include <new>
 
-#include "texts/error_state.h"
-#include "wfdb_interface/c_boundary.h"
 #include "paths/path_search.h"
+#include "texts/error_state.h"
 #include "wfdb/wfdb.h"
+#include "wfdb_interface/c_boundary.h"
 
 namespace sigtrove::engine {
 
@@ -68,5 +68,4 @@ WFDB_Frequency getcfreq(void) {
     const sigtrove::engine::RecordState &state = record_state();
     return state.cfreq > 0 ? state.cfreq : state.frame_freq;
 }
-
 }

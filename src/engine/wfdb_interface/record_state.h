@@ -12,10 +12,10 @@ struct RecordState {
     double frame_freq = 0;  // 0 until a header has been read
     double cfreq = 0;
     double basecount = 0;
-    long length = 0;        // record length in frames (strtim("e")), 0 if unknown
-    long base_ms = 0;       // base time of day in milliseconds
-    long base_date = 0;     // Julian day number, 0 if none
-    int spf_max = 1;        // largest samples-per-frame of the header read last
+    long length = 0;               // record length in frames (strtim("e")), 0 if unknown
+    long base_ms = 0;              // base time of day in milliseconds
+    long base_date = 0;            // Julian day number, 0 if none
+    int spf_max = 1;               // largest samples-per-frame of the header read last
     bool high_resolution = false;  // getvec counts high-resolution samples
 };
 

@@ -42,7 +42,7 @@ struct InputSignals {
 
     bool mode_chosen = false;  // setgvmode was called, or WFDBGVMODE was read
     bool pad = false;
-    bool high_mode = false;    // WFDB_HIGHRES, mirrored in record_state() for sampfreq
+    bool high_mode = false;  // WFDB_HIGHRES, mirrored in record_state() for sampfreq
     // The record getvec reads straight into the caller's vector: one record,
     // one sample per signal, nothing to pad or average. Null otherwise.
     Record *direct = nullptr;
@@ -55,9 +55,7 @@ struct InputSignals {
     void choose_path() {
         direct = records.size() == 1 && layout.all_single && !pad && !high_resolution() ? records[0].get() : nullptr;
     }
-    long long position() const {
-        return high_resolution() ? frame_index * layout.spf_max + sub : frame_index;
-    }
+    long long position() const { return high_resolution() ? frame_index * layout.spf_max + sub : frame_index; }
     // Counts one frame read. A seek may put the position at the largest time there
     // is; reading on from there must not overflow, so the count stops at it.
     void count_frame() {
@@ -370,8 +368,9 @@ using namespace sigtrove::engine;
 extern "C" {
 
 int isigopen(char *record, WFDB_Siginfo *siarray, int nsig) {
-    return guarded_call(not_enough_memory("isigopen"), -3,
-                        [&] { return isigopen_checked(record, siarray, nsig); }, [] { close_all(input()); });
+    return guarded_call(
+        not_enough_memory("isigopen"), -3, [&] { return isigopen_checked(record, siarray, nsig); },
+        [] { close_all(input()); });
 }
 
 int setgvmode(int mode) {
@@ -387,5 +386,4 @@ int getvec(WFDB_Sample *vector) {
 int isigsettime(WFDB_Time t) {
     return guarded_call(not_enough_memory("isigsettime"), -1, [&] { return isigsettime_checked(t); });
 }
-
 }

@@ -37,5 +37,4 @@ WFDB_Time strtim(char *string) {
     return guarded_call(OutOfMemoryText{"WFDB: can't allocate memory to read the time %s\n", string}, 0L,
                         [&] { return time_text_to_samples(string, current_time_basis(), record_state().length); });
 }
-
 }

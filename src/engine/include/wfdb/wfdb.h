@@ -53,19 +53,19 @@ typedef unsigned int WFDB_Annotator;
 #define WFDB_MAXDSL 100
 
 typedef struct WFDB_siginfo {
-    char *fname;     /* file name */
-    char *desc;      /* signal description */
-    char *units;     /* physical units; NULL means millivolts */
-    WFDB_Gain gain;  /* ADC units per physical unit; 0 means uncalibrated */
+    char *fname;    /* file name */
+    char *desc;     /* signal description */
+    char *units;    /* physical units; NULL means millivolts */
+    WFDB_Gain gain; /* ADC units per physical unit; 0 means uncalibrated */
     WFDB_Sample initval;
     WFDB_Group group;
     int fmt;
-    int spf;         /* samples per frame */
-    int bsize;       /* block size in bytes */
-    int adcres;      /* ADC resolution in bits */
+    int spf;    /* samples per frame */
+    int bsize;  /* block size in bytes */
+    int adcres; /* ADC resolution in bits */
     int adczero;
     int baseline;
-    long nsamp;      /* frames in the record, 0 if unknown */
+    long nsamp; /* frames in the record, 0 if unknown */
     int cksum;
 } WFDB_Siginfo;
 
