@@ -481,16 +481,15 @@ PyObject *signal_info_impl(PyObject *obj, PyObject *signal_id) {
     PyRef dict = PyRef::steal(PyDict_New());
     if (!dict) return nullptr;
     PyObject *d = dict.get();
-    bool ok = set_item(d, "record", PyRef::borrow(self->location.record).release()) &&
-              set_item(d, "file", text_of(info.fname)) &&
-              set_item(d, "frequency", PyFloat_FromDouble(self->frequency)) &&
-              set_item(d, "description", text_of(info.desc)) &&
-              set_item(d, "adc_zero", PyLong_FromLong(info.adczero)) &&
-              set_item(d, "adc_resolution", PyLong_FromLong(info.adcres)) &&
-              set_item(d, "initial_value", PyLong_FromLong(info.initval)) &&
-              set_item(d, "storage_format", PyLong_FromLong(info.fmt)) &&
-              set_item(d, "gain", PyFloat_FromDouble(info.gain == 0.0 ? WFDB_DEFGAIN : info.gain)) &&
-              set_item(d, "units", units_text(info)) && set_item(d, "starting_time", time_text_of(obj, 0));
+    bool ok =
+        set_item(d, "record", PyRef::borrow(self->location.record).release()) &&
+        set_item(d, "file", text_of(info.fname)) && set_item(d, "frequency", PyFloat_FromDouble(self->frequency)) &&
+        set_item(d, "description", text_of(info.desc)) && set_item(d, "adc_zero", PyLong_FromLong(info.adczero)) &&
+        set_item(d, "adc_resolution", PyLong_FromLong(info.adcres)) &&
+        set_item(d, "initial_value", PyLong_FromLong(info.initval)) &&
+        set_item(d, "storage_format", PyLong_FromLong(info.fmt)) &&
+        set_item(d, "gain", PyFloat_FromDouble(info.gain == 0.0 ? WFDB_DEFGAIN : info.gain)) &&
+        set_item(d, "units", units_text(info)) && set_item(d, "starting_time", time_text_of(obj, 0));
     if (ok && nsamp > 0) {
         ok = set_item(d, "length", time_text_of(obj, nsamp)) && set_item(d, "samples", PyLong_FromLong(nsamp)) &&
              set_item(d, "checksum", PyLong_FromLong(info.cksum));

@@ -53,10 +53,10 @@ public:
         return status;
     }
 
-    // Opens the record's signals when they are not open, recording the engine's
-    // texts where the caller collects them (an ErrorCapture of its own, or the
-    // process's last text): how many signals are open (> 0), or the engine's
-    // failure code (0 or less). Without the interpreter lock. Throws std::bad_alloc.
+    // Inside with_input only: opens the record's signals when they are not open,
+    // recording the engine's texts where the caller collects them (an
+    // ErrorCapture of its own, or the process's last text): how many signals are
+    // open (> 0), or the engine's failure code (0 or less). Throws std::bad_alloc.
     int open_signals();
 
     // Runs use(engine::FrameInput &) on the open signals (open_signals() must

@@ -136,7 +136,8 @@ bool search_base(const RecordPath &parts, std::string &base) {
         base = working;
         return true;
     }
-    base = directory[0] == '/' ? directory : working + (working.empty() || working.back() != '/' ? "/" : "") + directory;
+    base =
+        directory[0] == '/' ? directory : working + (working.empty() || working.back() != '/' ? "/" : "") + directory;
     int error = 0;
     Py_BEGIN_ALLOW_THREADS
     error = engine::directory_access_error(base);

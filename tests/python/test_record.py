@@ -320,3 +320,38 @@ def test_subclass_and_docstrings(tmp_path):
         "signal_info",
         "close",
     ]
+
+
+@pytest.mark.parametrize("relative", [False, True], ids=["absolute path", "relative path"])
+def test_a_record_found_through_a_relative_database_path_component(tmp_path, monkeypatch, relative):
+    # WFDB's "sub" counts from the record's directory, as changing into it made it count before.
+    copy_record("100_3chan", str(tmp_path / "data" / "sub"), "rec")
+    shutil.copy(RECORDS / "100.atr", tmp_path / "data" / "sub" / "rec.atr")
+    (tmp_path / "elsewhere").mkdir()
+    monkeypatch.setenv("WFDB", ". sub")
+    monkeypatch.chdir(tmp_path)
+    path = "data/rec" if relative else str(tmp_path / "data" / "rec")
+    record, annotation = _sigtrove.Record(path), _sigtrove.Annotation(path)
+    wanted = _sigtrove.Record(str(tmp_path / "data" / "sub" / "rec"))
+    monkeypatch.chdir(tmp_path / "elsewhere")
+    assert record.read(2) == wanted.read(2) and record.signal_info(0) == wanted.signal_info(0)
+    assert len(annotation.read(0, 1000)) == 5
+    assert os.environ["WFDB"] == ". sub"  # nothing written into the environment
+
+
+@pytest.mark.parametrize(
+    "make, error",
+    [(lambda p: None, FileNotFoundError), (lambda p: p.write_text(""), NotADirectoryError)],
+    ids=["missing", "a file"],
+)
+def test_a_directory_part_that_is_no_directory_fails_as_changing_into_it_did(tmp_path, make, error):
+    make(tmp_path / "data")
+    with pytest.raises(error) as info:
+        _sigtrove.Record(str(tmp_path / "data" / "rec"))
+    with pytest.raises(error) as changing:
+        os.chdir(str(tmp_path / "data"))
+    assert (info.value.errno, info.value.strerror, info.value.filename) == (
+        changing.value.errno,
+        changing.value.strerror,
+        str(tmp_path / "data"),
+    )

@@ -148,7 +148,8 @@ private:
     void keep_comment(const std::string &line, size_t hash) {
         size_t begin = line.find_first_not_of(" \t", hash + 1);
         size_t end = line.find_last_not_of(" \t\r\n");
-        std::string text = begin == std::string::npos || end < begin ? std::string() : line.substr(begin, end - begin + 1);
+        std::string text =
+            begin == std::string::npos || end < begin ? std::string() : line.substr(begin, end - begin + 1);
         comment_bytes_ += static_cast<long long>(text.size()) + kBytesPerComment;
         if (comment_bytes_ > max_record_memory()) {
             too_many_comments_ = true;
@@ -270,9 +271,10 @@ private:
     }
 
     int refuse_comments(long long bytes) {
-        record_error("init: the comments of record %s header take %s, more than the %s a record may use "
-                     "(SIGTROVE_MAX_RECORD_MEMORY)\n",
-                     text_, megabytes(bytes).c_str(), megabytes(max_record_memory()).c_str());
+        record_error(
+            "init: the comments of record %s header take %s, more than the %s a record may use "
+            "(SIGTROVE_MAX_RECORD_MEMORY)\n",
+            text_, megabytes(bytes).c_str(), megabytes(max_record_memory()).c_str());
         return -3;
     }
 
@@ -482,8 +484,8 @@ private:
     }
 
     int out_of_range(const std::string &field, int index) {
-        return reject_with("init: value '%s' out of range for signal %d, record %s\n", shown_field(field).c_str(), index,
-                           text_);
+        return reject_with("init: value '%s' out of range for signal %d, record %s\n", shown_field(field).c_str(),
+                           index, text_);
     }
 
     // FILE FMT[xSPF][:SKEW][+OFFSET] [GAIN[(BASELINE)][/UNITS] [ADCRES [ADCZERO [INITVAL [CKSUM [BSIZE [DESC]]]]]]]

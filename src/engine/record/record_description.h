@@ -30,8 +30,7 @@ struct RecordDescription {
 int describe_record(const std::string &record, std::shared_ptr<const RecordDescription> &out);
 // The same along a location of the caller's (see search_location.h), which
 // learns where the header was found: nothing process-wide is read or changed.
-int describe_record(const std::string &record, SearchLocation &location,
-                    std::shared_ptr<const RecordDescription> &out);
+int describe_record(const std::string &record, SearchLocation &location, std::shared_ptr<const RecordDescription> &out);
 
 }  // namespace sigtrove::engine
 
