@@ -6,6 +6,7 @@
 
 #include "paths/database_path.h"
 #include "paths/directory_access.h"
+#include "paths/path_search.h"
 
 namespace sigtrove {
 
@@ -159,6 +160,8 @@ bool RecordLocation::locate(std::string &name, engine::SearchLocation &where) {
     replace_field(basedir, PyRef::borrow(parts.basedir.get()));
     replace_field(record, PyRef::borrow(parts.record.get()));
     if (!engine_name(parts.record.get(), name)) return false;
+    // The engine's own form of the name, as its opening calls take one (a trailing ".hea" goes).
+    name = engine::record_name_for_open(name.c_str(), nullptr);
     std::string base;
     if (parts.working_directory && !search_base(parts, base)) return false;
     // Read under the interpreter lock, which Python code changing the environment holds too.

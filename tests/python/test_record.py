@@ -355,3 +355,25 @@ def test_a_directory_part_that_is_no_directory_fails_as_changing_into_it_did(tmp
         changing.value.strerror,
         str(tmp_path / "data"),
     )
+
+
+LEAVES_THE_ENVIRONMENT = r"""
+import ctypes, json, sys, _sigtrove
+getenv = ctypes.CDLL(None).getenv
+getenv.restype = ctypes.c_char_p
+names = [b"WFDB", b"WFDBCAL", b"WFDBANNSORT", b"WFDBGVMODE"]
+before = [getenv(n) for n in names]  # the process's own environment, which os.environ does not follow
+record = _sigtrove.Record(sys.argv[1])
+record.read(0, 0, 10), record.signal_info(0), str(record), record.frames(0, 10)
+annotation = record.annotation()
+annotation.read(0, 1000), annotation.arrays(0, 1000)
+print(json.dumps({"before": [v and v.decode() for v in before], "after": [getenv(n) and getenv(n).decode() for n in names]}))
+"""
+
+
+def test_opening_and_reading_leave_the_environment_as_it_was():
+    # Before: the first open wrote WFDB, WFDBCAL, WFDBANNSORT and WFDBGVMODE into the environment.
+    from test_annotation_entry import run_fresh
+
+    out = run_fresh(LEAVES_THE_ENVIRONMENT, str(RECORDS / "100"))
+    assert out["after"] == out["before"]
