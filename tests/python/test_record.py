@@ -362,12 +362,15 @@ import ctypes, json, sys, _sigtrove
 getenv = ctypes.CDLL(None).getenv
 getenv.restype = ctypes.c_char_p
 names = [b"WFDB", b"WFDBCAL", b"WFDBANNSORT", b"WFDBGVMODE"]
-before = [getenv(n) for n in names]  # the process's own environment, which os.environ does not follow
+def values():  # the process's own environment, which os.environ does not follow
+    return [getenv(n) and getenv(n).decode() for n in names]
+
+before = values()
 record = _sigtrove.Record(sys.argv[1])
 record.read(0, 0, 10), record.signal_info(0), str(record), record.frames(0, 10)
 annotation = record.annotation()
 annotation.read(0, 1000), annotation.arrays(0, 1000)
-print(json.dumps({"before": [v and v.decode() for v in before], "after": [getenv(n) and getenv(n).decode() for n in names]}))
+print(json.dumps({"before": before, "after": values()}))
 """
 
 
