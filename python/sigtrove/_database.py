@@ -23,7 +23,10 @@ class Database:
     ``len(db)`` counts them, ``for record in db`` opens them one by one, ``db["100"]`` opens one by
     name; ``db.names`` are the names, ``db.path("100")`` a record's path (what ``Record`` and
     ``Annotation`` take), ``db.annotators`` the annotators, each with its description. A record is
-    opened only when it is asked for: one that can not be read raises then (``sigtrove.InitError``).
+    opened only when it is asked for: one whose header can not be read raises then
+    (``sigtrove.InitError``). A record whose signal files are not there (databases publish some
+    records as headers and annotations only) is given like any other: what its header says can be
+    read, and only what needs its signals (``frames``, ``read``...) raises.
     """
 
     location: str
@@ -48,12 +51,12 @@ class Database:
 
     def __iter__(self) -> Iterator[Record]:
         for name in self.names:
-            yield Record(record_path(self.location, name))
+            yield Record(record_path(self.location, name), signals_required=False)
 
     def __getitem__(self, name: str) -> Record:
         if not isinstance(name, str):
             raise TypeError("records are looked up by name (a str), not by %s" % type(name).__name__)
-        return Record(self.path(name))
+        return Record(self.path(name), signals_required=False)
 
     def __contains__(self, name: object) -> bool:
         return name in self._known

@@ -8,7 +8,9 @@
 
 #include "annotation_entry.h"
 #include "annotation_object.h"
+#include "signals/getvec_modes.h"
 #include "sigtrove.h"
+#include "texts/error_state.h"
 
 #include <structmember.h>
 #include "wfdb/wfdb.h"
@@ -77,35 +79,45 @@ bool set_annotator_name(AnnotationObject *self, PyObject *name) {
     return true;
 }
 
-// Opens the object's annotation file in the engine and makes the object current;
-// `directory` may already remember the working directory to come back to.
-bool open_annotation_file(PyObject *obj, DirectorySwitch &directory) {
+// Opens the object's annotation file afresh and makes the object current; the
+// file's code definitions hold for the whole process from then on, as annopen
+// made them.
+bool open_annotation_file(PyObject *obj) {
     AnnotationObject *self = as_annotation(obj);
-    std::string record;
-    if (!engine_name(self->location.record, record)) return false;
-    if (!directory.enter(self->location.basedir)) return false;
-    // annopen closes every annotation file the engine held, even when it fails,
-    // so no Annotation may stay current past this point unless this open succeeds.
+    AnnotationEngine *engine = self->engine;
+    // An open closes the annotation file the original operations held, even when
+    // it fails, so no Annotation may stay current past this point unless this open succeeds.
     set_current(nullptr);
-    int status = annopen(record.data(), &self->anninfo, 1);
-    if (status < 0) {
-        if (!directory.restore()) return false;
+    hold_annotation_file(obj);
+    const bool high_resolution = (engine::getvec_mode_from_environment() & WFDB_HIGHRES) != 0;
+    bool opened = false;
+    std::vector<engine::AnnotationReader::CodeDefinition> definitions;
+    {
+        engine::ErrorCapture texts;
+        try {
+            opened = engine->with_reader([&] {
+                if (!engine->open_reader(high_resolution)) return false;
+                definitions = engine->reader()->definitions();
+                return true;
+            });
+        } catch (const std::bad_alloc &) {
+            engine::record_error("annopen: can't allocate memory\n");
+        }
+        // The texts go where the C interface records them: the last one is the failure's, and verbose mode prints them.
+        texts.forward();
+    }
+    if (!opened) {
         raise_engine_error();
         return false;
     }
-    set_current(obj);
-    // Where the file was found, captured before any Python code runs (the
-    // working directory is still the record's).
-    if (self->engine == nullptr) {
-        try {
-            self->engine = new AnnotationEngine(record, self->engine_annotator, self->anninfo.stat,
-                                                engine::SearchLocation::capture(record));
-        } catch (const std::bad_alloc &) {
-            PyErr_NoMemory();
-            return false;  // the switch changes back on its way out, keeping this error
-        }
+    try {
+        for (const auto &d : definitions) annotation_codes().define(d.code, d.mnemonic, d.description);
+    } catch (const std::bad_alloc &) {
+        PyErr_NoMemory();
+        return false;
     }
-    return directory.restore();
+    set_current(obj);
+    return true;
 }
 
 PyRef allocate_annotation(PyTypeObject *type) {
@@ -126,9 +138,15 @@ PyObject *make_annotation(PyTypeObject *type, PyRef path, PyObject *name, PyObje
     self->location.keep(std::move(path));
     if (!set_annotator_name(self, name)) return nullptr;
     if (!read_mode(stat, self->anninfo.stat)) return nullptr;
-    DirectorySwitch directory;
-    if (!self->location.split(directory)) return nullptr;
-    if (!open_annotation_file(obj.get(), directory)) return nullptr;
+    std::string record;
+    engine::SearchLocation where;
+    if (!self->location.locate(record, where)) return nullptr;
+    try {
+        self->engine = new AnnotationEngine(record, self->engine_annotator, self->anninfo.stat, std::move(where));
+    } catch (const std::bad_alloc &) {
+        return PyErr_NoMemory();
+    }
+    if (!open_annotation_file(obj.get())) return nullptr;
     return obj.release();
 }
 
@@ -172,7 +190,7 @@ bool type_filter(PyObject *anntype, TypeFilter &filter) {
         if (!code_of_mnemonic(anntype, code)) return false;
         // strann gives 0, no code, for a text the tables do not know, and a filter
         // by code 0 is no filter at all: only code 0's own mnemonic may mean that.
-        if (code == 0 && std::strcmp(PyUnicode_AsUTF8(anntype), annstr(0)) != 0) {
+        if (code == 0 && PyUnicode_AsUTF8(anntype) != annotation_codes().mnemonic(0)) {
             PyErr_Format(PyExc_ValueError, "unknown annotation type mnemonic %R", anntype);
             return false;
         }
@@ -194,20 +212,15 @@ struct Window {
     bool ends_before(const WFDB_Annotation &annotation) const { return bounded && annotation.time >= end; }
 };
 
-// Makes the object current and returns with it still current: the directory
-// change that ends an open runs Python code, which may open another file.
+// Makes the object current, opening its file afresh (from its beginning) when
+// another object became current since it last read.
 bool make_annotation_current(PyObject *obj) {
-    for (int attempt = 0; attempt < reopen_attempts; ++attempt) {
-        if (is_current(obj)) return true;
-        DirectorySwitch directory;
-        if (!open_annotation_file(obj, directory)) return false;
-    }
     if (is_current(obj)) return true;
-    AnnotationObject *self = as_annotation(obj);
-    PyErr_Format(globals.init_error,
-                 "annopen: annotator %s of record %S was closed by another open %d times in a row\n",
-                 self->engine_annotator ? self->engine_annotator : "", self->location.record, reopen_attempts);
-    return false;
+    if (as_annotation(obj)->engine == nullptr) {
+        PyErr_SetString(PyExc_ValueError, "the annotation file was not opened");
+        return false;
+    }
+    return open_annotation_file(obj);
 }
 
 // The annotations of a read, taken from the engine with no Python code run in
@@ -217,15 +230,15 @@ struct AnnotationRun {
     bool failed = false;  // the engine could not read the file
 };
 
-// Takes annotations from the engine until the window ends or the list does.
-// `annotator` other than 0 names no file the object opened: getann fails at once,
-// which ends the list rather than failing the read. May throw std::bad_alloc.
-void take_annotations(int annotator, const Window &window, const TypeFilter &filter, AnnotationRun &run) {
+// Takes annotations from the reader until the window ends or the file does.
+// May throw std::bad_alloc.
+void take_annotations(engine::AnnotationReader &reader, const Window &window, const TypeFilter &filter,
+                      AnnotationRun &run) {
     WFDB_Annotation annotation{};
     for (;;) {
-        int status = getann(static_cast<WFDB_Annotator>(annotator), &annotation);
+        int status = reader.next(annotation);
         if (status != 0) {
-            run.failed = status != -1 && annotator == 0;
+            run.failed = status != -1;
             return;
         }
         if (window.ends_before(annotation)) return;
@@ -238,18 +251,37 @@ PyObject *read_annotations(PyObject *obj, WFDB_Time start, WFDB_Time length, PyO
     TypeFilter filter;
     if (!type_filter(anntype, filter)) return nullptr;
     if (!make_annotation_current(obj)) return nullptr;
-    if (start >= 0 && iannsettime(start) < 0) {
+    AnnotationEngine *engine = as_annotation(obj)->engine;
+    // 0: positioned; -1: the start can not be reached (ValueError); -2: the file could not be read (InitError).
+    int outcome = 0;
+    AnnotationRun run;
+    {
+        engine::ErrorCapture texts;
+        try {
+            outcome = engine->with_reader([&] {
+                engine::AnnotationReader *reader = engine->reader();
+                if (reader == nullptr) return -2;
+                if (start >= 0 && engine::set_annotation_time(*reader, start) < 0) return -1;
+                // The object opened one file: any other annotator number names none, and reads nothing.
+                if (annotator != 0) {
+                    engine::record_error("getann: can't read annotator %d\n", annotator);
+                    return 0;
+                }
+                take_annotations(*reader, Window(start, length), filter, run);
+                return run.failed ? -2 : 0;
+            });
+        } catch (const std::bad_alloc &) {
+            texts.forward();
+            return PyErr_NoMemory();
+        }
+        texts.forward();
+    }
+    if (outcome == -1) {
         PyRef text = PyRef::steal(engine_text(wfdberror()));
         if (text) PyErr_SetObject(PyExc_ValueError, text.get());
         return nullptr;
     }
-    AnnotationRun run;
-    try {
-        take_annotations(annotator, Window(start, length), filter, run);
-    } catch (const std::bad_alloc &) {
-        return PyErr_NoMemory();
-    }
-    if (run.failed) return raise_engine_error();
+    if (outcome == -2) return raise_engine_error();
     PyRef entries = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(run.annotations.size())));
     if (!entries) return nullptr;
     for (size_t k = 0; k < run.annotations.size(); ++k) {
@@ -305,6 +337,7 @@ void annotation_dealloc(PyObject *obj) {
     forget_current(obj);
     self->location.release();
     Py_CLEAR(self->name);
+    forget_holder(obj);
     PyMem_Free(self->engine_annotator);
     self->engine_annotator = nullptr;
     delete self->engine;

@@ -131,8 +131,14 @@ PyObject *entry_get_isqrs(PyObject *self, void *) {
 }
 
 PyObject *entry_get_typestr(PyObject *self, void *) {
-    EngineAccess access;  // the code tables are the engine's, changed by annotation file opens
-    return traced("_sigtrove.AnnotationEntry.typestr.__get__", engine_text(annstr(as_entry(self)->type)));
+    EngineAccess access;  // the code table is the process's, changed by annotation file opens
+    std::string mnemonic;
+    try {
+        mnemonic = annotation_codes().mnemonic(as_entry(self)->type);
+    } catch (const std::bad_alloc &) {
+        return traced("_sigtrove.AnnotationEntry.typestr.__get__", PyErr_NoMemory());
+    }
+    return traced("_sigtrove.AnnotationEntry.typestr.__get__", engine_text(mnemonic.data(), mnemonic.size()));
 }
 
 int store_mnemonic(PyObject *self, PyObject *value) {
@@ -156,15 +162,17 @@ int entry_set_typestr(PyObject *self, PyObject *value, void *) {
 PyObject *entry_get_description(PyObject *self, void *) {
     EngineAccess access;
     // Codes without a description in the tables read as "", as code 0 does.
-    const char *description = anndesc(as_entry(self)->type);
+    const char *description = annotation_codes().description(as_entry(self)->type);
     return traced("_sigtrove.AnnotationEntry.description.__get__", engine_text(description ? description : ""));
 }
 
 // ---- text forms
 
-// timstr(t) without its padding; copied at once because timstr reuses its buffer.
+// The time text of t by the record whose header was read last, without its padding.
 PyObject *time_text(WFDB_Time t) {
-    PyRef padded = PyRef::steal(engine_text(timstr(t)));
+    char text[128];
+    engine::format_time_text(t, last_time_basis(), false, text, sizeof text);
+    PyRef padded = PyRef::steal(engine_text(text));
     if (!padded) return nullptr;
     return PyObject_CallMethod(padded.get(), "strip", nullptr);
 }
@@ -373,8 +381,7 @@ const char entry_doc[] =
 bool code_of_mnemonic(PyObject *text, int &code) {
     const char *utf8 = text_without_nul(text);
     if (utf8 == nullptr) return false;
-    std::string mnemonic(utf8);
-    code = strann(mnemonic.data());
+    code = annotation_codes().code_of(utf8);
     return true;
 }
 

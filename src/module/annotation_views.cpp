@@ -12,7 +12,6 @@
 #include "numpy_arrays.h"
 #include "paths/path_search.h"
 #include "time_texts.h"
-#include "wfdb_interface/input_annotators.h"
 
 namespace sigtrove {
 
@@ -136,11 +135,7 @@ PyObject *annotation_exit(PyObject *obj, PyObject *) {
     AnnotationObject *self = as_annotation(obj);
     {
         EngineAccess access;
-        // The C interface's open files are this object's only while it is current.
-        if (is_current(obj)) {
-            engine::close_annotation_files();
-            set_current(nullptr);
-        }
+        if (is_current(obj)) set_current(nullptr);
     }
     if (self->engine != nullptr) self->engine->close();
     Py_RETURN_FALSE;

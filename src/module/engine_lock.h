@@ -1,6 +1,8 @@
-// The one lock that serialises every operation using what the whole process
-// shares: the engine's open files and tables, the current-record slot and the
-// working directory.
+// The one lock that serialises the original operations, which share what the
+// whole process shares: the current-record slot, the files the original
+// operations hold open, the annotation code table and the time basis of the
+// record read last. An operation holds it also while it waits on a file or a
+// server without the interpreter lock.
 #ifndef SIGTROVE_ENGINE_LOCK_H
 #define SIGTROVE_ENGINE_LOCK_H
 
@@ -11,11 +13,11 @@ namespace sigtrove {
 
 // Held by an operation from its first use of shared state to its return.
 //
-// Reentrant: Python code run inside an operation (a truth test, a directory
+// Reentrant: Python code run inside an operation (a truth test, a path-rule
 // hook, a finalizer run by an allocation) may start another operation on the
 // same thread. A thread that has to wait lets other Python threads run while it
-// waits, since the holder may itself be waiting for the interpreter (inside
-// os.chdir, for instance) before it can finish.
+// waits, since the holder may itself be waiting for the interpreter (inside a
+// truth test, for instance) before it can finish.
 class EngineAccess {
 public:
     EngineAccess();

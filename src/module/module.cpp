@@ -1,5 +1,6 @@
 // The module frame: namespace, exceptions, defaults, print mode, and the helpers
 // every operation shares (current record, path rule, error mapping, tracebacks).
+#include "annotation_object.h"
 #include "record_object.h"
 #include "sigtrove.h"
 
@@ -17,6 +18,21 @@ namespace {
 
 // Borrowed; see is_current(). Atomic because destruction empties it without the lock.
 std::atomic<PyObject *> current_object{nullptr};
+
+// Borrowed, emptied by destruction as the slot is; see hold_signals().
+std::atomic<PyObject *> signal_holder{nullptr};
+std::atomic<PyObject *> annotation_holder{nullptr};
+
+// Makes `obj` the holder in `holder`, closing the files of the one it replaces.
+// The replaced object is kept alive while its files close: closing waits for its
+// lock without the interpreter lock, and another thread may drop it meanwhile.
+template <class Close>
+void replace_holder(std::atomic<PyObject *> &holder, PyObject *obj, Close close) {
+    PyObject *previous = holder.exchange(obj);
+    if (previous == nullptr || previous == obj) return;
+    PyRef kept = PyRef::borrow(previous);
+    close(previous);
+}
 
 std::string engine_version;  // wfdberror() before the first error, kept for the capsule
 
@@ -153,6 +169,36 @@ void set_current(PyObject *obj) { current_object.store(obj == Py_None ? nullptr 
 void forget_current(PyObject *obj) {
     PyObject *expected = obj;
     current_object.compare_exchange_strong(expected, nullptr);
+}
+
+void hold_signals(PyObject *record) {
+    replace_holder(signal_holder, record, [](PyObject *previous) {
+        if (RecordEngine *engine = as_record(previous)->engine) engine->close();
+    });
+}
+
+void hold_annotation_file(PyObject *annotation) {
+    replace_holder(annotation_holder, annotation, [](PyObject *previous) {
+        if (AnnotationEngine *engine = as_annotation(previous)->engine) engine->close_reader();
+    });
+}
+
+void forget_holder(PyObject *obj) {
+    for (std::atomic<PyObject *> *holder : {&signal_holder, &annotation_holder}) {
+        PyObject *expected = obj;
+        holder->compare_exchange_strong(expected, nullptr);
+    }
+}
+
+engine::AnnotationCodeTable &annotation_codes() {
+    static engine::AnnotationCodeTable table;
+    return table;
+}
+
+engine::TimeBasis &last_time_basis() {
+    // No header read yet: time texts count seconds at 1 Hz, as the C library's do.
+    static engine::TimeBasis basis;
+    return basis;
 }
 
 void add_traceback(const char *operation) {

@@ -1,8 +1,8 @@
-// Record: an opened WFDB record, the current-record slot's main user, and the
-// record path rule.
+// Record: an opened WFDB record and its original operations (construction,
+// read, signal_info, str, close), each on the object's own engine record: the
+// header is read once, by the construction, files are found from where the
+// record was named, and waits on files and servers let other threads run.
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
@@ -10,10 +10,11 @@
 #include <type_traits>
 #include <vector>
 
+#include "record/frame_input.h"
 #include "record_object.h"
 #include "signals/sample_kernels.h"
 #include "sigtrove.h"
-#include "wfdb_interface/signal_input.h"
+#include "texts/error_state.h"
 
 #include <structmember.h>
 #include "wfdb/wfdb.h"
@@ -22,119 +23,92 @@ namespace sigtrove {
 
 namespace {
 
-// Counts the module's changes to the engine's signal input (opens, seeks, runs
-// of frames): a read compares it before and after running Python code to learn
-// whether that code moved the input.
-unsigned long signal_epoch = 0;
-
-// Positions the engine's input signals at sample t.
-int seek(WFDB_Time t) {
-    ++signal_epoch;
-    return isigsettime(t);
+// The most samples per frame among the signals of `header`.
+int largest_spf(const engine::Header &header) {
+    int spf = 1;
+    for (const engine::SignalSpec &signal : header.signals) spf = std::max(spf, signal.spf);
+    return spf;
 }
 
-// Releases the strings the engine copied into siginfo and forgets them.
-void release_siginfo_strings(RecordObject *self) {
-    for (int i = 0; i < self->nopen; ++i) {
-        WFDB_Siginfo &s = self->siginfo[i];
-        std::free(s.fname);
-        std::free(s.desc);
-        std::free(s.units);
-        s.fname = s.desc = s.units = nullptr;
-    }
-    self->nopen = 0;
+// The record's sampling frequency as the record reports it: its frame frequency,
+// times its most samples per frame when samples are read in high resolution (a
+// multi-segment master's own lines list no signals).
+double reported_frequency(const RecordEngine &engine) {
+    const engine::Header &header = engine.description().header;
+    const double frame = header.frame_frequency();
+    if (!engine.high_resolution() || header.multi_segment) return frame;
+    return frame * largest_spf(header);
 }
 
-// Opens the record's signals in the engine and makes the record current.
-int reopen(PyObject *obj) {
-    EngineAccess access;  // also reached from other extension modules through the capsule
+// What the original operations' time texts count by: the record's sampling rate
+// (in high resolution, of its fastest signal) and base time.
+engine::TimeBasis reported_time_basis(const RecordEngine &engine) {
+    const engine::Header &header = engine.description().header;
+    double freq = header.frame_frequency();
+    if (engine.high_resolution()) freq *= largest_spf(header);
+    return engine::TimeBasis{freq, header.base_ms, header.base_date};
+}
+
+// Raises what an engine call that ran out of memory gives: MemoryError.
+int no_memory() {
+    PyErr_NoMemory();
+    return -1;
+}
+
+// The signals of an object whose construction read its header.
+RecordEngine *engine_of(PyObject *obj) {
+    RecordEngine *engine = as_record(obj)->engine;
+    if (engine == nullptr) PyErr_SetString(PyExc_ValueError, "the record was not opened");
+    return engine;
+}
+
+// Opens the record's signals unless they are open, and makes the record current.
+int open_signals(PyObject *obj) {
     RecordObject *self = as_record(obj);
-    if (is_current(obj)) return 0;
-    DirectorySwitch directory;
-    if (!directory.enter(self->location.basedir)) return traced_status("_sigtrove.Record.reopen", -1);
-    std::string name;
-    if (!engine_name(self->location.record, name)) return traced_status("_sigtrove.Record.reopen", -1);
-    // The open closes whatever signals the engine held, so no object is current
-    // until it succeeds.
+    RecordEngine *engine = engine_of(obj);
+    if (engine == nullptr) return -1;
+    // An open replaces whatever the original operations held: no object is
+    // current until it succeeds.
     set_current(nullptr);
-    release_siginfo_strings(self);
-    ++signal_epoch;
-    int n = isigopen(name.data(), self->siginfo, self->nsig);
-    // The engine writes at most nsig entries (none before siginfo exists).
-    if (n > 0) self->nopen = std::min(n, self->nsig);
+    int n = 0;
+    {
+        engine::ErrorCapture texts;
+        try {
+            n = engine->with_input([&](engine::FrameInput &) { return engine->open_signals(); });
+        } catch (const std::bad_alloc &) {
+            texts.forward();
+            return no_memory();
+        }
+        // The texts go where the C interface records them: the last one is the failure's, and verbose mode prints them.
+        texts.forward();
+    }
     if (n < self->nsig) {
         // Fewer signals than the header lists (or none): refuse rather than
-        // leave unwritten entries to be read.
-        release_siginfo_strings(self);
-        if (!directory.restore()) return traced_status("_sigtrove.Record.reopen", -1);
+        // leave signals unread that the header promises.
         if (n > 0) {
+            engine->close();
             PyErr_Format(globals.init_error, "isigopen: only %d of the %d signals of record %s are readable\n", n,
-                         self->nsig, name.c_str());
+                         self->nsig, engine->description().name.c_str());
         } else {
             raise_engine_error();
         }
-        return traced_status("_sigtrove.Record.reopen", -1);
+        return -1;
     }
+    hold_signals(obj);
     set_current(obj);
-    // Taken before any Python code runs: the description is the one this open read.
-    if (self->engine == nullptr) {
-        try {
-            self->engine = new RecordEngine(engine::last_input_description());
-        } catch (const std::bad_alloc &) {
-            PyErr_NoMemory();
-            return traced_status("_sigtrove.Record.reopen", -1);
-        }
-    }
-    if (!directory.restore()) return traced_status("_sigtrove.Record.reopen", -1);
+    last_time_basis() = reported_time_basis(*engine);
     return 0;
 }
 
-int is_current_op(PyObject *obj) { return is_current(obj) ? 1 : 0; }
-
-// Makes the record current and returns with it still current. A reopen ends with
-// a directory change, whose Python code may open another record, so the slot is
-// looked at again after it; code that does so at every reopen makes this fail.
-int make_current(PyObject *obj) {
-    for (int attempt = 0; attempt < reopen_attempts; ++attempt) {
-        if (is_current(obj)) return 0;
-        if (reopen(obj) < 0) return -1;
-    }
+// The internal operation reopen: makes the record current, opening its signals
+// when another object's open closed them.
+int reopen(PyObject *obj) {
+    EngineAccess access;  // also reached from other extension modules through the capsule
     if (is_current(obj)) return 0;
-    PyErr_Format(globals.init_error, "reopen: the signals of record %S were closed by another open %d times in a row\n",
-                 as_record(obj)->location.record, reopen_attempts);
-    return traced_status("_sigtrove.Record.reopen", -1);
+    return traced_status("_sigtrove.Record.reopen", open_signals(obj));
 }
 
-// A text from the engine copied at once (the engine reuses its buffers); may throw std::bad_alloc.
-std::string copied(const char *text) { return text ? std::string(text) : std::string(); }
-
-// What one entry of siginfo says, and the engine's time text for its length,
-// copied at one moment while the record is current: the strings stay valid only
-// until Python code may reopen a record, and the time text follows the open record.
-struct SignalFacts {
-    std::string fname, desc, units, length_text;
-    bool has_units = false;
-    double gain = 0;
-    int initval = 0, fmt = 0, bsize = 0, adcres = 0, adczero = 0, baseline = 0, cksum = 0;
-    WFDB_Time nsamp = 0;
-
-    explicit SignalFacts(const WFDB_Siginfo &info)
-        : fname(copied(info.fname)),
-          desc(copied(info.desc)),
-          units(copied(info.units)),
-          has_units(info.units != nullptr),
-          gain(info.gain),
-          initval(info.initval),
-          fmt(info.fmt),
-          bsize(info.bsize),
-          adcres(info.adcres),
-          adczero(info.adczero),
-          baseline(info.baseline),
-          cksum(info.cksum),
-          nsamp(info.nsamp) {
-        if (nsamp > 0) length_text = copied(timstr(nsamp));
-    }
-};
+int is_current_op(PyObject *obj) { return is_current(obj) ? 1 : 0; }
 
 // A fresh Record of `type` with every object field holding None. Fields are set
 // here rather than in tp_alloc, which Python subclasses do not inherit.
@@ -148,64 +122,82 @@ PyRef allocate_record(PyTypeObject *type) {
     return obj;
 }
 
+// Reads the header of `name` along `where` into a description. 0, or the engine's
+// failure code after its texts were recorded as the C interface records them.
+int describe(const std::string &name, engine::SearchLocation &where,
+             std::shared_ptr<const engine::RecordDescription> &description) {
+    engine::ErrorCapture texts;
+    int rc = 0;
+    Py_BEGIN_ALLOW_THREADS
+    try {
+        rc = engine::describe_record(name, where, description);
+    } catch (const std::bad_alloc &) {
+        engine::record_error("WFDB: can't allocate memory to read the header of record %s\n", name.c_str());
+        rc = -2;
+    }
+    Py_END_ALLOW_THREADS
+    texts.forward();
+    return rc;
+}
+
 // Construction after the argument parsing: `path` is the record path as a str.
-PyObject *make_record(PyTypeObject *type, PyRef path) {
+PyObject *make_record(PyTypeObject *type, PyRef path, bool signals_required) {
     PyRef obj = allocate_record(type);
     if (!obj) return nullptr;
     RecordObject *self = as_record(obj.get());
     self->location.keep(std::move(path));
-    DirectorySwitch directory;
-    if (!self->location.split(directory)) return nullptr;
+    self->signals_optional = !signals_required;
     std::string name;
-    if (!engine_name(self->location.record, name)) return nullptr;
+    engine::SearchLocation where;
+    if (!self->location.locate(name, where)) return nullptr;
 
-    if (!directory.enter(self->location.basedir)) return nullptr;
-    // Reading the header closes the signals the engine held.
+    // Reading a header replaces what the original operations held open.
     set_current(nullptr);
-    ++signal_epoch;
-    const int nsig = isigopen(name.data(), nullptr, 0);
-    double frequency = sampfreq(name.data());
-    self->frequency = frequency < 0 ? 0.0 : frequency;
-    if (!directory.restore()) return nullptr;
-    if (nsig <= 0) return raise_engine_error();
-
-    self->siginfo = PyMem_New(WFDB_Siginfo, static_cast<size_t>(nsig));
-    if (self->siginfo == nullptr) return PyErr_NoMemory();
-    std::memset(self->siginfo, 0, sizeof(WFDB_Siginfo) * static_cast<size_t>(nsig));
-    // Set only now that siginfo has room for every signal: Python code run by the
-    // directory switch above may reach the half-built object and read from it.
-    self->nsig = nsig;
-    // That same code may have made the object current before siginfo existed:
-    // the open must run and fill it.
-    if (is_current(obj.get())) set_current(nullptr);
-    if (make_current(obj.get()) < 0) return nullptr;
-
-    std::vector<std::string> descs;
-    try {
-        for (int i = 0; i < self->nsig; ++i) descs.push_back(copied(self->siginfo[i].desc));
-    } catch (const std::bad_alloc &) {
-        return PyErr_NoMemory();
+    std::shared_ptr<const engine::RecordDescription> description;
+    if (describe(name, where, description) < 0) {
+        // A header that can not be read leaves no frequency behind, rather than the previous record's.
+        last_time_basis().freq = 0;
+        return raise_engine_error();
     }
+    const int mode = engine::getvec_mode_from_environment();
+    RecordEngine *engine = new (std::nothrow) RecordEngine(description, mode);
+    if (engine == nullptr) return PyErr_NoMemory();
+    self->engine = engine;
+    const engine::Header &header = description->header;
+    self->frequency = reported_frequency(*engine);
+    last_time_basis() = reported_time_basis(*engine);
+    if (header.nsig <= 0) return raise_engine_error();
+    self->nsig = header.nsig;
+    if (open_signals(obj.get()) < 0) {
+        if (signals_required) return traced("_sigtrove.Record.reopen", nullptr);
+        // Kept without its signals: only what needs them fails, when it is asked for.
+        PyErr_Clear();
+    }
+
     PyRef names = PyRef::steal(PyTuple_New(self->nsig));
     if (!names) return nullptr;
     for (int i = 0; i < self->nsig; ++i) {
-        PyObject *desc = engine_text(descs[static_cast<size_t>(i)].c_str());
-        if (desc == nullptr) return nullptr;
-        PyTuple_SET_ITEM(names.get(), i, desc);
+        const std::string &desc = header.signals[static_cast<size_t>(i)].desc;
+        PyObject *text = engine_text(desc.data(), desc.size());
+        if (text == nullptr) return nullptr;
+        PyTuple_SET_ITEM(names.get(), i, text);
     }
     replace_field(self->signal_names, std::move(names));
     return obj.release();
 }
 
 PyObject *record_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
-    static const char *keywords[] = {"record", nullptr};
+    static const char *keywords[] = {"record", "signals_required", nullptr};
     PyObject *arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:Record", const_cast<char **>(keywords), &arg)) return nullptr;
+    int signals_required = 1;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$p:Record", const_cast<char **>(keywords), &arg,
+                                     &signals_required))
+        return nullptr;
     // The path's conversion stands in for the argument parser: its errors name no operation.
     PyRef path = PyRef::steal(path_argument(arg));
     if (!path) return nullptr;
     EngineAccess access;
-    return traced("_sigtrove.Record.__new__", make_record(type, std::move(path)));
+    return traced("_sigtrove.Record.__new__", make_record(type, std::move(path), signals_required != 0));
 }
 
 int record_traverse(PyObject *obj, visitproc visit, void *arg) {
@@ -230,11 +222,7 @@ void record_dealloc(PyObject *obj) {
     // Emptying the slot of this object disturbs no operation, since none can be
     // running on an object that is being destroyed.
     forget_current(obj);
-    if (self->siginfo != nullptr) {
-        release_siginfo_strings(self);
-        PyMem_Free(self->siginfo);
-        self->siginfo = nullptr;
-    }
+    forget_holder(obj);
     self->location.release();
     Py_CLEAR(self->signal_names);
     delete self->engine;
@@ -277,22 +265,20 @@ int signal_number(PyObject *obj, PyObject *signal_id) {
     return traced_status("_sigtrove.Record.signal_number", signal_number_impl(obj, signal_id));
 }
 
-// How a run of frames ended: the frames delivered, and whether the engine failed.
-struct FrameRun {
-    Py_ssize_t delivered = 0;
-    bool failed = false;
-};
-
-// Reads up to `length` frames from the engine's input and keeps the sample of
-// `signal` of each in `samples`, in whole blocks where the open signals allow
-// it. It stops at the end of the data; it calls no Python code, so the engine's
-// input stays the one the caller made sure of.
-FrameRun read_frames(int signal, WFDB_Time length, WFDB_Sample *samples) {
-    ++signal_epoch;
-    engine::SignalRun run = engine::read_input_signal(signal, length, samples);
-    // -1 is the end of the data; a checksum warning (-4) never stops a run.
-    return FrameRun{static_cast<Py_ssize_t>(run.delivered), run.status < -1};
+// Makes the record current (reopening it if need be), for an operation that needs its signals.
+int make_current(PyObject *obj) {
+    if (is_current(obj)) return 0;
+    return traced_status("_sigtrove.Record.reopen", open_signals(obj));
 }
+
+// What a header's line for one signal says, as the original operations show it.
+const engine::SignalSpec &signal_spec(PyObject *obj, int signal) {
+    return as_record(obj)->engine->description().header.signals[static_cast<size_t>(signal)];
+}
+
+// The sample count the original operations hold a signal to: the header's
+// length for a signal whose line has a checksum, else 0.
+long signal_length(const engine::SignalSpec &spec) { return spec.nsamp; }
 
 // Fills a read's list, block by block: each block's values are converted in a C
 // array first (no Python objects), and the list's items are then made from it
@@ -301,7 +287,7 @@ class SampleList {
 public:
     static constexpr Py_ssize_t block = 8192;
 
-    SampleList(PyObject *list, bool physical, const WFDB_Siginfo &info)
+    SampleList(PyObject *list, bool physical, const engine::SignalSpec &info)
         : list_(list),
           physical_(physical),
           // Physical zero is the header's baseline, as for every WFDB reader (the
@@ -343,6 +329,51 @@ private:
     double floats_[block];
 };
 
+// Positions the record's input at sample t: 0, or -1 with InitError raised.
+int seek(RecordEngine &engine, WFDB_Time t) {
+    int rc = 0;
+    {
+        engine::ErrorCapture texts;
+        try {
+            rc = engine.with_input([&](engine::FrameInput &input) { return input.seek(t, true); });
+        } catch (const std::bad_alloc &) {
+            texts.forward();
+            return no_memory();
+        }
+        texts.forward();
+    }
+    if (rc < 0) {
+        raise_engine_error();
+        return -1;
+    }
+    return 0;
+}
+
+// Reads up to `length` samples of `signal` from the record's input into
+// `samples`, as that many getvec calls would (stopping at the end of the data);
+// false with an exception when the data could not be read.
+bool read_block(RecordEngine &engine, int signal, Py_ssize_t length, WFDB_Sample *samples, Py_ssize_t &delivered) {
+    engine::SignalRun run;
+    {
+        engine::ErrorCapture texts;
+        try {
+            run = engine.with_input(
+                [&](engine::FrameInput &input) { return input.read_signal(signal, length, samples); });
+        } catch (const std::bad_alloc &) {
+            engine::record_error("getvec: not enough memory\n");
+            run = engine::SignalRun{0, -3};
+        }
+        texts.forward();
+    }
+    delivered = static_cast<Py_ssize_t>(run.delivered);
+    // -1 is the end of the data; a checksum warning (-4) never stops a run.
+    if (run.status < -1) {
+        raise_engine_error();
+        return false;
+    }
+    return true;
+}
+
 PyObject *read_impl(PyObject *obj, PyObject *signal_id, WFDB_Time start, WFDB_Time length, PyObject *correct_gain) {
     RecordObject *self = as_record(obj);
     int signal = signal_number(obj, signal_id);
@@ -351,7 +382,9 @@ PyObject *read_impl(PyObject *obj, PyObject *signal_id, WFDB_Time start, WFDB_Ti
         PyErr_SetString(PyExc_ValueError, "invalid signal number");
         return nullptr;
     }
-    const WFDB_Time n = self->siginfo[signal].nsamp;
+    RecordEngine &engine = *self->engine;
+    const engine::SignalSpec &spec = signal_spec(obj, signal);
+    const WFDB_Time n = signal_length(spec);
     // A negative start names no sample: it is refused like one past the end.
     if (start >= n || start < 0) {
         PyErr_Format(PyExc_ValueError, "start index out of range (%ld)", static_cast<long>(n));
@@ -363,8 +396,8 @@ PyObject *read_impl(PyObject *obj, PyObject *signal_id, WFDB_Time start, WFDB_Ti
     }
     if (length == 0) length = n;
     if (length > n - start) length = n - start;  // never computes start + length
-    if (seek(start) < 0) return raise_engine_error();
-    unsigned long positioned = signal_epoch;
+    if (seek(engine, start) < 0) return nullptr;
+    unsigned long positioned = engine.epoch();
     // A header may claim far more frames than its file holds: past a first block
     // the list grows (doubling) only as frames arrive.
     constexpr Py_ssize_t kFirstSlots = Py_ssize_t{1} << 20;
@@ -373,17 +406,18 @@ PyObject *read_impl(PyObject *obj, PyObject *signal_id, WFDB_Time start, WFDB_Ti
     if (!list) return nullptr;
     int as_float = PyObject_IsTrue(correct_gain);
     if (as_float < 0) return nullptr;
-    std::unique_ptr<SampleList> items(new (std::nothrow) SampleList(list.get(), as_float != 0, self->siginfo[signal]));
+    std::unique_ptr<SampleList> items(new (std::nothrow) SampleList(list.get(), as_float != 0, spec));
     if (!items) return PyErr_NoMemory();
-    WFDB_Sample samples[SampleList::block];
+    std::unique_ptr<WFDB_Sample[]> samples(new (std::nothrow) WFDB_Sample[SampleList::block]);
+    if (!samples) return PyErr_NoMemory();
     Py_ssize_t done = 0;
     while (done < static_cast<Py_ssize_t>(length)) {
-        // Python code (the truth test, a reopen, a finalizer run while the last
-        // block's objects were made) may have opened or read another record: the
-        // input must be this record's, where this read stands, before reading on.
-        if (!is_current(obj) || signal_epoch != positioned) {
-            if (make_current(obj) < 0) return nullptr;
-            if (seek(start + done) < 0) return raise_engine_error();
+        // Python code (the truth test, a finalizer run while the last block's
+        // objects were made) may have opened another record, closing this one's
+        // signals, or read this one elsewhere: the input must be open and stand
+        // where this read stands before reading on.
+        if (!is_current(obj) || engine.epoch() != positioned) {
+            if (make_current(obj) < 0 || seek(engine, start + done) < 0) return nullptr;
         }
         const Py_ssize_t wanted = std::min<Py_ssize_t>(SampleList::block, static_cast<Py_ssize_t>(length) - done);
         if (done + wanted > slots) {
@@ -391,13 +425,14 @@ PyObject *read_impl(PyObject *obj, PyObject *signal_id, WFDB_Time start, WFDB_Ti
             PyRef empty = PyRef::steal(PyList_New(more));
             if (!empty || PyList_SetSlice(list.get(), slots, slots, empty.get()) < 0) return nullptr;
             slots += more;
+            if (!is_current(obj) || engine.epoch() != positioned) continue;
         }
-        FrameRun run = read_frames(signal, wanted, samples);
-        positioned = signal_epoch;
-        if (run.failed) return raise_engine_error();
-        if (!items->fill(done, samples, run.delivered)) return nullptr;
-        done += run.delivered;
-        if (run.delivered < wanted) break;  // the data end early: the list ends there too
+        Py_ssize_t delivered = 0;
+        if (!read_block(engine, signal, wanted, samples.get(), delivered)) return nullptr;
+        positioned = engine.epoch();
+        if (!items->fill(done, samples.get(), delivered)) return nullptr;
+        done += delivered;
+        if (delivered < wanted) break;  // the data end early: the list ends there too
     }
     if (done < slots && PyList_SetSlice(list.get(), done, slots, nullptr) < 0) return nullptr;
     return list.release();
@@ -424,40 +459,39 @@ bool set_item(PyObject *dict, const char *key, PyObject *value) {
     return owned && PyDict_SetItemString(dict, key, owned.get()) == 0;
 }
 
-PyObject *units_text(const SignalFacts &info) {
-    return info.has_units ? engine_text(info.units.c_str()) : PyUnicode_FromString("mV");
+// The record's time text of sample t, as the C library's timstr writes it.
+PyObject *time_text_of(PyObject *obj, WFDB_Time t) {
+    char text[128];
+    engine::format_time_text(t, reported_time_basis(*as_record(obj)->engine), false, text, sizeof text);
+    return engine_text(text);
+}
+
+PyObject *text_of(const std::string &text) { return engine_text(text.data(), text.size()); }
+
+PyObject *units_text(const engine::SignalSpec &info) {
+    return info.units ? text_of(*info.units) : PyUnicode_FromString("mV");
 }
 
 PyObject *signal_info_impl(PyObject *obj, PyObject *signal_id) {
     RecordObject *self = as_record(obj);
     int signal = signal_number(obj, signal_id);
     if (signal < 0 || make_current(obj) < 0) return nullptr;
-    std::optional<SignalFacts> facts;
-    std::string starting_time;
-    try {
-        facts.emplace(self->siginfo[signal]);
-        starting_time = copied(timstr(0));
-    } catch (const std::bad_alloc &) {
-        return PyErr_NoMemory();
-    }
-    const SignalFacts &info = *facts;
+    const engine::SignalSpec &info = signal_spec(obj, signal);
+    const long nsamp = signal_length(info);
     PyRef dict = PyRef::steal(PyDict_New());
     if (!dict) return nullptr;
     PyObject *d = dict.get();
-    bool ok = set_item(d, "record", PyRef::borrow(self->location.record).release()) &&
-              set_item(d, "file", engine_text(info.fname.c_str())) &&
-              set_item(d, "frequency", PyFloat_FromDouble(self->frequency)) &&
-              set_item(d, "description", engine_text(info.desc.c_str())) &&
-              set_item(d, "adc_zero", PyLong_FromLong(info.adczero)) &&
-              set_item(d, "adc_resolution", PyLong_FromLong(info.adcres)) &&
-              set_item(d, "initial_value", PyLong_FromLong(info.initval)) &&
-              set_item(d, "storage_format", PyLong_FromLong(info.fmt)) &&
-              set_item(d, "gain", PyFloat_FromDouble(info.gain == 0.0 ? WFDB_DEFGAIN : info.gain)) &&
-              set_item(d, "units", units_text(info)) &&
-              set_item(d, "starting_time", engine_text(starting_time.c_str()));
-    if (ok && info.nsamp > 0) {
-        ok = set_item(d, "length", engine_text(info.length_text.c_str())) &&
-             set_item(d, "samples", PyLong_FromLong(info.nsamp)) &&
+    bool ok =
+        set_item(d, "record", PyRef::borrow(self->location.record).release()) &&
+        set_item(d, "file", text_of(info.fname)) && set_item(d, "frequency", PyFloat_FromDouble(self->frequency)) &&
+        set_item(d, "description", text_of(info.desc)) && set_item(d, "adc_zero", PyLong_FromLong(info.adczero)) &&
+        set_item(d, "adc_resolution", PyLong_FromLong(info.adcres)) &&
+        set_item(d, "initial_value", PyLong_FromLong(info.initval)) &&
+        set_item(d, "storage_format", PyLong_FromLong(info.fmt)) &&
+        set_item(d, "gain", PyFloat_FromDouble(info.gain == 0.0 ? WFDB_DEFGAIN : info.gain)) &&
+        set_item(d, "units", units_text(info)) && set_item(d, "starting_time", time_text_of(obj, 0));
+    if (ok && nsamp > 0) {
+        ok = set_item(d, "length", time_text_of(obj, nsamp)) && set_item(d, "samples", PyLong_FromLong(nsamp)) &&
              set_item(d, "checksum", PyLong_FromLong(info.cksum));
     }
     // Last, so that the entries callers already know keep their order.
@@ -518,31 +552,23 @@ PyObject *record_str_impl(PyObject *obj) {
     RecordObject *self = as_record(obj);
     if (make_current(obj) < 0) return nullptr;
     const int nsig = self->nsig;
-    std::vector<SignalFacts> signals;
-    std::string starting_time;
-    try {
-        signals.reserve(static_cast<size_t>(nsig));
-        for (int i = 0; i < nsig; ++i) signals.emplace_back(self->siginfo[i]);
-        starting_time = copied(timstr(0));
-    } catch (const std::bad_alloc &) {
-        return PyErr_NoMemory();
-    }
     Pieces p;
     bool ok = p.add("Record %s\n", PyRef::borrow(self->location.record).release()) &&
-              p.add("Starting time:  %s\n", engine_text(starting_time.c_str())) &&
+              p.add("Starting time:  %s\n", time_text_of(obj, 0)) &&
               p.add("Sampling frequency: %g Hz\n", self->frequency) && p.add("%d signals\n", nsig);
     for (int i = 0; ok && i < nsig; ++i) {
-        const SignalFacts &info = signals[static_cast<size_t>(i)];
-        ok = p.add("Signal %d:\n", i) && p.add(" File: %s\n", engine_text(info.fname.c_str())) &&
-             p.add(" Description: %s\n", engine_text(info.desc.c_str())) && p.add(" Gain: ") &&
+        const engine::SignalSpec &info = signal_spec(obj, i);
+        const long nsamp = signal_length(info);
+        ok = p.add("Signal %d:\n", i) && p.add(" File: %s\n", text_of(info.fname)) &&
+             p.add(" Description: %s\n", text_of(info.desc)) && p.add(" Gain: ") &&
              (info.gain == 0.0 ? p.add("uncalibrated assume %g", static_cast<int>(WFDB_DEFGAIN))
                                : p.add("%g", info.gain)) &&
              p.add(" adu/%s\n", units_text(info)) && p.add(" Initial value: %d\n", info.initval) &&
              p.add(" Storage format: %d\n", info.fmt) && p.add(" I/O: ") &&
              (info.bsize == 0 ? p.add("can be unbuffered\n") : p.add("%d-byte blocks\n", info.bsize)) &&
              p.add(" ADC resolution: %d bits\n", info.adcres) && p.add(" ADC zero: %d\n", info.adczero);
-        if (ok && info.nsamp > 0) {
-            ok = p.add(" Length: %s (%ld sample intervals)\n", engine_text(info.length_text.c_str()), info.nsamp) &&
+        if (ok && nsamp > 0) {
+            ok = p.add(" Length: %s (%ld sample intervals)\n", time_text_of(obj, nsamp), nsamp) &&
                  p.add(" Checksum: %d\n", info.cksum);
         } else if (ok) {
             ok = p.add(" Length undefined\n");

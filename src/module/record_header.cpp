@@ -8,7 +8,6 @@
 #include "record/julian_date.h"
 #include "record_object.h"
 #include "time_texts.h"
-#include "wfdb_interface/signal_input.h"
 
 namespace sigtrove {
 
@@ -168,11 +167,7 @@ PyObject *record_exit(PyObject *obj, PyObject *) {
     RecordObject *self = as_record(obj);
     {
         EngineAccess access;
-        // The C interface's files are this record's only while it is current.
-        if (is_current(obj)) {
-            engine::close_input_signals();
-            set_current(nullptr);
-        }
+        if (is_current(obj)) set_current(nullptr);
     }
     if (self->engine != nullptr) self->engine->close();
     Py_RETURN_FALSE;
@@ -193,7 +188,14 @@ PyObject *record_reduce(PyObject *obj, PyObject *) {
         path = PyRef::steal(PyUnicode_FromFormat("%U/%U", directory.get(), self->location.record));
         if (!path) return nullptr;
     }
-    return Py_BuildValue("(O(O))", reinterpret_cast<PyObject *>(Py_TYPE(obj)), path.get());
+    if (!self->signals_optional) return Py_BuildValue("(O(O))", reinterpret_cast<PyObject *>(Py_TYPE(obj)), path.get());
+    // Made without needing its signals: made so again, by the keyword that said so.
+    PyRef copyreg = PyRef::steal(PyImport_ImportModule("copyreg"));
+    if (!copyreg) return nullptr;
+    PyRef make = PyRef::steal(PyObject_GetAttrString(copyreg.get(), "__newobj_ex__"));
+    if (!make) return nullptr;
+    return Py_BuildValue("(O(O(O){s:O}))", make.get(), reinterpret_cast<PyObject *>(Py_TYPE(obj)), path.get(),
+                         "signals_required", Py_False);
 }
 
 }  // namespace sigtrove

@@ -1,6 +1,13 @@
 // The record location shared by Record and Annotation, and the record path rule.
 #include "record_location.h"
 
+#include <cerrno>
+#include <vector>
+
+#include "paths/database_path.h"
+#include "paths/directory_access.h"
+#include "paths/path_search.h"
+
 namespace sigtrove {
 
 PyObject *call_module_function(const char *name, PyObject *arg) {
@@ -31,14 +38,6 @@ void RecordLocation::release() {
     Py_CLEAR(record_path);
     Py_CLEAR(record);
     Py_CLEAR(basedir);
-}
-
-bool RecordLocation::split(DirectorySwitch &directory) {
-    RecordPath parts;
-    if (!split_record_path(record_path, parts, directory)) return false;
-    replace_field(basedir, std::move(parts.basedir));
-    replace_field(record, std::move(parts.record));
-    return true;
 }
 
 PyObject *path_argument(PyObject *arg) {
@@ -76,7 +75,7 @@ int is_url_path(PyObject *path) {
 
 }  // namespace
 
-bool split_record_path(PyObject *path, RecordPath &out, DirectorySwitch &directory) {
+bool split_record_path(PyObject *path, RecordPath &out) {
     int url = is_url_path(path);
     if (url < 0) return false;
     if (url) {
@@ -90,7 +89,8 @@ bool split_record_path(PyObject *path, RecordPath &out, DirectorySwitch &directo
     }
     out.basedir = PyRef::steal(call_module_function("dirname", path));
     if (!out.basedir) return false;
-    if (!directory.remember()) return false;
+    out.working_directory = PyRef::steal(call_module_function("getcwdu", nullptr));
+    if (!out.working_directory) return false;
     PyRef base = PyRef::steal(call_module_function("basename", path));
     if (!base) return false;
     PyRef parts = PyRef::steal(call_module_function("splitext", base.get()));
@@ -115,36 +115,64 @@ bool engine_name(PyObject *record, std::string &out) {
     return true;
 }
 
-bool DirectorySwitch::remember() {
-    saved_ = PyRef::steal(call_module_function("getcwdu", nullptr));
-    return static_cast<bool>(saved_);
+namespace {
+
+// A path text as the file system takes it; false with an exception when it is not text.
+bool file_system_text(PyObject *text, std::string &out) {
+    if (!PyUnicode_Check(text)) {
+        PyErr_Format(PyExc_TypeError, "expected a str path, not %.200s", Py_TYPE(text)->tp_name);
+        return false;
+    }
+    return engine_name(text, out);
 }
 
-bool DirectorySwitch::enter(PyObject *basedir) {
-    if (!saved_ && !remember()) return false;
-    int nonempty = PyObject_IsTrue(basedir);
-    if (nonempty < 0) return false;
-    if (!nonempty) return true;
-    PyRef done = PyRef::steal(call_module_function("chdir", basedir));
-    if (!done) return false;
-    switched_ = true;
+// The absolute directory relative database-path components stand on: basedir,
+// made absolute against the working directory the path rule asked for; that
+// directory itself for a path without a directory part.
+bool search_base(const RecordPath &parts, std::string &base) {
+    std::string working, directory;
+    if (!file_system_text(parts.working_directory.get(), working)) return false;
+    if (!file_system_text(parts.basedir.get(), directory)) return false;
+    if (directory.empty()) {
+        base = working;
+        return true;
+    }
+    base =
+        directory[0] == '/' ? directory : working + (working.empty() || working.back() != '/' ? "/" : "") + directory;
+    int error = 0;
+    Py_BEGIN_ALLOW_THREADS
+    error = engine::directory_access_error(base);
+    Py_END_ALLOW_THREADS
+    if (error != 0) {
+        // What os.chdir(basedir) raises, as the directory switch of earlier versions did.
+        errno = error;
+        PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, parts.basedir.get());
+        return false;
+    }
     return true;
 }
 
-bool DirectorySwitch::restore() {
-    if (!switched_) return true;
-    switched_ = false;
-    PyRef done = PyRef::steal(call_module_function("chdir", saved_.get()));
-    return static_cast<bool>(done);
-}
+}  // namespace
 
-DirectorySwitch::~DirectorySwitch() {
-    if (!switched_) return;
-    // Leaving early with an exception set: change back, keep that exception.
-    PyObject *type, *value, *traceback;
-    PyErr_Fetch(&type, &value, &traceback);
-    if (!restore()) PyErr_WriteUnraisable(nullptr);
-    PyErr_Restore(type, value, traceback);
+bool RecordLocation::locate(std::string &name, engine::SearchLocation &where) {
+    RecordPath parts;
+    if (!split_record_path(record_path, parts)) return false;
+    replace_field(basedir, PyRef::borrow(parts.basedir.get()));
+    replace_field(record, PyRef::borrow(parts.record.get()));
+    if (!engine_name(parts.record.get(), name)) return false;
+    // The engine's own form of the name, as its opening calls take one (a trailing ".hea" goes).
+    name = engine::record_name_for_open(name.c_str(), nullptr);
+    std::string base;
+    if (parts.working_directory && !search_base(parts, base)) return false;
+    // Read under the interpreter lock, which Python code changing the environment holds too.
+    std::string setting = engine::database_path_setting();
+    std::vector<engine::PathComponent> path;
+    Py_BEGIN_ALLOW_THREADS
+    // Following an @file in WFDB reads a file: not with the interpreter lock held.
+    path = engine::database_path_of(setting);
+    Py_END_ALLOW_THREADS
+    where = engine::SearchLocation::at(std::move(path), std::move(base), name);
+    return true;
 }
 
 }  // namespace sigtrove

@@ -1,12 +1,14 @@
 // Where a Record or an Annotation was opened from, and the record path rule.
 // Both types start with the same three path fields and treat them alike
 // (allocation, traversal, clearing, release); the rule that fills them splits a
-// record path and changes into its directory around engine opens.
+// record path, and the directory part says where the engine looks the record's
+// files up. The working directory is never changed.
 #ifndef SIGTROVE_RECORD_LOCATION_H
 #define SIGTROVE_RECORD_LOCATION_H
 
 #include <string>
 
+#include "paths/search_location.h"
 #include "sigtrove.h"
 
 namespace sigtrove {
@@ -17,37 +19,17 @@ PyObject *call_module_function(const char *name, PyObject *arg);
 
 // ---- the record path rule
 
-// Changes into a record's directory and back. The working directory is restored
-// by restore() or, at the latest, by the destructor, on every path out of an
-// operation; an exception pending at that moment stays the one reported.
-class DirectorySwitch {
-public:
-    DirectorySwitch() = default;
-    DirectorySwitch(const DirectorySwitch &) = delete;
-    DirectorySwitch &operator=(const DirectorySwitch &) = delete;
-    ~DirectorySwitch();
-    // Remembers the working directory to come back to.
-    bool remember();
-    // Changes into basedir when it is non-empty, remembering the working
-    // directory first unless remember() already has.
-    bool enter(PyObject *basedir);
-    // Changes back; false with an exception set when that fails.
-    bool restore();
-
-private:
-    PyRef saved_;            // the remembered directory
-    bool switched_ = false;  // true between a change into basedir and the change back
-};
-
 // "data/100.hea" gives basedir "data" and record "100"; a record name starting
-// with '+' is refused with ValueError. The working directory is remembered in
-// `directory` after the directory part is taken and before the name is, so a
-// working directory that cannot be read is reported ahead of a refused name.
+// with '+' is refused with ValueError. The working directory is asked for
+// (getcwdu) after the directory part is taken and before the name is, so a
+// working directory that cannot be read is reported ahead of a refused name; it
+// is what a relative basedir is taken from.
 struct RecordPath {
-    PyRef basedir;  // str, empty when the path has no directory part
-    PyRef record;   // str
+    PyRef basedir;            // str, empty when the path has no directory part
+    PyRef record;             // str
+    PyRef working_directory;  // str, what getcwdu gave; null for a URL
 };
-bool split_record_path(PyObject *path, RecordPath &out, DirectorySwitch &directory);
+bool split_record_path(PyObject *path, RecordPath &out);
 
 // A path argument as a str (accepts str and os.PathLike giving str); null with
 // TypeError/ValueError otherwise.
@@ -71,9 +53,14 @@ struct RecordLocation {
     void release();
     // Keeps the path as given.
     void keep(PyRef path) { replace_field(record_path, std::move(path)); }
-    // Sets basedir and record from the kept path by the record path rule;
-    // `directory` remembers the working directory to come back to.
-    bool split(DirectorySwitch &directory);
+    // Sets basedir and record from the kept path by the record path rule, and
+    // gives where the engine looks the record's files up from: the database path
+    // (WFDB) with its relative components anchored at basedir, made absolute
+    // against the working directory getcwdu gave. A basedir that is not a
+    // directory that can be searched fails with the OSError that changing into
+    // it gives (FileNotFoundError, NotADirectoryError, PermissionError), naming
+    // it. `name` is the record name as the engine looks it up.
+    bool locate(std::string &name, engine::SearchLocation &where);
 };
 
 }  // namespace sigtrove

@@ -7,7 +7,6 @@
 #include "record_engine.h"
 #include "record_location.h"
 #include "sigtrove.h"
-#include "wfdb/wfdb.h"
 
 namespace sigtrove {
 
@@ -18,11 +17,12 @@ struct RecordObject {
     int nsig;
     double frequency;
     PyObject *signal_names;
-    WFDB_Siginfo *siginfo;
-    int nopen;  // leading entries of siginfo that the engine has written
-    // The engine record behind the array reads and time texts; made at the
-    // first open, from the description that open read.
+    // The engine record behind every operation: its header's description, read
+    // once by the construction, and its signals when they are open. Null until
+    // the construction has read the header.
     RecordEngine *engine;
+    // Made with signals_required=False: it pickles the same way.
+    bool signals_optional;
 };
 
 inline RecordObject *as_record(PyObject *o) { return reinterpret_cast<RecordObject *>(o); }

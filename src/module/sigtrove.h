@@ -12,6 +12,8 @@
 #include "engine_lock.h"
 #include "pyref.h"
 #include "sigtrove_capi.h"
+#include "texts/annotation_codes.h"
+#include "texts/time_text.h"
 
 namespace sigtrove {
 
@@ -52,9 +54,21 @@ void set_current(PyObject *obj);
 // which must never wait (see record_dealloc).
 void forget_current(PyObject *obj);
 
-// How many times an operation opens its files again before it gives up, when the
-// Python code that each open runs (its directory changes) opens other files.
-constexpr int reopen_attempts = 3;
+// ---- the files the original operations hold open: the signals of one record
+// and one annotation file, as the C library held one set of each. An open by
+// another object closes the last holder's (its next operation opens them
+// again), so that records kept alive by the thousand hold no files. Under the
+// engine lock, except forget_holder (destruction).
+void hold_signals(PyObject *record);
+void hold_annotation_file(PyObject *annotation);
+void forget_holder(PyObject *obj);
+
+// ---- what the original operations share process-wide, as the C library did:
+// the annotation code table (the initial one with the definitions of every
+// annotation file opened since), and the time basis of the record whose header
+// was read last (AnnotationEntry's time texts follow it). Under the engine lock.
+engine::AnnotationCodeTable &annotation_codes();
+engine::TimeBasis &last_time_basis();
 
 // ---- failures
 // Adds a traceback entry named after the failing operation ("_sigtrove.Record.read").

@@ -228,6 +228,31 @@ TEST_F(RecordDirTest, LongLinesAreReadWhole) {
     EXPECT_EQ(header.signals[0].desc, desc.substr(0, 100));
 }
 
+// A line past 1/64 of the record memory ceiling (4 MB of the default 256 MB) is
+// refused where it stands, naming the header and the limit; a field quoted in a
+// text is cut to its beginning.
+TEST_F(RecordDirTest, HeaderLinesAreBoundedAndTextsQuoteFieldsShort) {
+    struct Case {
+        std::string header;
+        std::string text;
+    };
+    const std::string endless(5 << 20, '1');
+    const std::string where = "./r.hea";
+    const std::string limit =
+        " is longer than 4 MB, the most a header line may take (1/64 of the 256 MB a record "
+        "may use, SIGTROVE_MAX_RECORD_MEMORY)\n";
+    for (const Case &c : {
+             Case{"r 1 250 10 " + endless + "\nf 16\n", "init: line 1 of header " + where + limit},
+             Case{"r 1 250 10\n#" + endless + "\nf 16\n", "init: line 2 of header " + where + limit},
+             Case{"r 1 250 10\nf 16\n#" + endless, "init: line 3 of header " + where + limit},
+             Case{"r 1 250 10 x" + std::string(1000, 'y') + "\nf 16\n",
+                  "setbasetime: incorrect time format, 'x" + std::string(79, 'y') + "... (1001 characters)'\n"},
+         }) {
+        EXPECT_EQ(read("r", c.header), c.text.find("line") != std::string::npos ? -3 : -2);
+        EXPECT_EQ(wfdberror(), c.text);
+    }
+}
+
 TEST_F(RecordDirTest, HeaderWithNoSignalsIsValid) {
     ASSERT_EQ(read("r", "r 0 360 100\n"), 0) << wfdberror();
     EXPECT_EQ(header.nsig, 0);

@@ -3,6 +3,9 @@
 // and the engine's own copy of a record name.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -207,6 +210,20 @@ TEST_F(RecordDirTest, DirectoriesAreNotFiles) {
     dir.make_dir("s.dat");
     EXPECT_EQ(find_record_file("r", "hea"), "");
     EXPECT_EQ(find_signal_file("s.dat"), "");
+}
+
+// A name that is there but is no regular file ends the lookup with its reason,
+// and is never opened for reading in a way that could wait (a FIFO without a writer).
+TEST_F(RecordDirTest, FilesThatAreNoRegularFilesAreRefusedNamingThem) {
+    ASSERT_EQ(::mkfifo((dir.path() + "/f.hea").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/zero", (dir.path() + "/z.dat").c_str()), 0);
+    sigtrove::engine::FoundFile fifo = sigtrove::engine::open_record_file("f", "hea");
+    EXPECT_FALSE(fifo);
+    EXPECT_EQ(fifo.failure, "./f.hea is a FIFO, not a regular file");
+    EXPECT_FALSE(fifo.remote_failure());
+    sigtrove::engine::FoundFile device = sigtrove::engine::open_signal_file("z.dat");
+    EXPECT_FALSE(device);
+    EXPECT_EQ(device.failure, "./z.dat is a character device, not a regular file");
 }
 
 // Nothing listens on port 1 of the loopback address: a lookup that reaches it fails there.

@@ -160,3 +160,30 @@ def test_a_database_means_the_same_in_any_working_directory(tmp_path, monkeypatc
     assert copy.names == db.names and copy.location == db.location
     assert copy["a"].frames(physical=False).shape == (4, 1)
     assert repr(db) == "sigtrove.Database(%r)" % str(tmp_path / "db")
+
+
+def test_a_record_without_signal_files_is_given_like_any_other(tmp_path):
+    db = database(tmp_path, "a\nlone\nb\n", records=["a", "b"])
+    (tmp_path / "lone.hea").write_text("lone 1 360 4\nlone.dat 16 200 16 0 0 0 0 x\n# only the header\n")
+    # Before: iterating raised at "lone" ("none of the signals ... is readable").
+    records = list(db)
+    assert [r.record for r in records] == ["a", "lone", "b"]
+    lone = records[1]
+    assert (lone.nsig, lone.frame_count, lone.signals[0].file, lone.comments) == (
+        1,
+        4,
+        "lone.dat",
+        ("only the header",),
+    )
+    for needs_signals in (lambda r: r.frames(), lambda r: r.read(0), lambda r: r.readable_frames):
+        with pytest.raises(sigtrove.InitError, match="none of the signals for record lone is readable"):
+            needs_signals(lone)
+    assert db["lone"].signal_names == ("x",)
+    assert pickle.loads(pickle.dumps(lone)).signals == lone.signals
+    assert records[2].frames(physical=False)[:, 0].tolist() == [98, 99, 100, 101]
+
+
+def test_every_record_of_the_shared_records_is_given():
+    # 1003 and the other header-only records among them included.
+    db = sigtrove.Database(RECORDS)
+    assert [r.record for r in db] == [name.rsplit("/", 1)[-1] for name in db.names]

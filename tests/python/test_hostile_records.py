@@ -115,3 +115,110 @@ report(error=error, before=before, after=usage())
     # Before: 2 s spent on a list of 10^9 slots (8 GB of address space, 2 million page faults).
     assert out["after"]["faults"] - out["before"]["faults"] < 20000
     assert out["after"]["peak_mb"] - out["before"]["peak_mb"] < 32
+
+
+# ---- files that are no regular files: refused at once, naming them
+
+
+def make_fifo(path):
+    os.mkfifo(path)
+
+
+def make_socket(path):
+    import socket
+
+    listener = socket.socket(socket.AF_UNIX)
+    listener.bind(str(path))  # left bound: the file stays a socket while the child runs
+
+
+def link_to_a_device(path):
+    os.symlink("/dev/zero", path)
+
+
+NOT_REGULAR = [
+    # (the file made so, what is opened, a part of the error text)
+    ("r.hea", make_fifo, "Record", "is a FIFO, not a regular file"),
+    ("r.hea", make_socket, "Record", "is a socket, not a regular file"),
+    ("r.hea", link_to_a_device, "Record", "is a character device, not a regular file"),
+    ("r.hea", os.mkdir, "Record", "is a directory, not a regular file"),
+    ("r.dat", make_fifo, "Record", "isigopen: can't open signal file r.dat of record r ("),
+    ("r.dat", link_to_a_device, "Record", "r.dat is a character device, not a regular file"),
+    ("r.atr", make_fifo, "Annotation", "annopen: can't read annotator atr for record r ("),
+    ("r.atr", link_to_a_device, "Annotation", "r.atr is a character device, not a regular file"),
+]
+
+
+@pytest.mark.parametrize("name, make, kind, named", NOT_REGULAR, ids=[f"{c[0]} {c[1].__name__}" for c in NOT_REGULAR])
+def test_a_file_that_is_no_regular_file_is_refused_at_once(tmp_path, child, name, make, kind, named):
+    # Before: a FIFO hung Record() for ever, holding the interpreter lock and the module lock.
+    write(tmp_path, "r.hea", "r 1 250 4\nr.dat 16 200 12 0 0 0 0 x\n")
+    write(tmp_path, "r.dat", bytes(8))
+    write(tmp_path, "r.atr", bytes(2))
+    os.remove(tmp_path / name)
+    make(tmp_path / name)
+    out = child(f"""
+import time
+began = time.monotonic()
+try:
+    sigtrove.{kind}("r").read()
+    error = None
+except sigtrove.InitError as e:
+    error = str(e)
+report(error=error, seconds=time.monotonic() - began)
+""")
+    assert out["error"] is not None and named in out["error"], out["error"]
+    assert str(tmp_path / name) in out["error"].replace("/./", "/")
+    assert out["seconds"] < 1
+
+
+# ---- headers with endless lines: every field and comment bounded
+
+LONG_LINES = {
+    # Before: a 100 MB base-time field gave a 104,857,639-character error text and took the process
+    # to 520 MB; a 100 MB comment line read, peaking at 320 MB; a 300 MB line took it to 542 MB.
+    "base-time field": (b"r 1 250 10 " + b"1" * (100 << 20) + b"\nr.dat 16\n", "line 1 of header"),
+    "comment line": (b"r 1 250 10\n# " + b"x" * (100 << 20) + b"\nr.dat 16\n", "line 2 of header"),
+    "line without an end": (b"r 1 250 10 " + b"\0" * (300 << 20), "line 1 of header"),
+    "signal file name": (b"r 1 250 10\n" + b"f" * (100 << 20) + b" 16\n", "line 2 of header"),
+}
+
+
+@pytest.mark.parametrize("case", LONG_LINES, ids=list(LONG_LINES))
+def test_a_header_line_is_bounded(tmp_path, child, case):
+    header, named = LONG_LINES[case]
+    write(tmp_path, "r.hea", header)
+    write(tmp_path, "r.dat", bytes(40))
+    out = child("""
+import time
+before, began = usage(), time.monotonic()
+try:
+    sigtrove.Record("r")
+    error = None
+except sigtrove.InitError as e:
+    error = str(e)
+report(error=error, seconds=time.monotonic() - began, before=before, after=usage())
+""")
+    assert named in out["error"] and "longer than 4 MB, the most a header line may take" in out["error"]
+    assert len(out["error"]) < 400
+    assert out["after"]["peak_mb"] - out["before"]["peak_mb"] < 32
+    assert out["seconds"] < 1
+
+
+def test_the_comments_count_against_the_record_memory_ceiling(tmp_path, child):
+    # 120 comment lines of 40 KB: 4.8 MB of comments, past a ceiling of 4 MB.
+    write(tmp_path, "r.hea", "r 1 250 10\nr.dat 16\n" + ("# " + "c" * 40000 + "\n") * 120)
+    write(tmp_path, "r.dat", bytes(40))
+    out = child("""
+import os
+os.environ["SIGTROVE_MAX_RECORD_MEMORY"] = "4M"
+try:
+    sigtrove.Record("r")
+    error = None
+except sigtrove.InitError as e:
+    error = str(e)
+os.environ["SIGTROVE_MAX_RECORD_MEMORY"] = "16M"
+report(error=error, comments=len(sigtrove.Record("r").comments))
+""")
+    assert out["error"].startswith("init: the comments of record r header take ")
+    assert out["error"].endswith(", more than the 4 MB a record may use (SIGTROVE_MAX_RECORD_MEMORY)\n")
+    assert out["comments"] == 120

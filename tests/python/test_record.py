@@ -180,14 +180,8 @@ def test_the_path_is_kept_as_the_plain_text_given(tmp_path, kind, directory, wra
 
 
 @pytest.mark.parametrize("kind", OPENING_TYPES, ids=lambda t: t.__name__)
-@pytest.mark.parametrize(
-    "name, calls",
-    [
-        ("rec", ["dirname", "getcwdu", "basename", "splitext", "chdir", "chdir"]),
-        ("+rec", ["dirname", "getcwdu", "basename", "splitext"]),
-    ],
-)
-def test_order_of_the_host_path_calls(tmp_path, monkeypatch, kind, name, calls):
+@pytest.mark.parametrize("name", ["rec", "+rec"])
+def test_order_of_the_host_path_calls(tmp_path, monkeypatch, kind, name):
     path = record_with_annotations(tmp_path)
     seen = []
     for function in ("dirname", "getcwdu", "basename", "splitext", "chdir"):
@@ -198,12 +192,13 @@ def test_order_of_the_host_path_calls(tmp_path, monkeypatch, kind, name, calls):
 
         monkeypatch.setattr(_sigtrove, function, recorder)
     try:
-        kind(os.path.join(os.path.dirname(path), name))
+        opened = kind(os.path.join(os.path.dirname(path), name))
     except ValueError as error:
         assert name.startswith("+") and error.args == ("Record name can not start with '+'",)
-    # A Record then opens its signals: reopen remembers the directory and switches again.
-    reopen = ["getcwdu", "chdir", "chdir"] if kind is _sigtrove.Record and seen[-1] == "chdir" else []
-    assert seen == calls + reopen
+    else:
+        assert opened.record == name
+    # The files are found from the directory part: the working directory is never changed.
+    assert seen == ["dirname", "getcwdu", "basename", "splitext"]
 
 
 @pytest.mark.parametrize("kind", OPENING_TYPES, ids=lambda t: t.__name__)
@@ -224,15 +219,14 @@ class SubRecord(_sigtrove.Record):
 def test_a_half_built_record_reached_during_construction_is_safe(tmp_path, monkeypatch, kind):
     path = record_with_annotations(tmp_path)
     outcomes, busy = [], []
-    real_chdir = _sigtrove.chdir
+    real_splitext = _sigtrove.splitext
 
-    def chdir(directory):
-        real_chdir(directory)
+    def splitext(name):
         if busy:
-            return
+            return real_splitext(name)
         busy.append(True)
         try:
-            # Python code run by the directory switch can find the object before it is complete.
+            # Python code run by the path rule can find the object before it is complete.
             for obj in gc.get_objects():
                 if type(obj) is kind and obj.signal_names is None:
                     for use in (
@@ -247,8 +241,9 @@ def test_a_half_built_record_reached_during_construction_is_safe(tmp_path, monke
                             outcomes.append("ValueError")
         finally:
             busy.pop()
+        return real_splitext(name)
 
-    monkeypatch.setattr(_sigtrove, "chdir", chdir)
+    monkeypatch.setattr(_sigtrove, "splitext", splitext)
     record = kind(path)
     assert outcomes and set(outcomes) <= {"ValueError", "list", "dict", "str"}
     assert record.nsig == 3 and len(record.read(0)) == 999
@@ -285,20 +280,17 @@ def test_a_failed_open_leaves_no_record_current(tmp_path):
     assert len(a.read(1)) == 999
 
 
-def test_reopen_from_another_working_directory_fails_cleanly(tmp_path, monkeypatch):
+def test_a_record_opened_by_a_relative_path_reads_on_from_another_working_directory(tmp_path, monkeypatch):
     copy_record("100_3chan", str(tmp_path / "data"), "a")
+    copy_record("311derive", str(tmp_path / "data"), "b")
     monkeypatch.chdir(tmp_path)
     a = _sigtrove.Record("data/a")
+    wanted = a.read(0)
     a.close()
+    _sigtrove.Record("data/b")  # a's next read opens its signals again
     monkeypatch.chdir(tmp_path / "data")
-    with pytest.raises(FileNotFoundError) as info:
-        a.read(0)
-    import traceback
-
-    names = [f.name for f in traceback.extract_tb(info.value.__traceback__)]
-    assert "_sigtrove.Record.reopen" in names and names.index("_sigtrove.Record.read") < names.index(
-        "_sigtrove.Record.reopen"
-    )
+    assert a.read(0) == wanted
+    assert (a.record, a.basedir) == ("a", "data")
     assert os.getcwd() == str(tmp_path / "data")
 
 
@@ -328,3 +320,63 @@ def test_subclass_and_docstrings(tmp_path):
         "signal_info",
         "close",
     ]
+
+
+@pytest.mark.parametrize("relative", [False, True], ids=["absolute path", "relative path"])
+def test_a_record_found_through_a_relative_database_path_component(tmp_path, monkeypatch, relative):
+    # WFDB's "sub" counts from the record's directory, as changing into it made it count before.
+    copy_record("100_3chan", str(tmp_path / "data" / "sub"), "rec")
+    shutil.copy(RECORDS / "100.atr", tmp_path / "data" / "sub" / "rec.atr")
+    (tmp_path / "elsewhere").mkdir()
+    monkeypatch.setenv("WFDB", ". sub")
+    monkeypatch.chdir(tmp_path)
+    path = "data/rec" if relative else str(tmp_path / "data" / "rec")
+    record, annotation = _sigtrove.Record(path), _sigtrove.Annotation(path)
+    wanted = _sigtrove.Record(str(tmp_path / "data" / "sub" / "rec"))
+    monkeypatch.chdir(tmp_path / "elsewhere")
+    assert record.read(2) == wanted.read(2) and record.signal_info(0) == wanted.signal_info(0)
+    assert len(annotation.read(0, 1000)) == 5
+    assert os.environ["WFDB"] == ". sub"  # nothing written into the environment
+
+
+@pytest.mark.parametrize(
+    "make, error",
+    [(lambda p: None, FileNotFoundError), (lambda p: p.write_text(""), NotADirectoryError)],
+    ids=["missing", "a file"],
+)
+def test_a_directory_part_that_is_no_directory_fails_as_changing_into_it_did(tmp_path, make, error):
+    make(tmp_path / "data")
+    with pytest.raises(error) as info:
+        _sigtrove.Record(str(tmp_path / "data" / "rec"))
+    with pytest.raises(error) as changing:
+        os.chdir(str(tmp_path / "data"))
+    assert (info.value.errno, info.value.strerror, info.value.filename) == (
+        changing.value.errno,
+        changing.value.strerror,
+        str(tmp_path / "data"),
+    )
+
+
+LEAVES_THE_ENVIRONMENT = r"""
+import ctypes, json, sys, _sigtrove
+getenv = ctypes.CDLL(None).getenv
+getenv.restype = ctypes.c_char_p
+names = [b"WFDB", b"WFDBCAL", b"WFDBANNSORT", b"WFDBGVMODE"]
+def values():  # the process's own environment, which os.environ does not follow
+    return [getenv(n) and getenv(n).decode() for n in names]
+
+before = values()
+record = _sigtrove.Record(sys.argv[1])
+record.read(0, 0, 10), record.signal_info(0), str(record), record.frames(0, 10)
+annotation = record.annotation()
+annotation.read(0, 1000), annotation.arrays(0, 1000)
+print(json.dumps({"before": before, "after": values()}))
+"""
+
+
+def test_opening_and_reading_leave_the_environment_as_it_was():
+    # Before: the first open wrote WFDB, WFDBCAL, WFDBANNSORT and WFDBGVMODE into the environment.
+    from test_annotation_entry import run_fresh
+
+    out = run_fresh(LEAVES_THE_ENVIRONMENT, str(RECORDS / "100"))
+    assert out["after"] == out["before"]

@@ -1,6 +1,6 @@
-"""Python code that runs inside an operation (a truth test, a directory-change hook, an index, the
-garbage collector's code run by an allocation) and uses other records: every operation still returns its own
-record's data, nothing is written past a buffer, and the working directory comes back."""
+"""Python code that runs inside an operation (a truth test, a path-rule hook, an index, the garbage
+collector's code run by an allocation) and uses other records or the same one: every operation still
+returns its own record's data, nothing is written past a buffer, and the working directory stays."""
 
 import gc
 import os
@@ -74,29 +74,29 @@ def test_an_index_that_reads_a_wider_record():
 
 
 @pytest.fixture
-def directory_hook(monkeypatch):
-    """Makes the module's next `hook.times` directory changes run `hook.use` once it is set."""
+def path_hook(monkeypatch):
+    """Makes the module's next `hook.times` calls of splitext (the last host function the path rule
+    calls, once the object exists) run `hook.use` once it is set."""
 
     class Hook:
         use = None
-        times = 2  # the two changes of one open: into the record's directory and back
+        times = 1
         busy = False
         calls = 0
 
-    real_chdir = _sigtrove.chdir
+    real_splitext = _sigtrove.splitext
 
-    def chdir(directory):
-        real_chdir(directory)
-        if Hook.use is None or Hook.busy or Hook.calls >= Hook.times:
-            return
-        Hook.busy = True
-        try:
-            Hook.calls += 1
-            Hook.use()
-        finally:
-            Hook.busy = False
+    def splitext(name):
+        if Hook.use is not None and not Hook.busy and Hook.calls < Hook.times:
+            Hook.busy = True
+            try:
+                Hook.calls += 1
+                Hook.use()
+            finally:
+                Hook.busy = False
+        return real_splitext(name)
 
-    monkeypatch.setattr(_sigtrove, "chdir", chdir)
+    monkeypatch.setattr(_sigtrove, "splitext", splitext)
     return Hook
 
 
@@ -135,25 +135,60 @@ RECORD_OPERATIONS = {
 
 
 @pytest.mark.parametrize("operation", list(RECORD_OPERATIONS))
-def test_a_directory_hook_that_opens_another_record(directory_hook, operation):
+def test_a_path_hook_that_opens_another_record_during_construction(path_hook, operation):
     run = RECORD_OPERATIONS[operation]
-    record = _sigtrove.Record(TIMED_RECORD)
-    wanted = run(record)
-    use_wide_record()  # the record under test must reopen, changing directory twice
-    directory_hook.use = use_wide_record
+    wanted = run(_sigtrove.Record(TIMED_RECORD))
+    path_hook.use = use_wide_record
     before = os.getcwd()
+    record = _sigtrove.Record(TIMED_RECORD)
+    assert path_hook.calls == 1
+    # Its texts are its own: its frequency and base time, not the wide record's.
     assert run(record) == wanted
-    assert directory_hook.calls == 2
     assert os.getcwd() == before
 
 
-def test_a_directory_hook_that_opens_another_annotation_file(directory_hook):
+def test_a_path_hook_that_opens_another_annotation_file_during_construction(path_hook):
+    wanted = rows(_sigtrove.Annotation(RECORD_100).read(0, 20000))
+    path_hook.use = use_other_annotation_file
     annotation = _sigtrove.Annotation(RECORD_100)
-    wanted = rows(annotation.read(0, 20000))
-    use_other_annotation_file()
-    directory_hook.use = use_other_annotation_file
+    assert path_hook.calls == 1
     assert rows(annotation.read(0, 20000)) == wanted
-    assert directory_hook.calls == 2
+
+
+class RunsCode:
+    """A correct_gain whose truth test runs `code(record)` once and is true."""
+
+    def __init__(self, code, record):
+        self.code, self.record, self.calls = code, record, 0
+
+    def __bool__(self):
+        self.calls += 1
+        self.code(self.record)
+        return True
+
+
+def leave_a_with_block(record):
+    with record:
+        pass  # closes the record's files
+
+
+# Code that moves the record's own position, or closes its files, between the read's positioning
+# and its first sample.
+SAME_RECORD_USES = {
+    "reads it elsewhere": lambda r: r.read(1, 600000, 50),
+    "reads its frames": lambda r: r.frames(500000, 500100),
+    "closes its files": leave_a_with_block,
+    "another object reads its files": lambda r: _sigtrove.Record(RECORD_100).read(0, 300000, 10),
+}
+
+
+@pytest.mark.parametrize("use", list(SAME_RECORD_USES))
+def test_a_truth_test_that_uses_the_record_under_read(use):
+    record = _sigtrove.Record(RECORD_100)
+    wanted = record.read(1, 1000, 20000)
+    correct_gain = RunsCode(SAME_RECORD_USES[use], record)
+    assert record.read(1, 1000, 20000, correct_gain) == wanted
+    assert correct_gain.calls == 1
 
 
 def test_collector_code_that_opens_another_annotation_file(collector_hook):
@@ -162,24 +197,3 @@ def test_collector_code_that_opens_another_annotation_file(collector_hook):
     collector_hook.use = use_other_annotation_file
     assert rows(annotation.read(0, 20000)) == wanted
     assert collector_hook.calls > 0
-
-
-NEVER_CURRENT = {
-    "Record.read": (lambda: _sigtrove.Record(RECORD_100), lambda r: r.read(0, 0, 10), use_wide_record),
-    "Annotation.read": (lambda: _sigtrove.Annotation(RECORD_100), lambda a: a.read(0, 2000), use_other_annotation_file),
-}
-
-
-@pytest.mark.parametrize("kind", list(NEVER_CURRENT))
-def test_an_object_that_can_never_stay_current_fails_cleanly(directory_hook, kind):
-    open_object, run, use = NEVER_CURRENT[kind]
-    opened = open_object()
-    use()
-    directory_hook.use, directory_hook.times = use, float("inf")
-    before = os.getcwd()
-    with pytest.raises(_sigtrove.InitError) as info:
-        run(opened)
-    assert info.value.args[0].endswith("\n") and "100" in info.value.args[0]
-    assert os.getcwd() == before
-    directory_hook.use = None
-    assert len(run(opened)) > 0

@@ -303,3 +303,26 @@ def test_annotation_arrays_and_pickles_by_url(web_server):
     assert again.record == web_server.url("100")
     assert again.frames(0, 10).tolist() == record.frames(0, 10).tolist()
     assert pickle.loads(pickle.dumps(remote)).arrays(0, 400)["time"].tolist() == local.arrays(0, 400)["time"].tolist()
+
+
+def test_an_endless_header_line_on_a_server_is_refused_naming_its_url(tmp_path):
+    # Before: the line was kept whole, however long: this 300 MB one took 5 s, 553 MB and 629 MB
+    # sent by the server, and then failed as a header cut short.
+    with open(tmp_path / "r.hea", "wb") as header:
+        header.write(b"r 1 250 10 ")
+        header.truncate(300 << 20)  # NUL bytes to the end, and no line break
+    server = Nginx(tmp_path)
+    try:
+        url = server.url("r")
+        began = time.monotonic()
+        with pytest.raises(_sigtrove.InitError) as info:
+            _sigtrove.Record(url)
+        seconds = time.monotonic() - began
+        sent = sum(r[3] for r in server.requests())
+    finally:
+        server.stop()
+    assert info.value.args == (
+        "init: line 1 of header %s.hea is longer than 4 MB, the most a header line may take (1/64 of the "
+        "256 MB a record may use, SIGTROVE_MAX_RECORD_MEMORY)\n" % url,
+    )
+    assert seconds < 1 and sent < 64 << 20

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <string_view>
 
 #include "annotations/annotation_aha_format.h"
@@ -74,7 +75,7 @@ std::unique_ptr<AnnotationReader> AnnotationReader::open_found(const std::string
         if (found.failure.empty())
             record_error("annopen: can't read annotator %s for record %s\n", annotator.c_str(), record.c_str());
         else {
-            note_remote_failure();
+            if (found.remote_failure()) note_remote_failure();
             record_error("annopen: can't read annotator %s for record %s (%s)\n", annotator.c_str(), record.c_str(),
                          found.failure.c_str());
         }
@@ -209,6 +210,22 @@ bool AnnotationReader::rewind() {
     has_pending_ = false;
     ending_.reset();
     return true;
+}
+
+int set_annotation_time(AnnotationReader &reader, WFDB_Time t) {
+    bool to_start = t == std::numeric_limits<WFDB_Time>::min();
+    std::optional<WFDB_Time> threshold;
+    if (!to_start) threshold = t < 0 ? -t : t;
+    switch (reader.seek(threshold)) {
+        case SeekOutcome::positioned: return 0;
+        case SeekOutcome::failed: return -1;  // the reader recorded why
+        case SeekOutcome::improper_seek: record_error("iannsettime: improper seek\n"); return -1;
+        case SeekOutcome::at_end: break;
+    }
+    // The start of a list with nothing in it is still a position.
+    if (to_start || *threshold == 0) return 0;
+    record_error("iannsettime: no annotation at or after time %ld\n", *threshold);
+    return -1;
 }
 
 SeekOutcome AnnotationReader::seek(std::optional<WFDB_Time> threshold) {

@@ -97,6 +97,12 @@ private:
     std::array<uint8_t, 1 + 255 + 1> delivered_aux_{};  // length byte, text, NUL
 };
 
+// Positions READER as iannsettime(t) positions the one file it reads: the next
+// annotation is the first at or after |t| (t the most negative time: the first of
+// the file). 0, or -1 after recording the text of why not (no annotation there,
+// a file that can not be read).
+int set_annotation_time(AnnotationReader &reader, WFDB_Time t);
+
 }  // namespace sigtrove::engine
 
 #endif

@@ -51,17 +51,54 @@ private:
     long long position_ = 0;
 };
 
+// "PATH is a FIFO, not a regular file", for what is there but is no regular file.
+std::string refusal_text(const std::string &path, mode_t mode) {
+    const char *kind = S_ISDIR(mode)    ? "a directory"
+                       : S_ISFIFO(mode) ? "a FIFO"
+                       : S_ISSOCK(mode) ? "a socket"
+                       : S_ISCHR(mode)  ? "a character device"
+                       : S_ISBLK(mode)  ? "a block device"
+                                        : "something else";
+    return path + " is " + kind + ", not a regular file";
+}
+
 }  // namespace
 
-ByteSourcePtr open_local_file(const std::string &path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    struct stat info{};
-    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-        ::close(fd);
-        return nullptr;
+LocalOpening open_regular_file(const std::string &path) {
+    LocalOpening opening;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        // A socket can not be opened at all: say what it is rather than nothing.
+        struct stat info{};
+        if ((errno == ENXIO || errno == EOPNOTSUPP) && ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+            opening.refusal = refusal_text(path, info.st_mode);
+        return opening;
     }
-    return std::make_unique<LocalFile>(fd);
+    struct stat info{};
+    if (::fstat(fd, &info) != 0) {
+        ::close(fd);
+        return opening;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        opening.refusal = refusal_text(path, info.st_mode);
+        ::close(fd);
+        return opening;
+    }
+    // Reads of a regular file wait for the disk as they should.
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
+        ::close(fd);
+        return opening;
+    }
+    opening.fd = fd;
+    return opening;
+}
+
+ByteSourcePtr open_local_file(const std::string &path, std::string *refusal) {
+    LocalOpening opening = open_regular_file(path);
+    if (refusal) *refusal = std::move(opening.refusal);
+    if (opening.fd < 0) return nullptr;
+    return std::make_unique<LocalFile>(opening.fd);
 }
 
 ByteSourcePtr adopt_file_descriptor(int fd) {

@@ -1,11 +1,13 @@
 #include "paths/database_path.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <optional>
 
+#include "io/local_file.h"
 #include "texts/error_state.h"
 
 namespace sigtrove::engine {
@@ -34,15 +36,22 @@ PathState &path_state() {
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
+// A database path file is a line or a few: more than this is no path file.
+constexpr std::size_t kMaxPathFile = 1 << 20;
+
+// The whole of a regular file (none for a FIFO or a device, which could block or
+// never end, and none past kMaxPathFile).
 std::optional<std::string> read_whole_file(const std::string &name) {
-    std::FILE *file = std::fopen(name.c_str(), "rb");
+    ByteSourcePtr file = open_local_file(name);
     if (!file) return std::nullopt;
     std::string text;
-    char chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
-    std::fclose(file);
-    return text;
+    std::uint8_t chunk[4096];
+    for (;;) {
+        long long n = file->read(chunk, sizeof chunk);
+        if (n < 0 || text.size() + static_cast<std::size_t>(n) > kMaxPathFile) return std::nullopt;
+        if (n == 0) return text;
+        text.append(reinterpret_cast<const char *>(chunk), static_cast<std::size_t>(n));
+    }
 }
 
 // Replaces "@file" by the file's contents, as often as the result begins with '@' again.
@@ -76,15 +85,18 @@ void write_back_environment(const std::string &value) {
     setenv("WFDBGVMODE", "0", 0);
 }
 
-std::vector<PathComponent> load_database_path() {
-    const char *env = std::getenv("WFDB");
-    std::string value = expand_indirection(env ? env : kDefaultDatabasePath);
-    write_back_environment(value);
+std::vector<PathComponent> components_of(const std::string &value) {
     std::vector<PathComponent> components;
     for (std::string &text : split_database_path(value)) components.push_back({std::move(text), false});
     // An empty path still lets names be used as given (relative to the working directory).
     if (components.empty()) components.push_back({"", false});
     return components;
+}
+
+std::vector<PathComponent> load_database_path() {
+    std::string value = expand_indirection(database_path_setting());
+    write_back_environment(value);
+    return components_of(value);
 }
 
 // Ends the component starting at `begin`: at a separator that is not part of a URL.
@@ -118,6 +130,15 @@ std::vector<PathComponent> &loaded_components() {
 }
 
 }  // namespace
+
+std::string database_path_setting() {
+    const char *env = std::getenv("WFDB");
+    return env ? env : kDefaultDatabasePath;
+}
+
+std::vector<PathComponent> database_path_of(const std::string &setting) {
+    return components_of(expand_indirection(setting));
+}
 
 std::vector<std::string> split_database_path(std::string_view value) {
     std::vector<std::string> components;

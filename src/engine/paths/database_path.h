@@ -24,6 +24,17 @@ struct PathComponent {
 // any thread: the path's state is guarded.
 std::vector<PathComponent> database_path();
 
+// The database path an engine object searches along: the WFDB value given (see
+// database_path_setting), following @file indirection, split into its
+// components. Nothing is learned into it or written into the environment, and
+// no process-wide state is read or changed; a failure to follow an @file is
+// recorded (and leaves one empty component, as an empty WFDB does).
+std::vector<PathComponent> database_path_of(const std::string &setting);
+
+// The value of the WFDB environment variable, or kDefaultDatabasePath when it is
+// unset. Reads the environment only.
+std::string database_path_setting();
+
 // Splits a WFDB value into its components (spaces, tabs, line breaks, ';' and ':'
 // separate; a ':' that belongs to a URL does not).
 std::vector<std::string> split_database_path(std::string_view value);

@@ -13,11 +13,14 @@ struct FoundFile {
     std::string path;      // as found: the prefix that matched followed by the name (a URL for a remote file)
     ByteSourcePtr source;  // open for reading; null when nothing was found
     // Why the lookup stopped without a file although one may be there: a remote
-    // location that could not be reached or answered with an error ("URL: reason").
+    // location that could not be reached or answered with an error ("URL: reason"),
+    // or a local name that is no regular file ("PATH is a FIFO, not a regular file").
     // Empty when the file simply is not there.
     std::string failure;
 
     explicit operator bool() const { return source != nullptr; }
+    // The failure is one of fetching a file from a web server.
+    bool remote_failure() const;
 };
 
 }  // namespace sigtrove::engine

@@ -11,9 +11,9 @@ namespace {
 // The file opener refuses any name with "..", so no lookup can climb out of the database.
 bool is_refused_name(const std::string &name) { return name.find("..") != std::string::npos; }
 
-// Opens a candidate that is a readable file and not a directory, on disk or on a
-// web server. A remote candidate that can not be fetched leaves its reason in
-// the result (with no source).
+// Opens a candidate that is a readable regular file, on disk or on a web server.
+// A remote candidate that can not be fetched, and a local one that is there but
+// is no regular file, leave their reason in the result (with no source).
 FoundFile open_candidate(std::string candidate, RemoteAccess access) {
     FoundFile found;
     if (is_refused_name(candidate)) return found;
@@ -22,7 +22,8 @@ FoundFile open_candidate(std::string candidate, RemoteAccess access) {
         found.source = std::move(opening.source);
         found.failure = std::move(opening.failure);
     } else {
-        found.source = open_local_file(candidate);
+        // Something there that is no regular file (a FIFO, a device) ends the search with its reason.
+        found.source = open_local_file(candidate, &found.failure);
     }
     if (found.source || !found.failure.empty()) found.path = std::move(candidate);
     return found;
@@ -58,6 +59,8 @@ std::string record_lookup_name(const std::string &record) {
 }
 
 bool is_url(std::string_view name) { return is_http_url(name); }
+
+bool FoundFile::remote_failure() const { return !failure.empty() && is_url(path); }
 
 std::vector<std::string> record_file_names(const std::string &lookup_name, const std::string &type) {
     std::string full = lookup_name + "." + type;

@@ -24,6 +24,14 @@ SearchLocation SearchLocation::capture(const std::string &record) {
     return location;
 }
 
+SearchLocation SearchLocation::at(std::vector<PathComponent> path, std::string base, const std::string &record) {
+    SearchLocation location;
+    location.path_ = std::move(path);
+    location.base_ = std::move(base);
+    location.record_name_ = path_record_name(record_lookup_name(record));
+    return location;
+}
+
 SearchLocation SearchLocation::remote(const std::string &directory_url, const std::string &record) {
     SearchLocation location;
     location.path_.push_back(PathComponent{directory_url, true});

@@ -21,6 +21,11 @@ public:
     // The database path now (learned directories included), anchored at the
     // working directory now; %r stands for RECORD until another record is looked up.
     static SearchLocation capture(const std::string &record);
+    // The database path `path` (see database_path_of), every relative prefix
+    // anchored at the absolute directory `base`; %r stands for RECORD. What a
+    // record named from a directory of its own is looked up along: nothing
+    // process-wide is read or changed, whatever the working directory is.
+    static SearchLocation at(std::vector<PathComponent> path, std::string base, const std::string &record);
     // The location of a record whose header was found on a web server: every
     // other file of the record is looked up in the header's directory there, and
     // nowhere else, so a remote record is never mixed with local files.

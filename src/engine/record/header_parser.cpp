@@ -22,6 +22,7 @@
 #include "record/header.h"
 #include "record/record_memory.h"
 #include "texts/error_state.h"
+#include "texts/shown_field.h"
 #include "wfdb/wfdb.h"
 
 namespace sigtrove::engine {
@@ -64,27 +65,45 @@ private:
     size_t pos_ = 0;
 };
 
-// Reads a header file line by line; lines have no length limit.
+// What a header's texts may hold: a line at most max_record_memory() / 64 (4 MB
+// by default; real lines are a few hundred bytes), its comments together with
+// the rest of the record at most the ceiling itself.
+long long max_header_line() { return std::max<long long>(max_record_memory() / 64, 4096); }
+
+// What one comment costs beside its text (the string, its place in the list).
+constexpr long long kBytesPerComment = 64;
+
+// Reads a header file line by line, each line bounded (max_header_line), the
+// comments kept bounded by the record memory ceiling.
 class HeaderLines {
 public:
     explicit HeaderLines(ByteSource &source) : source_(source) {}
 
     // The next raw line, its line feed included; false at the end of the file
-    // (or when reading fails: failed() tells).
+    // (or when reading fails: failed() tells; or when the line is too long:
+    // too_long() tells, and the line is not read further).
     // A NUL byte ends the line's text, as it would for any C string reader.
     bool read(std::string &line) {
         line.clear();
+        if (too_long_ || too_many_comments_) return false;
+        const auto limit = static_cast<std::size_t>(max_header_line());
         for (;;) {
             if (next_ == end_ && !refill()) break;
             const char *begin = buffer_ + next_;
             const void *feed = std::memchr(begin, '\n', end_ - next_);
             std::size_t taken =
                 feed ? static_cast<std::size_t>(static_cast<const char *>(feed) - begin) + 1 : end_ - next_;
+            if (line.size() + taken > limit) {
+                too_long_ = true;
+                line.clear();
+                return false;
+            }
             line.append(begin, taken);
             next_ += taken;
             if (feed) break;
         }
         if (line.empty()) return false;
+        ++line_number_;
         size_t nul = line.find('\0');
         if (nul != std::string::npos) line.resize(nul);
         return true;
@@ -92,6 +111,12 @@ public:
 
     // True when a read of the file failed before its end.
     bool failed() const { return failed_; }
+    // True when a line was longer than max_header_line() (the line after the last one read).
+    bool too_long() const { return too_long_; }
+    int line_number() const { return line_number_; }
+    // True when the comments took more than the record memory ceiling.
+    bool too_many_comments() const { return too_many_comments_; }
+    long long comment_bytes() const { return comment_bytes_; }
 
     // The next line that is neither blank nor a comment; the comments passed are kept.
     bool read_content(std::string &line) {
@@ -123,8 +148,14 @@ private:
     void keep_comment(const std::string &line, size_t hash) {
         size_t begin = line.find_first_not_of(" \t", hash + 1);
         size_t end = line.find_last_not_of(" \t\r\n");
-        comments_.push_back(begin == std::string::npos || end < begin ? std::string()
-                                                                      : line.substr(begin, end - begin + 1));
+        std::string text =
+            begin == std::string::npos || end < begin ? std::string() : line.substr(begin, end - begin + 1);
+        comment_bytes_ += static_cast<long long>(text.size()) + kBytesPerComment;
+        if (comment_bytes_ > max_record_memory()) {
+            too_many_comments_ = true;
+            return;
+        }
+        comments_.push_back(std::move(text));
     }
 
     bool refill() {
@@ -140,6 +171,10 @@ private:
     char buffer_[4096];
     std::size_t next_ = 0, end_ = 0;
     bool failed_ = false;
+    bool too_long_ = false;
+    bool too_many_comments_ = false;
+    int line_number_ = 0;
+    long long comment_bytes_ = 0;
     std::vector<std::string> comments_;
 };
 
@@ -191,22 +226,23 @@ bool header_name_matches(std::string_view name, std::string_view record) {
 
 class HeaderParser {
 public:
-    HeaderParser(const std::string &record, ByteSource &source, Header &out)
-        : record_(record), text_(record.c_str()), lines_(source), out_(out) {}
+    HeaderParser(const std::string &record, const std::string &where, ByteSource &source, Header &out)
+        : record_(record), where_(where), text_(record.c_str()), lines_(source), out_(out) {}
 
     int parse() {
         std::string line;
-        if (!lines_.read(line)) return reject("init: record %s header is empty\n");
+        if (!lines_.read(line)) return ended("init: record %s header is empty\n");
         if (int rc = check_version_line(line); rc < 0) return rc;
         if (line.rfind("#wfdb", 0) != 0) lines_.keep_if_comment(line);
         bool have_record_line = is_content(line) || lines_.read_content(line);
-        if (!have_record_line) return reject("init: can't find record name in record %s header\n");
+        if (!have_record_line) return ended("init: can't find record name in record %s header\n");
         if (int rc = parse_record_line(line); rc < 0) return rc;
         int rc = out_.multi_segment ? parse_segment_lines() : parse_signal_lines();
         if (rc < 0) return rc;
         lines_.read_remaining_comments();
+        if (lines_.too_long() || lines_.too_many_comments()) return ended(nullptr);
         out_.comments = lines_.take_comments();
-        return rc;
+        return check_comment_memory();
     }
 
     bool read_failed() const { return lines_.failed(); }
@@ -216,6 +252,39 @@ private:
     int reject(const char *format) {
         record_error(format, text_);
         return -2;
+    }
+
+    // The lines ran out where more were needed: the header is refused with the
+    // text `format` (naming the record), unless a line too long or comments too
+    // many stopped the reading, which is then what the text says.
+    int ended(const char *format) {
+        if (lines_.too_long()) {
+            record_error(
+                "init: line %d of header %s is longer than %s, the most a header line may take (1/64 of "
+                "the %s a record may use, SIGTROVE_MAX_RECORD_MEMORY)\n",
+                lines_.line_number() + 1, where_.c_str(), megabytes(max_header_line()).c_str(),
+                megabytes(max_record_memory()).c_str());
+            return -3;
+        }
+        if (lines_.too_many_comments()) return refuse_comments(lines_.comment_bytes());
+        return format ? reject(format) : 0;
+    }
+
+    int refuse_comments(long long bytes) {
+        record_error(
+            "init: the comments of record %s header take %s, more than the %s a record may use "
+            "(SIGTROVE_MAX_RECORD_MEMORY)\n",
+            text_, megabytes(bytes).c_str(), megabytes(max_record_memory()).c_str());
+        return -3;
+    }
+
+    // The comments count with everything else a record holds.
+    int check_comment_memory() {
+        long long held = memory_for(static_cast<long long>(out_.signals.size()), kBytesPerSignal) +
+                         memory_for(static_cast<long long>(out_.segments.size()), kBytesPerSegment);
+        long long total = held + lines_.comment_bytes();
+        if (total <= max_record_memory()) return 0;
+        return refuse_comments(lines_.comment_bytes());
     }
     // Records a text with its own arguments, and rejects the header.
     template <typename... Args>
@@ -314,7 +383,7 @@ private:
     int parse_base(const std::string &text) {
         std::optional<BaseTime> base = parse_base_time(text);
         if (!base) {
-            std::string shown(base_time_shown(text));
+            std::string shown = shown_field(base_time_shown(text));
             return reject_with("setbasetime: incorrect time format, '%s'\n", shown.c_str());
         }
         out_.has_base = true;
@@ -326,7 +395,7 @@ private:
     int parse_signal_lines() {
         std::string line;
         for (int i = 0; i < out_.nsig; ++i) {
-            if (!lines_.read_content(line)) return reject("init: unexpected EOF in header file for record %s\n");
+            if (!lines_.read_content(line)) return ended("init: unexpected EOF in header file for record %s\n");
             if (int rc = check_signal_count(i + 1); rc < 0) return rc;
             SignalSpec signal;
             if (int rc = parse_signal_line(line, i, signal); rc < 0) return rc;
@@ -415,7 +484,8 @@ private:
     }
 
     int out_of_range(const std::string &field, int index) {
-        return reject_with("init: value '%s' out of range for signal %d, record %s\n", field.c_str(), index, text_);
+        return reject_with("init: value '%s' out of range for signal %d, record %s\n", shown_field(field).c_str(),
+                           index, text_);
     }
 
     // FILE FMT[xSPF][:SKEW][+OFFSET] [GAIN[(BASELINE)][/UNITS] [ADCRES [ADCZERO [INITVAL [CKSUM [BSIZE [DESC]]]]]]]
@@ -502,17 +572,17 @@ private:
         std::string line;
         long start = 0;
         for (int i = 0; i < segment_count_; ++i) {
-            if (!lines_.read_content(line)) return reject("init: unexpected EOF in header file for record %s\n");
+            if (!lines_.read_content(line)) return ended("init: unexpected EOF in header file for record %s\n");
             if (int rc = check_segment_count(i + 1); rc < 0) return rc;
             FieldReader fields(line);
             SegmentSpec segment;
             segment.name = *fields.next();
             if (segment.name[0] == '+')
-                return reject_with("init: `%s' is not a valid segment name in record %s\n", segment.name.c_str(),
-                                   text_);
+                return reject_with("init: `%s' is not a valid segment name in record %s\n",
+                                   shown_field(segment.name).c_str(), text_);
             if (segment.name.size() > WFDB_MAXRNL)
-                return reject_with("init: `%s' is too long for a segment name in record %s\n", segment.name.c_str(),
-                                   text_);
+                return reject_with("init: `%s' is too long for a segment name in record %s\n",
+                                   shown_field(segment.name).c_str(), text_);
             std::optional<std::string> length = fields.next();
             std::optional<long> frames = length ? integer_field<long>(*length) : std::nullopt;
             if (!frames || *frames < 0)
@@ -535,7 +605,8 @@ private:
     }
 
     const std::string &record_;
-    const char *text_;  // the record as named in error texts
+    const std::string &where_;  // where the header was found (a path or a URL)
+    const char *text_;          // the record as named in error texts
     HeaderLines lines_;
     Header &out_;
     int segment_count_ = 0;
@@ -557,13 +628,13 @@ int read_found_header(const std::string &record, Find find, Header &out) {
             if (found.failure.empty())
                 record_error("init: can't open header for record %s\n", record.c_str());
             else {
-                note_remote_failure();
+                if (found.remote_failure()) note_remote_failure();
                 record_error("init: can't open header for record %s (%s)\n", record.c_str(), found.failure.c_str());
             }
             return -1;
         }
         out.path = std::move(found.path);
-        HeaderParser parser(record, *found.source, out);
+        HeaderParser parser(record, out.path, *found.source, out);
         int rc = parser.parse();
         // A header cut short by a failed read would parse as a different header: it is not used at all.
         if (parser.read_failed()) {

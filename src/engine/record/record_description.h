@@ -28,6 +28,9 @@ struct RecordDescription {
 // that presents its signals. Returns 0, or the WFDB code of the failure (-1 no
 // header, -2 a header that can not be used) after recording its text.
 int describe_record(const std::string &record, std::shared_ptr<const RecordDescription> &out);
+// The same along a location of the caller's (see search_location.h), which
+// learns where the header was found: nothing process-wide is read or changed.
+int describe_record(const std::string &record, SearchLocation &location, std::shared_ptr<const RecordDescription> &out);
 
 }  // namespace sigtrove::engine
 

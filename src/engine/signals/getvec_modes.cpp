@@ -1,5 +1,7 @@
 #include "signals/getvec_modes.h"
 
+#include <cstdlib>
+
 #include <algorithm>
 #include <cstring>
 
@@ -58,6 +60,13 @@ void high_resolution_vector(const FrameLayout &layout, const WFDB_Sample *frame,
         long long index = static_cast<long long>(sub) * layout.spf[i] / layout.spf_max;
         vector[i] = frame[layout.offset[i] + static_cast<std::size_t>(index)];
     }
+}
+
+int getvec_mode_from_environment() {
+    const char *text = std::getenv("WFDBGVMODE");
+    if (!text) return 0;
+    long mode = std::strtol(text, nullptr, 10);
+    return mode < 0 ? 0 : static_cast<int>(mode & (WFDB_HIGHRES | WFDB_GVPAD));
 }
 
 }  // namespace sigtrove::engine

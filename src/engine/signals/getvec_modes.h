@@ -34,6 +34,12 @@ void low_resolution_vector(const FrameLayout &layout, const WFDB_Sample *frame, 
 // gives its sample floor(sub * spf / spf_max).
 void high_resolution_vector(const FrameLayout &layout, const WFDB_Sample *frame, int sub, WFDB_Sample *vector);
 
+// The getvec mode that WFDBGVMODE asks for (bit 0 high resolution, bit 1 pad),
+// 0 when unset or not a number. Reading it before or after the first lookup along
+// the database path gives the same answer: that lookup sets WFDBGVMODE=0 only when
+// it is unset (see database_path.cpp). Reads the environment only.
+int getvec_mode_from_environment();
+
 // floor((sum + floor(k / 2)) / k) for k > 0, whatever the sign of sum.
 long long mean_rounded_half_up(long long sum, int k);
 

@@ -1,5 +1,7 @@
 #include "signals/signal_file_handle.h"
 
+#include "io/local_file.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,7 +16,9 @@ SignalFileHandle::~SignalFileHandle() {
 
 bool SignalFileHandle::open() {
     if (source_ || fd_ >= 0) return true;
-    fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    // Opened as the lookup opened it: without waiting, and only a regular file
+    // (the name may have been replaced by a FIFO since the lookup).
+    fd_ = open_regular_file(path_).fd;
     return fd_ >= 0;
 }
 

@@ -7,19 +7,20 @@
 
 namespace sigtrove::engine {
 
-std::shared_ptr<SignalFileHandle> SignalFileSet::find(const std::string &fname, std::string &failure) {
-    failure.clear();
+std::shared_ptr<SignalFileHandle> SignalFileSet::find(const std::string &fname, FoundFile &found) {
+    found = FoundFile{};
     if (auto known = by_name_.find(fname); known != by_name_.end()) return known->second;
     std::shared_ptr<SignalFileHandle> handle;
-    FoundFile found = location_.open_signal_file(fname);
+    found = location_.open_signal_file(fname);
     if (!found) {
-        failure = found.failure;
+        // Nothing to keep: the failure is reported by the caller.
     } else if (is_url(found.path)) {
         // A file on a web server is read through the source its lookup opened.
         handle = std::make_shared<SignalFileHandle>(std::move(found.source));
     } else {
         // The lookup opened the file to see that it is readable; that handle is
         // closed at once, and the file opened again when reading reaches it.
+        found.source.reset();
         std::string path = location_.absolute(found.path);
         struct stat info{};
         if (::stat(path.c_str(), &info) == 0) {
@@ -28,7 +29,7 @@ std::shared_ptr<SignalFileHandle> SignalFileSet::find(const std::string &fname, 
             handle = shared;
         }
     }
-    if (failure.empty()) by_name_.emplace(fname, handle);
+    if (found.failure.empty()) by_name_.emplace(fname, handle);
     return handle;
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "paths/found_file.h"
 #include "signals/signal_file_handle.h"
 
 namespace sigtrove::engine {
@@ -23,9 +24,9 @@ public:
 
     // The handle of the file a header names, looked up along the location (the
     // file must exist and be readable now); null when it can not be found, and
-    // then `failure` says why when the file may be there but could not be
-    // fetched from its web server ("URL: reason"), and is empty otherwise.
-    std::shared_ptr<SignalFileHandle> find(const std::string &fname, std::string &failure);
+    // then `found` says why when the file may be there but could not be fetched
+    // from its web server, or is no regular file (see FoundFile::failure).
+    std::shared_ptr<SignalFileHandle> find(const std::string &fname, FoundFile &found);
 
 private:
     SearchLocation &location_;

@@ -10,6 +10,7 @@
 #include "signals/group_window.h"
 #include "signals/signal_file_set.h"
 #include "texts/error_state.h"
+#include "texts/shown_field.h"
 
 namespace sigtrove::engine {
 namespace {
@@ -287,13 +288,14 @@ bool plan_groups(const Header &header, int room, int first_signal, const std::st
             g.span = std::max<long long>(g.span, header.signals[i].skew);
         std::shared_ptr<SignalFileHandle> file;
         if (g.layout.fmt != 0) {
-            std::string failure;
-            file = files.find(g.layout.fname, failure);
-            // A file that is not there is skipped; one that is there but can not be fetched fails the open.
-            if (!failure.empty()) {
-                note_remote_failure();
-                record_error("isigopen: can't open signal file %s of record %s (%s)\n", g.layout.fname.c_str(),
-                             record.c_str(), failure.c_str());
+            FoundFile found;
+            file = files.find(g.layout.fname, found);
+            // A file that is not there is skipped; one that is there but can not be fetched (or is no
+            // regular file) fails the open.
+            if (!found.failure.empty()) {
+                if (found.remote_failure()) note_remote_failure();
+                record_error("isigopen: can't open signal file %s of record %s (%s)\n",
+                             shown_field(g.layout.fname).c_str(), record.c_str(), found.failure.c_str());
                 return false;
             }
             if (!file) continue;

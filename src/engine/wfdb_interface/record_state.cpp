@@ -33,13 +33,6 @@ double sampling_frequency() {
     return state.high_resolution ? state.frame_freq * state.spf_max : state.frame_freq;
 }
 
-int getvec_mode_from_environment() {
-    const char *text = std::getenv("WFDBGVMODE");
-    if (!text) return 0;
-    long mode = std::strtol(text, nullptr, 10);
-    return mode < 0 ? 0 : static_cast<int>(mode & (WFDB_HIGHRES | WFDB_GVPAD));
-}
-
 void reset_record_state() { record_state() = RecordState{}; }
 
 }  // namespace sigtrove::engine

@@ -5,6 +5,7 @@
 #define SIGTROVE_ENGINE_RECORD_STATE_H
 
 #include "record/header.h"
+#include "signals/getvec_modes.h"
 
 namespace sigtrove::engine {
 
@@ -31,12 +32,6 @@ void apply_header(const Header &header);
 
 // The sampling frequency: the frame frequency, times spf_max in high-resolution mode.
 double sampling_frequency();
-
-// The getvec mode that WFDBGVMODE asks for (bit 0 high resolution, bit 1 pad),
-// 0 when unset or not a number. Reading it before or after the first lookup along
-// the database path gives the same answer: that lookup sets WFDBGVMODE=0 only when
-// it is unset (see database_path.cpp).
-int getvec_mode_from_environment();
 
 // Forgets every value a header set, as in a fresh process. For tests.
 void reset_record_state();

@@ -1,11 +1,12 @@
 // The process-wide set of open input signals behind isigopen, getvec,
 // isigsettime and setgvmode (the C calls themselves are in wfdb.h): the default
-// instance, whose records are engine Record objects read side by side.
+// instance of FrameInput, whose records are engine Record objects read side by side.
 #ifndef SIGTROVE_ENGINE_SIGNAL_INPUT_H
 #define SIGTROVE_ENGINE_SIGNAL_INPUT_H
 
 #include <memory>
 
+#include "record/frame_input.h"
 #include "record/record_description.h"
 #include "wfdb/wfdb.h"
 
@@ -22,12 +23,6 @@ void reset_signal_input();
 // any): what a caller that opened a record through isigopen can open a record
 // object of its own from, without reading the header again.
 std::shared_ptr<const RecordDescription> last_input_description();
-
-// What a run of getvec calls keeping one signal gave.
-struct SignalRun {
-    long long delivered = 0;  // samples written to the caller's array
-    int status = 0;           // 0 when all were; else getvec's code that stopped the run (-1 end, < -1 error)
-};
 
 // Calls getvec up to `count` times and keeps signal `signal` of each frame in
 // out[0..], stopping at the first end of data or error (a checksum warning, -4,
