@@ -186,18 +186,34 @@ PyObject *make_record(PyTypeObject *type, PyRef path, bool signals_required) {
     return obj.release();
 }
 
+// Takes the keyword-only signals_required out of `kwargs` (into `rest`, a copy
+// without it), so that every other call is parsed, and refused with the parser's
+// texts, exactly as a constructor of one argument always was.
+bool take_signals_required(PyObject *kwargs, PyRef &rest, bool &signals_required) {
+    signals_required = true;
+    if (kwargs == nullptr) return true;
+    PyObject *flag = PyDict_GetItemString(kwargs, "signals_required");  // borrowed
+    if (flag == nullptr) return true;
+    int truth = PyObject_IsTrue(flag);
+    if (truth < 0) return false;
+    signals_required = truth != 0;
+    rest = PyRef::steal(PyDict_Copy(kwargs));
+    return rest && PyDict_DelItemString(rest.get(), "signals_required") == 0;
+}
+
 PyObject *record_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
-    static const char *keywords[] = {"record", "signals_required", nullptr};
+    static const char *keywords[] = {"record", nullptr};
     PyObject *arg = nullptr;
-    int signals_required = 1;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$p:Record", const_cast<char **>(keywords), &arg,
-                                     &signals_required))
-        return nullptr;
+    bool signals_required = true;
+    PyRef rest;
+    if (!take_signals_required(kwargs, rest, signals_required)) return nullptr;
+    if (rest) kwargs = rest.get();
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:Record", const_cast<char **>(keywords), &arg)) return nullptr;
     // The path's conversion stands in for the argument parser: its errors name no operation.
     PyRef path = PyRef::steal(path_argument(arg));
     if (!path) return nullptr;
     EngineAccess access;
-    return traced("_sigtrove.Record.__new__", make_record(type, std::move(path), signals_required != 0));
+    return traced("_sigtrove.Record.__new__", make_record(type, std::move(path), signals_required));
 }
 
 int record_traverse(PyObject *obj, visitproc visit, void *arg) {

@@ -380,3 +380,28 @@ def test_opening_and_reading_leave_the_environment_as_it_was():
 
     out = run_fresh(LEAVES_THE_ENVIRONMENT, str(RECORDS / "100"))
     assert out["after"] == out["before"]
+
+
+@pytest.mark.parametrize(
+    "args, kwargs, message",
+    [
+        (("a", "b"), {}, "Record() takes at most 1 argument (2 given)"),
+        ((), {}, "Record() missing required argument 'record' (pos 1)"),
+        (("a",), {"bogus": 1}, "Record() takes at most 1 argument (2 given)"),
+        ((), {"record": "a", "bogus": 1}, "Record() takes at most 1 keyword argument (2 given)"),
+        ((), {"signals_required": False}, "Record() missing required argument 'record' (pos 1)"),
+    ],
+)
+def test_the_constructor_refuses_arguments_with_the_parsers_texts(args, kwargs, message):
+    with pytest.raises(TypeError) as info:
+        _sigtrove.Record(*args, **kwargs)
+    assert info.value.args == (message,)
+
+
+@pytest.mark.parametrize("name", HEADER_ONLY_RECORDS)
+def test_a_record_opened_without_requiring_signals_reads_its_header(name):
+    record = _sigtrove.Record(str(RECORDS / name), signals_required=False)
+    assert record.nsig > 0 and len(record.signals) == record.nsig
+    with pytest.raises(_sigtrove.InitError) as info:
+        record.frames()
+    assert info.value.args == ("isigopen: none of the signals for record %s is readable\n" % name,)
