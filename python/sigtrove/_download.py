@@ -241,6 +241,8 @@ def fetch_file(fetcher: Fetcher, url: str, place: Place, progress: Progress) -> 
                 out.write(chunk)
                 done += len(chunk)
                 if total is None and done > unsized_limit:
+                    # Nothing to go on from: the bytes kept would only hold the disk.
+                    os.unlink(part, dir_fd=place.fd)
                     raise DownloadError(
                         "%s: the server sent more than %s without saying how long the file is: past the "
                         "record memory ceiling (SIGTROVE_MAX_RECORD_MEMORY)" % (url, megabytes(unsized_limit))

@@ -126,6 +126,8 @@ def test_a_hostile_server_ends_a_download_in_a_clear_error(hostile, tmp_path, ro
     assert "Traceback" not in result.stderr and "\x1b" not in result.stderr and "\x07" not in result.stderr
     outside = {name: data for name, data in files_in(tmp_path).items() if not name.startswith("a/b/c/d/mirror/")}
     assert outside == {name: data for name, data in VICTIMS.items() if data is not None}
+    # What a server sent without a length, past the ceiling, is not kept either.
+    assert all(len(data) <= 1 << 20 for name, data in files_in(mirror).items() if name.endswith(".part"))
 
 
 ENGINE_ROWS = [

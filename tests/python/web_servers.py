@@ -306,9 +306,12 @@ class _FaultHandler(BaseHTTPRequestHandler):
                 self.close_connection = True
                 return
             if len(sent) < int(length.rstrip("abc")):
-                self.wfile.flush()
                 self.close_connection = True
-                self.connection.shutdown(socket.SHUT_RDWR)
+                try:
+                    self.wfile.flush()
+                    self.connection.shutdown(socket.SHUT_RDWR)
+                except OSError:
+                    pass  # the client has gone already
 
     def do_GET(self):
         self._serve(True)
