@@ -13,6 +13,8 @@ from typing import Dict, FrozenSet, Iterator, List, Set, Tuple, Union
 from _sigtrove import Record
 from sigtrove._database_location import database_location, is_url, read_list_file, record_path
 from sigtrove._header_scan import scan_records
+from sigtrove._memory_ceiling import MemoryBudget
+from sigtrove._url_text import without_credentials
 
 _Location = Union[str, "os.PathLike[str]"]
 
@@ -36,14 +38,20 @@ class Database:
 
     def __init__(self, location: _Location) -> None:
         self.location = database_location(location)
-        self.names = tuple(_record_names(self.location))
-        self._known = frozenset(self.names)
-        self.annotators = _annotators(self.location)
+        try:
+            self.names = tuple(_record_names(self.location))
+            self._known = frozenset(self.names)
+            self.annotators = _annotators(self.location)
+        except (ValueError, OSError) as error:
+            # A URL's user name and password are for its server, never for an error text.
+            if without_credentials(str(error)) == str(error):
+                raise
+            raise type(error)(without_credentials(str(error))) from None
 
     def path(self, name: str) -> str:
         """The path of the record named `name`; KeyError when the database has no such record."""
         if name not in self:
-            raise KeyError("database %s has no record %r" % (self.location, name))
+            raise KeyError("database %s has no record %r" % (without_credentials(self.location), name))
         return record_path(self.location, name)
 
     def __len__(self) -> int:
@@ -85,19 +93,22 @@ NESTING_LIMIT = 16
 
 
 def _record_names(location: str) -> List[str]:
-    text = read_list_file(location, "RECORDS")
+    budget = MemoryBudget()
+    text = read_list_file(location, "RECORDS", budget)
     if text is None:
         if is_url(location):
             raise ValueError("database %s has no RECORDS file" % location)
         return scan_records(location)
     names: List[str] = []
-    _add_listed(location, "RECORDS", "", text, names, set())
+    _add_listed(location, "RECORDS", "", text, names, set(), budget)
     return names
 
 
-def _add_listed(location: str, list_file: str, prefix: str, text: str, names: List[str], seen: Set[str]) -> None:
+def _add_listed(
+    location: str, list_file: str, prefix: str, text: str, names: List[str], seen: Set[str], budget: MemoryBudget
+) -> None:
     """Adds the records a list file names, a nested folder's records where the folder is listed;
-    a name listed twice counts once."""
+    a name listed twice counts once. Nested lists are charged to the budget of the first."""
     for line in _list_lines(text):
         name = prefix + _checked_name(location, list_file, line)
         if not name.endswith("/"):
@@ -108,12 +119,12 @@ def _add_listed(location: str, list_file: str, prefix: str, text: str, names: Li
         if name.count("/") > NESTING_LIMIT:
             raise ValueError("database %s: %s nests folders more than %d deep" % (location, list_file, NESTING_LIMIT))
         inner_file = name + "RECORDS"
-        inner = read_list_file(location, inner_file)
+        inner = read_list_file(location, inner_file, budget)
         if inner is None:
             raise ValueError(
                 "database %s: %s lists the folder %r, which has no RECORDS file" % (location, list_file, line)
             )
-        _add_listed(location, inner_file, name, inner, names, seen)
+        _add_listed(location, inner_file, name, inner, names, seen, budget)
 
 
 def _annotators(location: str) -> Dict[str, str]:

@@ -28,8 +28,9 @@ def set_remote_options(
 
     cache   -- a directory (str or os.PathLike) that keeps what is fetched, so
                that reading a record again makes no request; None for no cache.
-    timeout -- seconds a connection may take, and a transfer may go without
-               receiving anything, before the read fails; None for the default (30).
+    timeout -- seconds a connection may take, and an answer's head, before the
+               read fails; a body that brings fewer than 1024 bytes a second for
+               that long fails too. None for the default (30).
 
     An option not given stays as it is. Applies to every record and annotation
     file opened afterwards, on any thread.

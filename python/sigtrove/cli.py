@@ -9,6 +9,7 @@ from typing import Optional, Protocol, Sequence, cast
 
 import _sigtrove
 from sigtrove._arguments import CommandFailure, UsageError, add_package_records_to_database_path, engine_text
+from sigtrove._url_text import shown
 from sigtrove._version import __version__
 
 
@@ -83,14 +84,15 @@ def main(argv: Optional[Sequence[str]] = None, prog: str = "sigtrove") -> int:
         return status
     except UsageError as error:
         options.parser.print_usage(sys.stderr)
-        sys.stderr.write("%s: error: %s\n" % (command, error))
+        sys.stderr.write("%s: error: %s\n" % (command, shown(str(error))))
         return 2
     except BrokenPipeError:
         # The reader went away (`... | head`): no traceback, and nothing more to write.
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 1
     except (CommandFailure, _sigtrove.Error, OSError) as error:
-        sys.stderr.write("%s: %s\n" % (command, engine_text(error)))
+        # Texts may carry what a server sent (names, reasons): shown escaped, and without a URL's password.
+        sys.stderr.write("%s: %s\n" % (command, shown(engine_text(error))))
         return 1
     except KeyboardInterrupt:
         sys.stderr.write("\n")

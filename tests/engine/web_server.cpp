@@ -114,7 +114,12 @@ std::string WebServer::configuration(bool tls) const {
       << "    location /no-ranges/ { alias " << root_ << "/; max_ranges 0; }\n"
       << "    location /moved/ { rewrite ^/moved/(.*)$ /$1 redirect; }\n"
       << "    location /failing/ { return 500; }\n"
-      << "  }\n}\n";
+      // Redirects of every kind: to plain HTTP (from HTTPS, a downgrade), to HTTPS, to FTP, to another host name.
+      << "    location ~ ^/to-http/(.*)$ { return 302 http://127.0.0.1:" << port_ << "/$1; }\n"
+      << "    location ~ ^/to-ftp/(.*)$ { return 302 ftp://127.0.0.1:" << port_ << "/$1; }\n"
+      << "    location ~ ^/to-localhost/(.*)$ { return 302 http://localhost:" << port_ << "/$1; }\n";
+    if (tls) c << "    location ~ ^/to-https/(.*)$ { return 302 https://127.0.0.1:" << tls_port_ << "/$1; }\n";
+    c << "  }\n}\n";
     return c.str();
 }
 

@@ -3,7 +3,9 @@
 // serving a folder over HTTP (and HTTPS with a certificate made for the test).
 // Besides the folder itself it serves it again under /no-ranges/ (answering
 // every range request with the whole file), /moved/ (redirecting to the plain
-// path) and /failing/ (answering 500). Its access log tells which requests came
+// path) and /failing/ (answering 500); /to-http/, /to-https/, /to-ftp/ and
+// /to-localhost/ redirect to the plain path over HTTP, over HTTPS, to FTP and
+// to the host name localhost. Its access log tells which requests came
 // and how many body bytes each response carried.
 #ifndef SIGTROVE_TESTS_WEB_SERVER_H
 #define SIGTROVE_TESTS_WEB_SERVER_H

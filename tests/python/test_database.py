@@ -74,6 +74,26 @@ def test_a_records_file_nesting_a_folder_into_itself_is_refused(tmp_path):
         sigtrove.Database(tmp_path)
 
 
+@pytest.mark.parametrize(
+    "layout, where",
+    [
+        ({"RECORDS": "r\n" * 300000}, "RECORDS"),  # 600 KB, and 300000 names that Python would keep
+        ({"RECORDS": "x" * (2 << 20)}, "RECORDS"),  # a single line longer than the ceiling
+        ({"RECORDS": "a/\nb/\n", "a/RECORDS": "r\n" * 1500, "b/RECORDS": "r\n" * 3000}, "b/RECORDS"),
+        ({"RECORDS": "r\r" * 300000}, "RECORDS"),  # lines as str.splitlines splits them
+    ],
+    ids=["many-names", "one-long-line", "nested-lists-together", "carriage-returns"],
+)
+def test_list_files_are_held_to_the_memory_ceiling(tmp_path, monkeypatch, layout, where):
+    monkeypatch.setenv("SIGTROVE_MAX_RECORD_MEMORY", "1M")
+    for name, text in layout.items():
+        (tmp_path / name).parent.mkdir(parents=True, exist_ok=True)
+        (tmp_path / name).write_text(text, newline="")
+    message = "database %s: %s: more than 1 MB of names: past the record memory ceiling" % (tmp_path, where)
+    with pytest.raises(ValueError, match=re.escape(message)):
+        sigtrove.Database(tmp_path)
+
+
 def test_without_a_records_file_the_headers_found_are_the_records_sorted(tmp_path):
     for name in ["b", "a", "sub/c", ".hidden/d"]:
         write_record(tmp_path, name)

@@ -12,6 +12,7 @@ from conftest import RECORDS
 from web_servers import Nginx
 
 import _sigtrove
+from sigtrove._download import path_parts
 
 MULTI_SEGMENT = "s25047/s25047-2704-05-04-10-44"
 
@@ -150,3 +151,94 @@ def test_refused_arguments(args, status):
     result = download(*args)
     assert result.returncode == status
     assert "usage" in result.stderr
+
+
+@pytest.mark.parametrize(
+    "name, folders, parts",
+    [
+        ("100", True, ["100"]),
+        ("30/3000003", True, ["30", "3000003"]),
+        ("atr", False, ["atr"]),
+        ("x/../../../.bashrc", False, None),
+        ("x/../../../.bashrc", True, None),
+        ("a/b", False, None),
+        ("/etc/passwd", True, None),
+        ("a//b", True, None),
+        ("a/./b", True, None),
+        ("a/", True, None),
+        ("..", True, None),
+        ("a\\b", True, None),
+        ("a\0b", True, None),
+        ("a\x1b[2Jb", True, None),
+        ("a\x9bb", True, None),
+        ("http://elsewhere/100.dat", True, None),
+        ("", True, None),
+    ],
+)
+def test_a_name_from_the_server_becomes_a_path_only_inside_the_mirror(name, folders, parts):
+    assert path_parts(name, folders) == parts
+
+
+def test_nothing_is_written_through_a_link_in_the_mirror(database, tmp_path):
+    root, server = database
+    outside = tmp_path / "outside"
+    outside.mkdir()
+    (outside / "100.dat").write_bytes(b"the user's own file\n")
+    mirror = tmp_path / "mirror"
+    mirror.mkdir()
+    (mirror / "100.dat").symlink_to(outside / "100.dat")
+    (mirror / "s25047").symlink_to(outside, target_is_directory=True)
+    result = download(server.url(), "--to", str(mirror))
+    assert result.returncode == 1
+    assert "100.dat: 100.dat is in the way: it is not a regular file (left as it is)" in result.stderr, result.stderr
+    assert server.url("s25047/s25047-2704-05-04-10-44.hea") in result.stderr
+    assert sorted(p.name for p in outside.iterdir()) == ["100.dat"]
+    assert (outside / "100.dat").read_bytes() == b"the user's own file\n"
+    assert (mirror / "100.hea").read_bytes() == (root / "100.hea").read_bytes()
+
+
+@pytest.fixture(scope="module")
+def tls_database(database):
+    root, _ = database
+    server = Nginx(root, tls=True)
+    yield root, server
+    server.stop()
+
+
+@pytest.mark.parametrize(
+    "start, path, followed",
+    [
+        ("http", "to-http/", True),  # the same host and scheme
+        ("http", "to-https/", True),  # an upgrade
+        ("https", "to-http/", False),  # a downgrade
+        ("http", "to-ftp/", False),
+        ("http", "to-localhost/", False),  # another host (by name)
+    ],
+    ids=["same-host", "upgrade", "downgrade", "ftp", "another-host"],
+)
+def test_redirects_are_followed_only_to_the_same_host_by_scheme_or_upgrade(
+    tls_database, tmp_path, monkeypatch, start, path, followed
+):
+    root, server = tls_database
+    monkeypatch.setenv("CURL_CA_BUNDLE", server.certificate)
+    url = (server.https_url if start == "https" else server.url)(path).rstrip("/")
+    result = download(url, "100", "--to", str(tmp_path))
+    if followed:
+        assert result.returncode == 0, result.stderr
+        assert (tmp_path / "100.dat").read_bytes() == (root / "100.dat").read_bytes()
+        return
+    assert result.returncode == 1
+    assert "%s/100.hea: redirected to " % url in result.stderr and "not followed" in result.stderr, result.stderr
+    assert not (tmp_path / "100.hea").exists()
+
+
+def test_a_urls_credentials_go_to_its_server_and_nowhere_else(database, tmp_path):
+    root, server = database
+    url = server.url().replace("http://", "http://someone:s3cret@")
+    seen = len(server.requests())
+    result = download(url, "100", "--to", str(tmp_path))
+    assert result.returncode == 0, result.stderr
+    assert {r[5] for r in server.requests()[seen:]} == {"someone"}
+    failed = download(url + "nothing", "--to", str(tmp_path / "other"))
+    assert failed.returncode == 1
+    assert "s3cret" not in failed.stderr and "someone" not in failed.stderr, failed.stderr

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "network/url_text.h"
+
 namespace sigtrove::engine {
 namespace {
 
@@ -127,7 +129,6 @@ bool HttpConnection::configure(const HttpRequest &request) {
     timeout_seconds_ = request.timeout_seconds;
     head_only_ = request.head_only;
     const long timeout_ms = static_cast<long>(std::ceil(request.timeout_seconds * 1000));
-    const long timeout_s = std::max(1L, static_cast<long>(std::ceil(request.timeout_seconds)));
     bool ok = curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str()) == CURLE_OK;
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
@@ -135,9 +136,6 @@ bool HttpConnection::configure(const HttpRequest &request) {
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, timeout_ms);
-    // A transfer that receives nothing for the timeout fails, however long it has run.
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, timeout_s);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, "sigtrove/" SIGTROVE_VERSION);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error_buffer_);
@@ -172,6 +170,10 @@ bool HttpConnection::start(const HttpRequest &request) {
     error_buffer_[0] = '\0';
     head_ = HttpHead{};
     head_done_ = has_location_ = false;
+    head_waited_ = 0;
+    rate_counted_ = 0;
+    refusal_.clear();
+    rate_ = TransferRate(request.timeout_seconds);
     effective_url_.clear();
     own_body_.clear();
     body_ = &own_body_;
@@ -223,7 +225,7 @@ void HttpConnection::deliver_to(std::vector<std::uint8_t> *sink, std::size_t unr
 template <class Done>
 bool HttpConnection::drive(Done done) {
     using Clock = std::chrono::steady_clock;
-    Clock::time_point last_progress = Clock::now();
+    Clock::time_point last_progress = Clock::now(), waited_from = last_progress;
     long long seen = received_;
     bool seen_head = head_done_;
     const auto patience = std::chrono::duration<double>(timeout_seconds_ + kWatchdogGraceSeconds);
@@ -236,9 +238,16 @@ bool HttpConnection::drive(Done done) {
             return false;
         }
         collect_result();
+        // Counted before done() is asked: a trickle fails even when each wait gets the byte it wanted.
+        Clock::time_point now = Clock::now();
+        if (!account_wait(std::chrono::duration<double>(now - waited_from).count())) {
+            detach();
+            return false;
+        }
+        waited_from = now;
         if (done() || finished_) break;
         curl_multi_poll(multi_.get(), nullptr, 0, kPollMilliseconds, nullptr);
-        Clock::time_point now = Clock::now();
+        now = Clock::now();
         if (received_ != seen || head_done_ != seen_head) {
             seen = received_;
             seen_head = head_done_;
@@ -252,6 +261,22 @@ bool HttpConnection::drive(Done done) {
     return !finished_ || result_ == CURLE_OK;
 }
 
+bool HttpConnection::account_wait(double seconds) {
+    if (finished_) return true;
+    if (!head_done_) {
+        // A head is a few hundred bytes: it comes whole within the timeout, or not at all.
+        head_waited_ += seconds;
+        if (head_waited_ < timeout_seconds_) return true;
+        fail("timed out: no answer (a whole response head) within " + seconds_text(timeout_seconds_) + " s");
+        return false;
+    }
+    rate_.waited(seconds, received_ - rate_counted_);
+    rate_counted_ = received_;
+    if (!rate_.too_slow()) return true;
+    fail(rate_.failure());
+    return false;
+}
+
 void HttpConnection::collect_result() {
     int left = 0;
     while (CURLMsg *message = curl_multi_info_read(multi_.get(), &left)) {
@@ -260,6 +285,10 @@ void HttpConnection::collect_result() {
         result_ = message->data.result;
         detach();
         if (result_ == CURLE_OK) continue;
+        if (!refusal_.empty()) {
+            fail(refusal_);
+            continue;
+        }
         std::string detail = error_buffer_[0] ? std::string(error_buffer_) : curl_easy_strerror(result_);
         switch (result_) {
             case CURLE_OPERATION_TIMEDOUT:
@@ -313,14 +342,34 @@ std::size_t HttpConnection::on_header(char *data, std::size_t size, std::size_t 
     auto &connection = *static_cast<HttpConnection *>(self);
     const std::size_t bytes = size * count;
     try {
-        connection.take_header_line(std::string_view(data, bytes));
+        if (!connection.take_header_line(std::string_view(data, bytes))) return 0;  // fails the transfer
     } catch (...) {
-        return 0;  // fails the transfer
+        return 0;
     }
     return bytes;
 }
 
-void HttpConnection::take_header_line(std::string_view line) {
+bool HttpConnection::check_redirect(std::string_view location) {
+    // Where the redirect leads: the Location resolved against the URL it answers.
+    char *current = nullptr;
+    if (curl_easy_getinfo(easy_.get(), CURLINFO_EFFECTIVE_URL, &current) != CURLE_OK || !current) return true;
+    std::string target;
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), &curl_url_cleanup);
+    const std::string location_text(location);
+    char *resolved = nullptr;
+    if (url && curl_url_set(url.get(), CURLUPART_URL, current, 0) == CURLUE_OK &&
+        curl_url_set(url.get(), CURLUPART_URL, location_text.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
+        curl_url_get(url.get(), CURLUPART_URL, &resolved, 0) == CURLUE_OK && resolved) {
+        target = resolved;
+        curl_free(resolved);
+    }
+    if (!target.empty() && redirect_allowed(current, target)) return true;
+    refusal_ = "redirected to " + printable_text(target.empty() ? location : std::string_view(target)) +
+               ", which is not on the same host by the same scheme (or from http to https): not followed";
+    return false;
+}
+
+bool HttpConnection::take_header_line(std::string_view line) {
     if (line.rfind("HTTP/", 0) == 0) {
         // Every response (a redirect, "100 Continue", the final one) starts afresh.
         head_ = HttpHead{};
@@ -331,29 +380,37 @@ void HttpConnection::take_header_line(std::string_view line) {
             std::string_view rest = line.substr(space + 1);
             std::size_t code_end = rest.find(' ');
             head_.status = decimal(trimmed(rest.substr(0, code_end)));
-            if (code_end != std::string_view::npos) head_.reason = std::string(trimmed(rest.substr(code_end + 1)));
+            if (code_end != std::string_view::npos) head_.reason = printable_text(trimmed(rest.substr(code_end + 1)));
         }
-        return;
+        return true;
     }
     if (trimmed(line).empty()) {
         const long status = head_.status;
         const bool followed = status >= 300 && status < 400 && status != 304 && has_location_;
         if (status >= 200 && !followed) head_done_ = true;
-        return;
+        return true;
     }
     std::size_t colon = line.find(':');
-    if (colon == std::string_view::npos) return;
+    if (colon == std::string_view::npos) return true;
     std::string_view name = trimmed(line.substr(0, colon)), value = trimmed(line.substr(colon + 1));
-    if (equals_ignoring_case(name, "content-length"))
+    if (equals_ignoring_case(name, "content-length")) {
         head_.content_length = decimal(value);
-    else if (equals_ignoring_case(name, "content-range"))
+        if (head_.content_length < 0) {
+            refusal_ = "the server's Content-Length '" + printable_text(value) + "' is not a number of bytes";
+            return false;
+        }
+    } else if (equals_ignoring_case(name, "content-range"))
         parse_content_range(value, head_);
     else if (equals_ignoring_case(name, "etag"))
         head_.etag = std::string(value);
     else if (equals_ignoring_case(name, "last-modified"))
         head_.last_modified = std::string(value);
-    else if (equals_ignoring_case(name, "location"))
+    else if (equals_ignoring_case(name, "location")) {
         has_location_ = true;
+        const long status = head_.status;
+        if (status >= 300 && status < 400 && status != 304) return check_redirect(value);
+    }
+    return true;
 }
 
 }  // namespace sigtrove::engine

@@ -2,6 +2,10 @@
 // response head, and its body as it arrives. The body is taken as it comes, so
 // a reader can decode the first bytes of a long transfer while the rest is on
 // its way; between requests the connection stays open and is used again.
+// Redirects are followed only to the same host (redirect_allowed), a head whose
+// Content-Length is no number fails, the head must come whole within the
+// timeout, and a body that falls below the rate floor for the timeout's length
+// while it is waited for fails (TransferRate).
 #ifndef SIGTROVE_ENGINE_HTTP_CONNECTION_H
 #define SIGTROVE_ENGINE_HTTP_CONNECTION_H
 
@@ -16,6 +20,7 @@
 #include <vector>
 
 #include "network/curl_handles.h"
+#include "network/transfer_rate.h"
 
 namespace sigtrove::engine {
 
@@ -24,13 +29,13 @@ struct HttpRequest {
     bool head_only = false;            // HEAD: the response head without a body
     long long first = -1, last = -1;   // the bytes asked for, both included; first < 0 for the whole file
     std::vector<std::string> headers;  // further request lines ("If-None-Match: ...")
-    double timeout_seconds = 30;
+    double timeout_seconds = 30;       // for the connection, and the rate floor's stretch
 };
 
 // What the final response's head says (after any redirects).
 struct HttpHead {
     long status = 0;
-    std::string reason;             // the status line's text ("Not Found")
+    std::string reason;             // the status line's text ("Not Found"), as printable_text shows it
     long long content_length = -1;  // -1 when not given
     bool has_content_range = false;
     long long range_first = -1;  // "bytes FIRST-LAST/TOTAL"; FIRST is -1 for "bytes */TOTAL"
@@ -101,13 +106,18 @@ private:
     // Drives the transfer until `done()` holds or the transfer ends; false on failure.
     template <class Done>
     bool drive(Done done);
+    // Counts `seconds` spent waiting against the head's timeout or the rate floor; false once the transfer failed.
+    bool account_wait(double seconds);
     void collect_result();
     void fail(std::string text);
     void detach();
 
     static std::size_t on_body(char *data, std::size_t size, std::size_t count, void *self);
     static std::size_t on_header(char *data, std::size_t size, std::size_t count, void *self);
-    void take_header_line(std::string_view line);
+    // False when the line fails the transfer (refusal_ says why).
+    bool take_header_line(std::string_view line);
+    // Refuses a redirect to `location` that redirect_allowed does not follow.
+    bool check_redirect(std::string_view location);
 
     CurlEasy easy_;
     CurlMulti multi_;
@@ -122,6 +132,10 @@ private:
     std::string error_;
     HttpHead head_;
     bool head_done_ = false;  // the final response's head has been read
+    std::string refusal_;     // why a response head was refused (a redirect elsewhere, a bad length)
+    double head_waited_ = 0;  // seconds spent waiting for the final response's head
+    TransferRate rate_{30};   // the body's bytes against the rate floor, once the head has come
+    long long rate_counted_ = 0;
     bool has_location_ = false;
     std::string effective_url_;
     std::vector<std::uint8_t> own_body_;

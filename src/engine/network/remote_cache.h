@@ -4,6 +4,11 @@
 // sparse ".partial" file beside a record of the blocks it holds. Each entry
 // remembers the version it holds (size, ETag, Last-Modified), so that a change
 // on the server is noticed and never mixed with the old bytes.
+//
+// The cache directory may be shared, and what lies in it is not trusted: below
+// the directory itself no symbolic link is followed (each folder is opened from
+// the one above it, each file without following a link), and every file is
+// written under an unpredictable temporary name before it takes its own.
 #ifndef SIGTROVE_ENGINE_REMOTE_CACHE_H
 #define SIGTROVE_ENGINE_REMOTE_CACHE_H
 
@@ -11,7 +16,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
+
+#include "network/block_runs.h"
 
 namespace sigtrove::engine {
 
@@ -54,19 +60,20 @@ public:
     void save(bool replacing = false);
 
 private:
-    CacheEntry(std::string url, std::string path) : url_(std::move(url)), path_(std::move(path)) {}
+    CacheEntry(std::string url, int directory, std::string name)
+        : url_(std::move(url)), directory_(directory), name_(std::move(name)) {}
     void load();
     bool open_data(bool create);
     void close_data();
     long long block_count() const;
-    bool complete() const;
 
     std::string url_;
-    std::string path_;  // the file's own name in the cache
+    int directory_;     // the folder the file lies in, open
+    std::string name_;  // the file's own name in that folder
     bool known_ = false;
     RemoteVersion version_;
-    std::vector<bool> held_;  // per block
-    bool whole_ = false;      // every block is held and the data file has its own name
+    BlockRuns held_;
+    bool whole_ = false;  // every block is held and the data file has its own name
     int data_fd_ = -1;
     bool dirty_ = false;  // blocks stored since the last save
 };

@@ -7,6 +7,7 @@
 #include "network/remote_settings.h"
 
 #if SIGTROVE_HAVE_CURL
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "io/local_file.h"
+#include "limits/memory_ceiling.h"
 #include "network/background_transfer.h"
 #include "network/connection_pool.h"
 #endif
@@ -479,6 +481,15 @@ bool RemoteFile::take_whole_body() {
     if (fd < 0) return fail("no temporary file for the whole file the server sent");
     ByteSourcePtr copy = adopt_file_descriptor(fd);
     if (!copy) return fail("no temporary file for the whole file the server sent");
+    // A length the temporary folder can not hold is refused before a byte is written; a
+    // body without one is held to the memory ceiling, as nothing else says where it ends.
+    struct statvfs space{};
+    if (version_.size >= 0 && ::fstatvfs(fd, &space) == 0 &&
+        static_cast<unsigned long long>(version_.size) >
+            static_cast<unsigned long long>(space.f_bavail) * static_cast<unsigned long long>(space.f_frsize))
+        return fail("the server says the file has " + std::to_string(version_.size) +
+                    " bytes, more than the temporary folder has free for a copy of it (it ignores ranges)");
+    const long long unsized_limit = max_record_memory();
     HttpConnection &connection = *transfer_;
     long long written = 0;
     std::vector<std::uint8_t> block;  // cache: the bytes of the block being filled
@@ -503,6 +514,10 @@ bool RemoteFile::take_whole_body() {
         written += static_cast<long long>(n);
         connection.consume(n);
         if (version_.size >= 0 && written > version_.size) return fail("the server sent more bytes than it said");
+        if (version_.size < 0 && written > unsized_limit)
+            return fail("the server sent more than " + megabytes(unsized_limit) +
+                        " without saying how long the file is: past the record memory ceiling "
+                        "(SIGTROVE_MAX_RECORD_MEMORY)");
         if (!ok) return fail(connection.error());
         if (connection.finished()) break;
     }

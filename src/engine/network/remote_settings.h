@@ -12,8 +12,8 @@ namespace sigtrove::engine {
 inline constexpr double kDefaultTimeoutSeconds = 30;
 
 struct RemoteSettings {
-    // Seconds a connection may take to be made, and a transfer may go without
-    // receiving a byte, before it fails.
+    // Seconds a connection may take to be made, and an answer's head to come;
+    // the stretch over which a body must bring the rate floor (TransferRate).
     double timeout_seconds = kDefaultTimeoutSeconds;
     std::string cache_directory;  // "" for no cache
     // Why the settings can not be used (a malformed SIGTROVE_TIMEOUT), "" when they can.

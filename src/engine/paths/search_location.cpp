@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "network/url_text.h"
 #include "paths/path_search.h"
 
 namespace sigtrove::engine {
@@ -35,20 +36,34 @@ SearchLocation SearchLocation::at(std::vector<PathComponent> path, std::string b
 SearchLocation SearchLocation::remote(const std::string &directory_url, const std::string &record) {
     SearchLocation location;
     location.path_.push_back(PathComponent{directory_url, true});
+    location.remote_directory_ = directory_url;
     location.record_name_ = path_record_name(record_lookup_name(record));
     return location;
+}
+
+FoundFile SearchLocation::refused_outside_directory(const std::string &name) const {
+    FoundFile refused;
+    if (remote_directory_.empty()) return refused;
+    // Where the lookup would fetch it: a URL as it stands, any other name in the directory.
+    const std::string url = is_url(name) ? name : remote_directory_ + "/" + name;
+    if (!url_within_directory(url, remote_directory_))
+        refused.failure = name + ": not in the record's own directory " + remote_directory_ +
+                          " on its server, where a remote record's files must be";
+    return refused;
 }
 
 FoundFile SearchLocation::open_record_file(const std::string &record, const std::string &type) {
     std::string name = record_lookup_name(record);
     record_name_ = path_record_name(name);
     if (name.empty()) return FoundFile{};
+    if (FoundFile refused = refused_outside_directory(name); !refused.failure.empty()) return refused;
     if (is_url(name)) return open_url_file(record_file_names(name, type), RemoteAccess::from_start);
     return search_path(path_, record_name_, base_, record_file_names(name, type), true, RemoteAccess::from_start);
 }
 
 FoundFile SearchLocation::open_signal_file(const std::string &fname) {
     if (fname.empty()) return FoundFile{};
+    if (FoundFile refused = refused_outside_directory(fname); !refused.failure.empty()) return refused;
     if (is_url(fname)) return open_url_file(signal_file_names(fname), RemoteAccess::anywhere);
     return search_path(path_, record_name_, base_, signal_file_names(fname), true, RemoteAccess::anywhere);
 }

@@ -28,7 +28,9 @@ public:
     static SearchLocation at(std::vector<PathComponent> path, std::string base, const std::string &record);
     // The location of a record whose header was found on a web server: every
     // other file of the record is looked up in the header's directory there, and
-    // nowhere else, so a remote record is never mixed with local files.
+    // nowhere else, so a remote record is never mixed with local files. A name
+    // that leads out of that directory (a URL of another server or directory, a
+    // path that climbs) is refused: the lookup fails with a text naming it.
     static SearchLocation remote(const std::string &directory_url, const std::string &record);
 
     // As open_record_file and open_signal_file of path_search.h, along this
@@ -42,7 +44,11 @@ public:
     std::string absolute(const std::string &found) const;
 
 private:
+    // A failed lookup when `name` would lead a remote record out of its own directory; empty otherwise.
+    FoundFile refused_outside_directory(const std::string &name) const;
+
     std::vector<PathComponent> path_;
+    std::string remote_directory_;  // a remote record's directory URL, "" for a local one
     std::string base_;
     std::string record_name_;  // what %r stands for
 };

@@ -9,18 +9,9 @@
 #include <cstddef>
 #include <string>
 
+#include "limits/memory_ceiling.h"
+
 namespace sigtrove::engine {
-
-constexpr long long kDefaultMaxRecordMemory = 256LL << 20;
-
-// The ceiling in bytes: the value set by set_max_record_memory, else the
-// environment variable SIGTROVE_MAX_RECORD_MEMORY (bytes, or with a K, M or G
-// suffix), else 256 MB.
-long long max_record_memory();
-
-// Sets the ceiling for records opened from now on; 0 goes back to the
-// environment variable or the default.
-void set_max_record_memory(long long bytes);
 
 // What holding a record open costs at the least, per claim of its header: the
 // description of one signal (the engine's and a caller's WFDB_Siginfo copy), one
@@ -44,9 +35,6 @@ void return_freed_memory();
 // What a record holds open at the least (see kBytesPerFrameSample) past which its
 // closing returns the freed memory to the system.
 constexpr long long kReturnMemoryAbove = 8LL << 20;
-
-// An amount of memory for texts: "256 MB", "1.5 MB" (megabytes of 2^20 bytes).
-std::string megabytes(long long bytes);
 
 }  // namespace sigtrove::engine
 

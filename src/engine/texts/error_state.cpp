@@ -8,6 +8,8 @@
 #include <new>
 #include <string>
 
+#include "texts/hidden_credentials.h"
+
 #ifndef SIGTROVE_VERSION
 #define SIGTROVE_VERSION "0.0.0"
 #endif
@@ -89,13 +91,24 @@ void record_error(const char *format, ...) noexcept {
             length = sizeof small - 1;  // cut rather than lost
         }
     }
+    // No text shows a URL's user name and password: scrubbed in place, in the buffer it was printed into.
+    char *own = large ? large.get() : text == small ? small : nullptr;
+    if (own) length = remove_credentials(own, length);
     if (active_capture)
         active_capture->add(text, length);
     else
         publish(text, length);
 }
 
-void record_error_text(const std::string &text) noexcept { publish(text.data(), text.size()); }
+void record_error_text(const std::string &text) noexcept {
+    try {
+        std::string shown = without_credentials(text);
+        publish(shown.data(), shown.size());
+    } catch (...) {
+        static const char unrecorded[] = "sigtrove engine: out of memory for an error text\n";
+        publish(unrecorded, sizeof unrecorded - 1);
+    }
+}
 
 ErrorCapture::ErrorCapture() : outer_(active_capture) { active_capture = this; }
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <utility>
 
+#include "texts/hidden_credentials.h"
+
 namespace sigtrove::engine {
 
 enum class ErrorKind {
@@ -24,7 +26,7 @@ enum class ErrorKind {
 class Status {
 public:
     Status() = default;
-    static Status failure(ErrorKind kind, std::string text) { return Status(kind, std::move(text)); }
+    static Status failure(ErrorKind kind, const std::string &text) { return Status(kind, without_credentials(text)); }
 
     bool ok() const { return kind_ == ErrorKind::none; }
     explicit operator bool() const { return ok(); }
