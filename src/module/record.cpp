@@ -15,6 +15,7 @@
 #include "signals/sample_kernels.h"
 #include "sigtrove.h"
 #include "texts/error_state.h"
+#include "texts/hidden_credentials.h"
 
 #include <structmember.h>
 #include "wfdb/wfdb.h"
@@ -88,7 +89,7 @@ int open_signals(PyObject *obj) {
         if (n > 0) {
             engine->close();
             PyErr_Format(globals.init_error, "isigopen: only %d of the %d signals of record %s are readable\n", n,
-                         self->nsig, engine->description().name.c_str());
+                         self->nsig, engine::without_credentials(engine->description().name).c_str());
         } else {
             raise_engine_error();
         }

@@ -91,7 +91,8 @@ int signal_of(RecordObject *self, PyObject *item) {
                 if (equal) return static_cast<int>(i);
             }
         }
-        PyErr_Format(PyExc_ValueError, "record %S has no signal named %R", self->location.record, item);
+        PyRef shown = PyRef::steal(shown_record_name(self->location.record));
+        if (shown) PyErr_Format(PyExc_ValueError, "record %S has no signal named %R", shown.get(), item);
         return -1;
     }
     PyRef index = PyRef::steal(PyNumber_Index(item));
@@ -103,8 +104,9 @@ int signal_of(RecordObject *self, PyObject *item) {
     long number = PyLong_AsLongAndOverflow(index.get(), &overflow);
     if (number == -1 && PyErr_Occurred()) return -1;
     if (overflow != 0 || number < 0 || number >= self->nsig) {
-        PyErr_Format(PyExc_ValueError, "record %S has no signal %R (it has %d)", self->location.record, item,
-                     self->nsig);
+        PyRef shown = PyRef::steal(shown_record_name(self->location.record));
+        if (shown)
+            PyErr_Format(PyExc_ValueError, "record %S has no signal %R (it has %d)", shown.get(), item, self->nsig);
         return -1;
     }
     return static_cast<int>(number);

@@ -1,6 +1,8 @@
 // The record location shared by Record and Annotation, and the record path rule.
 #include "record_location.h"
 
+#include "texts/hidden_credentials.h"
+
 #include <cerrno>
 #include <vector>
 
@@ -173,6 +175,12 @@ bool RecordLocation::locate(std::string &name, engine::SearchLocation &where) {
     Py_END_ALLOW_THREADS
     where = engine::SearchLocation::at(std::move(path), std::move(base), name);
     return true;
+}
+
+PyObject *shown_record_name(PyObject *record) {
+    std::string name;
+    if (!engine_name(record, name)) return nullptr;
+    return engine_text(engine::without_credentials(name).c_str());
 }
 
 }  // namespace sigtrove

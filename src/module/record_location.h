@@ -35,6 +35,9 @@ bool split_record_path(PyObject *path, RecordPath &out);
 // TypeError/ValueError otherwise.
 PyObject *path_argument(PyObject *arg);
 
+// A record name as error texts show it: a URL without its user name and password.
+PyObject *shown_record_name(PyObject *record);
+
 // The record name as the engine wants it: encoded with the filesystem encoding.
 bool engine_name(PyObject *record, std::string &out);
 

@@ -224,6 +224,17 @@ def test_credentials_in_a_url_never_reach_an_error_text(hostile):
     assert info.value.args == ("init: can't open header for record %s\n" % hostile.url("plain/db/nothing"),)
 
 
+@pytest.mark.parametrize(
+    "signal, message",
+    [("nope", "record %s has no signal named 'nope'"), (7, "record %s has no signal 7 (it has 2)")],
+)
+def test_credentials_in_a_url_never_reach_the_modules_own_texts(hostile, signal, message):
+    url = hostile.url("plain/db/100").replace("http://", "http://someone:s3cret@")
+    with pytest.raises(ValueError) as info:
+        _sigtrove.Record(url).frames(0, 10, [signal])
+    assert info.value.args == (message % hostile.url("plain/db/100"),)
+
+
 def test_a_record_that_names_its_file_by_a_url_in_its_own_directory_still_reads(hostile):
     remote = _sigtrove.Record(hostile.url("plain/own-url/100"))
     assert remote.read(0, 1000, 20) == _sigtrove.Record(str(RECORDS / "100")).read(0, 1000, 20)
