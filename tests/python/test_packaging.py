@@ -95,7 +95,7 @@ def test_dask_is_imported_only_by_sigtrove_dask():
 
 def test_the_viewer_page_ships_with_the_package():
     assets = pathlib.Path(sigtrove.__file__).parent / "viewer" / "assets"
-    assert sorted(p.name for p in assets.iterdir()) == ["index.html", "viewer.css", "viewer.js"]
+    assert sorted(p.name for p in assets.iterdir()) == ["favicon.svg", "index.html", "viewer.css", "viewer.js"]
     page = (assets / "index.html").read_text()
     assert '<script src="viewer.js">' in page and 'href="viewer.css"' in page
 

@@ -24,6 +24,7 @@ PAGE_FILES = {
     "": ("index.html", "text/html; charset=utf-8"),
     "viewer.js": ("viewer.js", "text/javascript; charset=utf-8"),
     "viewer.css": ("viewer.css", "text/css; charset=utf-8"),
+    "favicon.svg": ("favicon.svg", "image/svg+xml"),
 }
 # The page loads its own script and style and asks only this server: nothing else is let in.
 CONTENT_SECURITY_POLICY = (

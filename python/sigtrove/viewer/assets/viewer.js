@@ -325,7 +325,9 @@
       context.lineTo(Math.round(x) + 0.5, view.axisTop + 5);
       context.stroke();
       context.fillStyle = "#333";
-      context.fillText(hasClock() ? clockText(t, digits) : elapsedText(t, digits), x, view.axisTop + 7);
+      const label = hasClock() ? clockText(t, digits) : elapsedText(t, digits);
+      const half = context.measureText(label).width / 2;
+      context.fillText(label, Math.min(x, width - half - 4), view.axisTop + 7);
     }
     context.textAlign = "left";
     context.fillStyle = "#666";
@@ -411,7 +413,9 @@
       }
       const x = xOf(frame);
       if (!drawing) {
-        context.moveTo(x, y(lo));
+        // A stub to the left: a lone sample or bin between gaps still shows.
+        context.moveTo(x - 0.75, y(lo));
+        context.lineTo(x, y(lo));
         drawing = true;
       } else {
         context.lineTo(x, y(lo));
@@ -519,8 +523,9 @@
       let y;
       if (asSymbols) {
         const value = lane.range ? valueAt(lane.signal, time) : NaN;
+        // Above the line at its time; a second annotator's symbols above the first's.
         y = value === value ? lane.yHigh + (lane.range.high - value) * (lane.yLow - lane.yHigh) /
-          (lane.range.high - lane.range.low) - 4 : lane.top + 16;
+          (lane.range.high - lane.range.low) - 4 - 14 * index : lane.top + 16 + 14 * index;
         y = Math.min(Math.max(y, lane.top + 14), lane.top + lane.height - 2);
         context.fillText(text, x, y);
       } else {
