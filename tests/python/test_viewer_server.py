@@ -382,6 +382,18 @@ def test_annotations_out_of_time_order_are_found_by_time(tmp_path):
         assert client.json("find", annotator="atr", symbol="N", after=100) == {"time": 2000}
 
 
+def test_annotations_past_the_records_end_are_neither_counted_nor_gone_to(tmp_path):
+    # A file may run on past its header's length (237s's alarms do): the page can show none of them.
+    path = write_record(tmp_path, "short", np.zeros((5000, 1)), 100)
+    write_annotations(path, "atr", [(100, 1, None), (4999, 1, None), (5000, 1, None), (90000, 5, "late")])
+    with Viewer(path, "atr") as viewer:
+        client = Client(viewer.url)
+        assert client.json("record")["annotators"][0]["counts"] == {"N": 2}
+        assert client.json("find", annotator="atr", symbol="N", after=4999) == {"time": None}
+        assert client.json("find", annotator="atr", symbol="V", after=0) == {"time": None}
+        assert client.json("annotations", annotator="atr", start=0, stop=10**9)["time"] == [100, 4999]
+
+
 def test_view_serves_until_closed_and_shows_inline_in_a_notebook():
     viewer = sigtrove.view(sigtrove.SAMPLE_RECORD, "atr", browser=False)
     try:

@@ -58,10 +58,10 @@ class AnnotationIndex:
         self.aux: Dict[int, str] = {}  # position -> aux text
         count = 0
         position, stretch = 0, FIRST_SCAN_FRAMES
-        while True:
-            # The last stretch runs to the end of the file: annotations past the record's last
-            # frame are kept, though never shown, so that the reading ends where the file does.
-            stop: Optional[int] = position + stretch if position + stretch < length else None
+        # Annotations past the record's last frame (a file may run on past a header's length) are
+        # left out: the page can show none of them, nor go to them.
+        while position < length:
+            stop = min(position + stretch, length)
             columns = annotation.arrays(position, stop)
             found = len(columns["time"])
             if count + found > MAX_ANNOTATIONS:
@@ -80,8 +80,6 @@ class AnnotationIndex:
                 codes.append(block_codes)
                 chans.append(columns["chan"].astype(np.int16))
                 count += found
-            if stop is None:
-                break
             position = stop
             if found > SCAN_ANNOTATIONS and stretch > 1:
                 stretch //= 2

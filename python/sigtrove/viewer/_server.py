@@ -64,6 +64,9 @@ class Answer(Exception):
 class ViewerRequestHandler(BaseHTTPRequestHandler):
     server: ViewerServer
     protocol_version = "HTTP/1.1"
+    # An answer's headers and body leave at once: with Nagle's algorithm, a kept-alive connection
+    # would wait for the browser's delayed acknowledgement (40 ms) before every body.
+    disable_nagle_algorithm = True
     server_version = "sigtrove-viewer"
     sys_version = ""
 

@@ -513,6 +513,7 @@
     context.textBaseline = "bottom";
     context.fillStyle = colour;
     context.strokeStyle = colour;
+    const ends = new Map(); // lane -> the right end of the last text written on it
     for (const i of visible) {
       const time = notes.time[i];
       const lane = laneOf(notes.chan[i]);
@@ -521,7 +522,10 @@
       let text = notes.symbol[i];
       if (text === "\"" && aux) text = clip(aux, 14);
       let y;
-      if (asSymbols) {
+      const half = context.measureText(text).width / 2;
+      // A text that would run into the one before it is a mark instead.
+      if (asSymbols && x - half >= (ends.has(lane) ? ends.get(lane) : -Infinity) + 2) {
+        ends.set(lane, x + half);
         const value = lane.range ? valueAt(lane.signal, time) : NaN;
         // Above the line at its time; a second annotator's symbols above the first's.
         y = value === value ? lane.yHigh + (lane.range.high - value) * (lane.yLow - lane.yHigh) /
@@ -691,7 +695,7 @@
     const shown = (place.get("signals") || "").split(",").filter(function (w) { return w !== ""; }).map(Number)
       .filter(function (s) { return Number.isInteger(s) && s >= 0 && s < record.signals.length; });
     return {
-      span: span > 0 ? span : Math.min(record.frames, 10 * record.frequency),
+      span: span > 0 ? span : Math.min(record.frames, Math.max(10 * record.frequency, 50)),
       start: start >= 0 ? start : 0,
       shown: place.has("signals") ? shown : record.signals.map(function (_, i) { return i; }),
     };
