@@ -37,8 +37,9 @@ MAX_QUERY = 2000
 
 class ViewerServer(ThreadingHTTPServer):
     daemon_threads = True
-    # A port that another program listens on is refused, never shared.
-    allow_reuse_address = False
+    # A port left in TIME_WAIT by a viewer just stopped can be listened on again at once; a port that
+    # another program listens on is still refused (Linux shares a listening port only by SO_REUSEPORT).
+    allow_reuse_address = True
 
     def __init__(self, session: RecordSession, port: int = 0) -> None:
         self.session = session
