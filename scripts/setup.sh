@@ -9,9 +9,10 @@ cd "$(dirname "$0")/.."
 say() { echo "setup: $*" >&2; }
 
 # libcurl reads records from web servers; nginx and openssl serve them to the tests on the loopback
-# address; clang and its fuzzer runtime build the libFuzzer harnesses (scripts/fuzz.sh).
+# address; clang and its fuzzer runtime build the libFuzzer harnesses (scripts/fuzz.sh); chromium is
+# the browser that the viewer's tests drive (through Playwright, which downloads no browser of its own).
 debian_packages=(g++ cmake ninja-build pkg-config libgtest-dev libflac-dev libcurl4-openssl-dev nlohmann-json3-dev
-                 python3-venv nginx openssl clang libclang-rt-dev)
+                 python3-venv nginx openssl clang libclang-rt-dev chromium)
 missing=()
 for p in "${debian_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -40,11 +41,13 @@ pip() { .venv/bin/python -m pip "$@" 2>&1 | { grep -v "is ignored: it is neither
 
 # The build backend, and what the tests use beyond the package's own dependency (numpy):
 # pandas and matplotlib, which the README's examples use, mypy (with pandas' stubs) for the
-# type stubs, Dask with its distributed scheduler for sigtrove.dask (the dask extra), and
-# hypothesis for records made of arbitrary bytes; and the pinned formatters and linter that
+# type stubs, Dask with its distributed scheduler for sigtrove.dask (the dask extra),
+# hypothesis for records made of arbitrary bytes, and Playwright, which drives the system's
+# chromium through the viewer's pages; and the pinned formatters and linter that
 # scripts/lint.sh runs, so that every machine gives the same answer.
 python_packages=("scikit-build-core>=0.9" "pytest>=7" numpy pandas pandas-stubs "matplotlib>=3.5" mypy
-                 "dask[array,dataframe,distributed]>=2024.1" "hypothesis>=6" clang-format==21.1.8 ruff==0.17.6)
+                 "dask[array,dataframe,distributed]>=2024.1" "hypothesis>=6" "playwright>=1.40" clang-format==21.1.8
+                 ruff==0.17.6)
 if ! stamp_is_current tools "${python_packages[@]}"; then
   say "installing pip and Python packages into .venv: ${python_packages[*]}"
   pip install -q --upgrade pip

@@ -11,10 +11,15 @@ and adds the command line (``python -m sigtrove``).
 Records on web servers are read by their URL (``Record("https://.../100")``);
 ``set_remote_options`` sets the cache directory and the timeout for them.
 
-``sigtrove.dask`` (the ``dask`` extra) reads whole databases with Dask.
+``sigtrove.dask`` (the ``dask`` extra) reads whole databases with Dask; ``sigtrove.view(record,
+annotators)`` browses a record and its annotations in the web browser (``sigtrove.viewer``).
 """
 
 import os as _os
+from typing import TYPE_CHECKING as _TYPE_CHECKING
+from typing import Iterable as _Iterable
+from typing import Optional as _Optional
+from typing import Union as _Union
 
 from _sigtrove import (  # noqa: F401
     STAT_READ,
@@ -36,6 +41,28 @@ SAMPLE_RECORD = _os.path.join(_os.path.dirname(_os.path.abspath(__file__)), "dat
 
 from sigtrove._remote import set_remote_options  # noqa: E402, F401
 
+if _TYPE_CHECKING:
+    from sigtrove.viewer import Viewer
+
+
+def view(
+    record: "_Union[Record, str, _os.PathLike[str]]",
+    annotators: _Union[None, str, _Iterable[str]] = None,
+    *,
+    port: int = 0,
+    browser: _Optional[bool] = None,
+) -> "Viewer":
+    """Serves a record and its annotators' annotations to a web page on 127.0.0.1 and returns the
+    running ``sigtrove.viewer.Viewer``: in a notebook, the cell's value shows the page inline;
+    elsewhere the page opens in the system's browser (``browser=False``: see ``viewer.url``).
+    ``port=0`` takes a free port. The viewer serves until ``viewer.close()`` or the process ends.
+    """
+    # The web server's modules load when a viewer is asked for, not with the package.
+    from sigtrove.viewer import view as start_viewer
+
+    return start_viewer(record, annotators, port=port, browser=browser)
+
+
 __all__ = [
     "Record",
     "Database",
@@ -48,6 +75,7 @@ __all__ = [
     "STAT_READ",
     "STAT_READ_AHA",
     "set_remote_options",
+    "view",
     "SAMPLE_RECORD",
     "__version__",
 ]

@@ -31,6 +31,7 @@ COMMANDS = {
     "annotations": "sigtrove._annotations",
     "plot": "sigtrove._plot",
     "download": "sigtrove._download",
+    "view": "sigtrove._view",
 }
 
 DESCRIPTION = """\

@@ -14,7 +14,7 @@ import _sigtrove
 import sigtrove as package
 from sigtrove._arguments import PACKAGE_RECORDS, add_package_records_to_database_path
 
-COMMANDS = ["describe", "samples", "annotations", "plot", "download"]
+COMMANDS = ["describe", "samples", "annotations", "plot", "download", "view"]
 
 
 def test_describe_the_bundled_sample_record():
@@ -95,6 +95,9 @@ def test_the_help_lists_every_command_and_the_exit_statuses():
         (["plot", "nothing", "-o", "x.png"], 1, "plot: init: can't open header for record nothing"),
         (["annotations", RECORDS / "100", "nosuchann"], 1, "can't read annotator nosuchann for record 100"),
         (["plot", RECORDS / "100", "-a", "nosuchann", "-t", "1", "-o", "x.png"], 1, "annotator nosuchann"),
+        (["view", "nothing"], 1, "view: init: can't open header for record nothing"),
+        (["view", RECORDS / "100", "-a", "atr", "nosuchann"], 1, "can't read annotator nosuchann for record 100"),
+        (["view", RECORDS / "100", "--port", "70000"], 2, "view: error: --port 70000: not a port number"),
         (["samples", RECORDS / "12726"], 1, "samples: isigopen: none of the signals for record 12726 is readable"),
         (["samples", RECORDS / "100", "-f", "ten"], 2, "samples: error: -f ten: not a time"),
         (["samples", RECORDS / "100", "-t", "0:1x"], 2, "samples: error: -t 0:1x: not a time"),

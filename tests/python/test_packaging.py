@@ -91,3 +91,16 @@ def test_dask_is_imported_only_by_sigtrove_dask():
     )
     result = subprocess.run([sys.executable, "-c", check], capture_output=True, text=True)
     assert result.stdout.split() == ["False", "True"], result.stderr
+
+
+def test_the_viewer_page_ships_with_the_package():
+    assets = pathlib.Path(sigtrove.__file__).parent / "viewer" / "assets"
+    assert sorted(p.name for p in assets.iterdir()) == ["favicon.svg", "index.html", "viewer.css", "viewer.js"]
+    page = (assets / "index.html").read_text()
+    assert '<script src="viewer.js">' in page and 'href="viewer.css"' in page
+
+
+def test_the_web_server_loads_only_when_a_viewer_is_asked_for():
+    check = "import sys, sigtrove; print('http.server' in sys.modules, callable(sigtrove.view))"
+    result = subprocess.run([sys.executable, "-c", check], capture_output=True, text=True)
+    assert result.stdout.split() == ["False", "True"], result.stderr

@@ -125,3 +125,30 @@ def test_mypy_refuses_what_the_interface_refuses(tmp_path, call, complaint):
     source = "import sigtrove\nrecord = sigtrove.Record(sigtrove.SAMPLE_RECORD)\n%s\n" % call
     result = mypy(tmp_path, source)
     assert result.returncode == 1 and complaint in result.stdout, result.stdout
+
+
+def test_the_viewer_picture_is_what_the_view_example_shows(tmp_path):
+    """The README's `sigtrove view` command, run as written (with --no-browser), and its page opened
+    in Chromium: the screenshot is the README's picture. SIGTROVE_UPDATE_PICTURES=1 writes it anew."""
+    image = pytest.importorskip("matplotlib.image")
+    from browser import ViewerPage, chromium
+    from test_view_command import RunningCommand
+
+    text = README.read_text(encoding="utf-8")
+    (command,) = re.findall(r"^    sigtrove view (.*)$", text, flags=re.M)
+    picture = README.parent / re.search(r"!\[[^]]*\]\((docs/[^)]*viewer[^)]*\.png)\)", text).group(1)
+    running = RunningCommand(*command.split(), "--no-browser", env=clean_environment(os.environ["PATH"]))
+    try:
+        assert running.url is not None, running.first_line + running.process.stderr.read()
+        with chromium() as browser:
+            page = ViewerPage(browser, running, width=1000, height=560)
+            fresh = tmp_path / "viewer.png"
+            page.page.screenshot(path=str(fresh))
+            page.close()
+    finally:
+        assert running.stop()[0] == 0
+    if os.environ.get("SIGTROVE_UPDATE_PICTURES") == "1":
+        picture.write_bytes(fresh.read_bytes())
+    committed, drawn = image.imread(picture), image.imread(fresh)
+    assert committed.shape == drawn.shape
+    assert abs(committed - drawn).mean() < 0.02
