@@ -516,6 +516,13 @@ TEST_F(EdfTest, OverlappingDiscontinuousDataRecordsAreAReadError) {
     EXPECT_NE(status.text().find("data record 2 of o.edf begins before data record 1 ends"), std::string::npos)
         << status.text();
     EXPECT_EQ(outcome.frames, 4);
+    // The window read up to the overlapping data record still serves the frames before it.
+    for (long long frame : {3, 1, 2}) {
+        ASSERT_EQ(record->seek(frame, false), 0);
+        std::vector<WFDB_Sample> values(3);
+        ASSERT_EQ(record->next_frame(values.data()), frame_delivered) << frame;
+        EXPECT_EQ(values[2], frame < 2 ? -1 - frame : -101 - (frame - 2)) << frame;
+    }
 }
 
 // ---- counts, short files, base times ----------------------------------------------------------

@@ -184,7 +184,7 @@ private:
         if (window_count_ > 0 && n >= window_start(window_first_)) {
             std::int64_t last = window_first_ + window_count_ - 1;
             if (n < window_start(last) + g_) {
-                auto at = std::upper_bound(window_starts_.begin(), window_starts_.end(), n);
+                auto at = std::upper_bound(window_starts_.begin(), window_starts_.begin() + window_count_, n);
                 r = window_first_ + (at - window_starts_.begin()) - 1;
             } else if (last + 1 >= stored) {
                 r = last;
@@ -330,6 +330,7 @@ private:
         }
         window_first_ = r;
         window_count_ = held;
+        window_starts_.resize(static_cast<std::size_t>(held));
         return true;
     }
 
