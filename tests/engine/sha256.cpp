@@ -31,8 +31,7 @@ std::string sha256_hex(const std::string &bytes) {
     for (std::size_t block = 0; block < message.size(); block += 64) {
         std::array<std::uint32_t, 64> w{};
         for (int i = 0; i < 16; ++i)
-            for (int b = 0; b < 4; ++b)
-                w[i] = (w[i] << 8) | static_cast<unsigned char>(message[block + 4 * i + b]);
+            for (int b = 0; b < 4; ++b) w[i] = (w[i] << 8) | static_cast<unsigned char>(message[block + 4 * i + b]);
         for (int i = 16; i < 64; ++i) {
             std::uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
             std::uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);

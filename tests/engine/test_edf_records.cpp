@@ -10,9 +10,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,6 +39,7 @@
 namespace {
 
 using namespace sigtrove::engine;
+using nlohmann::json;
 using sigtrove::testing::annotation_list;
 using sigtrove::testing::EdfFileToWrite;
 using sigtrove::testing::EdfSignalToWrite;
@@ -47,7 +48,6 @@ using sigtrove::testing::sha256_of_int32;
 using sigtrove::testing::TempDir;
 using sigtrove::testing::time_stamp;
 using sigtrove::testing::WorkingDirectory;
-using nlohmann::json;
 
 const std::string kEdfFolder = SIGTROVE_FIXTURES "/records/edf";
 
@@ -211,8 +211,8 @@ TEST_P(SharedEdfFile, TheBaseTimeIsTheStartOfTheFirstDataRecord) {
     const Header &h = record->header();
     CalendarDate date = calendar_date(h.base_date);
     char shown[64];
-    std::snprintf(shown, sizeof shown, "[%02ld:%02ld:%02ld %02d/%02d/%04ld]", h.base_ms / 3600000, h.base_ms / 60000 % 60,
-                  h.base_ms / 1000 % 60, date.day, date.month, date.year);
+    std::snprintf(shown, sizeof shown, "[%02ld:%02ld:%02ld %02d/%02d/%04ld]", h.base_ms / 3600000,
+                  h.base_ms / 60000 % 60, h.base_ms / 1000 % 60, date.day, date.month, date.year);
     EXPECT_EQ(shown, text);
     EXPECT_EQ(h.base_ms % 1000, 0);
 }
@@ -330,8 +330,8 @@ TEST_F(SharedEdfFile, AnnotationsAreEachTextOfEveryListByOnset) {
     for (const char *f : {"rates_annotations.edf", "bdfplus.bdf", "texts.edf", "discontinuous.edf"}) {
         SCOPED_TRACE(f);
         const json expected = expected_for(f);
-        const json &list = expected.contains("written") ? expected["written"]["annotations"]
-                                                        : expected["pyedflib"]["annotations"];
+        const json &list =
+            expected.contains("written") ? expected["written"]["annotations"] : expected["pyedflib"]["annotations"];
         std::vector<ExpectedAnnotation> want = from_json(list);
         Status status;
         std::vector<AnnotationRow> rows = read_annotations(f, &status);
@@ -575,7 +575,12 @@ TEST_F(EdfTest, TheFirstOnsetMovesTheBaseTimeAndTheRecordingFieldGivesTheYear) {
     };
     for (const Case &c : std::vector<Case>{
              {"+1.25", "31.12.99", "23.59.59", "Startdate X X X X", 250, {1, 1, 2000}},
-             {"+3600", "01.02.03", "04.05.06", "Startdate 01-FEB-2103 X X X", (5 * 3600 + 5 * 60 + 6) * 1000L, {1, 2, 2103}},
+             {"+3600",
+              "01.02.03",
+              "04.05.06",
+              "Startdate 01-FEB-2103 X X X",
+              (5 * 3600 + 5 * 60 + 6) * 1000L,
+              {1, 2, 2103}},
              {"-1.5", "01.02.85", "00.00.01", "Startdate 02-FEB-1985 X X X", 86400000 - 500, {31, 1, 1985}},
              {"+0", "01.02.84", "00.00.00", "", 0, {1, 2, 2084}},
          }) {
@@ -697,8 +702,19 @@ TEST_F(EdfTest, ANameThatDoesNotMatchTheContentsIsRefused) {
 }
 
 // A header field of the tests' writer, set by name.
-enum class Field { signal_count, header_bytes, records, duration, start_date, start_time, patient, reserved,
-                   samples, physical_min, digital_max };
+enum class Field {
+    signal_count,
+    header_bytes,
+    records,
+    duration,
+    start_date,
+    start_time,
+    patient,
+    reserved,
+    samples,
+    physical_min,
+    digital_max
+};
 
 void set_field(EdfFileToWrite &f, Field field, const std::string &value) {
     switch (field) {
@@ -744,7 +760,8 @@ TEST_F(EdfTest, HostileHeadersAreRefusedWithTheFieldNamed) {
         {{{Field::digital_max, "-32768"}},
          "digital maximum of signal 0 (\"sig\") (\"-32768  \") is not above its digital minimum"},
         {{{Field::reserved, "EDF+D"}}, "is EDF+D but has no annotation signal"},
-        {{{Field::samples, "99999999"}}, "init: EDF file h.edf asks for data records of 199999998 bytes",
+        {{{Field::samples, "99999999"}},
+         "init: EDF file h.edf asks for data records of 199999998 bytes",
          ErrorKind::limit},
     };
     for (const Case &c : cases) {
@@ -774,8 +791,8 @@ TEST(EdfAnnotationLists, ParseOnsetsDurationsAndTextsAndRefuseWhatIsNoList) {
         std::size_t lists;
         std::string error;  // empty: parsed
     };
-    const std::string two = annotation_list("+0", std::nullopt, {""}) +
-                            annotation_list("-1.25", "0.5", {"a", "b"}) + std::string(6, '\0');
+    const std::string two =
+        annotation_list("+0", std::nullopt, {""}) + annotation_list("-1.25", "0.5", {"a", "b"}) + std::string(6, '\0');
     for (const Case &c : std::vector<Case>{
              {two, 2, ""},
              {"", 0, ""},

@@ -34,7 +34,8 @@ void read_some(engine::Record &record) {
     const long long length = record.frame_count();
     for (long long start : {0LL, length / 2, length - 3}) {
         if (start < 0) continue;
-        auto sink = engine::make_array_sink(engine::SampleType::float64, out.data(), n, engine::SampleRate::frame, scales);
+        auto sink =
+            engine::make_array_sink(engine::SampleType::float64, out.data(), n, engine::SampleRate::frame, scales);
         engine::BulkOutcome outcome;
         (void)record.read(start, kFrames, all, *sink, outcome);
     }

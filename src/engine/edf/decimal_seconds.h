@@ -31,7 +31,7 @@ std::optional<DecimalSeconds> parse_decimal_seconds(std::string_view text, Sign 
 
 // A rate as an exact fraction of two whole numbers: frames per second.
 struct ExactRate {
-    std::int64_t numerator = 0;  // > 0
+    std::int64_t numerator = 0;    // > 0
     std::int64_t denominator = 1;  // > 0
 };
 

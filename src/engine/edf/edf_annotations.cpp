@@ -34,8 +34,8 @@ Status read_edf_annotations(const Header &header, const std::string &record, std
     out.clear();
     const EdfLayout &layout = *header.edf;
     if (layout.annotations.empty())
-        return Status::failure(ErrorKind::not_found,
-                               "annopen: can't read annotator edf for record " + record + ": it has no annotation signal\n");
+        return Status::failure(ErrorKind::not_found, "annopen: can't read annotator edf for record " + record +
+                                                         ": it has no annotation signal\n");
     std::shared_ptr<SignalFileHandle> file;
     if (is_url(layout.file)) {
         RemoteOpening opening = open_remote_file(layout.file, RemoteAccess::anywhere);
@@ -49,8 +49,8 @@ Status read_edf_annotations(const Header &header, const std::string &record, std
         if (!file->open()) return Status::failure(ErrorKind::not_found, "annopen: can't open " + layout.file + "\n");
     }
     // Annotation times count frames at the record's frame rate (WFDB's default without signals).
-    const ExactRate rate = layout.frames_per_record > 0 ? layout.frame_rate
-                                                        : ExactRate{static_cast<std::int64_t>(WFDB_DEFFREQ), 1};
+    const ExactRate rate =
+        layout.frames_per_record > 0 ? layout.frame_rate : ExactRate{static_cast<std::int64_t>(WFDB_DEFFREQ), 1};
     // The annotation signals' bytes of a data record, read as one span.
     std::int64_t first = layout.annotations.front().offset, end = first;
     for (const EdfSignalBlock &a : layout.annotations) {
@@ -86,10 +86,10 @@ Status read_edf_annotations(const Header &header, const std::string &record, std
                     if (text.empty()) continue;
                     held += kBytesPerAnnotation + static_cast<long long>(text.size());
                     if (held > max_record_memory())
-                        return Status::failure(ErrorKind::limit, "getann: the annotations of record " + record +
-                                                                     " need more than the " +
-                                                                     megabytes(max_record_memory()) +
-                                                                     " a record may use (SIGTROVE_MAX_RECORD_MEMORY)\n");
+                        return Status::failure(ErrorKind::limit,
+                                               "getann: the annotations of record " + record + " need more than the " +
+                                                   megabytes(max_record_memory()) +
+                                                   " a record may use (SIGTROVE_MAX_RECORD_MEMORY)\n");
                     EdfAnnotation &entry = out.emplace_back();
                     entry.time = time;
                     entry.onset = list.onset.seconds;

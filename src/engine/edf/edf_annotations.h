@@ -16,8 +16,8 @@
 namespace sigtrove::engine {
 
 struct EdfAnnotation {
-    std::int64_t time = 0;  // the frame that holds the onset, counted from frame 0 (the first data record)
-    double onset = 0;       // seconds after the header's start time, as written
+    std::int64_t time = 0;           // the frame that holds the onset, counted from frame 0 (the first data record)
+    double onset = 0;                // seconds after the header's start time, as written
     std::optional<double> duration;  // seconds, as written; none where the list gives none
     std::string text;                // as written (EDF+ texts are UTF-8)
 };

@@ -29,8 +29,7 @@ constexpr int kMaxSignals = 9999;  // what the 4-character field can say
 constexpr long kMsPerDay = 86'400'000;
 
 // The widths of a signal's fields, each stored for all signals in turn.
-constexpr std::size_t kLabel = 16, kTransducer = 80, kDimension = 8, kNumber = 8, kPrefilter = 80,
-                      kSignalReserved = 32;
+constexpr std::size_t kLabel = 16, kTransducer = 80, kDimension = 8, kNumber = 8, kPrefilter = 80, kSignalReserved = 32;
 
 bool ends_with_ci(std::string_view text, std::string_view suffix) {
     if (text.size() < suffix.size()) return false;
@@ -72,8 +71,7 @@ std::optional<long long> whole_number(std::string_view text) {
 std::optional<double> real_number(std::string_view text) {
     text = trimmed(text);
     if (!text.empty() && text[0] == '+') text.remove_prefix(1);
-    if (text.empty() || !(text[0] == '-' || text[0] == '.' || (text[0] >= '0' && text[0] <= '9')))
-        return std::nullopt;
+    if (text.empty() || !(text[0] == '-' || text[0] == '.' || (text[0] >= '0' && text[0] <= '9'))) return std::nullopt;
     double value = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
@@ -143,8 +141,8 @@ public:
             return refuse("is too short for the header of its " + std::to_string(signal_count_) + " signals (" +
                           std::to_string(kFixedBytes + static_cast<std::size_t>(got)) + " of " +
                           std::to_string(layout_->header_bytes) + " bytes)");
-        if (int rc = parse_signals(std::string_view(reinterpret_cast<const char *>(signal_bytes.data()),
-                                                    signal_bytes.size()));
+        if (int rc = parse_signals(
+                std::string_view(reinterpret_cast<const char *>(signal_bytes.data()), signal_bytes.size()));
             rc < 0)
             return rc;
         if (int rc = count_records(); rc < 0) return rc;
@@ -419,7 +417,8 @@ private:
             const double digital_span = c.digital_max - c.digital_min;
             s.gain = c.physical_max != c.physical_min ? digital_span / (c.physical_max - c.physical_min) : 0;
             s.baseline = static_cast<int>(std::lround(c.digital_max - c.physical_max * s.gain));
-            s.adczero = static_cast<int>((static_cast<long long>(c.digital_max) + 1 + static_cast<long long>(c.digital_min)) / 2);
+            s.adczero = static_cast<int>(
+                (static_cast<long long>(c.digital_max) + 1 + static_cast<long long>(c.digital_min)) / 2);
             s.initval = s.adczero;
             int bits = 0;
             while (bits < 32 && std::ldexp(1.0, bits) < digital_span + 1) ++bits;
@@ -516,14 +515,13 @@ int parse_edf_file(const std::string &record, EdfFileKind kind, ByteSource &sour
 
 int read_edf_header(const std::string &record, Header &out) {
     return read_found_edf_header(
-        record, [](const std::string &stem, const std::string &type) { return open_record_file(stem, type); },
-        nullptr, out);
+        record, [](const std::string &stem, const std::string &type) { return open_record_file(stem, type); }, nullptr,
+        out);
 }
 
 int read_edf_header(const std::string &record, SearchLocation &location, Header &out) {
     return read_found_edf_header(
-        record,
-        [&](const std::string &stem, const std::string &type) { return location.open_record_file(stem, type); },
+        record, [&](const std::string &stem, const std::string &type) { return location.open_record_file(stem, type); },
         &location, out);
 }
 

@@ -20,9 +20,9 @@ struct EdfSignalBlock {
 };
 
 struct EdfLayout {
-    std::string file;  // the file: an absolute path, or a URL
-    std::string name;  // the record's name, for texts
-    int sample_bytes = 2;  // 2 (EDF) or 3 (BDF)
+    std::string file;            // the file: an absolute path, or a URL
+    std::string name;            // the record's name, for texts
+    int sample_bytes = 2;        // 2 (EDF) or 3 (BDF)
     bool plus = false;           // EDF+ or BDF+
     bool discontinuous = false;  // EDF+D: each data record sits at its own onset
     std::int64_t header_bytes = 0;
@@ -32,11 +32,11 @@ struct EdfLayout {
     std::int64_t records = 0;
     std::int64_t stored_records = 0;
     DecimalSeconds record_duration;
-    std::int64_t frames_per_record = 0;  // 0 without data signals
-    ExactRate frame_rate;                // frames per second
+    std::int64_t frames_per_record = 0;       // 0 without data signals
+    ExactRate frame_rate;                     // frames per second
     std::vector<EdfSignalBlock> data;         // the ordinary signals, in header order
     std::vector<EdfSignalBlock> annotations;  // the annotation signals, in header order
-    DecimalSeconds first_onset;  // the onset of data record 0 (EDF+), which frame 0 stands for
+    DecimalSeconds first_onset;               // the onset of data record 0 (EDF+), which frame 0 stands for
     // EDF+D: the frame at which the last stored data record begins (-1 when unknown).
     std::int64_t last_record_frame = -1;
 

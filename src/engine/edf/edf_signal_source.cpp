@@ -36,7 +36,8 @@ template <int Bytes>
 void spread(const std::uint8_t *src, std::int64_t frames, std::size_t spf, std::int32_t *dst, std::size_t frame_size) {
     auto decode = [](const std::uint8_t *p) { return Bytes == 2 ? le16(p) : le24(p); };
     if (spf == 1) {
-        for (std::int64_t k = 0; k < frames; ++k) dst[static_cast<std::size_t>(k) * frame_size] = decode(src + k * Bytes);
+        for (std::int64_t k = 0; k < frames; ++k)
+            dst[static_cast<std::size_t>(k) * frame_size] = decode(src + k * Bytes);
         return;
     }
     for (std::int64_t k = 0; k < frames; ++k) {
@@ -109,12 +110,14 @@ public:
             Place place = locate(n);
             if (place.kind == Place::gap) {
                 std::int64_t k = std::min(remaining, place.until - n);
-                for (std::size_t c = 0; c < chosen.size(); ++c) blocks_[c] = ColumnBlock{nullptr, 0, spf_[chosen[c]], false};
+                for (std::size_t c = 0; c < chosen.size(); ++c)
+                    blocks_[c] = ColumnBlock{nullptr, 0, spf_[chosen[c]], false};
                 put(sink, outcome, k);
                 continue;
             }
             if (place.kind == Place::data) {
-                std::int64_t wanted = window ? (n - start_of_known(place.record) + remaining + g_ - 1) / g_ : chunk_records_;
+                std::int64_t wanted =
+                    window ? (n - start_of_known(place.record) + remaining + g_ - 1) / g_ : chunk_records_;
                 if (!hold(place.record, std::clamp<std::int64_t>(wanted, 1, chunk_records_))) place.kind = Place::end;
             }
             if (place.kind != Place::data) {
@@ -315,8 +318,10 @@ private:
                 if (r + k > 0) {
                     std::string error;
                     std::optional<DecimalSeconds> onset = data_record_onset(record + a.offset, size, error);
-                    if (onset) start = nearest_frame(*onset, layout_->first_onset, layout_->frame_rate);
-                    else start.reset();
+                    if (onset)
+                        start = nearest_frame(*onset, layout_->first_onset, layout_->frame_rate);
+                    else
+                        start.reset();
                 }
                 if (k == 0 && !start) start = start_from_stamp(r, record + a.offset, size);  // says why
                 if (!start) return false;
@@ -363,17 +368,17 @@ private:
     std::shared_ptr<const EdfLayout> layout_;
     std::shared_ptr<SignalFileHandle> file_;
     std::string record_;
-    std::int64_t g_;       // frames per data record
-    long claimed_;         // the record's length as the header says, 0 when unknown
+    std::int64_t g_;  // frames per data record
+    long claimed_;    // the record's length as the header says, 0 when unknown
     int first_signal_, first_group_;
     std::vector<int> spf_;
     std::vector<std::size_t> column_;  // each signal's first place in a frame
     std::size_t frame_size_ = 0;
     std::int64_t chunk_records_ = 1;
     std::vector<std::uint8_t> raw_, stamp_;
-    std::vector<std::int32_t> rows_;            // the window's frames, data record after data record
+    std::vector<std::int32_t> rows_;  // the window's frames, data record after data record
     std::int64_t window_first_ = 0, window_count_ = 0;
-    std::vector<std::int64_t> window_starts_;   // EDF+D: the frame each window data record begins at
+    std::vector<std::int64_t> window_starts_;  // EDF+D: the frame each window data record begins at
     std::map<std::int64_t, std::int64_t> probed_;
     std::int64_t file_end_ = -1;  // where the file was found to end, in data records (-1: as its size said)
     std::vector<ColumnBlock> blocks_;

@@ -66,7 +66,7 @@ struct Header {
     std::vector<SignalSpec> signals;
     bool multi_segment = false;  // the record line had NAME/NSEG
     std::vector<SegmentSpec> segments;
-    std::vector<std::string> comments;  // the comment lines, in order, without '#' and surrounding blanks
+    std::vector<std::string> comments;     // the comment lines, in order, without '#' and surrounding blanks
     std::shared_ptr<const EdfLayout> edf;  // an EDF, EDF+, BDF or BDF+ file read as a record (see edf/)
 
     // The frame frequency the record is read at: FREQ, or 250 when the header gives none.

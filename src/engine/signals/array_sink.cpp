@@ -123,8 +123,8 @@ struct EdfPhysical {
     }
 
     EdfCoefficients coefficients(std::size_t first) const {
-        return EdfCoefficients{digital_min_.data() + first, physical_min_.data() + first,
-                               physical_span_.data() + first, digital_span_.data() + first};
+        return EdfCoefficients{digital_min_.data() + first, physical_min_.data() + first, physical_span_.data() + first,
+                               digital_span_.data() + first};
     }
 
     std::vector<PhysicalScale> scales_;
