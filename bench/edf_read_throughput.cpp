@@ -46,10 +46,9 @@ std::string field(const std::string &text, std::size_t width) {
 }
 
 void write_file(const std::string &path) {
-    std::string header = field("0", 8) + field("X X X X", 80) + field("Startdate 01-JAN-2020 X X X", 80) +
-                         "01.01.20" + "00.00.00" + field(std::to_string(256 * (kSignals + 2)), 8) +
-                         field("EDF+C", 44) + field(std::to_string(kSeconds), 8) + field("1", 8) +
-                         field(std::to_string(kSignals + 1), 4);
+    std::string header = field("0", 8) + field("X X X X", 80) + field("Startdate 01-JAN-2020 X X X", 80) + "01.01.20" +
+                         "00.00.00" + field(std::to_string(256 * (kSignals + 2)), 8) + field("EDF+C", 44) +
+                         field(std::to_string(kSeconds), 8) + field("1", 8) + field(std::to_string(kSignals + 1), 4);
     auto each = [&](std::size_t width, const std::string &data, const std::string &annotation) {
         for (int s = 0; s < kSignals; ++s) {
             std::string label = std::to_string(s);
@@ -148,10 +147,12 @@ int main(int argc, char **argv) {
 #ifdef MADV_HUGEPAGE
                 madvise(fresh.get(), bytes, MADV_HUGEPAGE);
 #endif
-                sink = make_array_sink(SampleType::float64, fresh.get(), columns, SampleRate::frame, scales_of(*record));
+                sink =
+                    make_array_sink(SampleType::float64, fresh.get(), columns, SampleRate::frame, scales_of(*record));
             } else if (kind == 1) {
                 reused.resize(values);
-                sink = make_array_sink(SampleType::float64, reused.data(), columns, SampleRate::frame, scales_of(*record));
+                sink =
+                    make_array_sink(SampleType::float64, reused.data(), columns, SampleRate::frame, scales_of(*record));
             } else {
                 narrow.resize(values);
                 sink = make_array_sink(SampleType::int16, SampleValues::stored, narrow.data(), columns,
@@ -178,12 +179,12 @@ int main(int argc, char **argv) {
     const double samples = static_cast<double>(frames) * static_cast<double>(columns);
     std::printf("%s: %lld frames x %zu signals (%.0f M samples), best of %d\n", name.c_str(), frames, columns,
                 samples / 1e6, passes);
-    std::printf("  whole file, open + read into a new float64 array: %7.1f ms  %6.0f M samples/s\n",
-                best_fresh * 1e3, samples / best_fresh / 1e6);
+    std::printf("  whole file, open + read into a new float64 array: %7.1f ms  %6.0f M samples/s\n", best_fresh * 1e3,
+                samples / best_fresh / 1e6);
     std::printf("  whole file, open + read into a float64 array in use: %4.1f ms  %6.0f M samples/s\n",
                 best_reused * 1e3, samples / best_reused / 1e6);
-    std::printf("  whole file, open + read as stored int16:         %7.1f ms  %6.0f M samples/s\n",
-                best_int16 * 1e3, samples / best_int16 / 1e6);
+    std::printf("  whole file, open + read as stored int16:         %7.1f ms  %6.0f M samples/s\n", best_int16 * 1e3,
+                samples / best_int16 / 1e6);
     std::printf("  open + a 10-s window from the middle (float64):  %7.3f ms\n", best_window * 1e3);
     if (temporary) std::filesystem::remove_all(*temporary);
     return 0;

@@ -827,24 +827,31 @@ TEST(EdfAnnotationLists, ParseOnsetsDurationsAndTextsAndRefuseWhatIsNoList) {
 }
 
 TEST_F(EdfTest, AnnotationsFromAMalformedListOnAreAFailureAfterThoseBefore) {
-    EdfFileToWrite file = placed_file({"+0", "+1", "+2"});
-    file.reserved = "EDF+C";
-    file.annotation_bytes = {time_stamp("+0") + annotation_list("+0.5", std::nullopt, {"one"}),
-                             time_stamp("+1") + annotation_list("+1.5", "1", {"two"}), time_stamp("+2") + "+x\x14"};
-    dir.write("f.edf", sigtrove::testing::edf_file_bytes(file));
-    std::unique_ptr<AnnotationFile> notes;
-    ASSERT_TRUE(AnnotationFile::open("f.edf", "edf", WFDB_READ, notes).ok());
-    std::vector<AnnotationRow> rows;
-    Status status = notes->read(0, std::nullopt, rows);
-    EXPECT_EQ(status.kind(), ErrorKind::unreadable);
-    EXPECT_NE(status.text().find("in data record 2 of f.edf, the annotation list at byte 5 has an onset"),
-              std::string::npos)
-        << status.text();
-    ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[1].time, 3);  // 1.5 s at 2 Hz
-    rows.clear();
-    EXPECT_TRUE(notes->read(0, 2, rows).ok());  // a window before the failure reads as usual
-    EXPECT_EQ(rows.size(), 1u);
+    // Small data records are read many at a time, large ones (80 kB here) by their annotation bytes alone.
+    for (int samples : {4, 40000}) {
+        SCOPED_TRACE(samples);
+        EdfFileToWrite file = placed_file({"+0", "+1", "+2"});
+        file.reserved = "EDF+C";
+        file.signals[0].samples_per_record = samples;
+        file.annotation_bytes = {time_stamp("+0") + annotation_list("+0.5", std::nullopt, {"one"}),
+                                 time_stamp("+1") + annotation_list("+1.5", "1", {"two"}), time_stamp("+2") + "+x\x14"};
+        dir.write("f.edf", sigtrove::testing::edf_file_bytes(file));
+        std::unique_ptr<AnnotationFile> notes;
+        ASSERT_TRUE(AnnotationFile::open("f.edf", "edf", WFDB_READ, notes).ok());
+        std::vector<AnnotationRow> rows;
+        Status status = notes->read(0, std::nullopt, rows);
+        EXPECT_EQ(status.kind(), ErrorKind::unreadable);
+        EXPECT_NE(status.text().find("in data record 2 of f.edf, the annotation list at byte 5 has an onset"),
+                  std::string::npos)
+            << status.text();
+        ASSERT_EQ(rows.size(), 2u);
+        EXPECT_EQ(rows[1].time, 3);  // 1.5 s at 2 Hz
+        EXPECT_EQ(rows[1].duration, 1.0);
+        EXPECT_FALSE(rows[0].duration);
+        rows.clear();
+        EXPECT_TRUE(notes->read(0, 2, rows).ok());  // a window before the failure reads as usual
+        EXPECT_EQ(rows.size(), 1u);
+    }
 }
 
 TEST_F(EdfTest, TheAnnotationsOfAFileAreHeldToTheRecordMemoryCeiling) {

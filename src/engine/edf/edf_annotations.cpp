@@ -28,6 +28,48 @@ long long read_fully(SignalFileHandle &file, std::int64_t offset, std::uint8_t *
     return static_cast<long long>(got);
 }
 
+// The annotation signals' bytes of each data record, in order: small data
+// records are read many at a time (one read per data record would cost a
+// system call, or a request, per few bytes), large ones by their spans alone.
+class AnnotationSpans {
+public:
+    AnnotationSpans(SignalFileHandle &file, const EdfLayout &layout, std::int64_t first, std::int64_t size)
+        : file_(file), layout_(layout), first_(first), size_(size) {
+        if (layout.record_bytes <= kWholeRecordsBelow)
+            chunk_ = std::max<std::int64_t>(1, kChunkBytes / layout.record_bytes);
+    }
+
+    // Points `span` at data record r's bytes: 1, or 0 when the file ends before them, or -1 when reading fails.
+    long long at(std::int64_t r, const std::uint8_t *&span) {
+        if (chunk_ == 0) {
+            buffer_.resize(static_cast<std::size_t>(size_));
+            long long got = read_fully(file_, layout_.record_offset(r) + first_, buffer_.data(), buffer_.size());
+            if (got < 0) return -1;
+            span = buffer_.data();
+            return got == size_ ? 1 : 0;
+        }
+        if (r < start_ || r >= start_ + held_) {
+            buffer_.resize(static_cast<std::size_t>(chunk_ * layout_.record_bytes));
+            long long got = read_fully(file_, layout_.record_offset(r), buffer_.data(), buffer_.size());
+            if (got < 0) return -1;
+            start_ = r;
+            held_ = got / layout_.record_bytes;
+        }
+        if (r >= start_ + held_) return 0;
+        span = buffer_.data() + (r - start_) * layout_.record_bytes + first_;
+        return 1;
+    }
+
+private:
+    static constexpr std::int64_t kWholeRecordsBelow = 64 << 10, kChunkBytes = 256 << 10;
+    SignalFileHandle &file_;
+    const EdfLayout &layout_;
+    std::int64_t first_, size_;
+    std::int64_t chunk_ = 0;  // data records per read, 0: spans alone
+    std::vector<std::uint8_t> buffer_;
+    std::int64_t start_ = 0, held_ = 0;
+};
+
 }  // namespace
 
 Status read_edf_annotations(const Header &header, const std::string &record, std::vector<EdfAnnotation> &out) {
@@ -57,14 +99,15 @@ Status read_edf_annotations(const Header &header, const std::string &record, std
         first = std::min(first, a.offset);
         end = std::max(end, a.offset + a.samples * layout.sample_bytes);
     }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(end - first));
+    AnnotationSpans spans(*file, layout, first, end - first);
     std::vector<AnnotationList> lists;
     std::vector<std::int64_t> order;  // onsets in ns, to sort by
     long long held = 0;
     Status status;
     const std::int64_t records = layout.stored_records >= 0 ? layout.stored_records : layout.records;
     for (std::int64_t r = 0; records < 0 || r < records; ++r) {
-        long long got = read_fully(*file, layout.record_offset(r) + first, bytes.data(), bytes.size());
+        const std::uint8_t *span = nullptr;
+        long long got = spans.at(r, span);
         if (got < 0) {
             std::string reason = file->failure();
             status = Status::failure(reason.empty() ? ErrorKind::unreadable : ErrorKind::remote,
@@ -72,13 +115,13 @@ Status read_edf_annotations(const Header &header, const std::string &record, std
                                          (reason.empty() ? "" : " (" + reason + ")") + "\n");
             break;
         }
-        if (got < static_cast<long long>(bytes.size())) break;  // the file ends here
+        if (got == 0) break;  // the file ends here
         std::string error;
         bool malformed = false;
         for (const EdfSignalBlock &a : layout.annotations) {
             lists.clear();
             const auto size = static_cast<std::size_t>(a.samples * layout.sample_bytes);
-            if (!parse_annotation_lists(bytes.data() + (a.offset - first), size, lists, error)) malformed = true;
+            if (!parse_annotation_lists(span + (a.offset - first), size, lists, error)) malformed = true;
             for (const AnnotationList &list : lists) {
                 std::int64_t time = frame_holding(list.onset, layout.first_onset, rate);
                 for (std::string_view text : list.texts) {
