@@ -1,10 +1,14 @@
 #include "annotations/annotation_file.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
+#include "edf/edf_annotations.h"
+#include "edf/edf_header_parser.h"
 #include "record/header.h"
 #include "texts/error_state.h"
+#include "wfdb/ecgcodes.h"
 
 namespace sigtrove::engine {
 namespace {
@@ -47,6 +51,7 @@ Status AnnotationFile::open(const std::string &record, const std::string &annota
                                                                "\n");
         }
         SearchLocation location = where;
+        if (annotator == "edf" && edf_file_kind(record) != EdfFileKind::none) return open_edf(record, location, out);
         std::unique_ptr<AnnotationReader> reader = AnnotationReader::open(record, annotator, stat, false, location);
         if (!reader) return failure(ErrorKind::not_found, capture);
         RecordClock clock = clock_of(record, location);
@@ -57,7 +62,50 @@ Status AnnotationFile::open(const std::string &record, const std::string &annota
     }
 }
 
+Status AnnotationFile::open_edf(const std::string &record, SearchLocation &location,
+                                std::unique_ptr<AnnotationFile> &out) {
+    ErrorCapture capture;
+    Header header;
+    if (int rc = read_header(record, location, header); rc < 0)
+        return failure(rc == -1 ? ErrorKind::not_found : rc == -3 ? ErrorKind::limit : ErrorKind::malformed, capture);
+    std::vector<EdfAnnotation> annotations;
+    Status ending = read_edf_annotations(header, record, annotations);
+    // A file whose annotations can not be read at all is not opened; one that fails part way gives what it read.
+    if (!ending.ok() &&
+        (annotations.empty() || ending.kind() == ErrorKind::not_found || ending.kind() == ErrorKind::limit))
+        return ending;
+    std::vector<AnnotationRow> rows;
+    rows.reserve(annotations.size());
+    for (EdfAnnotation &a : annotations) {
+        AnnotationRow &row = rows.emplace_back();
+        row.time = static_cast<WFDB_Time>(a.time);
+        row.code = NOTE;
+        row.aux = std::move(a.text);
+        row.onset = a.onset;
+        row.duration = a.duration;
+    }
+    TimeBasis basis{header.frame_frequency(), header.base_ms, header.base_date};
+    out.reset(new AnnotationFile(std::move(rows), std::move(ending), basis, header.nsamp));
+    return Status();
+}
+
+Status AnnotationFile::read_edf(WFDB_Time start, std::optional<WFDB_Time> stop,
+                                std::vector<AnnotationRow> &rows) const {
+    auto first = std::lower_bound(edf_rows_.begin(), edf_rows_.end(), start,
+                                  [](const AnnotationRow &row, WFDB_Time t) { return row.time < t; });
+    auto at = first;
+    for (; at != edf_rows_.end() && (!stop || at->time < *stop); ++at) rows.push_back(*at);
+    // A failure part way through the file ends the reads that run to the end of what was read.
+    return at == edf_rows_.end() ? edf_ending_ : Status();
+}
+
+const AnnotationCodeTable &AnnotationFile::codes() const {
+    static const AnnotationCodeTable initial;
+    return reader_ ? reader_->codes() : initial;
+}
+
 Status AnnotationFile::read(WFDB_Time start, std::optional<WFDB_Time> stop, std::vector<AnnotationRow> &rows) {
+    if (!reader_) return read_edf(start, stop, rows);
     ErrorCapture capture;
     try {
         SeekOutcome outcome = reader_->seek(start);

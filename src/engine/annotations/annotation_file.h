@@ -29,12 +29,19 @@ struct AnnotationRow {
     int channel = 0;
     int number = 0;
     std::optional<std::string> aux;  // the text after the length byte, up to its first NUL
+    // The annotations of an EDF file (annotator "edf"): the onset in seconds as
+    // written, and the duration where one is given. None in WFDB annotation files.
+    std::optional<double> onset;
+    std::optional<double> duration;
 };
 
 class AnnotationFile {
 public:
     // Opens RECORD.ANNOTATOR (STAT: WFDB_READ or WFDB_AHA_READ, the format the
-    // file shows winning, as annopen does).
+    // file shows winning, as annopen does). The annotator "edf" of a record that
+    // is an EDF file (see edf/edf_header_parser.h) is the file's own annotation
+    // lists, each text a NOTE annotation with its onset, duration and text (aux),
+    // ordered by onset; any other annotator is a WFDB annotation file beside it.
     static Status open(const std::string &record, const std::string &annotator, int stat,
                        std::unique_ptr<AnnotationFile> &out);
     // The same, looked up along a location captured where the record was named
@@ -47,7 +54,7 @@ public:
     // with bytes that are no annotation, is a failure after the rows read before it.
     Status read(WFDB_Time start, std::optional<WFDB_Time> stop, std::vector<AnnotationRow> &rows);
 
-    const AnnotationCodeTable &codes() const { return reader_->codes(); }
+    const AnnotationCodeTable &codes() const;
 
     // What the record's header gives for time texts; without a readable header,
     // elapsed time at WFDB's default frequency (250 Hz), as the WFDB tools count.
@@ -58,8 +65,18 @@ public:
 private:
     AnnotationFile(std::unique_ptr<AnnotationReader> reader, TimeBasis basis, long record_length)
         : reader_(std::move(reader)), time_basis_(basis), record_length_(record_length) {}
+    AnnotationFile(std::vector<AnnotationRow> rows, Status ending, TimeBasis basis, long record_length)
+        : edf_rows_(std::move(rows)),
+          edf_ending_(std::move(ending)),
+          time_basis_(basis),
+          record_length_(record_length) {}
 
-    std::unique_ptr<AnnotationReader> reader_;
+    static Status open_edf(const std::string &record, SearchLocation &location, std::unique_ptr<AnnotationFile> &out);
+    Status read_edf(WFDB_Time start, std::optional<WFDB_Time> stop, std::vector<AnnotationRow> &rows) const;
+
+    std::unique_ptr<AnnotationReader> reader_;  // null for the annotations of an EDF file
+    std::vector<AnnotationRow> edf_rows_;       // those annotations, by time
+    Status edf_ending_;                         // how reading them ended (a failure after the rows read)
     TimeBasis time_basis_;
     long record_length_;
 };

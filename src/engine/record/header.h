@@ -2,6 +2,7 @@
 #ifndef SIGTROVE_ENGINE_HEADER_H
 #define SIGTROVE_ENGINE_HEADER_H
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,6 +10,14 @@
 namespace sigtrove::engine {
 
 class SearchLocation;
+struct EdfLayout;
+
+// The calibration of a signal of an EDF or BDF file: its physical value is
+// physical_min + (d - digital_min) * (physical_max - physical_min) / (digital_max - digital_min).
+struct EdfCalibration {
+    double physical_min = 0, physical_max = 0;
+    double digital_min = 0, digital_max = 0;
+};
 
 // One signal line, with every default already applied.
 struct SignalSpec {
@@ -29,6 +38,10 @@ struct SignalSpec {
     long nsamp = 0;  // the record's NSAMP when the line has a checksum, else 0
     int cksum = 0;
     bool has_cksum = false;
+    // A signal of an EDF file: its physical values follow this, not gain and
+    // baseline (which say what the WFDB library says of it); every stored value,
+    // WFDB_INVALID_SAMPLE included, is a sample.
+    std::optional<EdfCalibration> edf;
 };
 
 // One segment line of a multi-segment header.
@@ -53,7 +66,8 @@ struct Header {
     std::vector<SignalSpec> signals;
     bool multi_segment = false;  // the record line had NAME/NSEG
     std::vector<SegmentSpec> segments;
-    std::vector<std::string> comments;  // the comment lines, in order, without '#' and surrounding blanks
+    std::vector<std::string> comments;     // the comment lines, in order, without '#' and surrounding blanks
+    std::shared_ptr<const EdfLayout> edf;  // an EDF, EDF+, BDF or BDF+ file read as a record (see edf/)
 
     // The frame frequency the record is read at: FREQ, or 250 when the header gives none.
     double frame_frequency() const { return has_freq ? freq : 250.0; }

@@ -4,6 +4,7 @@
 #include <climits>
 #include <new>
 
+#include "edf/edf_signal_source.h"
 #include "formats/group_reader.h"
 #include "formats/sample_formats.h"
 #include "multi_segment/multi_segment_source.h"
@@ -55,11 +56,15 @@ int Record::open_signals(std::shared_ptr<const RecordDescription> description, c
     }
     // Signal files are looked up from the record's own location, in a copy that learns for this record alone.
     SearchLocation location = description->location;
-    SourceOpening opening = header.multi_segment
-                                ? open_multi_segment_source(header, options.max_signals, options.first_signal,
-                                                            options.first_group, name, location)
-                                : open_single_segment_source(header, options.max_signals, options.first_signal,
-                                                             options.first_group, name, location);
+    SourceOpening opening;
+    if (header.edf)  // an EDF file is read by its own source: its data records are no WFDB signal group
+        opening = open_edf_source(header, options.max_signals, options.first_signal, options.first_group, name);
+    else if (header.multi_segment)
+        opening = open_multi_segment_source(header, options.max_signals, options.first_signal, options.first_group,
+                                            name, location);
+    else
+        opening = open_single_segment_source(header, options.max_signals, options.first_signal, options.first_group,
+                                             name, location);
     if (opening.status < 0) return opening.status;
     if (!opening.source) {
         // Say why when the only obstacle may be a build without FLAC.

@@ -91,6 +91,71 @@ struct Physical {
     std::vector<double> baseline_, gain_;
 };
 
+// Physical units by the EDF definition: no value is reserved for invalid samples.
+template <class Out>
+struct EdfPhysical {
+    static constexpr std::size_t kRunValues = 256;
+
+    EdfPhysical(const std::vector<PhysicalScale> &scales, std::size_t columns) : scales_(scales) {
+        std::size_t rows = std::max<std::size_t>(1, kRunValues / std::max<std::size_t>(columns, 1));
+        for (std::size_t r = 0; r < rows; ++r)
+            for (std::size_t c = 0; c < columns; ++c) {
+                digital_min_.push_back(scales[c].digital_min);
+                physical_min_.push_back(scales[c].physical_min);
+                physical_span_.push_back(scales[c].physical_span);
+                digital_span_.push_back(scales[c].digital_span);
+            }
+    }
+
+    Out operator()(std::int32_t v, std::size_t column) const {
+        const PhysicalScale &s = scales_[column];
+        return static_cast<Out>(s.physical_min +
+                                (static_cast<double>(v) - s.digital_min) * s.physical_span / s.digital_span);
+    }
+
+    void convert_rows(const std::int32_t *in, std::size_t n, Out *out) const {
+        edf_physical_runs(in, n, coefficients(0), digital_min_.size(), out);
+    }
+
+    void convert_block(const std::int32_t *in, std::size_t in_stride, std::size_t rows, std::size_t first,
+                       std::size_t width, Out *out, std::size_t out_stride) const {
+        edf_physical_rows(in, in_stride, rows, width, coefficients(first), out, out_stride);
+    }
+
+    EdfCoefficients coefficients(std::size_t first) const {
+        return EdfCoefficients{digital_min_.data() + first, physical_min_.data() + first, physical_span_.data() + first,
+                               digital_span_.data() + first};
+    }
+
+    std::vector<PhysicalScale> scales_;
+    std::vector<double> digital_min_, physical_min_, physical_span_, digital_span_;
+};
+
+// Columns of both kinds in one array: each value by its own column's kind.
+template <class Out>
+struct MixedPhysical {
+    MixedPhysical(const std::vector<PhysicalScale> &scales, std::size_t columns)
+        : wfdb_(scales, columns), edf_(scales, columns), columns_(columns) {}
+
+    Out operator()(std::int32_t v, std::size_t column) const {
+        return wfdb_.scales_[column].kind == PhysicalKind::edf ? edf_(v, column) : wfdb_(v, column);
+    }
+
+    void convert_rows(const std::int32_t *in, std::size_t n, Out *out) const {
+        for (std::size_t i = 0; i < n; ++i) out[i] = (*this)(in[i], i % columns_);
+    }
+
+    void convert_block(const std::int32_t *in, std::size_t in_stride, std::size_t rows, std::size_t first,
+                       std::size_t width, Out *out, std::size_t out_stride) const {
+        for (std::size_t r = 0; r < rows; ++r)
+            for (std::size_t j = 0; j < width; ++j) out[r * out_stride + j] = (*this)(in[r * in_stride + j], first + j);
+    }
+
+    Physical<Out> wfdb_;
+    EdfPhysical<Out> edf_;
+    std::size_t columns_;
+};
+
 template <class Out>
 struct Invalid {
     Out operator()() const {
@@ -199,7 +264,7 @@ private:
             std::int64_t sum = 0;
             bool invalid = false;
             for (int j = 0; j < spf; ++j) {
-                invalid = invalid || sample[j] == WFDB_INVALID_SAMPLE;
+                invalid = invalid || (block.invalid_marker && sample[j] == WFDB_INVALID_SAMPLE);
                 sum += sample[j];
             }
             auto mean = static_cast<std::int32_t>(mean_half_up(sum, spf));
@@ -246,11 +311,34 @@ std::size_t sample_size(SampleType type) {
     return 0;
 }
 
+PhysicalScale physical_scale(const SignalSpec &signal) {
+    PhysicalScale scale{static_cast<double>(signal.baseline), signal.gain == 0 ? WFDB_DEFGAIN : signal.gain};
+    if (signal.edf) {
+        const EdfCalibration &c = *signal.edf;
+        scale.kind = PhysicalKind::edf;
+        scale.digital_min = c.digital_min;
+        scale.physical_min = c.physical_min;
+        scale.physical_span = c.physical_max - c.physical_min;
+        scale.digital_span = c.digital_max - c.digital_min;
+    }
+    return scale;
+}
+
 std::unique_ptr<FrameSink> make_array_sink(SampleType type, SampleValues values, void *data, std::size_t columns,
                                            SampleRate rate, const std::vector<PhysicalScale> &scales) {
     if (values == SampleValues::physical) {
-        if (type == SampleType::float32) return sink_of<float>(data, columns, rate, Physical<float>(scales, columns));
-        if (type == SampleType::float64) return sink_of<double>(data, columns, rate, Physical<double>(scales, columns));
+        std::size_t edf = 0;
+        for (std::size_t c = 0; c < columns && c < scales.size(); ++c) edf += scales[c].kind == PhysicalKind::edf;
+        if (type == SampleType::float32) {
+            if (edf == 0) return sink_of<float>(data, columns, rate, Physical<float>(scales, columns));
+            if (edf == columns) return sink_of<float>(data, columns, rate, EdfPhysical<float>(scales, columns));
+            return sink_of<float>(data, columns, rate, MixedPhysical<float>(scales, columns));
+        }
+        if (type == SampleType::float64) {
+            if (edf == 0) return sink_of<double>(data, columns, rate, Physical<double>(scales, columns));
+            if (edf == columns) return sink_of<double>(data, columns, rate, EdfPhysical<double>(scales, columns));
+            return sink_of<double>(data, columns, rate, MixedPhysical<double>(scales, columns));
+        }
         return nullptr;
     }
     switch (type) {

@@ -13,10 +13,14 @@ namespace sigtrove::engine {
 // Where one column's samples are in a block: frame k's spf samples are
 // first[k * stride + j] for j < spf. A null `first` means the column has no
 // valid sample in this block (a null or missing segment, a signal a segment lacks).
+// Where `invalid_marker` is set (WFDB signals), a value equal to
+// WFDB_INVALID_SAMPLE is an invalid sample; where it is not (EDF signals), every
+// value is a sample, and only a null `first` (a gap) is invalid.
 struct ColumnBlock {
     const std::int32_t *first = nullptr;
     std::size_t stride = 0;
     int spf = 1;
+    bool invalid_marker = true;
 };
 
 class FrameSink {
@@ -24,7 +28,8 @@ public:
     virtual ~FrameSink() = default;
 
     // Rows [row, row + frames) of every column; `columns` has one entry per
-    // column, in the output's order. Values equal to WFDB_INVALID_SAMPLE are invalid samples.
+    // column, in the output's order. Values equal to WFDB_INVALID_SAMPLE are
+    // invalid samples in columns whose blocks say so (see ColumnBlock).
     virtual void put(std::size_t row, std::size_t frames, const ColumnBlock *columns) = 0;
 };
 

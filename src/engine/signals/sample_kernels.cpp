@@ -52,6 +52,42 @@ inline void physical_rows_of(const std::int32_t *__restrict values, std::size_t 
 }
 
 template <class Out>
+inline Out edf_physical_value(std::int32_t v, double digital_min, double physical_min, double physical_span,
+                              double digital_span) {
+    return static_cast<Out>(physical_min + (static_cast<double>(v) - digital_min) * physical_span / digital_span);
+}
+
+template <class Out>
+inline void edf_physical_runs_of(const std::int32_t *__restrict values, std::size_t n, EdfCoefficients c,
+                                 std::size_t run, Out *__restrict out) {
+    const double *__restrict dmin = c.digital_min;
+    const double *__restrict pmin = c.physical_min;
+    const double *__restrict pspan = c.physical_span;
+    const double *__restrict dspan = c.digital_span;
+    std::size_t i = 0;
+    for (; i + run <= n; i += run) {
+#pragma GCC ivdep
+        for (std::size_t j = 0; j < run; ++j)
+            out[i + j] = edf_physical_value<Out>(values[i + j], dmin[j], pmin[j], pspan[j], dspan[j]);
+    }
+    for (std::size_t j = 0; i + j < n; ++j)
+        out[i + j] = edf_physical_value<Out>(values[i + j], dmin[j], pmin[j], pspan[j], dspan[j]);
+}
+
+template <class Out>
+inline void edf_physical_rows_of(const std::int32_t *__restrict values, std::size_t in_stride, std::size_t rows,
+                                 std::size_t width, EdfCoefficients c, Out *__restrict out, std::size_t out_stride) {
+    for (std::size_t r = 0; r < rows; ++r) {
+        const std::int32_t *__restrict in = values + r * in_stride;
+        Out *__restrict to = out + r * out_stride;
+#pragma GCC ivdep
+        for (std::size_t j = 0; j < width; ++j)
+            to[j] = edf_physical_value<Out>(in[j], c.digital_min[j], c.physical_min[j], c.physical_span[j],
+                                            c.digital_span[j]);
+    }
+}
+
+template <class Out>
 inline void copy_rows_of(const std::int32_t *values, std::size_t in_stride, std::size_t rows, std::size_t width,
                          Out *out, std::size_t out_stride) {
     for (std::size_t r = 0; r < rows; ++r, values += in_stride, out += out_stride)
@@ -108,6 +144,28 @@ SIGTROVE_VECTOR_CLONES
 void physical_runs(const std::int32_t *values, std::size_t n, const double *baseline, const double *gain,
                    std::size_t run, float *out) {
     physical_runs_of(values, n, baseline, gain, run, out);
+}
+
+SIGTROVE_VECTOR_CLONES
+void edf_physical_runs(const std::int32_t *values, std::size_t n, EdfCoefficients c, std::size_t run, double *out) {
+    edf_physical_runs_of(values, n, c, run, out);
+}
+
+SIGTROVE_VECTOR_CLONES
+void edf_physical_runs(const std::int32_t *values, std::size_t n, EdfCoefficients c, std::size_t run, float *out) {
+    edf_physical_runs_of(values, n, c, run, out);
+}
+
+SIGTROVE_VECTOR_CLONES
+void edf_physical_rows(const std::int32_t *values, std::size_t in_stride, std::size_t rows, std::size_t width,
+                       EdfCoefficients c, double *out, std::size_t out_stride) {
+    edf_physical_rows_of(values, in_stride, rows, width, c, out, out_stride);
+}
+
+SIGTROVE_VECTOR_CLONES
+void edf_physical_rows(const std::int32_t *values, std::size_t in_stride, std::size_t rows, std::size_t width,
+                       EdfCoefficients c, float *out, std::size_t out_stride) {
+    edf_physical_rows_of(values, in_stride, rows, width, c, out, out_stride);
 }
 
 }  // namespace sigtrove::engine

@@ -32,6 +32,19 @@ void physical_rows(const std::int32_t *values, std::size_t in_stride, std::size_
 void physical_rows(const std::int32_t *values, std::size_t in_stride, std::size_t rows, std::size_t width,
                    const double *baseline, const double *gain, float *out, std::size_t out_stride);
 
+// The EDF definition of physical values, one set of coefficients per column:
+// out = physical_min + (v - digital_min) * physical_span / digital_span in
+// double, with no value reserved for invalid samples.
+struct EdfCoefficients {
+    const double *digital_min, *physical_min, *physical_span, *digital_span;
+};
+void edf_physical_runs(const std::int32_t *values, std::size_t n, EdfCoefficients c, std::size_t run, double *out);
+void edf_physical_runs(const std::int32_t *values, std::size_t n, EdfCoefficients c, std::size_t run, float *out);
+void edf_physical_rows(const std::int32_t *values, std::size_t in_stride, std::size_t rows, std::size_t width,
+                       EdfCoefficients c, double *out, std::size_t out_stride);
+void edf_physical_rows(const std::int32_t *values, std::size_t in_stride, std::size_t rows, std::size_t width,
+                       EdfCoefficients c, float *out, std::size_t out_stride);
+
 // The same without conversion: the stored values, narrowed to 16 bits or not.
 void copy_rows(const std::int32_t *values, std::size_t in_stride, std::size_t rows, std::size_t width,
                std::int32_t *out, std::size_t out_stride);

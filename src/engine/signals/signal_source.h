@@ -64,6 +64,11 @@ public:
     // How many frames the data hold from frame 0, as far as the files' sizes tell
     // without reading them; -1 when that can not be told.
     virtual long long stored_frames() = 0;
+
+    // Whether the frame next_frame delivered last lies in a gap of the recording
+    // (an EDF+D file between two data records): its samples are invalid whatever
+    // their values, where a stored WFDB_INVALID_SAMPLE of an EDF signal is a sample.
+    virtual bool last_frame_in_gap() const { return false; }
 };
 
 }  // namespace sigtrove::engine
