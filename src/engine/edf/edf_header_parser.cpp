@@ -455,7 +455,7 @@ int read_found_edf_header(const std::string &record, Find find, const SearchLoca
             if (found.failure.empty()) {
                 record_error("init: can't open header for record %s\n", record.c_str());
             } else {
-                note_remote_failure();
+                if (found.remote_failure()) note_remote_failure();
                 record_error("init: can't open header for record %s (%s)\n", record.c_str(), found.failure.c_str());
             }
             return -1;

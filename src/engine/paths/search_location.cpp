@@ -46,9 +46,12 @@ FoundFile SearchLocation::refused_outside_directory(const std::string &name) con
     if (remote_directory_.empty()) return refused;
     // Where the lookup would fetch it: a URL as it stands, any other name in the directory.
     const std::string url = is_url(name) ? name : remote_directory_ + "/" + name;
-    if (!url_within_directory(url, remote_directory_))
+    if (!url_within_directory(url, remote_directory_)) {
+        // Where it would have been fetched from: a refusal of a remote name is a remote failure.
+        refused.path = url;
         refused.failure = name + ": not in the record's own directory " + remote_directory_ +
                           " on its server, where a remote record's files must be";
+    }
     return refused;
 }
 
