@@ -25,6 +25,9 @@ public:
     // other file of the record is looked up in the header's directory there, and
     // nowhere else, so a remote record is never mixed with local files.
     static SearchLocation remote(const std::string &directory_url, const std::string &record);
+    // The location of a record in one local folder (absolute, or anchored at the
+    // working directory now): its files are looked up there and nowhere else.
+    static SearchLocation folder(const std::string &directory, const std::string &record);
 
     // As open_record_file and open_signal_file of path_search.h, along this
     // location; directories learned are learned here only.
