@@ -1,5 +1,5 @@
 // Records written by the engine against what the field's writers wrote for the
-// same inputs (tests/fixtures/expected/written): headers and signal files byte
+// same inputs (tests/fixtures/written): headers and signal files byte
 // for byte, records made from values (wrsamp's cases) and windows of shared
 // records copied in other formats (xform's cases).
 #include <gtest/gtest.h>

@@ -16,7 +16,7 @@ nlohmann::json cases() {
 }  // namespace
 
 std::string written_path(const std::string &folder, const std::string &file) {
-    std::string base = std::string(SIGTROVE_FIXTURES) + "/expected/written/";
+    std::string base = std::string(SIGTROVE_FIXTURES) + "/written/";
     return folder.empty() ? base + file : base + folder + "/" + file;
 }
 
@@ -77,7 +77,7 @@ std::vector<ListedAnnotation> parse_annotation_listing(const std::string &text) 
             line.resize(tab);
         }
         std::size_t from = 0;
-        if (line.find('[') != std::string::npos) from = line.find(']') + 1;
+        if (line[0] == '[') from = line.find(']') + 1;
         std::istringstream words(line.substr(from));
         std::string time;
         if (from == 0) words >> time;

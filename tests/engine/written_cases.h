@@ -1,4 +1,4 @@
-// The cases of tests/fixtures/expected/written: what the field's writers wrote
+// The cases of tests/fixtures/written: what the field's writers wrote
 // from given inputs (cases.json lists them), and the inputs' text forms.
 #ifndef SIGTROVE_TESTS_WRITTEN_CASES_H
 #define SIGTROVE_TESTS_WRITTEN_CASES_H
@@ -13,7 +13,7 @@ namespace sigtrove::testing {
 
 struct WrittenCase {
     std::string name;
-    std::string folder;  // tests/fixtures/expected/written/FOLDER
+    std::string folder;  // tests/fixtures/written/FOLDER
     nlohmann::json entry;
 };
 inline void PrintTo(const WrittenCase &c, std::ostream *out) { *out << c.name; }
@@ -22,7 +22,7 @@ inline void PrintTo(const WrittenCase &c, std::ostream *out) { *out << c.name; }
 std::vector<WrittenCase> written_record_cases(const std::string &folder);
 std::vector<WrittenCase> written_annotation_cases();
 
-// tests/fixtures/expected/written/FOLDER/FILE
+// tests/fixtures/written/FOLDER/FILE
 std::string written_path(const std::string &folder, const std::string &file);
 
 // The lines of a text, split at SEPARATOR (blank runs when it is ' ').

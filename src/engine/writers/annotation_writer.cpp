@@ -164,52 +164,55 @@ Status annotation_file_bytes(const AnnotationList &list, std::vector<std::uint8_
 Status resolve_mnemonics(std::vector<AnnotationRow> &rows, const std::vector<std::optional<std::string>> &symbols,
                          std::vector<CodeDefinition> &definitions) {
     const AnnotationCodeTable standard;
-    std::map<int, std::string> defined;        // code -> its mnemonic of the list's own
-    std::map<std::string, int> code_of_own;   // a mnemonic of the list's own -> its code
+    std::map<int, std::string> mnemonic_of;  // every code named so far -> its mnemonic in this list
+    std::map<std::string, int> own_code;     // a mnemonic of the list's own -> the code it was given
     std::set<int> used;
     for (const AnnotationRow &row : rows)
         if (row.code >= 0) used.insert(row.code);
-    auto define = [&](int code, const std::string &mnemonic, std::size_t i) -> Status {
-        auto [at, inserted] = defined.emplace(code, mnemonic);
+    auto name = [&](int code, const std::string &mnemonic, std::size_t i) -> Status {
+        auto [at, inserted] = mnemonic_of.emplace(code, mnemonic);
         if (!inserted && at->second != mnemonic)
             return bad("annotation " + std::to_string(i) + ": code " + std::to_string(code) + " has two mnemonics, '" +
                        at->second + "' and '" + mnemonic + "'");
-        if (inserted) {
+        if (inserted && code <= ACMAX && mnemonic != standard.mnemonic(code)) {
             definitions.push_back({code, mnemonic, ""});
-            code_of_own.emplace(mnemonic, code);
+            own_code.emplace(mnemonic, code);
         }
         return Status();
     };
+    auto symbol_of = [&](std::size_t i) -> std::optional<std::string> {
+        return i < symbols.size() && symbols[i] && !symbols[i]->empty() ? symbols[i] : std::nullopt;
+    };
+    // The table's mnemonics first, so that a code a mnemonic of the table names is never given away.
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const std::optional<std::string> symbol = symbol_of(i);
+        if (rows[i].code >= 0 || !symbol) continue;
+        if (const int code = standard.code_of(*symbol); code != 0 || *symbol == standard.mnemonic(0)) {
+            rows[i].code = code;
+            used.insert(code);
+        }
+    }
     for (std::size_t i = 0; i < rows.size(); ++i) {
         AnnotationRow &row = rows[i];
-        const std::optional<std::string> symbol = i < symbols.size() && symbols[i] && !symbols[i]->empty()
-                                                      ? symbols[i]
-                                                      : std::nullopt;
-        if (symbol && symbol->find_first_of(" \t\r\n") != std::string::npos && *symbol != standard.mnemonic(0))
+        const std::optional<std::string> symbol = symbol_of(i);
+        if (symbol && *symbol != standard.mnemonic(0) && symbol->find_first_of(" \t\r\n") != std::string::npos)
             return bad("annotation " + std::to_string(i) + ": the mnemonic '" + *symbol + "' holds a blank");
         if (row.code < 0) {
             if (!symbol) return bad("annotation " + std::to_string(i) + " has neither a code nor a mnemonic");
-            if (auto own = code_of_own.find(*symbol); own != code_of_own.end()) {
+            if (auto own = own_code.find(*symbol); own != own_code.end()) {
                 row.code = own->second;
-                continue;
+            } else {
+                int free = 42;
+                while (free <= ACMAX && used.count(free) > 0) ++free;
+                if (free > ACMAX)
+                    return bad("annotation " + std::to_string(i) + ": no code is left for the mnemonic '" + *symbol +
+                               "' (codes 42 to 49 are taken)");
+                row.code = free;
+                used.insert(free);
             }
-            const int code = standard.code_of(*symbol);
-            if (code != 0 || *symbol == standard.mnemonic(0)) {
-                row.code = code;
-                continue;
-            }
-            int free = 42;
-            while (free <= ACMAX && (used.count(free) > 0 || defined.count(free) > 0)) ++free;
-            if (free > ACMAX)
-                return bad("annotation " + std::to_string(i) + ": no code is left for the mnemonic '" + *symbol +
-                           "' (codes 42 to 49 are taken)");
-            row.code = free;
-            used.insert(free);
-            if (Status status = define(free, *symbol, i); !status.ok()) return status;
-            continue;
         }
-        if (symbol && row.code <= ACMAX && *symbol != standard.mnemonic(row.code))
-            if (Status status = define(row.code, *symbol, i); !status.ok()) return status;
+        if (symbol)
+            if (Status status = name(row.code, *symbol, i); !status.ok()) return status;
     }
     return Status();
 }

@@ -31,7 +31,8 @@ struct Incoming {
 inline Incoming from_physical(double value, double scale, int baseline) {
     if (std::isnan(value)) return {Incoming::invalid, 0};
     const double x = value * scale;
-    if (!(std::fabs(x) < 4294967296.0)) return {Incoming::unstorable, 0};
+    // Beyond 2^62 no baseline brings a value back into any format.
+    if (!(std::fabs(x) < 4.6e18)) return {Incoming::unstorable, 0};
     const double r = x >= 0 ? std::floor(x + 0.5) : std::ceil(x - 0.5);
     return {Incoming::valid, static_cast<long long>(r) + baseline};
 }

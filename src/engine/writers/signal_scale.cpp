@@ -76,7 +76,6 @@ SignalScale choose_signal_scale(const double *values, std::size_t frames, std::s
     }
 
     // The largest gain the range (and, in format 8, the steps) leaves room for.
-    const double magnitude = std::max(std::fabs(range.lowest), std::fabs(range.highest));
     double g = WFDB_DEFGAIN;
     if (baseline) {
         const double b = *baseline;
@@ -88,7 +87,8 @@ SignalScale choose_signal_scale(const double *values, std::size_t frames, std::s
         const double span = range.highest - range.lowest;
         if (span > 0) g = (hi - lo - 1) / span;
         // The baseline that centres the values must be an int of the header.
-        if (magnitude > 0) g = std::min(g, 1e9 / magnitude);
+        const double middle = std::fabs(range.lowest + range.highest) / 2;
+        if (middle > 0) g = std::min(g, 2.1e9 / middle);
     }
     if (format.differences && range.largest_step > 0) g = std::min(g, 126 / range.largest_step);
     for (int attempt = 0; attempt < 64; ++attempt) {
