@@ -51,12 +51,18 @@ bool destination_of(PyObject *path_arg, Destination &out) {
     if (!path) return false;
     PyRef os_path = PyRef::steal(PyImport_ImportModule("os.path"));
     if (!os_path) return false;
-    PyRef absolute = PyRef::steal(PyObject_CallMethod(os_path.get(), "abspath", "O", path.get()));
-    if (!absolute) return false;
-    PyRef directory = PyRef::steal(PyObject_CallMethod(os_path.get(), "dirname", "O", absolute.get()));
-    PyRef base = PyRef::steal(PyObject_CallMethod(os_path.get(), "basename", "O", absolute.get()));
-    if (!directory || !base) return false;
-    if (!engine_name(directory.get(), out.directory) || !engine_name(base.get(), out.name)) return false;
+    // The name is the path's last part as written ("folder/" names no record, "folder/.." none
+    // either); only the folder is made absolute.
+    PyRef parts = PyRef::steal(PyObject_CallMethod(os_path.get(), "split", "O", path.get()));
+    if (!parts) return false;
+    PyObject *folder = PyTuple_GetItem(parts.get(), 0), *base = PyTuple_GetItem(parts.get(), 1);
+    if (folder == nullptr || base == nullptr) return false;
+    PyRef here = PyRef::steal(PyUnicode_FromString("."));
+    if (!here) return false;
+    PyRef directory = PyRef::steal(
+        PyObject_CallMethod(os_path.get(), "abspath", "O", PyUnicode_GET_LENGTH(folder) > 0 ? folder : here.get()));
+    if (!directory) return false;
+    if (!engine_name(directory.get(), out.directory) || !engine_name(base, out.name)) return false;
     auto ends_with = [&](const char *suffix) {
         std::string lower = out.name;
         std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });

@@ -175,7 +175,9 @@ Status resolve_mnemonics(std::vector<AnnotationRow> &rows, const std::vector<std
             return bad("annotation " + std::to_string(i) + ": code " + std::to_string(code) + " has two mnemonics, '" +
                        at->second + "' and '" + mnemonic + "'");
         if (inserted && code <= ACMAX && mnemonic != standard.mnemonic(code)) {
-            definitions.push_back({code, mnemonic, ""});
+            // A list gives no descriptions: the mnemonic stands for one (readers such as the wfdb
+            // package need a description in every definition).
+            definitions.push_back({code, mnemonic, mnemonic});
             own_code.emplace(mnemonic, code);
         }
         return Status();

@@ -46,7 +46,8 @@ Status annotation_file_bytes(const AnnotationList &list, std::vector<std::uint8_
 // definitions the list needs: a row whose mnemonic is not its code's in the
 // table every process starts with defines that mnemonic for its code, and a
 // mnemonic the table does not know at all gets the first code from 42 to 49 that
-// the list does not use.
+// the list does not use. A definition's description is its mnemonic (a list
+// has no descriptions).
 Status resolve_mnemonics(std::vector<AnnotationRow> &rows, const std::vector<std::optional<std::string>> &symbols,
                          std::vector<CodeDefinition> &definitions);
 
