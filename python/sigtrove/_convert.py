@@ -25,18 +25,47 @@ from sigtrove._progress import progress_bar
 SUMMARY = "write a record again: in other formats, a window, a choice of signals, with its annotations"
 
 # Extensions beside a record that are never annotation files.
-NOT_ANNOTATIONS = {"hea", "dat", "mat", "edf", "bdf", "txt", "csv", "tsv", "json", "xml", "html", "png", "jpg",
-                   "svg", "pdf", "info", "gz", "zip", "part"}
+NOT_ANNOTATIONS = {
+    "hea",
+    "dat",
+    "mat",
+    "edf",
+    "bdf",
+    "txt",
+    "csv",
+    "tsv",
+    "json",
+    "xml",
+    "html",
+    "png",
+    "jpg",
+    "svg",
+    "pdf",
+    "info",
+    "gz",
+    "zip",
+    "part",
+}
 
 
 def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("source", metavar="SOURCE", help="the record read")
     parser.add_argument("dest", metavar="DEST", help='the record written: "folder/name" (the folder must exist)')
     parser.add_argument(
-        "-f", "--start", "--from", dest="start", metavar="START", help="the first frame written (default: 0): " + WINDOW_HELP
+        "-f",
+        "--start",
+        "--from",
+        dest="start",
+        metavar="START",
+        help="the first frame written (default: 0): " + WINDOW_HELP,
     )
     parser.add_argument(
-        "-t", "--stop", "--to", dest="stop", metavar="STOP", help="write up to this frame, not including it (default: the end)"
+        "-t",
+        "--stop",
+        "--to",
+        dest="stop",
+        metavar="STOP",
+        help="write up to this frame, not including it (default: the end)",
     )
     parser.add_argument(
         "-s",
@@ -124,7 +153,9 @@ def run(options: argparse.Namespace) -> int:
                 annotation, options.dest, annotator, start, stop, record.frequency, options.overwrite
             )
         except FileExistsError:
-            raise CommandFailure("annotation file %s.%s exists (--overwrite replaces it)" % (options.dest, annotator))
+            raise CommandFailure(
+                "annotation file %s.%s exists (--overwrite replaces it)" % (options.dest, annotator)
+            ) from None
         except (_sigtrove.Error, ValueError, OSError) as error:
             if explicit:
                 raise CommandFailure(writer_text(error)) from None

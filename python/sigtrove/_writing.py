@@ -264,7 +264,9 @@ def _column(annotations: Any, name: str) -> Optional[Any]:
             return None
         column = annotations[name]
     except TypeError:
-        raise TypeError("annotations are columns (a mapping or a pandas DataFrame), as Annotation.arrays() gives them")
+        raise TypeError(
+            "annotations are columns (a mapping or a pandas DataFrame), as Annotation.arrays() gives them"
+        ) from None
     return column.to_numpy() if hasattr(column, "to_numpy") else np.asarray(column)
 
 

@@ -143,7 +143,10 @@ public:
         const bool ok = kind == 'd' ? (*format == 'd' && view.itemsize == 8) : kind == 'q' ? integer64 : integer32;
         if (!ok) {
             PyErr_Format(PyExc_TypeError, "an array of %s was expected, not of '%s'",
-                         kind == 'd' ? "float64" : kind == 'q' ? "int64" : "int32", view.format ? view.format : "B");
+                         kind == 'd'   ? "float64"
+                         : kind == 'q' ? "int64"
+                                       : "int32",
+                         view.format ? view.format : "B");
             return nullptr;
         }
         return &view;
@@ -255,11 +258,11 @@ bool chosen_formats(PyObject *arg, std::size_t count, std::vector<int> &out) {
 
 PyObject *record_write(PyObject *obj, PyObject *args, PyObject *kwargs) {
     static const char *keywords[] = {"path", "start", "stop", "signals", "formats", "overwrite", "progress", nullptr};
-    PyObject *path = nullptr, *start_arg = nullptr, *stop_arg = nullptr, *signals_arg = nullptr,
-             *formats_arg = nullptr, *progress = nullptr;
+    PyObject *path = nullptr, *start_arg = nullptr, *stop_arg = nullptr, *signals_arg = nullptr, *formats_arg = nullptr,
+             *progress = nullptr;
     int overwrite = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OOOO$pO:write", const_cast<char **>(keywords), &path,
-                                     &start_arg, &stop_arg, &signals_arg, &formats_arg, &overwrite, &progress))
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OOOO$pO:write", const_cast<char **>(keywords), &path, &start_arg,
+                                     &stop_arg, &signals_arg, &formats_arg, &overwrite, &progress))
         return nullptr;
     if (progress != nullptr && progress != Py_None && !PyCallable_Check(progress)) {
         PyErr_SetString(PyExc_TypeError, "progress must be None or a callable");
@@ -312,10 +315,9 @@ PyObject *record_write(PyObject *obj, PyObject *args, PyObject *kwargs) {
 }
 
 PyObject *module_write_record(PyObject *, PyObject *args, PyObject *kwargs) {
-    static const char *keywords[] = {"path",    "frequency", "columns",   "frames",   "samples_per_frame",
-                                     "names",   "units",     "formats",   "gains",    "baselines",
-                                     "adc_resolutions",      "base",      "comments", "physical",
-                                     "overwrite", nullptr};
+    static const char *keywords[] = {"path",     "frequency", "columns",   "frames",    "samples_per_frame", "names",
+                                     "units",    "formats",   "gains",     "baselines", "adc_resolutions",   "base",
+                                     "comments", "physical",  "overwrite", nullptr};
     PyObject *path = nullptr, *columns = nullptr, *spf = nullptr, *names = nullptr, *units = nullptr,
              *formats = nullptr, *gains = nullptr, *baselines = nullptr, *resolutions = nullptr, *base = nullptr,
              *comments = nullptr;
@@ -421,7 +423,7 @@ PyObject *module_write_record(PyObject *, PyObject *args, PyObject *kwargs) {
 }
 
 PyObject *module_write_annotations(PyObject *, PyObject *args, PyObject *kwargs) {
-    static const char *keywords[] = {"path", "annotator", "time",    "code",      "subtype", "chan",
+    static const char *keywords[] = {"path", "annotator", "time",    "code",      "subtype",   "chan",
                                      "num",  "aux",       "symbols", "frequency", "overwrite", nullptr};
     PyObject *path = nullptr, *annotator_arg = nullptr, *time = nullptr, *code = nullptr, *subtype = nullptr,
              *chan = nullptr, *num = nullptr, *aux = nullptr, *symbols = nullptr, *frequency_arg = nullptr;
@@ -486,7 +488,8 @@ PyObject *module_write_annotations(PyObject *, PyObject *args, PyObject *kwargs)
             list.time_resolution = *frequency;
         } else {
             // Times in samples of the record: the note of its header's frequency, when it has one.
-            engine::Status read = engine::header_frequency(destination.directory, destination.name, list.time_resolution);
+            engine::Status read =
+                engine::header_frequency(destination.directory, destination.name, list.time_resolution);
             if (!read.ok()) return read;
         }
         return engine::write_annotation_file(destination.directory, destination.name, annotator, std::move(list),
@@ -497,15 +500,15 @@ PyObject *module_write_annotations(PyObject *, PyObject *args, PyObject *kwargs)
 }
 
 PyObject *module_copy_annotations(PyObject *, PyObject *args, PyObject *kwargs) {
-    static const char *keywords[] = {"annotation", "path", "annotator", "start", "stop", "frequency", "overwrite",
-                                     nullptr};
+    static const char *keywords[] = {"annotation", "path",      "annotator", "start",
+                                     "stop",       "frequency", "overwrite", nullptr};
     PyObject *annotation = nullptr, *path = nullptr, *annotator_arg = nullptr, *stop_arg = nullptr;
     long long start = 0;
     double frequency = 0;
     int overwrite = 0;
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!OULOdp:_copy_annotations", const_cast<char **>(keywords),
-                                     &AnnotationType, &annotation, &path, &annotator_arg, &start, &stop_arg,
-                                     &frequency, &overwrite))
+                                     &AnnotationType, &annotation, &path, &annotator_arg, &start, &stop_arg, &frequency,
+                                     &overwrite))
         return nullptr;
     Destination destination;
     std::string annotator;

@@ -25,28 +25,30 @@ PyObject *module_write_annotations(PyObject *self, PyObject *args, PyObject *kwa
 // _sigtrove._copy_annotations(annotation, directory, record, annotator, start, stop, frequency, overwrite)
 PyObject *module_copy_annotations(PyObject *self, PyObject *args, PyObject *kwargs);
 
-#define SIGTROVE_WRITING_FUNCTIONS                                                                                   \
-    {"_write_record", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(module_write_record)),          \
-     METH_VARARGS | METH_KEYWORDS, "Writes a record of arrays (see sigtrove.write_record)."},                        \
-        {"_write_annotations",                                                                                       \
-         reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(module_write_annotations)),                  \
-         METH_VARARGS | METH_KEYWORDS, "Writes an annotation file (see sigtrove.write_annotations)."},               \
-        {"_copy_annotations",                                                                                        \
-         reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(module_copy_annotations)),                   \
-         METH_VARARGS | METH_KEYWORDS, "Copies a window of an open annotation file beside a new record."},
+// The entries of the module's function table and of Record's method table (each
+// used as one element of its table: `SIGTROVE_WRITING_FUNCTIONS,`).
+#define SIGTROVE_WRITING_FUNCTIONS                                                                          \
+    {"_write_record", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(module_write_record)), \
+     METH_VARARGS | METH_KEYWORDS, "Writes a record of arrays (see sigtrove.write_record)."},               \
+        {"_write_annotations",                                                                              \
+         reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(module_write_annotations)),         \
+         METH_VARARGS | METH_KEYWORDS, "Writes an annotation file (see sigtrove.write_annotations)."},      \
+        {"_copy_annotations",                                                                               \
+         reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(module_copy_annotations)),          \
+         METH_VARARGS | METH_KEYWORDS, "Copies a window of an open annotation file beside a new record."}
 
-#define SIGTROVE_RECORD_WRITE_METHOD                                                                                 \
-    {"write", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(record_write)),                         \
-     METH_VARARGS | METH_KEYWORDS,                                                                                   \
-     "write(path, start=0, stop=None, signals=None, formats=None, *, overwrite=False, progress=None) -> None\n\n"    \
+#define SIGTROVE_RECORD_WRITE_METHOD                                                                              \
+    {"write", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(record_write)),                      \
+     METH_VARARGS | METH_KEYWORDS,                                                                                \
+     "write(path, start=0, stop=None, signals=None, formats=None, *, overwrite=False, progress=None) -> None\n\n" \
      "Writes frames [start, stop) of the chosen signals as a new record at path (\"folder/name\"):\n"             \
-     "its header and signal files, every header field kept (names, units, gains, baselines, ADC\n"               \
-     "resolutions, samples per frame, comments; the base time moved to the window's start), each\n"             \
-     "signal in its own format or the one formats gives (one for all, or one per signal). start,\n"             \
-     "stop and signals are taken as frames() takes them. The files are written under temporary\n"              \
-     "names and put in place when complete; an existing record is replaced only with overwrite,\n"            \
-     "and the record being read never. progress, if given, is called with the number of frames\n"            \
-     "written so far."},
+     "its header and signal files, every header field kept (names, units, gains, baselines, ADC\n"                \
+     "resolutions, samples per frame, comments; the base time moved to the window's start), each\n"               \
+     "signal in its own format or the one formats gives (one for all, or one per signal). start,\n"               \
+     "stop and signals are taken as frames() takes them. The files are written under temporary\n"                 \
+     "names and put in place when complete; an existing record is replaced only with overwrite,\n"                \
+     "and the record being read never. progress, if given, is called with the number of frames\n"                 \
+     "written so far."}
 
 }  // namespace sigtrove
 

@@ -26,8 +26,8 @@ std::vector<AnnotationRow> read_back(const std::string &folder, const std::strin
                                      std::vector<std::string> *mnemonics = nullptr) {
     std::unique_ptr<engine::AnnotationFile> file;
     std::vector<AnnotationRow> rows;
-    Status status = engine::AnnotationFile::open("r", annotator, WFDB_READ, engine::SearchLocation::folder(folder, "r"),
-                                                 file);
+    Status status =
+        engine::AnnotationFile::open("r", annotator, WFDB_READ, engine::SearchLocation::folder(folder, "r"), file);
     EXPECT_TRUE(status.ok()) << status.text();
     if (!status.ok()) return rows;
     EXPECT_TRUE(file->read(0, std::nullopt, rows).ok());
@@ -120,8 +120,11 @@ TEST(AnnotationWriter, AnnotationsTheFormatWouldLoseAreKept) {
     engine::AnnotationList list;
     // A NOTE at time 0 opening a file without a note of its own would be taken for a label; empty
     // annotations (code 0) at the time of the one before would be an end mark; channel -1 is 255.
-    list.rows = {{0, NOTE, 0, 0, 0, std::string("a comment")}, {0, NOTQRS, 0, 0, 0, {}}, {5, NORMAL, 0, -1, 0, {}},
-                 {5, NOTQRS, 0, 255, 0, {}}, {6000000007LL, NORMAL, 0, 255, 0, {}}};
+    list.rows = {{0, NOTE, 0, 0, 0, std::string("a comment")},
+                 {0, NOTQRS, 0, 0, 0, {}},
+                 {5, NORMAL, 0, -1, 0, {}},
+                 {5, NOTQRS, 0, 255, 0, {}},
+                 {6000000007LL, NORMAL, 0, 255, 0, {}}};
     ASSERT_TRUE(engine::write_annotation_file(dir.path(), "r", "kept", list, false).ok());
     std::vector<AnnotationRow> want = list.rows;
     want[2].channel = 255;
@@ -139,7 +142,8 @@ TEST(AnnotationWriter, AnExistingFileIsReplacedOnlyWhenAsked) {
     ASSERT_TRUE(engine::write_annotation_file(dir.path(), "r", "atr", second, true).ok());
     EXPECT_TRUE(same(read_back(dir.path(), "atr"), second.rows));
     for (const char *annotator : {"", "../x", "a/b"})
-        EXPECT_EQ(engine::write_annotation_file(dir.path(), "r", annotator, first, true).kind(), ErrorKind::bad_request);
+        EXPECT_EQ(engine::write_annotation_file(dir.path(), "r", annotator, first, true).kind(),
+                  ErrorKind::bad_request);
 }
 
 }  // namespace

@@ -81,7 +81,8 @@ TEST_P(SharedRecordCopy, OwnFormatsKeepTheBytesOtherFormatsKeepTheSamples) {
     std::unique_ptr<engine::Record> source;
     if (!engine::Record::open(record.record, source).ok()) GTEST_SKIP() << "no signal file to read";
     const engine::Header &header = source->header();
-    const bool flac = engine::writable_format(header.signals[0].fmt) && engine::writable_format(header.signals[0].fmt)->flac_bits;
+    const bool flac =
+        engine::writable_format(header.signals[0].fmt) && engine::writable_format(header.signals[0].fmt)->flac_bits;
     if (flac && !engine::flac_writing_supported()) GTEST_SKIP() << "this build writes no FLAC";
     const long long frames = source->deliverable_frames();
     const Samples original = samples_of(*source, frames);

@@ -108,7 +108,8 @@ Status write_record(const std::string &folder, const engine::NewRecord &record, 
     if (Status status = engine::RecordWriter::create(folder, layout, options, writer); !status.ok()) return status;
     for (long long first = 0; first < record.frames; first += static_cast<long long>(block)) {
         std::vector<SampleColumn> columns = engine::new_record_block(record, first);
-        const auto frames = static_cast<std::size_t>(std::min<long long>(static_cast<long long>(block), record.frames - first));
+        const auto frames =
+            static_cast<std::size_t>(std::min<long long>(static_cast<long long>(block), record.frames - first));
         if (Status status = writer->put(frames, columns.data()); !status.ok()) return status;
     }
     return writer->finish();
@@ -161,7 +162,8 @@ TEST_P(WrittenInEveryFormat, ReadsBackTheValuesWritten) {
         v.formats.push_back(p.format);
         v.spf.push_back(p.spf);
         // An odd count of samples over the file, so that packed formats end in a short unit.
-        v.values.push_back(format_values(p.format, static_cast<std::size_t>(1001 * p.spf), static_cast<std::size_t>(s)));
+        v.values.push_back(
+            format_values(p.format, static_cast<std::size_t>(1001 * p.spf), static_cast<std::size_t>(s)));
     }
     // Blocks of 7 frames end inside the packing units of the bit-packed formats.
     for (std::size_t block : {std::size_t{7}, std::size_t{1} << 16}) {
@@ -227,19 +229,32 @@ TEST_P(UnholdableValues, FailTheWriteNamingSignalAndFrame) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, UnholdableValues,
     ::testing::Values(
-        Unholdable{"above212", 212, {0, 1, 2, 3, 2048},
+        Unholdable{"above212",
+                   212,
+                   {0, 1, 2, 3, 2048},
                    "sigtrove: signal 1 (s1), frame 4: format 212 can not hold 2048 (it holds -2047 to 2047)\n"},
-        Unholdable{"invalid_code_of_212", 212, {0, -2048},
+        Unholdable{"invalid_code_of_212",
+                   212,
+                   {0, -2048},
                    "sigtrove: signal 1 (s1), frame 1: format 212 can not hold -2048 (it holds -2047 to 2047)\n"},
-        Unholdable{"below80", 80, {5, -128},
+        Unholdable{"below80",
+                   80,
+                   {5, -128},
                    "sigtrove: signal 1 (s1), frame 1: format 80 can not hold -128 (it holds -127 to 127)\n"},
-        Unholdable{"beyond32", 32, {0, 0, 0, 4294967296LL},
+        Unholdable{"beyond32",
+                   32,
+                   {0, 0, 0, 4294967296LL},
                    "sigtrove: signal 1 (s1), frame 3: format 32 can not hold 4294967296 (it holds -2147483647 to "
                    "2147483647)\n"},
-        Unholdable{"step8", 8, {0, 127, 300},
-                   "sigtrove: signal 1 (s1), frame 2: format 8 can not hold the step from 127 to 300 (steps are -128 to "
-                   "127)\n"},
-        Unholdable{"invalid8", 8, {0, 0, 0, WFDB_INVALID_SAMPLE},
+        Unholdable{
+            "step8",
+            8,
+            {0, 127, 300},
+            "sigtrove: signal 1 (s1), frame 2: format 8 can not hold the step from 127 to 300 (steps are -128 to "
+            "127)\n"},
+        Unholdable{"invalid8",
+                   8,
+                   {0, 0, 0, WFDB_INVALID_SAMPLE},
                    "sigtrove: signal 1 (s1), frame 3: format 8 can not hold an invalid sample\n"}),
     [](const auto &info) { return std::string(info.param.what); });
 
@@ -283,7 +298,8 @@ TEST(RecordWriter, OmittedGainsSpreadPhysicalValuesOverTheFormatsRangeWithoutCli
     // A 5 Hz wave between -3.7 and 12.1 mmHg; in format 8 its steps bound the gain as well.
     std::vector<double> wave;
     for (int i = 0; i < 2000; ++i) wave.push_back(4.2 + 7.9 * std::sin(i * 0.1257));
-    const double lowest = *std::min_element(wave.begin(), wave.end()), highest = *std::max_element(wave.begin(), wave.end());
+    const double lowest = *std::min_element(wave.begin(), wave.end()),
+                 highest = *std::max_element(wave.begin(), wave.end());
     for (int format : {8, 16, 24, 32, 80, 212, 310}) {
         SCOPED_TRACE("format " + std::to_string(format));
         const engine::WritableFormat &f = *engine::writable_format(format);
@@ -366,7 +382,8 @@ TEST(OutputNames, RefuseNamesThatLeaveTheFolderOrThatTheFieldsToolsReadOtherwise
         Status status = engine::check_record_name(name);
         EXPECT_EQ(status.kind(), ErrorKind::bad_request) << "'" << name << "'";
     }
-    for (const char *name : {"100", "s0010_re", "a-b", "r~1", "x=y"}) EXPECT_TRUE(engine::check_record_name(name).ok()) << name;
+    for (const char *name : {"100", "s0010_re", "a-b", "r~1", "x=y"})
+        EXPECT_TRUE(engine::check_record_name(name).ok()) << name;
     for (const char *name : {"", "a/b", "..", "x..y", "a b"})
         EXPECT_EQ(engine::check_annotator_name(name).kind(), ErrorKind::bad_request) << "'" << name << "'";
     for (const char *name : {"atr", "qrs", "a.b", "wabp"}) EXPECT_TRUE(engine::check_annotator_name(name).ok()) << name;
@@ -405,7 +422,7 @@ TEST(RecordCopy, LayoutNamesFilesAfterTheNewRecordAndMovesTheBaseTime) {
     source.has_freq = true;
     source.freq = source.cfreq = 1000;
     source.has_base = true;
-    source.base_ms = 86399500;  // 23:59:59.5
+    source.base_ms = 86399500;   // 23:59:59.5
     source.base_date = 2451544;  // 31 December 1999
     source.comments = {"age: 81", ""};
     for (int s = 0; s < 3; ++s) {

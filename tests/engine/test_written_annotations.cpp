@@ -22,8 +22,8 @@ namespace fixtures = sigtrove::testing;
 using engine::Status;
 using fixtures::read_file;
 using fixtures::TempDir;
-using fixtures::WrittenCase;
 using fixtures::written_path;
+using fixtures::WrittenCase;
 
 std::string records_folder(const std::string &sub) {
     std::string base = std::string(SIGTROVE_FIXTURES) + "/records";
@@ -133,8 +133,8 @@ TEST(WrittenAnnotationCopy, CopyWritesTheFilesOwnDefinitionsAsSortannDoes) {
     wfdbquiet();
     const std::string folder = records_folder(".");
     std::unique_ptr<engine::AnnotationFile> source;
-    ASSERT_TRUE(engine::AnnotationFile::open("12726", "wabp", WFDB_READ, engine::SearchLocation::folder(folder, "12726"),
-                                             source)
+    ASSERT_TRUE(engine::AnnotationFile::open("12726", "wabp", WFDB_READ,
+                                             engine::SearchLocation::folder(folder, "12726"), source)
                     .ok());
     TempDir dir;
     // sortann keeps the file's own time resolution, which 12726.wabp does not state: no note.

@@ -28,8 +28,8 @@ namespace fixtures = sigtrove::testing;
 using engine::Status;
 using fixtures::read_file;
 using fixtures::TempDir;
-using fixtures::WrittenCase;
 using fixtures::written_path;
+using fixtures::WrittenCase;
 
 // Every sample of every signal of a record, signal by signal, as the engine reads it.
 class CollectingSink final : public engine::FrameSink {
@@ -88,7 +88,8 @@ void expect_same_signal_file(const std::string &dir, const std::string &folder, 
 void parse_base_datetime(const std::string &text, engine::NewRecord &record) {
     std::string clock = text;
     if (text.size() > 10 && text[10] == 'T') {
-        engine::CalendarDate date{std::stoi(text.substr(8, 2)), std::stoi(text.substr(5, 2)), std::stol(text.substr(0, 4))};
+        engine::CalendarDate date{std::stoi(text.substr(8, 2)), std::stoi(text.substr(5, 2)),
+                                  std::stol(text.substr(0, 4))};
         record.base_date = engine::julian_day_number(date);
         clock = text.substr(11);
     }
@@ -134,8 +135,9 @@ TEST_P(WrittenSamples, HeaderAndSignalFileAreTheFieldsWritersBytes) {
         signal.gain = r["gains"][s].get<double>();
         signal.baseline = r["baselines"][s].get<int>();
         signal.adc_resolution = r["adc_resolutions"][s].get<int>();
-        signal.samples = physical ? engine::SampleColumn{engine::SampleColumn::Kind::physical, physical_values[s].data(), 1}
-                                  : engine::SampleColumn{engine::SampleColumn::Kind::stored64, stored_values[s].data(), 1};
+        signal.samples = physical
+                             ? engine::SampleColumn{engine::SampleColumn::Kind::physical, physical_values[s].data(), 1}
+                             : engine::SampleColumn{engine::SampleColumn::Kind::stored64, stored_values[s].data(), 1};
         record.signals.push_back(signal);
     }
     engine::Header layout;

@@ -56,7 +56,9 @@ def test_files_are_the_bytes_wrann_wrote(case, tmp_path):
 
 
 def sorted_listing(columns):
-    order = sorted(range(len(columns["time"])), key=lambda i: (columns["time"][i], columns["num"][i], columns["chan"][i]))
+    order = sorted(
+        range(len(columns["time"])), key=lambda i: (columns["time"][i], columns["num"][i], columns["chan"][i])
+    )
     return {k: [v[i] for i in order] for k, v in columns.items()}
 
 

@@ -25,8 +25,21 @@ def record_cases(folder):
     return [c for c in CASES["records"] if c["folder"] == folder]
 
 
-INVALID_CODE = {8: None, 16: -32768, 61: -32768, 160: -32768, 516: -32768, 80: -128, 508: -128, 212: -2048,
-                310: -512, 311: -512, 24: -8388608, 524: -8388608, 32: -(2**31)}
+INVALID_CODE = {
+    8: None,
+    16: -32768,
+    61: -32768,
+    160: -32768,
+    516: -32768,
+    80: -128,
+    508: -128,
+    212: -2048,
+    310: -512,
+    311: -512,
+    24: -8388608,
+    524: -8388608,
+    32: -(2**31),
+}
 
 
 @functools.lru_cache(maxsize=None)
@@ -158,10 +171,28 @@ def test_windows_in_other_formats_are_the_bytes_xform_wrote(case, tmp_path):
 # The shared records that have signal files (237s and the multi-segment s25047 are read through
 # their segments; 237s's long missing segment is left out).
 SHARED = [
-    "100", "100skew", "100-no-len", "100_3chan", "s0010_re", "a103l", "a103l-no-len", "3000003_0003", "binformats",
-    "flacformats", "310derive", "311derive", "test01_00s", "test01_00s_skew", "test01_00s_frame",
-    "test01_00s_skewframe", "xform", "237s/237s1", "237s/237s2", "s25047/s25047-2704-05-04-10-44",
-    "s25047/s25047-2704-05-04-10-44n", "s25047/3234460_0001",
+    "100",
+    "100skew",
+    "100-no-len",
+    "100_3chan",
+    "s0010_re",
+    "a103l",
+    "a103l-no-len",
+    "3000003_0003",
+    "binformats",
+    "flacformats",
+    "310derive",
+    "311derive",
+    "test01_00s",
+    "test01_00s_skew",
+    "test01_00s_frame",
+    "test01_00s_skewframe",
+    "xform",
+    "237s/237s1",
+    "237s/237s2",
+    "s25047/s25047-2704-05-04-10-44",
+    "s25047/s25047-2704-05-04-10-44n",
+    "s25047/3234460_0001",
 ]
 
 

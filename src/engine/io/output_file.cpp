@@ -56,8 +56,8 @@ Status OutputFile::create(const std::string &directory, const std::string &name,
     int fd = ::mkostemp(text.data(), O_CLOEXEC);
     if (fd < 0) {
         int error = errno;
-        return Status::failure(ErrorKind::unwritable, "sigtrove: can't create " + joined(directory, name) + " (" +
-                                                          system_text(error) + ")\n");
+        return Status::failure(ErrorKind::unwritable,
+                               "sigtrove: can't create " + joined(directory, name) + " (" + system_text(error) + ")\n");
     }
     // What a file written by hand would get: read and write for everyone the umask allows.
     mode_t mask = ::umask(0);

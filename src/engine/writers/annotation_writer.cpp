@@ -110,8 +110,8 @@ Status annotation_file_bytes(const AnnotationList &list, std::vector<std::uint8_
         const std::string which = "annotation " + std::to_string(i) + " (time " + std::to_string(row.time) + ")";
         if (row.time < 0) return bad(which + ": a time can not be negative");
         if (i > 0 && row.time < list.rows[i - 1].time) return bad(which + ": the annotations are not sorted");
-        if (row.code < 0 || row.code >= mit_skip) return bad(which + ": code " + std::to_string(row.code) +
-                                                             " is no annotation code (0 to 58)");
+        if (row.code < 0 || row.code >= mit_skip)
+            return bad(which + ": code " + std::to_string(row.code) + " is no annotation code (0 to 58)");
         if (row.subtype < -128 || row.subtype > 127)
             return bad(which + ": subtype " + std::to_string(row.subtype) + " is not within -128 to 127");
         if (row.channel < -128 || row.channel > 255)
@@ -125,8 +125,7 @@ Status annotation_file_bytes(const AnnotationList &list, std::vector<std::uint8_
     for (const CodeDefinition &definition : list.definitions) {
         if (definition.code < 0 || definition.code > ACMAX)
             return bad("code " + std::to_string(definition.code) + " can not be defined (codes are 0 to 49)");
-        if (definition.mnemonic.empty() ||
-            definition.mnemonic.find_first_of(" \t\r\n") != std::string::npos)
+        if (definition.mnemonic.empty() || definition.mnemonic.find_first_of(" \t\r\n") != std::string::npos)
             return bad("the mnemonic '" + definition.mnemonic + "' of code " + std::to_string(definition.code) +
                        " is empty or holds a blank");
         table[definition.code] = &definition;  // a later definition of a code replaces an earlier one
@@ -246,8 +245,8 @@ Status write_annotation_file(const std::string &directory, const std::string &re
         sync_directory(directory);
         return Status();
     } catch (const std::bad_alloc &) {
-        return Status::failure(ErrorKind::out_of_memory, "sigtrove: not enough memory to write annotator " +
-                                                             annotator + "\n");
+        return Status::failure(ErrorKind::out_of_memory,
+                               "sigtrove: not enough memory to write annotator " + annotator + "\n");
     }
 }
 
@@ -272,8 +271,8 @@ Status copy_annotations(AnnotationFile &source, long long start, std::optional<l
         for (AnnotationRow &row : list.rows) row.time -= start;
         list.definitions = source.definitions();
     } catch (const std::bad_alloc &) {
-        return Status::failure(ErrorKind::out_of_memory, "sigtrove: not enough memory to copy annotator " +
-                                                             annotator + "\n");
+        return Status::failure(ErrorKind::out_of_memory,
+                               "sigtrove: not enough memory to copy annotator " + annotator + "\n");
     }
     list.time_resolution = frequency;
     return write_annotation_file(directory, record, annotator, std::move(list), overwrite, protected_files);

@@ -31,8 +31,7 @@ public:
         FLAC__StreamEncoder *e = encoder_.get();
         bool ok = FLAC__stream_encoder_set_channels(e, static_cast<uint32_t>(channels_)) &&
                   FLAC__stream_encoder_set_bits_per_sample(e, static_cast<uint32_t>(bits)) &&
-                  FLAC__stream_encoder_set_sample_rate(e, 96000) &&
-                  FLAC__stream_encoder_set_compression_level(e, 5);
+                  FLAC__stream_encoder_set_sample_rate(e, 96000) && FLAC__stream_encoder_set_compression_level(e, 5);
         if (!ok) return fail("the FLAC encoder refused its settings");
         if (FLAC__stream_encoder_init_stream(e, write_bytes, seek_to, tell_position, nullptr, this) !=
             FLAC__STREAM_ENCODER_INIT_STATUS_OK)
@@ -84,8 +83,7 @@ private:
         return FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
     }
 
-    static FLAC__StreamEncoderTellStatus tell_position(const FLAC__StreamEncoder *, FLAC__uint64 *offset,
-                                                       void *self) {
+    static FLAC__StreamEncoderTellStatus tell_position(const FLAC__StreamEncoder *, FLAC__uint64 *offset, void *self) {
         *offset = static_cast<FLAC__uint64>(static_cast<FlacGroupWriter *>(self)->file_->position());
         return FLAC__STREAM_ENCODER_TELL_STATUS_OK;
     }

@@ -38,8 +38,8 @@ Status open_group_writer(std::unique_ptr<OutputFile> file, int format, const std
                          std::unique_ptr<GroupWriter> &out) {
     const WritableFormat *f = writable_format(format);
     if (f == nullptr)
-        return Status::failure(ErrorKind::bad_request, "sigtrove: records are not written in format " +
-                                                           std::to_string(format) + "\n");
+        return Status::failure(ErrorKind::bad_request,
+                               "sigtrove: records are not written in format " + std::to_string(format) + "\n");
     if (f->flac_bits > 0) return open_flac_group_writer(std::move(file), f->flac_bits, samples_per_frame, out);
     const std::size_t per_frame =
         static_cast<std::size_t>(std::accumulate(samples_per_frame.begin(), samples_per_frame.end(), 0LL));

@@ -43,7 +43,8 @@ Status plan_new_record(const NewRecord &record, Header &layout) {
         } else if (physical) {
             spec.fmt = 16;
         } else {
-            spec.fmt = narrowest_format(static_cast<const std::int64_t *>(in.samples.first), frames, spf, in.samples.stride);
+            spec.fmt =
+                narrowest_format(static_cast<const std::int64_t *>(in.samples.first), frames, spf, in.samples.stride);
         }
         const WritableFormat *format = writable_format(spec.fmt);
         if (format == nullptr)
@@ -79,8 +80,8 @@ Status plan_new_record(const NewRecord &record, Header &layout) {
         group_of.push_back(static_cast<int>(group_start.size() - 1));
     }
     for (std::size_t s = 0; s < layout.signals.size(); ++s) {
-        layout.signals[s].fname = group_start.size() == 1 ? record.name + ".dat"
-                                                          : record.name + "_" + std::to_string(group_of[s]) + ".dat";
+        layout.signals[s].fname =
+            group_start.size() == 1 ? record.name + ".dat" : record.name + "_" + std::to_string(group_of[s]) + ".dat";
         layout.signals[s].group = group_of[s];
     }
     layout.nsig = static_cast<int>(layout.signals.size());

@@ -30,8 +30,8 @@ struct NewRecord {
     std::string name;
     double frequency = 0;
     bool has_base = false;
-    long base_ms = 0;    // time of day
-    long base_date = 0;  // Julian day number, 0 for none
+    long base_ms = 0;                   // time of day
+    long base_date = 0;                 // Julian day number, 0 for none
     std::vector<std::string> comments;  // as the reader keeps them; written "# TEXT"
     std::vector<NewSignal> signals;
     long long frames = 0;

@@ -9,8 +9,8 @@ Status refuse(const char *what, const std::string &name, const char *why) {
 }
 
 Status check_name(const char *what, const std::string &name, bool dots) {
-    if (name.empty()) return Status::failure(ErrorKind::bad_request, std::string("sigtrove: the ") + what +
-                                                                         " name is empty\n");
+    if (name.empty())
+        return Status::failure(ErrorKind::bad_request, std::string("sigtrove: the ") + what + " name is empty\n");
     for (unsigned char c : name) {
         if (c == '/' || c == '\\') return refuse(what, name, "holds a folder separator");
         if (c <= ' ' || c == 0x7F) return refuse(what, name, "holds a blank or a control character");

@@ -21,8 +21,8 @@ Status bad(const std::string &text) { return Status::failure(ErrorKind::bad_requ
 void move_base_time(const Header &source, long long frames, Header &layout) {
     layout.has_base = source.has_base;
     if (!source.has_base) return;
-    const double ms = static_cast<double>(source.base_ms) +
-                      static_cast<double>(frames) * 1000.0 / source.frame_frequency();
+    const double ms =
+        static_cast<double>(source.base_ms) + static_cast<double>(frames) * 1000.0 / source.frame_frequency();
     double seconds = std::floor(ms / 1000);
     long msec = static_cast<long>(ms - seconds * 1000 + 0.5);
     if (msec >= 1000) {
@@ -202,8 +202,8 @@ Status RecordCopy::begin(Record &source, const std::string &directory, const Cop
         out = std::move(copy);
         return Status();
     } catch (const std::bad_alloc &) {
-        return Status::failure(ErrorKind::out_of_memory, "sigtrove: not enough memory to copy record " +
-                                                             source.description().name + "\n");
+        return Status::failure(ErrorKind::out_of_memory,
+                               "sigtrove: not enough memory to copy record " + source.description().name + "\n");
     }
 }
 

@@ -24,9 +24,9 @@ namespace sigtrove::engine {
 struct CopyRequest {
     std::string name;  // the new record's name
     long long start = 0;
-    long long stop = -1;                // exclusive; -1 to the end of the data
-    std::vector<std::size_t> signals;   // header signal numbers in the copy's order; empty for all
-    std::vector<int> formats;           // one per copied signal (0: its own); empty for their own
+    long long stop = -1;               // exclusive; -1 to the end of the data
+    std::vector<std::size_t> signals;  // header signal numbers in the copy's order; empty for all
+    std::vector<int> formats;          // one per copied signal (0: its own); empty for their own
 };
 
 // The header a copy is written with (its length, initial values and checksums

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <new>
 
+#include "wfdb/wfdb.h"
 #include "writers/header_text.h"
 #include "writers/output_names.h"
-#include "wfdb/wfdb.h"
 
 namespace sigtrove::engine {
 namespace {
@@ -84,8 +84,8 @@ Status RecordWriter::create(const std::string &directory, const Header &layout, 
             if (spec.fname == header.record + ".hea") return bad(which + " names the header as its signal file");
             const WritableFormat *format = writable_format(spec.fmt);
             if (format == nullptr)
-                return bad(which + " asks for format " + std::to_string(spec.fmt) + "; records are written in formats " +
-                           writable_format_list());
+                return bad(which + " asks for format " + std::to_string(spec.fmt) +
+                           "; records are written in formats " + writable_format_list());
             if (spec.spf < 1) return bad(which + " needs at least 1 sample per frame");
             if (!std::isfinite(spec.gain)) return bad("the gain of " + which + " is not a number");
             if (has_line_break(spec.desc)) return bad("the name of " + which + " holds a line break");
@@ -104,7 +104,8 @@ Status RecordWriter::create(const std::string &directory, const Header &layout, 
             } else {
                 for (const std::string &file : group_files)
                     if (file == spec.fname)
-                        return bad("signal file " + spec.fname + " is named by signals that are not next to each other");
+                        return bad("signal file " + spec.fname +
+                                   " is named by signals that are not next to each other");
                 group_files.push_back(spec.fname);
                 group_formats.push_back(spec.fmt);
                 group_spf.emplace_back();
@@ -128,11 +129,12 @@ Status RecordWriter::create(const std::string &directory, const Header &layout, 
             FileIdentity identity;
             if (!file_identity(path, identity)) continue;
             for (const FileIdentity &kept : options.protected_files)
-                if (kept == identity) return bad(path + " is a file of the record being read: it is never written over");
+                if (kept == identity)
+                    return bad(path + " is a file of the record being read: it is never written over");
             if (!options.overwrite)
-                return Status::failure(ErrorKind::exists,
-                                       "sigtrove: " + path + " exists; pass overwrite=True to replace record " +
-                                           header.record + "\n");
+                return Status::failure(
+                    ErrorKind::exists,
+                    "sigtrove: " + path + " exists; pass overwrite=True to replace record " + header.record + "\n");
         }
 
         for (std::size_t g = 0; g < group_files.size(); ++g) {
@@ -148,8 +150,8 @@ Status RecordWriter::create(const std::string &directory, const Header &layout, 
         out = std::move(writer);
         return Status();
     } catch (const std::bad_alloc &) {
-        return Status::failure(ErrorKind::out_of_memory, "sigtrove: not enough memory to write record " +
-                                                             layout.record + "\n");
+        return Status::failure(ErrorKind::out_of_memory,
+                               "sigtrove: not enough memory to write record " + layout.record + "\n");
     }
 }
 
@@ -179,8 +181,9 @@ Status RecordWriter::put_signal(std::size_t s, std::size_t frames, const SampleC
             const long long frame = frames_ + static_cast<long long>(k);
             const bool first = frame == 0 && j == 0;
             if (in.state == Incoming::unstorable) {
-                return refuse(s, frame, "the value " + number_text(static_cast<const double *>(column.first)[i]) +
-                                            " can not be stored");
+                return refuse(
+                    s, frame,
+                    "the value " + number_text(static_cast<const double *>(column.first)[i]) + " can not be stored");
             }
             if (in.state == Incoming::invalid) {
                 if (!format.has_invalid) return refuse(s, frame, holds + "an invalid sample");
@@ -207,8 +210,9 @@ Status RecordWriter::put_signal(std::size_t s, std::size_t frames, const SampleC
             if (format.differences) {
                 const long long step = static_cast<long long>(v) - running;
                 if (step < -128 || step > 127)
-                    return refuse(s, frame, holds + "the step from " + std::to_string(running) + " to " +
-                                                std::to_string(v) + " (steps are -128 to 127)");
+                    return refuse(s, frame,
+                                  holds + "the step from " + std::to_string(running) + " to " + std::to_string(v) +
+                                      " (steps are -128 to 127)");
                 running = v;
                 stream[j] = static_cast<std::int32_t>(step);
             } else {
@@ -233,11 +237,13 @@ Status RecordWriter::put(std::size_t frames, const SampleColumn *columns) {
                 case SampleColumn::Kind::stored: {
                     const auto *values = static_cast<const std::int32_t *>(column.first);
                     if (values == nullptr)
-                        status = put_signal(s, frames, column, [](std::size_t) { return Incoming{Incoming::invalid, 0}; });
+                        status =
+                            put_signal(s, frames, column, [](std::size_t) { return Incoming{Incoming::invalid, 0}; });
                     else
                         status = put_signal(s, frames, column, [&](std::size_t i) {
                             const std::int32_t v = values[i];
-                            return v == WFDB_INVALID_SAMPLE ? Incoming{Incoming::invalid, 0} : Incoming{Incoming::valid, v};
+                            return v == WFDB_INVALID_SAMPLE ? Incoming{Incoming::invalid, 0}
+                                                            : Incoming{Incoming::valid, v};
                         });
                     break;
                 }
@@ -274,8 +280,8 @@ Status RecordWriter::put(std::size_t frames, const SampleColumn *columns) {
         return Status();
     } catch (const std::bad_alloc &) {
         failed_ = true;
-        return Status::failure(ErrorKind::out_of_memory, "sigtrove: not enough memory to write record " +
-                                                             header_.record + "\n");
+        return Status::failure(ErrorKind::out_of_memory,
+                               "sigtrove: not enough memory to write record " + header_.record + "\n");
     }
 }
 
@@ -304,8 +310,8 @@ Status RecordWriter::finish() {
         finished_ = true;
         return Status();
     } catch (const std::bad_alloc &) {
-        return Status::failure(ErrorKind::out_of_memory, "sigtrove: not enough memory to write record " +
-                                                             header_.record + "\n");
+        return Status::failure(ErrorKind::out_of_memory,
+                               "sigtrove: not enough memory to write record " + header_.record + "\n");
     }
 }
 

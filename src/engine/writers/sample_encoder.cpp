@@ -37,7 +37,10 @@ void put311(const std::int32_t *v, std::uint8_t *out) {
 }  // namespace
 
 SampleEncoder::SampleEncoder(int format)
-    : format_(format), unit_(format == 212 ? 2 : (format == 310 || format == 311) ? 3 : 1) {}
+    : format_(format),
+      unit_(format == 212                      ? 2
+            : (format == 310 || format == 311) ? 3
+                                               : 1) {}
 
 void SampleEncoder::encode(const std::int32_t *values, std::size_t count, std::vector<std::uint8_t> &out) {
     if (unit_ == 1) {

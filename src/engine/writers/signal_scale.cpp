@@ -42,8 +42,7 @@ ValueRange range_of(const double *values, std::size_t frames, std::size_t spf, s
 }  // namespace
 
 SignalScale choose_signal_scale(const double *values, std::size_t frames, std::size_t spf, std::size_t stride,
-                                const WritableFormat &format, std::optional<double> gain,
-                                std::optional<int> baseline) {
+                                const WritableFormat &format, std::optional<double> gain, std::optional<int> baseline) {
     const ValueRange range = range_of(values, frames, spf, stride);
     // Format 8 holds any running value, but its values are meant to span an ADC's 12 bits.
     const double lo = format.differences ? -2047 : format.lowest, hi = format.differences ? 2047 : format.highest;

@@ -26,8 +26,7 @@ struct SignalScale {
 // only the gain left out, the largest that keeps them within the range. Values
 // that are all invalid (or none) get 200 and 0.
 SignalScale choose_signal_scale(const double *values, std::size_t frames, std::size_t spf, std::size_t stride,
-                                const WritableFormat &format, std::optional<double> gain,
-                                std::optional<int> baseline);
+                                const WritableFormat &format, std::optional<double> gain, std::optional<int> baseline);
 
 // The format for stored values the caller gives no format: the narrowest of 16,
 // 24 and 32 that holds every value (WFDB_INVALID_SAMPLE is an invalid sample);

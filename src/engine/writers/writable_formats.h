@@ -15,11 +15,11 @@ struct WritableFormat {
     // code, so it is not among them; -32768 is an invalid sample in every format.
     std::int32_t lowest;
     std::int32_t highest;
-    bool has_invalid;        // format 8 stores steps and has no invalid code
-    std::int32_t invalid;    // the stored value of an invalid sample
-    bool differences;        // format 8: each byte is the step from the signal's previous sample
-    int flac_bits;           // 8, 16 or 24 for the FLAC formats, 0 for the others
-    int adc_resolution;      // the header's ADC resolution when none is given
+    bool has_invalid;      // format 8 stores steps and has no invalid code
+    std::int32_t invalid;  // the stored value of an invalid sample
+    bool differences;      // format 8: each byte is the step from the signal's previous sample
+    int flac_bits;         // 8, 16 or 24 for the FLAC formats, 0 for the others
+    int adc_resolution;    // the header's ADC resolution when none is given
 };
 
 // The format of a code, or null for a code records are not written in (0, and
