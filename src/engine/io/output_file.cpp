@@ -125,7 +125,6 @@ Status OutputFile::seek(long long offset) {
 Status OutputFile::finish() {
     if (fd_ < 0) return Status();
     if (Status status = flush(); !status.ok()) return status;
-    if (::fsync(fd_) != 0 && errno != EINVAL) return failure("write");
     int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) return failure("write");
@@ -143,13 +142,6 @@ Status OutputFile::put_in_place(bool replace) {
     }
     placed_ = true;
     return Status();
-}
-
-void sync_directory(const std::string &directory) {
-    int fd = ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
 }
 
 }  // namespace sigtrove::engine

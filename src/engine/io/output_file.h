@@ -1,7 +1,9 @@
 // A file being written: created under a temporary name in its destination
-// folder, buffered, flushed to the disk, and only then given its own name, so
+// folder, buffered, written out whole, and only then given its own name, so
 // that no reader ever finds a file of that name half written. A file that is
 // not put in place (a failure, an interruption) is removed when the object goes.
+// Files are not synced to the disk (no fsync), as no other writer of these
+// formats syncs them: a rename stands for a complete file, not a durable one.
 #ifndef SIGTROVE_ENGINE_OUTPUT_FILE_H
 #define SIGTROVE_ENGINE_OUTPUT_FILE_H
 
@@ -46,7 +48,7 @@ public:
     Status seek(long long offset);
     long long position() const { return position_; }
 
-    // Flushes what is buffered and makes it durable (fsync), then closes the file.
+    // Writes out what is buffered and closes the file.
     Status finish();
 
     // Gives the finished file its name. Without `replace`, a file of that name
@@ -68,9 +70,6 @@ private:
     long long position_ = 0;
     std::vector<std::uint8_t> buffer_;
 };
-
-// Makes the renames in DIRECTORY durable (fsync of the folder); failures are ignored.
-void sync_directory(const std::string &directory);
 
 }  // namespace sigtrove::engine
 

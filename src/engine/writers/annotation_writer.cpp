@@ -242,7 +242,6 @@ Status write_annotation_file(const std::string &directory, const std::string &re
         if (Status status = OutputFile::create(directory, name, file); !status.ok()) return status;
         if (Status status = file->write(bytes); !status.ok()) return status;
         if (Status status = file->put_in_place(overwrite); !status.ok()) return status;
-        sync_directory(directory);
         return Status();
     } catch (const std::bad_alloc &) {
         return Status::failure(ErrorKind::out_of_memory,

@@ -21,7 +21,7 @@ public:
     // (invalid samples as its code, format 8 as steps).
     virtual Status write(const std::int32_t *stream, std::size_t frames) = 0;
 
-    // Writes what is left and finishes the file (flushed and synced); it is put
+    // Writes what is left and finishes the file (all written out); it is put
     // in place by its owner.
     virtual Status finish() = 0;
 

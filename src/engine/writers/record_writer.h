@@ -91,6 +91,9 @@ private:
     RecordWriter() = default;
     template <class Value>
     Status put_signal(std::size_t s, std::size_t frames, const SampleColumn &column, Value value);
+    template <class Convert>
+    bool put_valid_signal(std::size_t s, std::size_t frames, std::size_t stride, Convert convert);
+    bool put_valid(std::size_t s, std::size_t frames, const SampleColumn &column);
     Status refuse(std::size_t signal, long long frame, const std::string &what) const;
 
     std::string directory_;

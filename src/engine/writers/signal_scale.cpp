@@ -18,24 +18,26 @@ struct ValueRange {
     bool any = false;
 };
 
-ValueRange range_of(const double *values, std::size_t frames, std::size_t spf, std::size_t stride) {
+ValueRange range_of(const double *values, std::size_t frames, std::size_t spf, std::size_t stride, bool steps) {
     ValueRange range;
+    range.lowest = INFINITY;
+    range.highest = -INFINITY;
     double previous = NAN;
-    for (std::size_t i = 0; i < frames * spf; ++i) {
-        const double v = values[i / spf * stride + i % spf];
-        if (!std::isfinite(v)) {
-            previous = NAN;
-            continue;
+    for (std::size_t k = 0; k < frames; ++k) {
+        for (std::size_t j = 0; j < spf; ++j) {
+            const double v = values[k * stride + j];
+            if (!std::isfinite(v)) {
+                previous = NAN;
+                continue;
+            }
+            range.lowest = std::min(range.lowest, v);
+            range.highest = std::max(range.highest, v);
+            if (steps && !std::isnan(previous))
+                range.largest_step = std::max(range.largest_step, std::fabs(v - previous));
+            previous = v;
         }
-        if (!range.any) {
-            range.lowest = range.highest = v;
-            range.any = true;
-        }
-        range.lowest = std::min(range.lowest, v);
-        range.highest = std::max(range.highest, v);
-        if (!std::isnan(previous)) range.largest_step = std::max(range.largest_step, std::fabs(v - previous));
-        previous = v;
     }
+    range.any = range.lowest <= range.highest;
     return range;
 }
 
@@ -43,11 +45,12 @@ ValueRange range_of(const double *values, std::size_t frames, std::size_t spf, s
 
 SignalScale choose_signal_scale(const double *values, std::size_t frames, std::size_t spf, std::size_t stride,
                                 const WritableFormat &format, std::optional<double> gain, std::optional<int> baseline) {
-    const ValueRange range = range_of(values, frames, spf, stride);
+    SignalScale scale{gain.value_or(WFDB_DEFGAIN), baseline.value_or(0)};
+    if (gain && baseline) return scale;
+    const ValueRange range = range_of(values, frames, spf, stride, format.differences);
     // Format 8 holds any running value, but its values are meant to span an ADC's 12 bits.
     const double lo = format.differences ? -2047 : format.lowest, hi = format.differences ? 2047 : format.highest;
-    SignalScale scale{gain.value_or(WFDB_DEFGAIN), baseline.value_or(0)};
-    if (!range.any || (gain && baseline)) return scale;
+    if (!range.any) return scale;
 
     // The digital extremes at gain g: rounding is monotonic, so the values' extremes give them.
     auto extremes = [&](double g, double &low, double &high) {
@@ -101,11 +104,13 @@ SignalScale choose_signal_scale(const double *values, std::size_t frames, std::s
 
 int narrowest_format(const std::int64_t *values, std::size_t frames, std::size_t spf, std::size_t stride) {
     long long lowest = 0, highest = 0;
-    for (std::size_t i = 0; i < frames * spf; ++i) {
-        const long long v = values[i / spf * stride + i % spf];
-        if (v == WFDB_INVALID_SAMPLE) continue;
-        lowest = std::min(lowest, v);
-        highest = std::max(highest, v);
+    for (std::size_t k = 0; k < frames; ++k) {
+        for (std::size_t j = 0; j < spf; ++j) {
+            const long long v = values[k * stride + j];
+            if (v == WFDB_INVALID_SAMPLE) continue;
+            lowest = std::min(lowest, v);
+            highest = std::max(highest, v);
+        }
     }
     if (lowest >= -32767 && highest <= 32767) return 16;
     if (lowest >= -8388607 && highest <= 8388607) return 24;
