@@ -3,7 +3,7 @@
 # replays every regression input, then fuzzes each harness for a fixed time.
 #   scripts/fuzz.sh [SECONDS [HARNESS...]]
 # SECONDS per harness (default 30; 0 only replays the regression corpora).
-# Harnesses: header signals annotations flac python (default: all).
+# Harnesses: header signals annotations flac writers python (default: all).
 # Extra libFuzzer flags can be given in FUZZ_FLAGS (e.g. "-jobs=1 -workers=1").
 # New findings are written to build/fuzz/artifacts/; copy each one into
 # tests/fuzz/regressions/HARNESS/ with a unit test, so CI replays it for good.
@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-30}
 shift || true
 harnesses=("$@")
-((${#harnesses[@]})) || harnesses=(header signals annotations flac python)
+((${#harnesses[@]})) || harnesses=(header signals annotations flac writers python)
 
 build=build/fuzz
 mkdir -p "$build"
@@ -57,6 +57,9 @@ make_seeds() {  # make_seeds HARNESS CORPUS
       for f in 100.aha 1003.aha; do seed "$corpus" "$f" 3 "$records/$f"; done ;;
     flac)
       for d in 0 1 2; do seed "$corpus" "flac$d" "$d" "$records/flacformats.d$d"; done ;;
+    writers)
+      # Choice bytes: the format (see tests/fuzz/fuzz_writers.cpp); the file's bytes are the values.
+      for f in 0 1 7 8 9 12; do seed "$corpus" "values$f" "$f" "$records/100.dat"; done ;;
   esac
 }
 

@@ -8,7 +8,7 @@ conversion (Ctrl-C) leaves nothing half written; an existing record is replaced 
 import argparse
 import glob
 import os
-from typing import List, Optional, Sequence
+from typing import List, Optional
 
 import _sigtrove
 from sigtrove._arguments import (
@@ -49,7 +49,7 @@ NOT_ANNOTATIONS = {
 
 
 def add_arguments(parser: argparse.ArgumentParser) -> None:
-    parser.add_argument("source", metavar="SOURCE", help="the record read")
+    parser.add_argument("source", metavar="SOURCE", help="the record read, a RECORD as the other commands take it")
     parser.add_argument("dest", metavar="DEST", help='the record written: "folder/name" (the folder must exist)')
     parser.add_argument(
         "-f",
@@ -128,7 +128,7 @@ def run(options: argparse.Namespace) -> int:
     choice = signal_choice(options.signals)
     start, stop = frame_window(record, options.start, options.stop, choice)
     count = len(choice) if choice is not None else record.nsig
-    formats: Optional[Sequence[int]] = options.format
+    formats: Optional[List[int]] = options.format
     if formats is not None and len(formats) not in (1, count):
         raise UsageError("-F: %d formats for %d signals (give one for all, or one per signal)" % (len(formats), count))
     if formats is not None and len(formats) == 1:

@@ -4,7 +4,7 @@ checked and laid out for the engine's writers (the writing itself is done by ``_
 import datetime
 import math
 import os
-from typing import Any, List, Mapping, Optional, Sequence, Tuple, Union
+from typing import Any, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 
 import numpy as np
 
@@ -225,7 +225,7 @@ def _texts(value: Any, count: int, what: str, broadcast: bool = False) -> List[O
 
 
 def _numbers(value: Any, count: int, what: str, kind: type) -> List[Any]:
-    out = []
+    out: List[Any] = []
     for v in _per_signal(value, count, what):
         if v is None or (isinstance(v, float) and math.isnan(v)):
             out.append(None)
@@ -308,7 +308,7 @@ def _annotation_columns(annotations: Mapping[str, Any]) -> Mapping[str, Any]:
             if _missing(v) or not float(v).is_integer():
                 raise ValueError("time: %r is no sample number (annotation %d)" % (v, i))
             times[i] = int(v)
-    columns = {"time": times}
+    columns: Dict[str, Any] = {"time": times}
     for name in ("code", "symbol", "subtype", "chan", "num", "aux"):
         column = _column(annotations, name)
         if column is not None and len(column) != count:

@@ -227,6 +227,10 @@ bool chosen_signals(const engine::RecordDescription &description, PyObject *arg,
     }
     PyRef items = PyRef::steal(PySequence_Fast(arg, "signals must be None, or a sequence of numbers and names"));
     if (!items) return false;
+    if (PySequence_Fast_GET_SIZE(items.get()) == 0) {
+        PyErr_SetString(PyExc_ValueError, "signals is empty: a record is written with at least one signal");
+        return false;
+    }
     for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(items.get()); ++i) {
         int s = header_signal(description, PySequence_Fast_GET_ITEM(items.get(), i));
         if (s < 0) return false;
