@@ -108,9 +108,10 @@ def write_annotations(
     of its time resolution: ``frequency``, or the frequency of the record's header when it has one.
     """
     if isinstance(record, _sigtrove.Record):
-        if record.record.startswith(("http://", "https://")):
+        # Beside the record's header, wherever it was found (a Record pickles by that path).
+        path: PathArgument = record.__reduce__()[1][0]
+        if path.startswith(("http://", "https://")):
             raise ValueError("a record read from a web server can not have files written beside it")
-        path: PathArgument = os.path.join(record.basedir, record.record)
     else:
         path = record
     if not isinstance(annotator, str):

@@ -74,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             for (int j = 0; j < spf[s]; ++j, at += 2) {
                 const auto word = static_cast<std::int16_t>(data[at] | data[at + 1] << 8);
                 // Scaled to reach the format's extremes (and one beyond them).
-                const std::int64_t scale = std::max<std::int64_t>(1, (static_cast<std::int64_t>(f.highest) + 1) / 32767);
+                const std::int64_t scale =
+                    std::max<std::int64_t>(1, (static_cast<std::int64_t>(f.highest) + 1) / 32767);
                 values[s].push_back(word == -32768 ? WFDB_INVALID_SAMPLE : word * scale);
             }
         }
@@ -98,7 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     engine::Status status;
     for (long long first = 0; status.ok() && first < record.frames; first += static_cast<long long>(block)) {
         std::vector<engine::SampleColumn> columns = engine::new_record_block(record, first);
-        status = writer->put(static_cast<std::size_t>(std::min<long long>(block, record.frames - first)), columns.data());
+        status =
+            writer->put(static_cast<std::size_t>(std::min<long long>(block, record.frames - first)), columns.data());
     }
     if (status.ok()) status = writer->finish();
     writer.reset();

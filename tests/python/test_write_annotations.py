@@ -157,9 +157,12 @@ def test_an_existing_file_is_replaced_only_with_overwrite(tmp_path):
     assert list(sigtrove.Annotation(str(tmp_path / "r"), "atr").arrays()["symbol"]) == ["V"]
 
 
-def test_a_record_object_names_where_the_file_goes(tmp_path):
+def test_a_record_object_names_where_the_file_goes(tmp_path, monkeypatch):
     sigtrove.write_record(tmp_path / "r", np.zeros((360, 1)), 360)
-    record = sigtrove.Record(str(tmp_path / "r"))
+    # Opened by a relative path from another folder: the file goes beside its header all the same.
+    monkeypatch.chdir(tmp_path.parent)
+    record = sigtrove.Record(tmp_path.name + "/r")
+    monkeypatch.chdir(tmp_path)
     sigtrove.write_annotations(record, "qrs", {"time": np.array([10, 20]), "code": np.array([1, 1])})
     data = (tmp_path / "r.qrs").read_bytes()
     assert data.startswith(b"\x00\x58\x17\xfc## time resolution: 360\x00")
