@@ -109,9 +109,10 @@ def write_annotations(
     """
     if isinstance(record, _sigtrove.Record):
         # Beside the record's header, wherever it was found (a Record pickles by that path).
-        path: PathArgument = record.__reduce__()[1][0]
-        if path.startswith(("http://", "https://")):
+        where: str = record.__reduce__()[1][0]
+        if where.startswith(("http://", "https://")):
             raise ValueError("a record read from a web server can not have files written beside it")
+        path: PathArgument = where
     else:
         path = record
     if not isinstance(annotator, str):
