@@ -3,7 +3,7 @@
 # replays every regression input, then fuzzes each harness for a fixed time.
 #   scripts/fuzz.sh [SECONDS [HARNESS...]]
 # SECONDS per harness (default 30; 0 only replays the regression corpora).
-# Harnesses: header signals annotations flac edf python (default: all).
+# Harnesses: header signals annotations flac edf writers python (default: all).
 # Extra libFuzzer flags can be given in FUZZ_FLAGS (e.g. "-jobs=1 -workers=1").
 # New findings are written to build/fuzz/artifacts/; copy each one into
 # tests/fuzz/regressions/HARNESS/ with a unit test, so CI replays it for good.
@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-30}
 shift || true
 harnesses=("$@")
-((${#harnesses[@]})) || harnesses=(header signals annotations flac edf python)
+((${#harnesses[@]})) || harnesses=(header signals annotations flac edf writers python)
 
 build=build/fuzz
 mkdir -p "$build"
@@ -63,6 +63,9 @@ make_seeds() {  # make_seeds HARNESS CORPUS
         case $f in *.bdf|*.BDF) choice=1 ;; *) choice=0 ;; esac
         seed "$corpus" "$(basename "$f")" "$choice" "$f"
       done ;;
+    writers)
+      # Choice bytes: the format (see tests/fuzz/fuzz_writers.cpp); the file's bytes are the values.
+      for f in 0 1 7 8 9 12; do seed "$corpus" "values$f" "$f" "$records/100.dat"; done ;;
   esac
 }
 

@@ -11,6 +11,9 @@ and adds the command line (``python -m sigtrove``).
 Records on web servers are read by their URL (``Record("https://.../100")``);
 ``set_remote_options`` sets the cache directory and the timeout for them.
 
+``write_record`` and ``write_annotations`` write records and annotation files, and
+``Record.write`` copies a window of a record, as the field's tools read them back.
+
 ``sigtrove.dask`` (the ``dask`` extra) reads whole databases with Dask; ``sigtrove.view(record,
 annotators)`` browses a record and its annotations in the web browser (``sigtrove.viewer``).
 """
@@ -34,6 +37,7 @@ from _sigtrove import (  # noqa: F401
 from _sigtrove import _Signal as Signal  # noqa: F401
 from sigtrove._database import Database  # noqa: F401
 from sigtrove._version import __version__  # noqa: F401
+from sigtrove._writing import write_annotations, write_record  # noqa: F401
 
 #: The record that ships with the package: the first ten seconds of MIT-BIH record 100 (signals
 #: MLII and V5 at 360 Hz) with its reference beat annotations ("atr"), to try things on.
@@ -76,6 +80,8 @@ __all__ = [
     "STAT_READ_AHA",
     "set_remote_options",
     "view",
+    "write_record",
+    "write_annotations",
     "SAMPLE_RECORD",
     "__version__",
 ]

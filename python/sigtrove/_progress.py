@@ -71,8 +71,12 @@ class NoProgress:
         pass
 
 
-def progress_bar(label: str, total: Optional[int], unit: str) -> Union[ProgressBar, NoProgress]:
-    """A ProgressBar on standard error when it is wanted there, else one that draws nothing."""
-    if wanted():
+def progress_bar(
+    label: str, total: Optional[int], unit: str, beside_output: bool = True
+) -> Union[ProgressBar, NoProgress]:
+    """A ProgressBar on standard error when it is wanted there, else one that draws nothing. A command
+    whose output is files (not standard output) passes beside_output=False: the bar shows whenever
+    standard error is a terminal."""
+    if wanted() if beside_output else _is_terminal(sys.stderr):
         return ProgressBar(label, total, unit, sys.stderr)
     return NoProgress()

@@ -32,6 +32,7 @@ COMMANDS = {
     "plot": "sigtrove._plot",
     "download": "sigtrove._download",
     "view": "sigtrove._view",
+    "convert": "sigtrove._convert",
 }
 
 DESCRIPTION = """\
@@ -41,7 +42,7 @@ folder, or along the WFDB environment variable's path. The bundled sample record
 ten seconds of MIT-BIH record 100 with its beat annotations, is called "sample".
 
 Exit status: 0 done; 1 a record or annotation file that can not be read, or a
-picture that can not be written; 2 bad usage."""
+picture or record that can not be written; 2 bad usage."""
 
 
 def build_parser(prog: str) -> argparse.ArgumentParser:

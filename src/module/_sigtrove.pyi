@@ -3,7 +3,8 @@
 import datetime
 import os
 from types import TracebackType
-from typing import Any, Dict, List, Literal, Optional, Sequence, SupportsIndex, Tuple, Type, TypeVar, Union
+from typing import (Any, Callable, Dict, List, Literal, Optional, Sequence, SupportsIndex, Tuple, Type, TypeVar,
+                    Union)
 
 import numpy as np
 import numpy.typing as npt
@@ -89,6 +90,9 @@ class Record:
                stop: Optional[_Position] = ..., physical: bool = ..., dtype: _DType = ...) -> npt.NDArray[Any]: ...
     def time_text(self, sample: SupportsIndex, *, milliseconds: bool = ...) -> str: ...
     def window(self, start: Optional[_Position] = ..., stop: Optional[_Position] = ...) -> Tuple[int, Optional[int]]: ...
+    def write(self, path: _Path, start: Optional[_Position] = ..., stop: Optional[_Position] = ...,
+              signals: _Signals = ..., formats: Union[None, int, Sequence[Optional[int]]] = ..., *,
+              overwrite: bool = ..., progress: Optional[Callable[[int], object]] = ...) -> None: ...
     def __enter__(self: _Self) -> _Self: ...
     def __exit__(self, kind: Optional[Type[BaseException]], value: Optional[BaseException],
                  traceback: Optional[TracebackType]) -> Literal[False]: ...
@@ -121,5 +125,19 @@ class Annotation:
     def __enter__(self: _Self) -> _Self: ...
     def __exit__(self, kind: Optional[Type[BaseException]], value: Optional[BaseException],
                  traceback: Optional[TracebackType]) -> Literal[False]: ...
+
+# The writers behind sigtrove.write_record, sigtrove.write_annotations and the convert command.
+def _write_record(path: _Path, frequency: float, columns: Sequence[Tuple[npt.NDArray[Any], int, int]], frames: int,
+                  samples_per_frame: Sequence[int], names: Sequence[Optional[str]], units: Sequence[Optional[str]],
+                  formats: Sequence[Optional[int]], gains: Sequence[Optional[float]],
+                  baselines: Sequence[Optional[int]], adc_resolutions: Sequence[Optional[int]],
+                  base: Optional[Tuple[int, Optional[Tuple[int, int, int]]]], comments: Sequence[str],
+                  physical: bool, overwrite: bool) -> None: ...
+def _write_annotations(path: _Path, annotator: str, time: npt.NDArray[np.int64], code: npt.NDArray[np.int32],
+                       subtype: npt.NDArray[np.int32], chan: npt.NDArray[np.int32], num: npt.NDArray[np.int32],
+                       aux: Sequence[Optional[bytes]], symbols: Sequence[Optional[str]], frequency: Optional[float],
+                       overwrite: bool) -> None: ...
+def _copy_annotations(annotation: Annotation, path: _Path, annotator: str, start: int, stop: Optional[int],
+                      frequency: float, overwrite: bool) -> None: ...
 
 __all__: List[str]

@@ -17,6 +17,8 @@ PyObject *raise_failure(const engine::Status &status) {
     switch (status.kind()) {
         case ErrorKind::out_of_memory: return PyErr_NoMemory();
         case ErrorKind::bad_request: type = PyExc_ValueError; break;
+        case ErrorKind::exists: type = PyExc_FileExistsError; break;
+        case ErrorKind::unwritable: type = PyExc_OSError; break;
         case ErrorKind::not_found:
         case ErrorKind::malformed:
         case ErrorKind::unreadable:

@@ -17,8 +17,9 @@ PyObject *raise_engine_error();
 // Raises the exception for a failure of an engine object: InitError with the
 // engine's text for a record or file that can not be found, used or read (on a
 // web server too);
-// ValueError for a request the record can not honour; MemoryError when memory
-// ran out. Returns null.
+// ValueError for a request the record can not honour; FileExistsError for a file
+// that writing would replace; OSError for a file that can not be written;
+// MemoryError when memory ran out. Returns null.
 PyObject *raise_failure(const engine::Status &status);
 
 }  // namespace sigtrove

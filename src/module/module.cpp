@@ -9,6 +9,7 @@
 #include <atomic>
 
 #include "wfdb/wfdb.h"
+#include "writing.h"
 
 namespace sigtrove {
 
@@ -57,6 +58,7 @@ PyObject *verbose(PyObject *, PyObject *args, PyObject *kwargs) {
 PyMethodDef module_methods[] = {
     {"verbose", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(verbose)), METH_VARARGS | METH_KEYWORDS,
      "\n    Set wfdblib to verbose mode (prints some extra info on error).\n    Debug only.\n    "},
+    SIGTROVE_WRITING_FUNCTIONS,
     {nullptr, nullptr, 0, nullptr},
 };
 

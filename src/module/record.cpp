@@ -16,6 +16,7 @@
 #include "sigtrove.h"
 #include "texts/error_state.h"
 #include "texts/hidden_credentials.h"
+#include "writing.h"
 
 #include <structmember.h>
 #include "wfdb/wfdb.h"
@@ -697,6 +698,7 @@ PyMethodDef record_methods[] = {
      "frames() takes them: both clamped at the record's length, and stop None when none is given\n"
      "and the length can not be told (the window then runs to the end of the data). For reading a\n"
      "long window in blocks, or placing a window's frames in time."},
+    SIGTROVE_RECORD_WRITE_METHOD,
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -14,7 +14,7 @@ import _sigtrove
 import sigtrove as package
 from sigtrove._arguments import PACKAGE_RECORDS, add_package_records_to_database_path
 
-COMMANDS = ["describe", "samples", "annotations", "plot", "download", "view"]
+COMMANDS = ["describe", "samples", "annotations", "plot", "download", "view", "convert"]
 
 
 def test_describe_the_bundled_sample_record():

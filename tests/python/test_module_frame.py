@@ -33,6 +33,9 @@ def test_namespace_order():
             "_C_API",
             "_engine_version",
             "_Signal",
+            "_write_record",
+            "_write_annotations",
+            "_copy_annotations",
         )
     ]
     assert names == [
@@ -90,6 +93,7 @@ def test_all_and_bindings():
                 "signal",
                 "time_text",
                 "window",
+                "write",
                 "record",
                 "basedir",
                 "nsig",

@@ -55,6 +55,8 @@ public:
     Status read(WFDB_Time start, std::optional<WFDB_Time> stop, std::vector<AnnotationRow> &rows);
 
     const AnnotationCodeTable &codes() const;
+    // The codes the file defines for itself, in file order, as it states them.
+    const std::vector<AnnotationReader::CodeDefinition> &definitions() const { return reader_->definitions(); }
 
     // What the record's header gives for time texts; without a readable header,
     // elapsed time at WFDB's default frequency (250 Hz), as the WFDB tools count.

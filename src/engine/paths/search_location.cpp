@@ -55,6 +55,14 @@ FoundFile SearchLocation::refused_outside_directory(const std::string &name) con
     return refused;
 }
 
+SearchLocation SearchLocation::folder(const std::string &directory, const std::string &record) {
+    SearchLocation location;
+    location.path_.push_back(PathComponent{directory.empty() ? std::string(".") : directory, true});
+    location.base_ = working_directory();
+    location.record_name_ = path_record_name(record_lookup_name(record));
+    return location;
+}
+
 FoundFile SearchLocation::open_record_file(const std::string &record, const std::string &type) {
     std::string name = record_lookup_name(record);
     record_name_ = path_record_name(name);

@@ -32,6 +32,9 @@ public:
     // that leads out of that directory (a URL of another server or directory, a
     // path that climbs) is refused: the lookup fails with a text naming it.
     static SearchLocation remote(const std::string &directory_url, const std::string &record);
+    // The location of a record in one local folder (absolute, or anchored at the
+    // working directory now): its files are looked up there and nowhere else.
+    static SearchLocation folder(const std::string &directory, const std::string &record);
 
     // As open_record_file and open_signal_file of path_search.h, along this
     // location; directories learned are learned here only.

@@ -21,6 +21,8 @@ enum class ErrorKind {
     out_of_memory,  // memory ran out
     bad_request,    // the caller asked for something the record does not have
     remote,         // a file on a web server could not be fetched (no connection, TLS, timeout, a server error)
+    exists,         // writing would replace a file that is there (and may not be replaced)
+    unwritable,     // a file could not be written (the system said why)
 };
 
 class Status {

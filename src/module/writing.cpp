@@ -1,0 +1,539 @@
+// Writing records and annotation files through the engine's writers: the
+// arguments become engine values here, the writing itself runs without the
+// interpreter lock, a block at a time, and an interruption (Ctrl-C, or an
+// exception from a progress callback) between blocks abandons the write, which
+// leaves nothing under the new names.
+#include "writing.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "annotation_object.h"
+#include "engine_errors.h"
+#include "record/julian_date.h"
+#include "record_object.h"
+#include "time_texts.h"
+#include "wfdb/wfdb.h"
+#include "writers/annotation_writer.h"
+#include "writers/new_record.h"
+#include "writers/record_copy.h"
+
+namespace sigtrove {
+namespace {
+
+// Frames written between two looks at pending signals and the progress callback.
+constexpr long long kFramesPerBlock = 1 << 16;
+
+// Runs `work` (-> engine::Status) without the interpreter lock.
+template <class Work>
+engine::Status without_interpreter_lock(Work &&work) {
+    engine::Status status;
+    Py_BEGIN_ALLOW_THREADS
+    status = work();
+    Py_END_ALLOW_THREADS
+    return status;
+}
+
+// Where a record or annotation file goes: the absolute folder and the record's
+// name, from a path "folder/name" (or "folder/name.hea").
+struct Destination {
+    std::string directory;
+    std::string name;
+};
+
+bool destination_of(PyObject *path_arg, Destination &out) {
+    PyRef path = PyRef::steal(path_argument(path_arg));
+    if (!path) return false;
+    PyRef os_path = PyRef::steal(PyImport_ImportModule("os.path"));
+    if (!os_path) return false;
+    // The name is the path's last part as written ("folder/" names no record, "folder/.." none
+    // either); only the folder is made absolute.
+    PyRef parts = PyRef::steal(PyObject_CallMethod(os_path.get(), "split", "O", path.get()));
+    if (!parts) return false;
+    PyObject *folder = PyTuple_GetItem(parts.get(), 0), *base = PyTuple_GetItem(parts.get(), 1);
+    if (folder == nullptr || base == nullptr) return false;
+    PyRef here = PyRef::steal(PyUnicode_FromString("."));
+    if (!here) return false;
+    PyRef directory = PyRef::steal(
+        PyObject_CallMethod(os_path.get(), "abspath", "O", PyUnicode_GET_LENGTH(folder) > 0 ? folder : here.get()));
+    if (!directory) return false;
+    if (!engine_name(directory.get(), out.directory) || !engine_name(base, out.name)) return false;
+    auto ends_with = [&](const char *suffix) {
+        std::string lower = out.name;
+        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+        const std::string s(suffix);
+        return lower.size() > s.size() && lower.compare(lower.size() - s.size(), s.size(), s) == 0;
+    };
+    if (ends_with(".edf") || ends_with(".bdf")) {
+        PyErr_SetString(PyExc_NotImplementedError, "writing EDF+ and BDF+ files is not available in this version");
+        return false;
+    }
+    if (ends_with(".hea")) out.name.resize(out.name.size() - 4);
+    return true;
+}
+
+// A str argument as UTF-8 bytes (headers and annotation files hold bytes).
+bool utf8_of(PyObject *text, std::string &out) {
+    Py_ssize_t size = 0;
+    const char *data = PyUnicode_AsUTF8AndSize(text, &size);
+    if (data == nullptr) return false;
+    out.assign(data, static_cast<std::size_t>(size));
+    return true;
+}
+
+// The items of a list argument as a fast sequence of exactly `count` items.
+PyRef items_of(PyObject *arg, Py_ssize_t count, const char *what) {
+    PyRef items = PyRef::steal(PySequence_Fast(arg, what));
+    if (items && count >= 0 && PySequence_Fast_GET_SIZE(items.get()) != count) {
+        PyErr_Format(PyExc_ValueError, "%s: %zd values for %zd signals", what, PySequence_Fast_GET_SIZE(items.get()),
+                     count);
+        return PyRef();
+    }
+    return items;
+}
+
+template <class Value>
+bool optional_number(PyObject *item, std::optional<Value> &out) {
+    if (item == Py_None) return true;
+    if constexpr (std::is_floating_point_v<Value>) {
+        double v = PyFloat_AsDouble(item);
+        if (v == -1 && PyErr_Occurred()) return false;
+        out = v;
+    } else {
+        long long v = PyLong_AsLongLong(item);
+        if (v == -1 && PyErr_Occurred()) return false;
+        if (v < INT_MIN || v > INT_MAX) {
+            PyErr_Format(PyExc_OverflowError, "%lld does not fit a header's integer", v);
+            return false;
+        }
+        out = static_cast<Value>(v);
+    }
+    return true;
+}
+
+// The memory of the arrays a write reads, held (and the arrays kept from being
+// resized) until the write is over.
+class HeldBuffers {
+public:
+    HeldBuffers() = default;
+    HeldBuffers(const HeldBuffers &) = delete;
+    HeldBuffers &operator=(const HeldBuffers &) = delete;
+    ~HeldBuffers() {
+        for (Py_buffer &view : views_) PyBuffer_Release(&view);
+    }
+
+    // A C-contiguous buffer of 8-byte values of kind `kind` ('d' float64, 'q' int64), or of
+    // 4-byte ones ('i' int32); null with an exception set otherwise.
+    const Py_buffer *hold(PyObject *object, char kind) {
+        views_.emplace_back();
+        Py_buffer &view = views_.back();
+        if (PyObject_GetBuffer(object, &view, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) < 0) {
+            views_.pop_back();
+            return nullptr;
+        }
+        const char *format = view.format ? view.format : "B";
+        if (*format == '<' || *format == '=' || *format == '@') ++format;
+        const bool integer64 = (*format == 'q' || *format == 'l') && view.itemsize == 8;
+        const bool integer32 = (*format == 'i' || *format == 'l') && view.itemsize == 4;
+        const bool ok = kind == 'd' ? (*format == 'd' && view.itemsize == 8) : kind == 'q' ? integer64 : integer32;
+        if (!ok) {
+            PyErr_Format(PyExc_TypeError, "an array of %s was expected, not of '%s'",
+                         kind == 'd'   ? "float64"
+                         : kind == 'q' ? "int64"
+                                       : "int32",
+                         view.format ? view.format : "B");
+            return nullptr;
+        }
+        return &view;
+    }
+
+private:
+    std::deque<Py_buffer> views_;  // a deque: the views handed out stay where they are
+};
+
+// The text of a base time: (milliseconds after midnight, (day, month, year) or None).
+bool base_time_of(PyObject *base, engine::NewRecord &record) {
+    if (base == Py_None) return true;
+    long ms = 0;
+    PyObject *date = nullptr;
+    if (!PyArg_ParseTuple(base, "lO", &ms, &date)) return false;
+    record.has_base = true;
+    record.base_ms = ms;
+    if (date != Py_None) {
+        int day = 0, month = 0;
+        long year = 0;
+        if (!PyArg_ParseTuple(date, "iil", &day, &month, &year)) return false;
+        if (year == 0 || year > engine::kMaxCalendarYear || year < -engine::kMaxCalendarYear || month < 1 ||
+            month > 12 || day < 1 || day > 31) {
+            PyErr_SetString(PyExc_ValueError, "the base date is no calendar date");
+            return false;
+        }
+        record.base_date = engine::julian_day_number(engine::CalendarDate{day, month, year});
+    }
+    return true;
+}
+
+// Calls progress(frames) (when given) and looks at pending signals; false with
+// the exception set when either says to stop. Needs the interpreter lock.
+bool carry_on(PyObject *progress, long long frames) {
+    if (progress != nullptr && progress != Py_None) {
+        PyRef count = PyRef::steal(PyLong_FromLongLong(frames));
+        if (!count) return false;
+        PyRef result = PyRef::steal(PyObject_CallOneArg(progress, count.get()));
+        if (!result) return false;
+    }
+    return PyErr_CheckSignals() == 0;
+}
+
+// A signal of a record's header by number (anything with __index__) or by name
+// (the first signal so described); -1 with ValueError when there is none.
+int header_signal(const engine::RecordDescription &description, PyObject *item) {
+    const std::vector<engine::SignalSpec> &signals = description.header.signals;
+    if (PyUnicode_Check(item)) {
+        std::string name;
+        if (!utf8_of(item, name)) return -1;
+        for (std::size_t s = 0; s < signals.size(); ++s)
+            if (signals[s].desc == name) return static_cast<int>(s);
+        PyErr_Format(PyExc_ValueError, "record %s has no signal named %R", description.name.c_str(), item);
+        return -1;
+    }
+    PyRef index = PyRef::steal(PyNumber_Index(item));
+    if (!index) {
+        PyErr_Format(PyExc_TypeError, "a signal is a number or a name, not %.200s", Py_TYPE(item)->tp_name);
+        return -1;
+    }
+    long long number = PyLong_AsLongLong(index.get());
+    if (number == -1 && PyErr_Occurred()) return -1;
+    if (number < 0 || number >= static_cast<long long>(signals.size())) {
+        PyErr_Format(PyExc_ValueError, "record %s has no signal %R (it has %zu)", description.name.c_str(), item,
+                     signals.size());
+        return -1;
+    }
+    return static_cast<int>(number);
+}
+
+bool chosen_signals(const engine::RecordDescription &description, PyObject *arg, std::vector<std::size_t> &out) {
+    if (arg == nullptr || arg == Py_None) return true;
+    if (PyUnicode_Check(arg) || PyIndex_Check(arg)) {
+        int s = header_signal(description, arg);
+        if (s < 0) return false;
+        out.push_back(static_cast<std::size_t>(s));
+        return true;
+    }
+    PyRef items = PyRef::steal(PySequence_Fast(arg, "signals must be None, or a sequence of numbers and names"));
+    if (!items) return false;
+    if (PySequence_Fast_GET_SIZE(items.get()) == 0) {
+        PyErr_SetString(PyExc_ValueError, "signals is empty: a record is written with at least one signal");
+        return false;
+    }
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(items.get()); ++i) {
+        int s = header_signal(description, PySequence_Fast_GET_ITEM(items.get(), i));
+        if (s < 0) return false;
+        out.push_back(static_cast<std::size_t>(s));
+    }
+    return true;
+}
+
+// formats: None (their own), one format for all, or one per signal copied.
+bool chosen_formats(PyObject *arg, std::size_t count, std::vector<int> &out) {
+    if (arg == nullptr || arg == Py_None) return true;
+    if (PyIndex_Check(arg)) {
+        long v = PyLong_AsLong(arg);
+        if (v == -1 && PyErr_Occurred()) return false;
+        out.assign(count, static_cast<int>(std::clamp<long>(v, INT_MIN, INT_MAX)));
+        return true;
+    }
+    PyRef items = items_of(arg, static_cast<Py_ssize_t>(count), "formats must be None, a format, or one per signal");
+    if (!items) return false;
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(items.get()); ++i) {
+        std::optional<int> format;
+        if (!optional_number(PySequence_Fast_GET_ITEM(items.get(), i), format)) return false;
+        out.push_back(format.value_or(0));
+    }
+    return true;
+}
+
+}  // namespace
+
+PyObject *record_write(PyObject *obj, PyObject *args, PyObject *kwargs) {
+    static const char *keywords[] = {"path", "start", "stop", "signals", "formats", "overwrite", "progress", nullptr};
+    PyObject *path = nullptr, *start_arg = nullptr, *stop_arg = nullptr, *signals_arg = nullptr, *formats_arg = nullptr,
+             *progress = nullptr;
+    int overwrite = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OOOO$pO:write", const_cast<char **>(keywords), &path, &start_arg,
+                                     &stop_arg, &signals_arg, &formats_arg, &overwrite, &progress))
+        return nullptr;
+    if (progress != nullptr && progress != Py_None && !PyCallable_Check(progress)) {
+        PyErr_SetString(PyExc_TypeError, "progress must be None or a callable");
+        return nullptr;
+    }
+    RecordEngine *engine = as_record(obj)->engine;
+    if (engine == nullptr) {
+        PyErr_SetString(PyExc_ValueError, "the record was not opened");
+        return nullptr;
+    }
+    const engine::RecordDescription &description = engine->description();
+    Destination destination;
+    if (!destination_of(path, destination)) return nullptr;
+    engine::CopyRequest request;
+    request.name = destination.name;
+    if (!chosen_signals(description, signals_arg, request.signals)) return nullptr;
+    const std::size_t copied = request.signals.empty() ? description.header.signals.size() : request.signals.size();
+    if (!chosen_formats(formats_arg, copied, request.formats)) return nullptr;
+    long long frame_count = -1;
+    engine::Status status = engine->with_record([&](engine::Record &record) {
+        frame_count = record.frame_count();
+        return engine::Status();
+    });
+    if (!status.ok()) return raise_failure(status);
+    long long start = 0, stop = 0;
+    if (!window_arguments(start_arg, stop_arg, description.time_basis(), frame_count, true, start, stop))
+        return nullptr;
+    request.start = start;
+    request.stop = stop == LLONG_MAX ? -1 : stop;
+
+    // The whole copy runs under the record's lock, so that nothing closes the record
+    // meanwhile; between blocks the interpreter lock is taken back for a moment.
+    bool stopped = false;
+    status = engine->with_record([&](engine::Record &record) {
+        std::unique_ptr<engine::RecordCopy> copy;
+        engine::Status begun = engine::RecordCopy::begin(record, destination.directory, request, overwrite != 0, copy);
+        if (!begun.ok()) return begun;
+        for (bool done = false; !done;) {
+            if (engine::Status step = copy->step(kFramesPerBlock, done); !step.ok()) return step;
+            PyGILState_STATE state = PyGILState_Ensure();
+            stopped = !carry_on(progress, copy->copied());
+            PyGILState_Release(state);
+            if (stopped) return engine::Status();
+        }
+        return copy->finish();
+    });
+    if (stopped) return nullptr;
+    if (!status.ok()) return raise_failure(status);
+    Py_RETURN_NONE;
+}
+
+PyObject *module_write_record(PyObject *, PyObject *args, PyObject *kwargs) {
+    static const char *keywords[] = {"path",     "frequency", "columns",   "frames",    "samples_per_frame", "names",
+                                     "units",    "formats",   "gains",     "baselines", "adc_resolutions",   "base",
+                                     "comments", "physical",  "overwrite", nullptr};
+    PyObject *path = nullptr, *columns = nullptr, *spf = nullptr, *names = nullptr, *units = nullptr,
+             *formats = nullptr, *gains = nullptr, *baselines = nullptr, *resolutions = nullptr, *base = nullptr,
+             *comments = nullptr;
+    double frequency = 0;
+    long long frames = 0;
+    int physical = 1, overwrite = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OdOLOOOOOOOOOpp:_write_record", const_cast<char **>(keywords),
+                                     &path, &frequency, &columns, &frames, &spf, &names, &units, &formats, &gains,
+                                     &baselines, &resolutions, &base, &comments, &physical, &overwrite))
+        return nullptr;
+    Destination destination;
+    if (!destination_of(path, destination)) return nullptr;
+    engine::NewRecord record;
+    record.name = destination.name;
+    record.frequency = frequency;
+    record.frames = frames;
+    if (frames < 0) {
+        PyErr_SetString(PyExc_ValueError, "frames can not be negative");
+        return nullptr;
+    }
+    if (!base_time_of(base, record)) return nullptr;
+    PyRef comment_items = items_of(comments, -1, "comments must be a sequence of str");
+    if (!comment_items) return nullptr;
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(comment_items.get()); ++i) {
+        std::string text;
+        if (!utf8_of(PySequence_Fast_GET_ITEM(comment_items.get(), i), text)) return nullptr;
+        record.comments.push_back(text);
+    }
+
+    PyRef column_items = items_of(columns, -1, "columns must be a sequence");
+    if (!column_items) return nullptr;
+    const Py_ssize_t nsig = PySequence_Fast_GET_SIZE(column_items.get());
+    PyRef spf_items = items_of(spf, nsig, "samples_per_frame"), name_items = items_of(names, nsig, "names"),
+          unit_items = items_of(units, nsig, "units"), format_items = items_of(formats, nsig, "formats"),
+          gain_items = items_of(gains, nsig, "gains"), baseline_items = items_of(baselines, nsig, "baselines"),
+          resolution_items = items_of(resolutions, nsig, "adc_resolutions");
+    if (!spf_items || !name_items || !unit_items || !format_items || !gain_items || !baseline_items ||
+        !resolution_items)
+        return nullptr;
+    HeldBuffers buffers;
+    for (Py_ssize_t s = 0; s < nsig; ++s) {
+        engine::NewSignal signal;
+        PyObject *array = nullptr;
+        Py_ssize_t offset = 0, stride = 0;
+        if (!PyArg_ParseTuple(PySequence_Fast_GET_ITEM(column_items.get(), s), "Onn", &array, &offset, &stride))
+            return nullptr;
+        long per_frame = PyLong_AsLong(PySequence_Fast_GET_ITEM(spf_items.get(), s));
+        if (per_frame == -1 && PyErr_Occurred()) return nullptr;
+        if (per_frame < 1 || per_frame > INT_MAX || stride < per_frame || offset < 0) {
+            PyErr_Format(PyExc_ValueError, "signal %zd: improper samples per frame (%ld) or layout", s, per_frame);
+            return nullptr;
+        }
+        signal.samples_per_frame = static_cast<int>(per_frame);
+        const Py_buffer *view = buffers.hold(array, physical ? 'd' : 'q');
+        if (view == nullptr) return nullptr;
+        const long long values = view->len / 8;
+        if (frames > 0 && (frames - 1 > (LLONG_MAX - offset - per_frame) / stride ||
+                           offset + (frames - 1) * stride + per_frame > values)) {
+            PyErr_Format(PyExc_ValueError, "signal %zd holds fewer than %lld frames", s, frames);
+            return nullptr;
+        }
+        signal.samples.kind = physical ? engine::SampleColumn::Kind::physical : engine::SampleColumn::Kind::stored64;
+        signal.samples.first = static_cast<const char *>(view->buf) + offset * 8;
+        signal.samples.stride = static_cast<std::size_t>(stride);
+        PyObject *name = PySequence_Fast_GET_ITEM(name_items.get(), s);
+        if (name != Py_None && !utf8_of(name, signal.name)) return nullptr;
+        PyObject *unit = PySequence_Fast_GET_ITEM(unit_items.get(), s);
+        if (unit != Py_None) {
+            std::string text;
+            if (!utf8_of(unit, text)) return nullptr;
+            signal.units = text;
+        }
+        if (!optional_number(PySequence_Fast_GET_ITEM(format_items.get(), s), signal.format) ||
+            !optional_number(PySequence_Fast_GET_ITEM(gain_items.get(), s), signal.gain) ||
+            !optional_number(PySequence_Fast_GET_ITEM(baseline_items.get(), s), signal.baseline) ||
+            !optional_number(PySequence_Fast_GET_ITEM(resolution_items.get(), s), signal.adc_resolution))
+            return nullptr;
+        record.signals.push_back(signal);
+    }
+
+    engine::Header layout;
+    std::unique_ptr<engine::RecordWriter> writer;
+    engine::Status status = without_interpreter_lock([&] {
+        engine::Status planned = engine::plan_new_record(record, layout);
+        if (!planned.ok()) return planned;
+        engine::WriteOptions options;
+        options.overwrite = overwrite != 0;
+        return engine::RecordWriter::create(destination.directory, layout, options, writer);
+    });
+    if (!status.ok()) return raise_failure(status);
+    for (long long first = 0; first < frames; first += kFramesPerBlock) {
+        const auto count = static_cast<std::size_t>(std::min(kFramesPerBlock, frames - first));
+        status = without_interpreter_lock([&] {
+            std::vector<engine::SampleColumn> block = engine::new_record_block(record, first);
+            return writer->put(count, block.data());
+        });
+        if (!status.ok()) return raise_failure(status);
+        if (!carry_on(nullptr, first + static_cast<long long>(count))) return nullptr;
+    }
+    status = without_interpreter_lock([&] { return writer->finish(); });
+    if (!status.ok()) return raise_failure(status);
+    Py_RETURN_NONE;
+}
+
+PyObject *module_write_annotations(PyObject *, PyObject *args, PyObject *kwargs) {
+    static const char *keywords[] = {"path", "annotator", "time",    "code",      "subtype",   "chan",
+                                     "num",  "aux",       "symbols", "frequency", "overwrite", nullptr};
+    PyObject *path = nullptr, *annotator_arg = nullptr, *time = nullptr, *code = nullptr, *subtype = nullptr,
+             *chan = nullptr, *num = nullptr, *aux = nullptr, *symbols = nullptr, *frequency_arg = nullptr;
+    int overwrite = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OUOOOOOOOOp:_write_annotations", const_cast<char **>(keywords),
+                                     &path, &annotator_arg, &time, &code, &subtype, &chan, &num, &aux, &symbols,
+                                     &frequency_arg, &overwrite))
+        return nullptr;
+    Destination destination;
+    std::string annotator;
+    if (!destination_of(path, destination) || !engine_name(annotator_arg, annotator)) return nullptr;
+    std::optional<double> frequency;
+    if (!optional_number(frequency_arg, frequency)) return nullptr;
+
+    HeldBuffers buffers;
+    const Py_buffer *times = buffers.hold(time, 'q');
+    if (times == nullptr) return nullptr;
+    const auto n = static_cast<std::size_t>(times->len / 8);
+    const std::int32_t *fields[4];
+    PyObject *field_args[4] = {code, subtype, chan, num};
+    for (int f = 0; f < 4; ++f) {
+        const Py_buffer *view = buffers.hold(field_args[f], 'i');
+        if (view == nullptr) return nullptr;
+        if (static_cast<std::size_t>(view->len / 4) != n) {
+            PyErr_SetString(PyExc_ValueError, "the annotation columns differ in length");
+            return nullptr;
+        }
+        fields[f] = static_cast<const std::int32_t *>(view->buf);
+    }
+    PyRef aux_items = items_of(aux, static_cast<Py_ssize_t>(n), "aux"),
+          symbol_items = items_of(symbols, static_cast<Py_ssize_t>(n), "symbols");
+    if (!aux_items || !symbol_items) return nullptr;
+    engine::AnnotationList list;
+    std::vector<std::optional<std::string>> mnemonics(n);
+    list.rows.resize(n);
+    const auto *time_values = static_cast<const std::int64_t *>(times->buf);
+    for (std::size_t i = 0; i < n; ++i) {
+        engine::AnnotationRow &row = list.rows[i];
+        row.time = time_values[i];
+        row.code = fields[0][i];
+        row.subtype = fields[1][i];
+        row.channel = fields[2][i];
+        row.number = fields[3][i];
+        PyObject *text = PySequence_Fast_GET_ITEM(aux_items.get(), static_cast<Py_ssize_t>(i));
+        if (text != Py_None) {
+            char *bytes = nullptr;
+            Py_ssize_t size = 0;
+            if (PyBytes_AsStringAndSize(text, &bytes, &size) < 0) return nullptr;
+            row.aux.emplace(bytes, static_cast<std::size_t>(size));
+        }
+        PyObject *symbol = PySequence_Fast_GET_ITEM(symbol_items.get(), static_cast<Py_ssize_t>(i));
+        if (symbol != Py_None) {
+            std::string mnemonic;
+            if (!utf8_of(symbol, mnemonic)) return nullptr;
+            mnemonics[i] = std::move(mnemonic);
+        }
+    }
+    engine::Status status = without_interpreter_lock([&] {
+        engine::Status resolved = engine::resolve_mnemonics(list.rows, mnemonics, list.definitions);
+        if (!resolved.ok()) return resolved;
+        if (frequency) {
+            list.time_resolution = *frequency;
+        } else {
+            // Times in samples of the record: the note of its header's frequency, when it has one.
+            engine::Status read =
+                engine::header_frequency(destination.directory, destination.name, list.time_resolution);
+            if (!read.ok()) return read;
+        }
+        return engine::write_annotation_file(destination.directory, destination.name, annotator, std::move(list),
+                                             overwrite != 0);
+    });
+    if (!status.ok()) return raise_failure(status);
+    Py_RETURN_NONE;
+}
+
+PyObject *module_copy_annotations(PyObject *, PyObject *args, PyObject *kwargs) {
+    static const char *keywords[] = {"annotation", "path",      "annotator", "start",
+                                     "stop",       "frequency", "overwrite", nullptr};
+    PyObject *annotation = nullptr, *path = nullptr, *annotator_arg = nullptr, *stop_arg = nullptr;
+    long long start = 0;
+    double frequency = 0;
+    int overwrite = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!OULOdp:_copy_annotations", const_cast<char **>(keywords),
+                                     &AnnotationType, &annotation, &path, &annotator_arg, &start, &stop_arg, &frequency,
+                                     &overwrite))
+        return nullptr;
+    Destination destination;
+    std::string annotator;
+    if (!destination_of(path, destination) || !engine_name(annotator_arg, annotator)) return nullptr;
+    std::optional<long long> stop;
+    if (stop_arg != Py_None) {
+        long long v = PyLong_AsLongLong(stop_arg);
+        if (v == -1 && PyErr_Occurred()) return nullptr;
+        stop = v;
+    }
+    AnnotationEngine *engine = as_annotation(annotation)->engine;
+    if (engine == nullptr) {
+        PyErr_SetString(PyExc_ValueError, "the annotation file was not opened");
+        return nullptr;
+    }
+    engine::Status status = engine->with_file([&](engine::AnnotationFile &file) {
+        return engine::copy_annotations(file, start, stop, destination.directory, destination.name, annotator,
+                                        frequency, overwrite != 0);
+    });
+    if (!status.ok()) return raise_failure(status);
+    Py_RETURN_NONE;
+}
+
+}  // namespace sigtrove
