@@ -48,10 +48,10 @@ bool same(const std::vector<AnnotationRow> &a, const std::vector<AnnotationRow> 
 TEST(AnnotationWriter, MnemonicsOfTheListsOwnReadBackWithTheirCodes) {
     std::vector<AnnotationRow> rows(5);
     std::vector<std::optional<std::string>> symbols{"N", "CAL", "CAL", "V", "[15]"};
-    for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = {static_cast<WFDB_Time>(10 * i), -1, 0, 0, 0, {}};
+    for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = {static_cast<WFDB_Time>(10 * i), -1, 0, 0, 0, {}, {}, {}};
     rows[3].code = 5;
     rows[3].time = 30;
-    rows.push_back({50, 2, 0, 0, 0, {}});
+    rows.push_back({50, 2, 0, 0, 0, {}, {}, {}});
     symbols.push_back("B?");  // code 2 under a mnemonic of its own
     std::vector<engine::CodeDefinition> definitions;
     Status status = engine::resolve_mnemonics(rows, symbols, definitions);
@@ -74,18 +74,18 @@ TEST(AnnotationWriter, MnemonicsOfTheListsOwnReadBackWithTheirCodes) {
     EXPECT_EQ(mnemonics, (std::vector<std::string>{"N", "CAL", "CAL", "V", "[15]", "B?"}));
 
     // A code the list names by the table's mnemonic ("[42]") is not given to one of its own, even later.
-    std::vector<AnnotationRow> taken{{0, -1, 0, 0, 0, {}}, {1, -1, 0, 0, 0, {}}};
+    std::vector<AnnotationRow> taken{{0, -1, 0, 0, 0, {}, {}, {}}, {1, -1, 0, 0, 0, {}, {}, {}}};
     definitions.clear();
     ASSERT_TRUE(engine::resolve_mnemonics(taken, {"zz", "[42]"}, definitions).ok());
     EXPECT_EQ(taken[0].code, 43);
     EXPECT_EQ(taken[1].code, 42);
 
     // One code can not stand for two mnemonics, its own or the table's.
-    std::vector<AnnotationRow> clash{{0, 42, 0, 0, 0, {}}, {1, 42, 0, 0, 0, {}}};
+    std::vector<AnnotationRow> clash{{0, 42, 0, 0, 0, {}, {}, {}}, {1, 42, 0, 0, 0, {}, {}, {}}};
     definitions.clear();
     status = engine::resolve_mnemonics(clash, {"CAL", "ZERO"}, definitions);
     EXPECT_EQ(status.text(), "sigtrove: annotation 1: code 42 has two mnemonics, 'CAL' and 'ZERO'\n");
-    std::vector<AnnotationRow> renamed{{0, -1, 0, 0, 0, {}}, {1, 1, 0, 0, 0, {}}};
+    std::vector<AnnotationRow> renamed{{0, -1, 0, 0, 0, {}, {}, {}}, {1, 1, 0, 0, 0, {}, {}, {}}};
     status = engine::resolve_mnemonics(renamed, {"N", "B?"}, definitions);
     EXPECT_EQ(status.text(), "sigtrove: annotation 1: code 1 has two mnemonics, 'N' and 'B?'\n");
 }
@@ -97,12 +97,16 @@ TEST(AnnotationWriter, ValuesTheFormatCanNotHoldAreRefused) {
     };
     const std::string long_aux(256, 'x');
     for (const Case &c : {
-             Case{{-1, 1, 0, 0, 0, {}}, "sigtrove: annotation 0 (time -1): a time can not be negative\n"},
-             Case{{0, 59, 0, 0, 0, {}}, "sigtrove: annotation 0 (time 0): code 59 is no annotation code (0 to 58)\n"},
-             Case{{0, 1, 128, 0, 0, {}}, "sigtrove: annotation 0 (time 0): subtype 128 is not within -128 to 127\n"},
-             Case{{0, 1, 0, 256, 0, {}}, "sigtrove: annotation 0 (time 0): channel 256 is not within -128 to 255\n"},
-             Case{{0, 1, 0, 0, -129, {}}, "sigtrove: annotation 0 (time 0): number -129 is not within -128 to 127\n"},
-             Case{{0, 1, 0, 0, 0, long_aux},
+             Case{{-1, 1, 0, 0, 0, {}, {}, {}}, "sigtrove: annotation 0 (time -1): a time can not be negative\n"},
+             Case{{0, 59, 0, 0, 0, {}, {}, {}},
+                  "sigtrove: annotation 0 (time 0): code 59 is no annotation code (0 to 58)\n"},
+             Case{{0, 1, 128, 0, 0, {}, {}, {}},
+                  "sigtrove: annotation 0 (time 0): subtype 128 is not within -128 to 127\n"},
+             Case{{0, 1, 0, 256, 0, {}, {}, {}},
+                  "sigtrove: annotation 0 (time 0): channel 256 is not within -128 to 255\n"},
+             Case{{0, 1, 0, 0, -129, {}, {}, {}},
+                  "sigtrove: annotation 0 (time 0): number -129 is not within -128 to 127\n"},
+             Case{{0, 1, 0, 0, 0, long_aux, {}, {}},
                   "sigtrove: annotation 0 (time 0): an aux text holds at most 255 bytes, not 256\n"},
          }) {
         fixtures::TempDir dir;
@@ -120,11 +124,11 @@ TEST(AnnotationWriter, AnnotationsTheFormatWouldLoseAreKept) {
     engine::AnnotationList list;
     // A NOTE at time 0 opening a file without a note of its own would be taken for a label; empty
     // annotations (code 0) at the time of the one before would be an end mark; channel -1 is 255.
-    list.rows = {{0, NOTE, 0, 0, 0, std::string("a comment")},
-                 {0, NOTQRS, 0, 0, 0, {}},
-                 {5, NORMAL, 0, -1, 0, {}},
-                 {5, NOTQRS, 0, 255, 0, {}},
-                 {6000000007LL, NORMAL, 0, 255, 0, {}}};
+    list.rows = {{0, NOTE, 0, 0, 0, std::string("a comment"), {}, {}},
+                 {0, NOTQRS, 0, 0, 0, {}, {}, {}},
+                 {5, NORMAL, 0, -1, 0, {}, {}, {}},
+                 {5, NOTQRS, 0, 255, 0, {}, {}, {}},
+                 {6000000007LL, NORMAL, 0, 255, 0, {}, {}, {}}};
     ASSERT_TRUE(engine::write_annotation_file(dir.path(), "r", "kept", list, false).ok());
     std::vector<AnnotationRow> want = list.rows;
     want[2].channel = 255;
@@ -134,8 +138,8 @@ TEST(AnnotationWriter, AnnotationsTheFormatWouldLoseAreKept) {
 TEST(AnnotationWriter, AnExistingFileIsReplacedOnlyWhenAsked) {
     fixtures::TempDir dir;
     engine::AnnotationList first, second;
-    first.rows = {{1, NORMAL, 0, 0, 0, {}}};
-    second.rows = {{2, PVC, 0, 0, 0, {}}};
+    first.rows = {{1, NORMAL, 0, 0, 0, {}, {}, {}}};
+    second.rows = {{2, PVC, 0, 0, 0, {}, {}, {}}};
     ASSERT_TRUE(engine::write_annotation_file(dir.path(), "r", "atr", first, false).ok());
     EXPECT_EQ(engine::write_annotation_file(dir.path(), "r", "atr", second, false).kind(), ErrorKind::exists);
     EXPECT_TRUE(same(read_back(dir.path(), "atr"), first.rows));

@@ -73,7 +73,7 @@ TEST_P(WrittenAnnotations, FileIsTheFieldsWritersBytesAndReadsBackAsListed) {
     ASSERT_FALSE(listed.empty());
     std::vector<std::optional<std::string>> symbols;
     for (const auto &a : listed) {
-        list.rows.push_back({a.sample, -1, a.subtype, a.chan, a.num, a.aux});
+        list.rows.push_back({a.sample, -1, a.subtype, a.chan, a.num, a.aux, {}, {}});
         symbols.push_back(a.mnemonic);
     }
     Status status = engine::resolve_mnemonics(list.rows, symbols, list.definitions);
