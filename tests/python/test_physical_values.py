@@ -5,6 +5,7 @@ signal_info gives the baseline."""
 import math
 import struct
 
+import numpy as np
 import pytest
 from conftest import INVALID_SAMPLE, RECORDS, expected, physical_value, same_values
 
@@ -108,3 +109,41 @@ def test_1003_header_with_a_signal_file_written_here(tmp_path):
         assert same_values(record.read(i), [physical_value(v, signal) for v in samples])
         assert record.read(i)[:2] == [0.0, 100 / (signal["gain"] or 200.0)]
         assert record.read(i, correct_gain=False) == [v - signal["adczero"] for v in samples]
+
+
+def divided(stored, signals, dtype=np.float64):
+    """(stored - baseline) / gain in double for each column, NaN at invalid samples, then as dtype."""
+    baseline = np.array([s["baseline"] for s in signals], dtype=np.float64)
+    gain = np.array([s["gain"] or 200.0 for s in signals], dtype=np.float64)
+    values = (stored.astype(np.float64) - baseline) / gain
+    values[stored == INVALID_SAMPLE] = np.nan
+    return values.astype(dtype)
+
+
+def bitwise_equal(got, wanted):
+    """Same shape, type and bits (NaN matching NaN), as no tolerance could tell."""
+    return got.dtype == wanted.dtype and got.shape == wanted.shape and got.tobytes() == wanted.tobytes()
+
+
+# Long reads (many more values than a conversion table holds), in one file and in two, across
+# segments with gaps, and with baselines away from the ADC zero.
+LONG_RECORDS = ["100", "s0010_re", MULTI_SEGMENT, "xform"]
+
+
+@pytest.mark.parametrize("name", LONG_RECORDS)
+@pytest.mark.parametrize("dtype", [np.float64, np.float32])
+def test_long_reads_are_the_division_bit_for_bit(name, dtype):
+    record = _sigtrove.Record(str(RECORDS / name))
+    signals = expected(name)["signals"]
+    stored = record.frames(physical=False, dtype=np.int32)
+    wanted = divided(stored, signals, dtype)
+    assert bitwise_equal(record.frames(dtype=dtype), wanted)
+    # One signal of a block of several, alone or with others in another order.
+    last = record.nsig - 1
+    assert bitwise_equal(record.signal(last, dtype=dtype), wanted[:, last].copy())
+    assert bitwise_equal(record.frames(signals=[last, 0], dtype=dtype), wanted[:, [last, 0]].copy())
+    # A window that starts inside the data, after a short read by the same record.
+    record.frames(0, 10)
+    assert bitwise_equal(record.frames(1000, None, dtype=dtype), wanted[1000:])
+    if dtype is np.float64:
+        assert bitwise_equal(np.array(record.read(last), dtype=np.float64), wanted[:, last].copy())

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <numeric>
 #include <type_traits>
 #include <utility>
 
@@ -81,6 +82,11 @@ struct Physical {
         physical_runs(in, n, baseline_.data(), gain_.data(), baseline_.size(), out);
     }
 
+    // n values of one column.
+    void convert_column(const std::int32_t *in, std::size_t n, std::size_t column, Out *out) const {
+        physical_runs(in, n, baseline_.data() + column, gain_.data() + column, 1, out);
+    }
+
     // Columns [first, first + width) of `rows` rows.
     void convert_block(const std::int32_t *in, std::size_t in_stride, std::size_t rows, std::size_t first,
                        std::size_t width, Out *out, std::size_t out_stride) const {
@@ -117,6 +123,10 @@ struct EdfPhysical {
         edf_physical_runs(in, n, coefficients(0), digital_min_.size(), out);
     }
 
+    void convert_column(const std::int32_t *in, std::size_t n, std::size_t column, Out *out) const {
+        edf_physical_runs(in, n, coefficients(column), 1, out);
+    }
+
     void convert_block(const std::int32_t *in, std::size_t in_stride, std::size_t rows, std::size_t first,
                        std::size_t width, Out *out, std::size_t out_stride) const {
         edf_physical_rows(in, in_stride, rows, width, coefficients(first), out, out_stride);
@@ -145,6 +155,13 @@ struct MixedPhysical {
         for (std::size_t i = 0; i < n; ++i) out[i] = (*this)(in[i], i % columns_);
     }
 
+    void convert_column(const std::int32_t *in, std::size_t n, std::size_t column, Out *out) const {
+        if (wfdb_.scales_[column].kind == PhysicalKind::edf)
+            edf_.convert_column(in, n, column, out);
+        else
+            wfdb_.convert_column(in, n, column, out);
+    }
+
     void convert_block(const std::int32_t *in, std::size_t in_stride, std::size_t rows, std::size_t first,
                        std::size_t width, Out *out, std::size_t out_stride) const {
         for (std::size_t r = 0; r < rows; ++r)
@@ -154,6 +171,71 @@ struct MixedPhysical {
     Physical<Out> wfdb_;
     EdfPhysical<Out> edf_;
     std::size_t columns_;
+};
+
+bool same_scale(const PhysicalScale &a, const PhysicalScale &b) {
+    return a.kind == b.kind && a.baseline == b.baseline && a.gain == b.gain && a.digital_min == b.digital_min &&
+           a.physical_min == b.physical_min && a.physical_span == b.physical_span && a.digital_span == b.digital_span;
+}
+
+// Whole rows converted through a table that holds, for each distinct scale of
+// the columns, the physical value of every 16-bit stored value. The entries are
+// made by `Inner`'s own conversion, so the output is bit for bit what `Inner`
+// writes (an invalid sample's entry is its NaN), but a value costs a gathered
+// load instead of a division: a converting loop is bound by the division's
+// throughput, a lookup by the memory it writes. The table is made once the read
+// has converted as many values as it holds (a short read never pays for it),
+// and only for a few distinct scales, so that it stays in the second-level
+// cache. Blocks with values beyond 16 bits (formats 24 and 32, differences of
+// format 8) are converted by `Inner`.
+template <class Out, class Inner>
+struct Tabled {
+    static constexpr std::size_t kEntries = 1u << 16;
+    static constexpr std::size_t kMaxScales = 4;
+
+    Tabled(const std::vector<PhysicalScale> &scales, std::size_t columns) : inner_(scales, columns) {
+        std::vector<std::size_t> segment;
+        for (std::size_t c = 0; c < columns; ++c) {
+            std::size_t s = 0;
+            while (s < representative_.size() && !same_scale(scales[representative_[s]], scales[c])) ++s;
+            if (s == representative_.size()) representative_.push_back(c);
+            segment.push_back(s);
+        }
+        if (columns == 0 || columns > 256 || representative_.size() > kMaxScales) return;
+        // A run of whole rows that is a whole number of vectors: lcm(columns, 16) values.
+        const std::size_t run = columns * (16 / std::gcd<std::size_t>(columns, 16));
+        for (std::size_t p = 0; p < run; ++p)
+            base_.push_back(static_cast<std::uint32_t>(segment[p % columns] * kEntries));
+    }
+
+    Out operator()(std::int32_t v, std::size_t column) const { return inner_(v, column); }
+
+    void convert_rows(const std::int32_t *in, std::size_t n, Out *out) {
+        converted_ += n;
+        if (table_.empty() && !base_.empty() && converted_ >= kEntries * representative_.size()) make_table();
+        if (table_.empty() || !lookup16_runs(in, n, base_.data(), base_.size(), table_.data(), out))
+            inner_.convert_rows(in, n, out);
+    }
+
+    void convert_block(const std::int32_t *in, std::size_t in_stride, std::size_t rows, std::size_t first,
+                       std::size_t width, Out *out, std::size_t out_stride) const {
+        inner_.convert_block(in, in_stride, rows, first, width, out, out_stride);
+    }
+
+private:
+    void make_table() {
+        std::vector<std::int32_t> values(kEntries);
+        for (std::size_t k = 0; k < kEntries; ++k) values[k] = static_cast<std::int32_t>(k) - 0x8000;
+        table_.resize(kEntries * representative_.size());
+        for (std::size_t s = 0; s < representative_.size(); ++s)
+            inner_.convert_column(values.data(), kEntries, representative_[s], table_.data() + s * kEntries);
+    }
+
+    Inner inner_;
+    std::vector<std::size_t> representative_;  // a column of each distinct scale
+    std::vector<std::uint32_t> base_;          // per place of a run: where its column's segment starts
+    std::vector<Out> table_;                   // a segment of kEntries values per distinct scale
+    std::size_t converted_ = 0;                // values converted by this sink so far
 };
 
 template <class Out>
@@ -298,6 +380,15 @@ std::unique_ptr<FrameSink> sink_of(void *data, std::size_t columns, SampleRate r
     return std::make_unique<ArraySink<Out, Convert>>(static_cast<Out *>(data), columns, rate, std::move(convert));
 }
 
+template <class Out>
+std::unique_ptr<FrameSink> physical_sink(void *data, std::size_t columns, SampleRate rate,
+                                         const std::vector<PhysicalScale> &scales, std::size_t edf_columns) {
+    if (edf_columns == 0) return sink_of<Out>(data, columns, rate, Tabled<Out, Physical<Out>>(scales, columns));
+    if (edf_columns == columns)
+        return sink_of<Out>(data, columns, rate, Tabled<Out, EdfPhysical<Out>>(scales, columns));
+    return sink_of<Out>(data, columns, rate, Tabled<Out, MixedPhysical<Out>>(scales, columns));
+}
+
 }  // namespace
 
 std::size_t sample_size(SampleType type) {
@@ -329,16 +420,8 @@ std::unique_ptr<FrameSink> make_array_sink(SampleType type, SampleValues values,
     if (values == SampleValues::physical) {
         std::size_t edf = 0;
         for (std::size_t c = 0; c < columns && c < scales.size(); ++c) edf += scales[c].kind == PhysicalKind::edf;
-        if (type == SampleType::float32) {
-            if (edf == 0) return sink_of<float>(data, columns, rate, Physical<float>(scales, columns));
-            if (edf == columns) return sink_of<float>(data, columns, rate, EdfPhysical<float>(scales, columns));
-            return sink_of<float>(data, columns, rate, MixedPhysical<float>(scales, columns));
-        }
-        if (type == SampleType::float64) {
-            if (edf == 0) return sink_of<double>(data, columns, rate, Physical<double>(scales, columns));
-            if (edf == columns) return sink_of<double>(data, columns, rate, EdfPhysical<double>(scales, columns));
-            return sink_of<double>(data, columns, rate, MixedPhysical<double>(scales, columns));
-        }
+        if (type == SampleType::float32) return physical_sink<float>(data, columns, rate, scales, edf);
+        if (type == SampleType::float64) return physical_sink<double>(data, columns, rate, scales, edf);
         return nullptr;
     }
     switch (type) {

@@ -1,5 +1,5 @@
 // The loops every bulk read runs over each value: marker replacement, checksum
-// sums and conversion to physical units. Each is compiled for the wider vector
+// sums and conversion to physical units (by arithmetic or by table). Each is compiled for the wider vector
 // units of the running processor as well as for the baseline, and the best one
 // the processor has is chosen when the library loads.
 #ifndef SIGTROVE_ENGINE_SAMPLE_KERNELS_H
@@ -31,6 +31,15 @@ void physical_rows(const std::int32_t *values, std::size_t in_stride, std::size_
                    const double *baseline, const double *gain, double *out, std::size_t out_stride);
 void physical_rows(const std::int32_t *values, std::size_t in_stride, std::size_t rows, std::size_t width,
                    const double *baseline, const double *gain, float *out, std::size_t out_stride);
+
+// Conversion by table, for values of 16 bits: out[i] = table[base[i mod run] +
+// values[i] + 32768]. False, with `out` left to be written again, when some
+// value lies outside [-32768, 32767] (the table then has no entry for it).
+// `run` is a multiple of 16; each index reached must lie in the table.
+bool lookup16_runs(const std::int32_t *values, std::size_t n, const std::uint32_t *base, std::size_t run,
+                   const double *table, double *out);
+bool lookup16_runs(const std::int32_t *values, std::size_t n, const std::uint32_t *base, std::size_t run,
+                   const float *table, float *out);
 
 // The EDF definition of physical values, one set of coefficients per column:
 // out = physical_min + (v - digital_min) * physical_span / digital_span in

@@ -1,0 +1,150 @@
+"""Physical values against stored ones, against the wfdb package and against the memory, in one run.
+
+For records 100 (format 212, 2 signals) and s0010_re (format 16, 15 signals in two files):
+- `Record(path).frames()` beside `frames(physical=False)` plus numpy making and filling a float64
+  array of the same shape (a fused conversion writes its output once, so it can beat that sum);
+- `Record(path).frames()` beside `wfdb.rdrecord(path)` (physical values, opening included);
+- the engine's bulk decode (the record opened once, every frame into int32) in samples per second,
+  beside the machine's memory-copy rate in the same unit (4-byte values copied by numpy).
+And the original interface's `Record.read` of the whole signal 0 of 100 in physical units beside
+building the same list of floats from a numpy array.
+
+The contenders take turns in every round (so a change in the machine's load reaches them alike) and
+the best time of each is kept; `--runs N` repeats the whole measurement and prints the range of the
+best times over the runs.
+
+    .venv/bin/python bench/physical_values_benchmark.py [--repeat N] [--runs N]
+
+Where the time goes: a bulk read decodes each file block into a window of int32 values (about
+128 KiB, in the second-level cache), replaces stored invalid markers and sums checksums there, and
+the array sink converts the window's rows into the output. Converting by (v - baseline) / gain is
+bound by the division's throughput (about 2 cycles per double even in 512-bit vectors), not by
+the memory it writes; it was half the time of a physical read of 100. Long reads now look each
+value up in a table of every 16-bit stored value's physical value per distinct scale, made by the
+same division once per read (65536 divisions, after the read has converted as many values), with
+the processor's gather instructions: the output is bit for bit the same and the conversion runs
+at about the speed of writing it. What is left: decoding and the kernel's copy of the file into
+the read buffer, the page faults of the fresh output array (which the numpy fill pays too) and,
+for records of several files (s0010_re), gathering each block's rows before they are converted.
+"""
+
+import argparse
+import pathlib
+import time
+
+import numpy as np
+import wfdb
+
+import _sigtrove
+import sigtrove
+
+RECORDS = pathlib.Path(__file__).resolve().parent.parent / "tests" / "fixtures" / "records"
+
+
+def best_of_interleaved(repeat, functions):
+    best = [float("inf")] * len(functions)
+    for _ in range(repeat):
+        for i, function in enumerate(functions):
+            start = time.perf_counter()
+            function()
+            best[i] = min(best[i], time.perf_counter() - start)
+    return best
+
+
+def numpy_fill(shape):
+    def fill():
+        np.empty(shape, dtype=np.float64).fill(1.5)
+
+    return fill
+
+
+def measure_record(name, repeat):
+    """Figures of one record: seconds of each contender and the samples it holds."""
+    path = str(RECORDS / name)
+    physical = sigtrove.Record(path).frames()
+    assert np.allclose(physical, wfdb.rdrecord(path).p_signal, equal_nan=True)
+    opened = sigtrove.Record(path)
+    source = np.zeros(physical.size, dtype=np.int32)
+    target = np.empty_like(source)
+    times = best_of_interleaved(
+        repeat,
+        [
+            lambda: sigtrove.Record(path).frames(),
+            lambda: sigtrove.Record(path).frames(physical=False),
+            numpy_fill(physical.shape),
+            lambda: wfdb.rdrecord(path),
+            lambda: opened.frames(physical=False, dtype=np.int32),
+            lambda: opened.frames(),
+            lambda: np.copyto(target, source),
+        ],
+    )
+    keys = ("physical", "stored", "fill", "wfdb", "decode", "decode_physical", "copy")
+    return dict(zip(keys, times)), physical.size
+
+
+def measure_read(repeat):
+    record = _sigtrove.Record(str(RECORDS / "100"))
+    floats = np.array(record.read(0))
+    times = best_of_interleaved(repeat, [lambda: record.read(0), floats.tolist])
+    return dict(zip(("read", "tolist"), times))
+
+
+def spread(values, scale=1.0, form="%.3f"):
+    low, high = min(values) * scale, max(values) * scale
+    return form % low if form % low == form % high else (form + "-" + form) % (low, high)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--repeat", type=int, default=15, help="rounds per run; the best time of each is kept")
+    parser.add_argument("--runs", type=int, default=3, help="whole measurements; their range is printed")
+    options = parser.parse_args()
+
+    for name in ("100", "s0010_re"):
+        runs = [measure_record(name, options.repeat) for _ in range(options.runs)]
+        samples = runs[0][1]
+        figures = [r[0] for r in runs]
+
+        def of(key, figures=figures):
+            return [f[key] for f in figures]
+
+        print("%s (%d samples), best of %d, range over %d runs" % (name, samples, options.repeat, options.runs))
+        print(
+            "  frames() %s ms   frames(physical=False) %s ms   numpy float64 fill %s ms"
+            % (spread(of("physical"), 1e3), spread(of("stored"), 1e3), spread(of("fill"), 1e3))
+        )
+        print(
+            "  frames() / (frames(physical=False) + fill): %s (wanted <= 0.9)"
+            % spread([f["physical"] / (f["stored"] + f["fill"]) for f in figures], form="%.2f")
+        )
+        print(
+            "  wfdb.rdrecord %s ms: frames() %sx faster (wanted >= %dx)"
+            % (
+                spread(of("wfdb"), 1e3),
+                spread([f["wfdb"] / f["physical"] for f in figures], form="%.1f"),
+                15 if name == "100" else 12,
+            )
+        )
+        print(
+            "  engine bulk decode (opened once) %s Msamples/s stored, %s Msamples/s physical;"
+            " memory copy %s M 4-byte values/s"
+            % (
+                spread([samples / f["decode"] for f in figures], 1e-6, "%.0f"),
+                spread([samples / f["decode_physical"] for f in figures], 1e-6, "%.0f"),
+                spread([samples / f["copy"] for f in figures], 1e-6, "%.0f"),
+            )
+        )
+
+    reads = [measure_read(max(3, options.repeat // 3)) for _ in range(options.runs)]
+    print(
+        "Record.read(0) of 100, physical units %s ms; list of floats from a numpy array %s ms: %sx (wanted <= 1.15x)"
+        % (
+            spread([r["read"] for r in reads], 1e3, "%.2f"),
+            spread([r["tolist"] for r in reads], 1e3, "%.2f"),
+            spread([r["read"] / r["tolist"] for r in reads], form="%.2f"),
+        )
+    )
+
+
+if __name__ == "__main__":
+    main()
