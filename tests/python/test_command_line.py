@@ -12,7 +12,7 @@ from test_record import OPENING_RECORDS, copy_record
 
 import _sigtrove
 import sigtrove as package
-from sigtrove._arguments import PACKAGE_RECORDS, add_package_records_to_database_path
+from sigtrove.commands._arguments import PACKAGE_RECORDS, add_package_records_to_database_path
 
 COMMANDS = ["describe", "samples", "annotations", "plot", "download", "view", "convert"]
 

@@ -14,8 +14,8 @@ import numpy as np
 import numpy.typing as npt
 
 from sigtrove import Record, Signal
-from sigtrove._arguments import WINDOW_HELP, frame_window, open_record, signal_choice
-from sigtrove._progress import progress_bar
+from sigtrove.commands._arguments import WINDOW_HELP, frame_window, open_record, signal_choice
+from sigtrove.commands._progress import progress_bar
 
 SUMMARY = "print a record's samples, a line per frame (as rdsamp does)"
 

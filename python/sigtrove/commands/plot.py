@@ -6,7 +6,14 @@ matplotlib: pip install 'sigtrove[plot]'."""
 import argparse
 import os
 
-from sigtrove._arguments import WINDOW_HELP, CommandFailure, UsageError, frame_window, open_record, signal_choice
+from sigtrove.commands._arguments import (
+    WINDOW_HELP,
+    CommandFailure,
+    UsageError,
+    frame_window,
+    open_record,
+    signal_choice,
+)
 
 SUMMARY = "draw a strip chart of a record's signals into a PNG, SVG or PDF file"
 

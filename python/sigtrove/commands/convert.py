@@ -11,7 +11,7 @@ import os
 from typing import List, Optional
 
 import _sigtrove
-from sigtrove._arguments import (
+from sigtrove.commands._arguments import (
     WINDOW_HELP,
     CommandFailure,
     UsageError,
@@ -20,7 +20,7 @@ from sigtrove._arguments import (
     open_record,
     signal_choice,
 )
-from sigtrove._progress import progress_bar
+from sigtrove.commands._progress import progress_bar
 
 SUMMARY = "write a record again: in other formats, a window, a choice of signals, with its annotations"
 

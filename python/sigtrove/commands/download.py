@@ -26,11 +26,11 @@ import sys
 import urllib.parse
 from typing import List, Optional, Sequence, TextIO, Tuple
 
-from sigtrove._arguments import CommandFailure, UsageError
 from sigtrove._database_location import line_count
 from sigtrove._fetcher import DownloadError, Fetcher, NotOnServer, content_length
 from sigtrove._memory_ceiling import CeilingExceeded, MemoryBudget, max_record_memory, megabytes
 from sigtrove._url_text import printable, split_credentials
+from sigtrove.commands._arguments import CommandFailure, UsageError
 
 SUMMARY = "mirror a database on a web server (its RECORDS, or the records named) for offline use"
 CHUNK = 256 * 1024

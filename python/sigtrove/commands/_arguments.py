@@ -8,7 +8,7 @@ from typing import Callable, List, MutableMapping, Optional, Sequence, Tuple, Ty
 import _sigtrove
 
 # The folder of the bundled sample record, which the commands find by the name "sample".
-PACKAGE_RECORDS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
+PACKAGE_RECORDS = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "data")
 
 # The WFDB tools' database path when WFDB is not set: the current directory, then the usual install.
 DEFAULT_DATABASE_PATH = ". /usr/local/database"
