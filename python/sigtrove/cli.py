@@ -8,9 +8,14 @@ import sys
 from typing import Optional, Protocol, Sequence, cast
 
 import _sigtrove
-from sigtrove._url_text import shown
 from sigtrove._version import __version__
-from sigtrove.commands._arguments import CommandFailure, UsageError, add_package_records_to_database_path, engine_text
+from sigtrove.commands._arguments import (
+    CommandFailure,
+    UsageError,
+    add_package_records_to_database_path,
+    engine_text,
+    shown,
+)
 
 
 # A command's module: its docstring (the command's description; None when Python runs with

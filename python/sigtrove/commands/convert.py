@@ -108,7 +108,7 @@ def annotators_beside(record: _sigtrove.Record) -> List[str]:
     """The extensions of the files beside a record's header that may be its annotation files: not its
     header, not its signal files, nothing of a kind that is never one."""
     where = record.__reduce__()[1][0]  # the header's folder and the record's name
-    if where.startswith(("http://", "https://")):
+    if _sigtrove._is_url(where):
         return []
     signal_files = {os.path.basename(s.file) for s in record.signals}
     found = []

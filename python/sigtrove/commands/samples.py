@@ -13,6 +13,7 @@ from typing import Any, List, Optional, Sequence, Union
 import numpy as np
 import numpy.typing as npt
 
+import _sigtrove
 from sigtrove import Record, Signal
 from sigtrove.commands._arguments import WINDOW_HELP, frame_window, open_record, signal_choice
 from sigtrove.commands._progress import progress_bar
@@ -20,7 +21,7 @@ from sigtrove.commands._progress import progress_bar
 SUMMARY = "print a record's samples, a line per frame (as rdsamp does)"
 
 BLOCK_FRAMES = 1 << 16
-DEFAULT_GAIN = 200.0  # a header's gain of 0 means this, for every WFDB reader
+DEFAULT_GAIN = _sigtrove._DEFAULT_GAIN  # a header's gain of 0 means this, for every WFDB reader
 STORED_UNITS = "adu"  # the WFDB name of stored values' units
 SEPARATORS = {"columns": " ", "csv": ",", "tsv": "\t"}
 

@@ -44,7 +44,7 @@ class RecordSession:
         self.annotators: Dict[str, AnnotationIndex] = {}
         for annotation in annotations:
             self.annotators.setdefault(annotation.name, AnnotationIndex(annotation, self.length))
-        if not record.record.startswith(("http://", "https://")):
+        if not _sigtrove._is_url(record.record):
             # A local record's overview is ready by the time the page asks for it; a remote one is
             # read whole only when the page zooms out far enough to need it.
             self.envelopes.pyramid.start()

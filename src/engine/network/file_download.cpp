@@ -58,10 +58,13 @@ Status FileDownload::read(std::uint8_t *out, std::size_t limit, std::size_t &got
     HttpConnection &connection = *transfer_->lease;
     const bool ok = connection.receive(limit);
     got = std::min(limit, connection.available());
-    // Without a length nothing says where the body ends: no more than the ceiling is handed out.
+    // Without a length nothing says where the body ends: the bytes up to the ceiling are handed
+    // out, and a byte past it fails the transfer.
     const long long unsized_limit = max_record_memory();
     const bool unsized = head_.content_length < 0 && !head_.has_content_range;
-    if (unsized && received_ + static_cast<long long>(got) > unsized_limit) {
+    if (unsized && received_ + static_cast<long long>(got) > unsized_limit && received_ < unsized_limit)
+        got = static_cast<std::size_t>(unsized_limit - received_);
+    else if (unsized && received_ + static_cast<long long>(got) > unsized_limit) {
         got = 0;
         finish();
         return Status::failure(ErrorKind::limit, url_ + ": the server sent more than " + megabytes(unsized_limit) +
