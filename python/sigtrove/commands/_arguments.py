@@ -2,6 +2,7 @@
 command reports: a usage error (exit status 2), and work that can not be done, such as reading a record
 that is not there (exit status 1)."""
 
+import argparse
 import os
 from typing import Callable, List, Mapping, Optional, Sequence, Tuple, TypeVar, Union
 
@@ -87,6 +88,14 @@ def open_annotation(path: str, annotator: str) -> _sigtrove.Annotation:
         return _sigtrove.Annotation(path, annotator)
     except (_sigtrove.Error, OSError) as error:
         raise CommandFailure(engine_text(error)) from None
+
+
+def add_signal_choice(
+    parser: argparse.ArgumentParser,
+    help: str = "signals by number (from 0) or name, in the order wanted (default: all)",
+) -> None:
+    """The -s/--signals option of the commands that read a record's signals (see signal_choice)."""
+    parser.add_argument("-s", "--signals", nargs="+", action="extend", metavar="SIGNAL", help=help)
 
 
 def signal_choice(words: Optional[Sequence[str]]) -> Optional[List[Union[int, str]]]:

@@ -1,19 +1,22 @@
-"""A progress bar on standard error, for output that goes to a file or a pipe while a person watches
-the terminal: drawn only when standard error is a terminal and standard output is not."""
+"""The commands' one progress bar, on standard error, for output that goes to files or a pipe while a
+person watches the terminal: drawn only when standard error is a terminal (and, for output on
+standard output, when that is not), redrawn at most ten times a second in one line."""
 
 import os
 import sys
 import time
 from typing import Optional, TextIO, Union
 
+from sigtrove.commands._arguments import printable
+
 
 def wanted(stdout: Optional[TextIO] = None, stderr: Optional[TextIO] = None) -> bool:
     stdout = sys.stdout if stdout is None else stdout
     stderr = sys.stderr if stderr is None else stderr
-    return _is_terminal(stderr) and not _is_terminal(stdout)
+    return is_terminal(stderr) and not is_terminal(stdout)
 
 
-def _is_terminal(stream: TextIO) -> bool:
+def is_terminal(stream: TextIO) -> bool:
     try:
         return stream.isatty()
     except (AttributeError, ValueError):
@@ -44,27 +47,82 @@ class ProgressBar:
             self.stream.write("\r\x1b[K")
             self.stream.flush()
 
+    def line(self) -> str:
+        """What the line says now."""
+        if not self.total:
+            return "%s %d %s" % (self.label, self.done, self.unit)
+        count = "%d/%d %s" % (self.done, self.total, self.unit)
+        fraction = min(self.done / self.total, 1.0)
+        room = max(10, min(40, self.columns() - len(self.label) - len(count) - 10))
+        return "%s %3d%% %s %s" % (self.label, fraction * 100, bar(fraction, room), count)
+
     def _draw(self) -> None:
-        if self.total:
-            count = "%d/%d %s" % (self.done, self.total, self.unit)
-            fraction = min(self.done / self.total, 1.0)
-            room = max(10, min(40, self._columns() - len(self.label) - len(count) - 10))
-            filled = int(fraction * room)
-            line = "%s %3d%% [%s%s] %s" % (self.label, fraction * 100, "#" * filled, "." * (room - filled), count)
-        else:
-            line = "%s %d %s" % (self.label, self.done, self.unit)
-        self.stream.write("\r" + line[: self._columns() - 1] + "\x1b[K")
+        self.stream.write("\r" + self.line()[: self.columns() - 1] + "\x1b[K")
         self.stream.flush()
 
-    def _columns(self) -> int:
+    def columns(self) -> int:
         try:
             return os.get_terminal_size(self.stream.fileno()).columns or 80
         except (OSError, ValueError, AttributeError):
             return 80
 
 
+def bar(fraction: float, room: int) -> str:
+    """[####......]: `room` places, filled as far as `fraction` (0 to 1) says."""
+    filled = int(min(max(fraction, 0.0), 1.0) * room)
+    return "[%s%s]" % ("#" * filled, "." * (room - filled))
+
+
+class FileProgress(ProgressBar):
+    """The bar of a run that fetches files: the file being fetched (its bar and share done) and the
+    files and megabytes done so far; the last line stays when it ends."""
+
+    def __init__(self, stream: TextIO) -> None:
+        super().__init__("", None, "bytes", stream)
+        self.name = ""
+        self.files = 0
+        self.bytes = 0
+
+    def update(self, name: str, done: int, total: Optional[int]) -> None:
+        """`done` bytes of the file `name`, of `total` (None: not known). Each file is shown once
+        at least, however soon after the one before it comes."""
+        if name != self.name:
+            self.drawn_at = None
+        self.name, self.total = name, total
+        self.advance(done)
+
+    def finished(self, size: int) -> None:
+        """A file is whole, of `size` bytes fetched."""
+        self.files += 1
+        self.bytes += size
+        self.done, self.total = 0, None
+
+    def line(self) -> str:
+        fraction = self.done / self.total if self.total else 0.0
+        share = "%d%%" % (100 * self.done // self.total) if self.total else ""
+        return "%s %d files, %.1f MB  %s %s" % (
+            bar(fraction, 30),
+            self.files,
+            (self.bytes + self.done) / 1e6,
+            printable(self.name),
+            share,
+        )
+
+    def close(self) -> None:
+        if self.drawn_at is not None:
+            self._draw()
+            self.stream.write("\n")
+            self.stream.flush()
+
+
 class NoProgress:
     def advance(self, done: int) -> None:
+        pass
+
+    def update(self, name: str, done: int, total: Optional[int]) -> None:
+        pass
+
+    def finished(self, size: int) -> None:
         pass
 
     def close(self) -> None:
@@ -77,6 +135,11 @@ def progress_bar(
     """A ProgressBar on standard error when it is wanted there, else one that draws nothing. A command
     whose output is files (not standard output) passes beside_output=False: the bar shows whenever
     standard error is a terminal."""
-    if wanted() if beside_output else _is_terminal(sys.stderr):
+    if wanted() if beside_output else is_terminal(sys.stderr):
         return ProgressBar(label, total, unit, sys.stderr)
     return NoProgress()
+
+
+def file_progress() -> Union[FileProgress, NoProgress]:
+    """A FileProgress on standard error when that is a terminal, else one that draws nothing."""
+    return FileProgress(sys.stderr) if is_terminal(sys.stderr) else NoProgress()

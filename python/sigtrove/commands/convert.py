@@ -15,6 +15,7 @@ from sigtrove.commands._arguments import (
     WINDOW_HELP,
     CommandFailure,
     UsageError,
+    add_signal_choice,
     engine_text,
     frame_window,
     open_record,
@@ -67,14 +68,7 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
         metavar="STOP",
         help="write up to this frame, not including it (default: the end)",
     )
-    parser.add_argument(
-        "-s",
-        "--signals",
-        nargs="+",
-        action="extend",
-        metavar="SIGNAL",
-        help="signals by number (from 0) or name, in the order wanted (default: all)",
-    )
+    add_signal_choice(parser)
     parser.add_argument(
         "-F",
         "--format",

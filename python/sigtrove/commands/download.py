@@ -22,17 +22,19 @@ gives an error for that file. Names from the server are printed escaped.
 import argparse
 import os
 import stat
-import sys
 import urllib.parse
-from typing import List, Optional, Sequence, TextIO, Tuple
+from typing import List, Optional, Sequence, Tuple, Union
 
 import _sigtrove
 from sigtrove._http_files import DownloadError, NotOnServer, open_file, read_body, shown_url
 from sigtrove._list_files import CeilingExceeded, MemoryBudget, list_lines, read_list_file
 from sigtrove.commands._arguments import CommandFailure, UsageError, engine_text, printable
+from sigtrove.commands._progress import FileProgress, NoProgress, file_progress
 
 SUMMARY = "mirror a database on a web server (its RECORDS, or the records named) for offline use"
 CHUNK = 256 * 1024
+
+_Progress = Union[FileProgress, NoProgress]
 
 _DIRECTORY = os.O_RDONLY | os.O_DIRECTORY | os.O_NOFOLLOW | os.O_CLOEXEC
 
@@ -48,44 +50,6 @@ def path_parts(name: str, folders: bool = True) -> Optional[List[str]]:
     if (not folders and len(parts) > 1) or any(part in ("", ".", "..") for part in parts):
         return None
     return parts
-
-
-class Progress:
-    """One line on standard error, rewritten in place; nothing when it is not a terminal."""
-
-    def __init__(self, stream: TextIO) -> None:
-        self.stream = stream
-        self.shown = stream.isatty()
-        self.files = 0
-        self.bytes = 0
-
-    def update(self, name: str, done: int, total: Optional[int]) -> None:
-        if not self.shown:
-            return
-        width = 30
-        filled = width * done // total if total else 0
-        self.stream.write(
-            "\r[%s%s] %d files, %.1f MB  %s %s"
-            % (
-                "#" * filled,
-                "." * (width - filled),
-                self.files,
-                (self.bytes + done) / 1e6,
-                printable(name),
-                "%d%%" % (100 * done // total) if total else "",
-            )
-        )
-        self.stream.write("\x1b[K")
-        self.stream.flush()
-
-    def finished(self, size: int) -> None:
-        self.files += 1
-        self.bytes += size
-
-    def close(self) -> None:
-        if self.shown:
-            self.stream.write("\n")
-            self.stream.flush()
 
 
 class Place:
@@ -133,7 +97,7 @@ class Place:
         return space.f_bavail * space.f_frsize
 
 
-def fetch_file(url: str, place: Place, progress: Progress) -> bool:
+def fetch_file(url: str, place: Place, progress: _Progress) -> bool:
     """Fetches `url` into the file of `place`, going on from NAME.part if a run stopped there."""
     name, part = place.name, place.name + ".part"
     shown = shown_url(url)
@@ -202,7 +166,7 @@ def fetch_file(url: str, place: Place, progress: Progress) -> bool:
 
 
 class Mirror:
-    def __init__(self, base: str, folder: str, progress: Progress, errors: List[str]) -> None:
+    def __init__(self, base: str, folder: str, progress: _Progress, errors: List[str]) -> None:
         # A URL's user name and password stay in it: the engine sends them to its server, and
         # texts name the URL without them.
         self.base = base.rstrip("/")
@@ -303,7 +267,7 @@ def run(options: argparse.Namespace) -> int:
     if not _sigtrove._is_url(options.url):
         raise UsageError("%r is not an http:// or https:// URL" % shown_url(options.url))
     errors: List[str] = []
-    progress = Progress(sys.stderr)
+    progress = file_progress()
     mirror = Mirror(options.url, options.to, progress, errors)
     try:
         records: Optional[List[str]] = options.records

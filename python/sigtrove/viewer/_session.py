@@ -9,8 +9,9 @@ from typing import Any, Dict, List, Optional, Sequence, Union
 import numpy as np
 
 import _sigtrove
+from sigtrove._frame_blocks import BLOCK_FRAMES
 from sigtrove.viewer._annotation_index import MAX_LISTED, AnnotationIndex
-from sigtrove.viewer._envelopes import BLOCK_FRAMES, MAX_COLUMNS, RecordEnvelopes, SignalWindow, envelope_stretch
+from sigtrove.viewer._envelopes import MAX_COLUMNS, RecordEnvelopes, SignalWindow, envelope_stretch
 
 
 class BadQuestion(ValueError):
