@@ -10,11 +10,11 @@ says ("atr<TAB>reference beat annotations").
 import os
 from typing import Dict, FrozenSet, Iterator, List, Set, Tuple, Union
 
+import _sigtrove
 from _sigtrove import Record
-from sigtrove._database_location import database_location, is_url, read_list_file, record_path
+from sigtrove._database_location import database_location, record_path
 from sigtrove._header_scan import scan_records
-from sigtrove._memory_ceiling import MemoryBudget
-from sigtrove._url_text import without_credentials
+from sigtrove._list_files import MemoryBudget, list_lines, read_list_file
 
 _Location = Union[str, "os.PathLike[str]"]
 
@@ -44,14 +44,14 @@ class Database:
             self.annotators = _annotators(self.location)
         except (ValueError, OSError) as error:
             # A URL's user name and password are for its server, never for an error text.
-            if without_credentials(str(error)) == str(error):
+            if _sigtrove._without_credentials(str(error)) == str(error):
                 raise
-            raise type(error)(without_credentials(str(error))) from None
+            raise type(error)(_sigtrove._without_credentials(str(error))) from None
 
     def path(self, name: str) -> str:
         """The path of the record named `name`; KeyError when the database has no such record."""
         if name not in self:
-            raise KeyError("database %s has no record %r" % (without_credentials(self.location), name))
+            raise KeyError("database %s has no record %r" % (_sigtrove._without_credentials(self.location), name))
         return record_path(self.location, name)
 
     def __len__(self) -> int:
@@ -73,11 +73,6 @@ class Database:
         return "sigtrove.Database(%r)" % self.location
 
 
-def _list_lines(text: str) -> List[str]:
-    stripped = (line.strip() for line in text.splitlines())
-    return [line for line in stripped if line and not line.startswith("#")]
-
-
 def _checked_name(location: str, list_file: str, line: str) -> str:
     """A RECORDS entry, refused when it would name a file outside the database."""
     parts = line.rstrip("/").split("/")
@@ -96,7 +91,7 @@ def _record_names(location: str) -> List[str]:
     budget = MemoryBudget()
     text = read_list_file(location, "RECORDS", budget)
     if text is None:
-        if is_url(location):
+        if _sigtrove._is_url(location):
             raise ValueError("database %s has no RECORDS file" % location)
         return scan_records(location)
     names: List[str] = []
@@ -109,7 +104,7 @@ def _add_listed(
 ) -> None:
     """Adds the records a list file names, a nested folder's records where the folder is listed;
     a name listed twice counts once. Nested lists are charged to the budget of the first."""
-    for line in _list_lines(text):
+    for line in list_lines(text):
         name = prefix + _checked_name(location, list_file, line)
         if not name.endswith("/"):
             if name not in seen:
@@ -130,7 +125,7 @@ def _add_listed(
 def _annotators(location: str) -> Dict[str, str]:
     text = read_list_file(location, "ANNOTATORS")
     annotators: Dict[str, str] = {}
-    for line in _list_lines(text or ""):
+    for line in list_lines(text or ""):
         fields = line.split(None, 1)
         annotators.setdefault(fields[0], fields[1].strip() if len(fields) > 1 else "")
     return annotators

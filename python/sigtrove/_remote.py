@@ -1,13 +1,17 @@
 """How records on web servers are read: the cache directory and the timeout.
 
 The engine takes both from the environment each time it opens a remote file
-(``SIGTROVE_CACHE``, ``SIGTROVE_TIMEOUT``); this sets them for the process.
+(``SIGTROVE_CACHE``, ``SIGTROVE_TIMEOUT``) unless the program has set them; this
+sets them in the engine, for the process. The environment is left as it is: reads
+on other threads, made without the interpreter lock, may be looking at it.
 """
 
 import enum
 import math
 import os
 from typing import Final, Union
+
+import _sigtrove
 
 
 class _Unchanged(enum.Enum):
@@ -17,6 +21,8 @@ class _Unchanged(enum.Enum):
 
 
 _UNCHANGED: Final = _Unchanged.UNCHANGED
+# What timeout=None stands for.
+DEFAULT_TIMEOUT = 30.0
 
 
 def set_remote_options(
@@ -37,17 +43,21 @@ def set_remote_options(
     """
     if cache is not _UNCHANGED:
         if cache is None:
-            os.environ.pop("SIGTROVE_CACHE", None)
+            _sigtrove._set_remote_cache("")
         else:
             directory = os.fspath(cache)
             if not isinstance(directory, str):
                 raise TypeError("cache must be a str or os.PathLike path, not %s" % type(directory).__name__)
-            os.environ["SIGTROVE_CACHE"] = os.path.abspath(directory)
+            _sigtrove._set_remote_cache(os.path.abspath(directory))
     if timeout is not _UNCHANGED:
-        if timeout is None:
-            os.environ.pop("SIGTROVE_TIMEOUT", None)
-        else:
-            seconds = float(timeout)
-            if not (math.isfinite(seconds) and 0 < seconds <= 86400):
-                raise ValueError("timeout must be a number of seconds between 0 and 86400, not %r" % (timeout,))
-            os.environ["SIGTROVE_TIMEOUT"] = repr(seconds)
+        seconds = DEFAULT_TIMEOUT if timeout is None else float(timeout)
+        if not (math.isfinite(seconds) and 0 < seconds <= 86400):
+            raise ValueError("timeout must be a number of seconds between 0 and 86400, not %r" % (timeout,))
+        _sigtrove._set_remote_timeout(seconds)
+
+
+def reset_remote_options() -> None:
+    """Goes back to what the environment says (SIGTROVE_CACHE, SIGTROVE_TIMEOUT), as before any
+    set_remote_options."""
+    _sigtrove._set_remote_cache(None)
+    _sigtrove._set_remote_timeout(None)

@@ -110,7 +110,7 @@ def write_annotations(
     if isinstance(record, _sigtrove.Record):
         # Beside the record's header, wherever it was found (a Record pickles by that path).
         where: str = record.__reduce__()[1][0]
-        if where.startswith(("http://", "https://")):
+        if _sigtrove._is_url(where):
             raise ValueError("a record read from a web server can not have files written beside it")
         path: PathArgument = where
     else:

@@ -8,9 +8,14 @@ import sys
 from typing import Optional, Protocol, Sequence, cast
 
 import _sigtrove
-from sigtrove._arguments import CommandFailure, UsageError, add_package_records_to_database_path, engine_text
-from sigtrove._url_text import shown
 from sigtrove._version import __version__
+from sigtrove.commands._arguments import (
+    CommandFailure,
+    UsageError,
+    add_package_records_to_database_path,
+    engine_text,
+    shown,
+)
 
 
 # A command's module: its docstring (the command's description; None when Python runs with
@@ -26,13 +31,13 @@ class _Command(Protocol):
 
 # command -> its module (a _Command)
 COMMANDS = {
-    "describe": "sigtrove._describe",
-    "samples": "sigtrove._samples",
-    "annotations": "sigtrove._annotations",
-    "plot": "sigtrove._plot",
-    "download": "sigtrove._download",
-    "view": "sigtrove._view",
-    "convert": "sigtrove._convert",
+    "describe": "sigtrove.commands.describe",
+    "samples": "sigtrove.commands.samples",
+    "annotations": "sigtrove.commands.annotations",
+    "plot": "sigtrove.commands.plot",
+    "download": "sigtrove.commands.download",
+    "view": "sigtrove.commands.view",
+    "convert": "sigtrove.commands.convert",
 }
 
 DESCRIPTION = """\

@@ -18,6 +18,7 @@ import numpy as np
 import numpy.typing as npt
 
 import _sigtrove
+from sigtrove._frame_blocks import BLOCK_FRAMES, frame_blocks
 
 try:
     from matplotlib.axes import Axes
@@ -36,7 +37,6 @@ SignalChoice = Union[None, SupportsIndex, str, Sequence[Union[SupportsIndex, str
 # ENVELOPE_BINS stretches, read a block at a time: a day-long record draws in bounded memory.
 DETAIL_FRAMES = 20000
 ENVELOPE_BINS = 2000
-BLOCK_FRAMES = 1 << 16
 # A window with more annotations than this shows their times, not their symbols.
 READABLE_SYMBOLS = 300
 
@@ -134,11 +134,7 @@ def _read(record: _sigtrove.Record, first: int, last: Optional[int], choice: Lis
     block = max(1, BLOCK_FRAMES // stretch) * stretch
     starts, lows, highs = [], [], []
     position = first
-    while last is None or position < last:
-        end = position + block if last is None else min(last, position + block)
-        values = record.frames(position, end, choice)
-        if len(values) == 0:
-            break
+    for position, values in frame_blocks(record, first, last, choice, block):
         bins = math.ceil(len(values) / stretch)
         padded = np.full((bins * stretch, len(choice)), np.nan)
         padded[: len(values)] = values
@@ -147,8 +143,6 @@ def _read(record: _sigtrove.Record, first: int, last: Optional[int], choice: Lis
         highs.append(np.fmax.reduce(shaped, axis=1))
         starts.append(position + stretch * np.arange(bins, dtype=np.float64))
         position += len(values)
-        if position < end:
-            break
     if not starts:
         return _Trace(np.zeros(0), np.zeros((0, len(choice))), stretch, first, first)
     low, high = np.concatenate(lows), np.concatenate(highs)

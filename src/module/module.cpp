@@ -8,6 +8,9 @@
 
 #include <atomic>
 
+#include "engine_facts.h"
+#include "engine_settings.h"
+#include "file_download.h"
 #include "wfdb/wfdb.h"
 #include "writing.h"
 
@@ -157,6 +160,9 @@ bool initialise(PyObject *module) {
     // of Record.signals' items (which it exports as sigtrove.Signal).
     PyRef version = PyRef::steal(engine_text(engine_version.c_str()));
     if (!bind(dict, "_engine_version", version.get())) return false;
+    if (!add_engine_settings(module)) return false;
+    if (!add_engine_facts(module)) return false;
+    if (!add_file_download_type(module)) return false;
     return ready_signal_type() && bind(dict, "_Signal", signal_type_object());
 }
 

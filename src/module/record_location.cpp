@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "network/url_text.h"
 #include "paths/database_path.h"
 #include "paths/directory_access.h"
 #include "paths/path_search.h"
@@ -66,13 +67,16 @@ namespace {
 // True (1) for a record path that is a URL: the engine reads such a record on its
 // server, so no directory of it is entered. -1 with an exception set on failure.
 int is_url_path(PyObject *path) {
-    for (const char *scheme : {"http://", "https://"}) {
-        PyRef prefix = PyRef::steal(PyUnicode_FromString(scheme));
-        if (!prefix) return -1;
-        Py_ssize_t match = PyUnicode_Tailmatch(path, prefix.get(), 0, PY_SSIZE_T_MAX, -1);
-        if (match != 0) return static_cast<int>(match);
+    // The scheme is all the engine's test looks at: the first eight characters decide.
+    PyRef start = PyRef::steal(PyUnicode_Substring(path, 0, 8));
+    if (!start) return -1;
+    const char *text = PyUnicode_AsUTF8(start.get());
+    if (!text) {
+        // A name with undecodable bytes in its first characters is no URL.
+        PyErr_Clear();
+        return 0;
     }
-    return 0;
+    return engine::is_http_url(text) ? 1 : 0;
 }
 
 }  // namespace

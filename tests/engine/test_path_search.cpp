@@ -13,6 +13,7 @@
 
 #include "fixture_files.h"
 #include "paths/database_path.h"
+#include "paths/database_path_choice.h"
 #include "paths/path_search.h"
 #include "record/header.h"
 #include "record_dir_fixture.h"
@@ -102,6 +103,14 @@ TEST(ComponentPrefixLimits, RecordNameIsKeptTo50Characters) {
 }
 
 // ---- lookups ------------------------------------------------------------------------
+
+TEST_F(RecordDirTest, AChosenPathStandsForWfdbUntilItIsDropped) {
+    EnvironmentVariable path("WFDB", "/from/the/environment");
+    sigtrove::engine::choose_database_path(std::string(". ") + dir / "chosen");
+    EXPECT_EQ(sigtrove::engine::database_path_setting(), std::string(". ") + dir / "chosen");
+    sigtrove::engine::choose_database_path(std::nullopt);
+    EXPECT_EQ(sigtrove::engine::database_path_setting(), "/from/the/environment");
+}
 
 TEST_F(RecordDirTest, FindsAHeaderInTheCurrentDirectory) {
     write_header("100", "100 0\n");

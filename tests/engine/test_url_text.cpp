@@ -10,10 +10,18 @@
 
 namespace {
 
+using sigtrove::engine::is_http_url;
 using sigtrove::engine::printable_text;
 using sigtrove::engine::redirect_allowed;
 using sigtrove::engine::url_origin;
 using sigtrove::engine::url_within_directory;
+
+TEST(IsHttpUrl, IsAnHttpOrHttpsSchemeInAnyCase) {
+    for (const char *url : {"http://h/db/100", "https://h/100", "HTTP://h/100", "Https://h/100"})
+        EXPECT_TRUE(is_http_url(url)) << url;
+    for (const char *name : {"", "http:/h/100", "ftp://h/100", "file:///etc/x", "db/http://h", "httpx://h/100"})
+        EXPECT_FALSE(is_http_url(name)) << name;
+}
 
 TEST(UrlOrigin, IsSchemeHostAndPortLowerCasedWithTheDefaultPort) {
     struct Case {

@@ -78,9 +78,14 @@ def fault_server():
 @pytest.fixture(autouse=True)
 def _remote_environment(monkeypatch):
     """No test inherits a cache directory or a timeout, nor leaves one to the next (set_remote_options sets them)."""
+    from sigtrove._remote import reset_remote_options
+
     for name in ("SIGTROVE_CACHE", "SIGTROVE_TIMEOUT"):
         monkeypatch.setenv(name, "")  # remembers the value to put back, even none
         monkeypatch.delenv(name)
+    reset_remote_options()
+    yield
+    reset_remote_options()
 
 
 @pytest.fixture(scope="session")

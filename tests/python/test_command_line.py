@@ -12,7 +12,7 @@ from test_record import OPENING_RECORDS, copy_record
 
 import _sigtrove
 import sigtrove as package
-from sigtrove._arguments import PACKAGE_RECORDS, add_package_records_to_database_path
+from sigtrove.commands._arguments import PACKAGE_RECORDS, database_path_with_package_records
 
 COMMANDS = ["describe", "samples", "annotations", "plot", "download", "view", "convert"]
 
@@ -156,8 +156,30 @@ def test_a_record_of_ones_own_comes_first_and_the_wfdb_path_is_followed(tmp_path
 )
 def test_the_package_folder_ends_the_database_path(wfdb, searched):
     environ = {} if wfdb is None else {"WFDB": wfdb}
-    add_package_records_to_database_path(environ)
-    assert environ["WFDB"] == searched.replace("DATA", PACKAGE_RECORDS)
+    path = database_path_with_package_records(environ)
+    assert (wfdb if path is None else path) == searched.replace("DATA", PACKAGE_RECORDS)
+
+
+def test_the_commands_leave_the_environment_as_it_is(tmp_path):
+    # A command that finds the bundled sample along the path it chose still hands the user's own
+    # WFDB (or none) to what it starts: the child prints what it sees.
+    script = (
+        "import os, sys\n"
+        "from sigtrove.cli import main\n"
+        "status = main(['describe', 'sample'])\n"
+        "print(repr(os.environ.get('WFDB')), os.getcwd() == sys.argv[1], status)\n"
+    )
+    for wfdb in (None, str(RECORDS)):
+        result = subprocess.run(
+            [sys.executable, "-c", script, str(tmp_path)],
+            cwd=tmp_path,
+            env=environment(WFDB=wfdb),
+            capture_output=True,
+            text=True,
+        )
+        assert result.returncode == 0, result.stderr
+        assert result.stdout.startswith("Record sample")
+        assert result.stdout.splitlines()[-1] == "%r True 0" % wfdb
 
 
 def test_a_reader_that_goes_away_ends_the_output_quietly():

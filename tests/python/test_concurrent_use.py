@@ -212,14 +212,29 @@ def test_relative_opens_and_directory_changes_of_other_threads(tmp_path, monkeyp
 
 # ---- waits on a web server let the other threads run
 
+
+def _download_whole(url):
+    """A file fetched as the download command fetches one, through the engine's HTTP client."""
+    download = _sigtrove._FileDownload()
+    download.start(url)
+    while download.read(1 << 16):
+        pass
+
+
 STALLED_OPERATIONS = [
     ("stall-all/100", lambda url: _sigtrove.Record(url)),
     ("stall/100", lambda url: _sigtrove.Record(url).read(0)),
     ("stall/100", lambda url: _sigtrove.Annotation(url).read()),
+    ("stall-all/100.hea", lambda url: _sigtrove._FileDownload().start(url)),
+    ("stall/100.dat", _download_whole),
 ]
 
 
-@pytest.mark.parametrize("path, operation", STALLED_OPERATIONS, ids=["Record()", "Record.read", "Annotation"])
+@pytest.mark.parametrize(
+    "path, operation",
+    STALLED_OPERATIONS,
+    ids=["Record()", "Record.read", "Annotation", "a download's head", "a download's body"],
+)
 def test_a_thread_keeps_running_while_an_operation_waits_on_a_stalled_server(
     fault_server, monkeypatch, path, operation
 ):

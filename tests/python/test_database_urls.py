@@ -46,6 +46,19 @@ def test_a_database_at_a_url_is_listed_from_its_server(served_database):
         )
 
 
+@pytest.mark.parametrize("scheme", ["HTTP://", "Http://"])
+def test_a_url_is_one_whatever_the_case_of_its_scheme(served_database, scheme):
+    # The package asks the engine whether a name is a URL: a database, its records and the engine
+    # that opens them agree on it.
+    folder, server = served_database
+    url = server.url().replace("http://", scheme)
+    db = sigtrove.Database(url)
+    assert db.names == tuple(SERVED)
+    assert np.array_equal(
+        db["100"].frames(0, 100, physical=False), sigtrove.Record(str(folder / "100")).frames(0, 100, physical=False)
+    )
+
+
 def test_records_and_annotations_of_a_url_database_on_the_cluster(served_database, dask_client):
     import sigtrove.dask
 

@@ -12,7 +12,7 @@ from conftest import RECORDS
 from web_servers import Nginx
 
 import _sigtrove
-from sigtrove._download import path_parts
+from sigtrove.commands.download import path_parts
 
 MULTI_SEGMENT = "s25047/s25047-2704-05-04-10-44"
 

@@ -36,6 +36,17 @@ def test_namespace_order():
             "_write_record",
             "_write_annotations",
             "_copy_annotations",
+            # The engine's rules, settings and HTTP client as the package uses them.
+            "_set_remote_timeout",
+            "_set_remote_cache",
+            "_choose_database_path",
+            "_is_url",
+            "_without_credentials",
+            "_max_record_memory",
+            "_megabytes",
+            "_header_files",
+            "_DEFAULT_GAIN",
+            "_FileDownload",
         )
     ]
     assert names == [

@@ -269,11 +269,31 @@ def test_remote_options_refuse_bad_values(options, error):
         sigtrove.set_remote_options(**options)
 
 
-def test_remote_options_set_and_clear_the_environment(tmp_path):
-    sigtrove.set_remote_options(cache=tmp_path, timeout=2.5)
-    assert os.environ["SIGTROVE_CACHE"] == str(tmp_path) and os.environ["SIGTROVE_TIMEOUT"] == "2.5"
-    sigtrove.set_remote_options(cache=None)
-    assert "SIGTROVE_CACHE" not in os.environ and os.environ["SIGTROVE_TIMEOUT"] == "2.5"
+@pytest.mark.parametrize(
+    "environment, options, cached, readable",
+    [
+        ({}, {"cache": "DIR"}, True, True),
+        ({"SIGTROVE_CACHE": "DIR"}, {"cache": None}, False, True),  # no cache, whatever the variable says
+        ({"SIGTROVE_CACHE": "DIR"}, {}, True, True),  # the variable, while nothing is set
+        ({"SIGTROVE_TIMEOUT": "soon"}, {"timeout": 5}, False, True),
+        ({"SIGTROVE_TIMEOUT": "soon"}, {"timeout": None}, False, True),  # the default, not the variable
+        ({"SIGTROVE_TIMEOUT": "soon"}, {"cache": "DIR"}, False, False),  # the timeout is still the variable's
+    ],
+)
+def test_remote_options_set_the_engine_and_leave_the_environment_alone(
+    web_server, tmp_path, monkeypatch, environment, options, cached, readable
+):
+    for name, value in environment.items():
+        monkeypatch.setenv(name, value.replace("DIR", str(tmp_path)))
+    before = dict(os.environ)
+    sigtrove.set_remote_options(**{k: str(tmp_path) if v == "DIR" else v for k, v in options.items()})
+    assert dict(os.environ) == before
+    if readable:
+        _sigtrove.Record(web_server.url("s0010_re")).read(0, correct_gain=False)
+    else:
+        with pytest.raises(_sigtrove.Error, match="SIGTROVE_TIMEOUT must be a number of seconds"):
+            _sigtrove.Record(web_server.url("s0010_re"))
+    assert (tmp_path / ("127.0.0.1_%d" % web_server.port) / "s0010_re.dat").exists() == cached
 
 
 @pytest.mark.parametrize("name", ["100", "s0010_re", "xform", "flacformats"] + MULTI_SEGMENT_RECORDS)

@@ -4,9 +4,9 @@ record's name and the path that opens it in any process (absolute, or a URL)."""
 import os
 from typing import Iterable, List, NamedTuple, Union
 
+import _sigtrove
 from _sigtrove import Record
 from sigtrove._database import Database
-from sigtrove._database_location import is_url
 
 RecordItem = Union[Record, str, "os.PathLike[str]"]
 DatabaseOrRecords = Union[Database, Iterable[RecordItem]]
@@ -25,7 +25,7 @@ def _source_of(item: RecordItem) -> RecordSource:
     if isinstance(item, (str, os.PathLike)):
         given = os.fspath(item)
         if isinstance(given, str):
-            return RecordSource(given, given if is_url(given) else os.path.abspath(given))
+            return RecordSource(given, given if _sigtrove._is_url(given) else os.path.abspath(given))
     raise TypeError("records are given as sigtrove.Record objects or record paths, not %s" % type(item).__name__)
 
 

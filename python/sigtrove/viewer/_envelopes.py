@@ -16,11 +16,10 @@ import numpy as np
 import numpy.typing as npt
 
 import _sigtrove
+from sigtrove._frame_blocks import BLOCK_FRAMES  # a multiple of every stretch read
 
 Values = npt.NDArray[np.float32]
 
-# Frames read at a time (a multiple of every stretch read from the record).
-BLOCK_FRAMES = 1 << 16
 # An answer holds at most this many bins (or samples) per signal, and this many values in all.
 MAX_COLUMNS = 8192
 MAX_VALUES = 1 << 21

@@ -9,8 +9,9 @@ from typing import Any, Dict, List, Optional, Sequence, Union
 import numpy as np
 
 import _sigtrove
+from sigtrove._frame_blocks import BLOCK_FRAMES
 from sigtrove.viewer._annotation_index import MAX_LISTED, AnnotationIndex
-from sigtrove.viewer._envelopes import BLOCK_FRAMES, MAX_COLUMNS, RecordEnvelopes, SignalWindow, envelope_stretch
+from sigtrove.viewer._envelopes import MAX_COLUMNS, RecordEnvelopes, SignalWindow, envelope_stretch
 
 
 class BadQuestion(ValueError):
@@ -44,7 +45,7 @@ class RecordSession:
         self.annotators: Dict[str, AnnotationIndex] = {}
         for annotation in annotations:
             self.annotators.setdefault(annotation.name, AnnotationIndex(annotation, self.length))
-        if not record.record.startswith(("http://", "https://")):
+        if not _sigtrove._is_url(record.record):
             # A local record's overview is ready by the time the page asks for it; a remote one is
             # read whole only when the page zooms out far enough to need it.
             self.envelopes.pyramid.start()

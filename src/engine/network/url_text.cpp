@@ -1,5 +1,7 @@
 #include "network/url_text.h"
 
+#include <algorithm>
+#include <cctype>
 #include <vector>
 
 namespace sigtrove::engine {
@@ -148,7 +150,15 @@ std::string printable_text(std::string_view text, std::size_t limit) {
     return out;
 }
 
-bool is_http_url(std::string_view name) { return name.rfind("http://", 0) == 0 || name.rfind("https://", 0) == 0; }
+bool is_http_url(std::string_view name) {
+    // A scheme is case-insensitive: "HTTPS://" names the same server as "https://".
+    auto starts = [name](std::string_view scheme) {
+        return name.size() >= scheme.size() &&
+               std::equal(scheme.begin(), scheme.end(), name.begin(),
+                          [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
+    };
+    return starts("http://") || starts("https://");
+}
 
 std::string url_directory(std::string_view url) {
     std::size_t start = path_start(url);

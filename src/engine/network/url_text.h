@@ -10,7 +10,8 @@
 
 namespace sigtrove::engine {
 
-// True for an http:// or https:// URL: names the engine reads from a web server.
+// True for an http:// or https:// URL (the scheme in any case): names the engine
+// reads from a web server.
 bool is_http_url(std::string_view name);
 
 // The URL of the directory holding a file's URL: everything before its last

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "io/local_file.h"
+#include "paths/database_path_choice.h"
 #include "texts/error_state.h"
 
 namespace sigtrove::engine {
@@ -132,6 +133,7 @@ std::vector<PathComponent> &loaded_components() {
 }  // namespace
 
 std::string database_path_setting() {
+    if (std::optional<std::string> chosen = chosen_database_path()) return *chosen;
     const char *env = std::getenv("WFDB");
     return env ? env : kDefaultDatabasePath;
 }

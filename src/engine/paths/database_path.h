@@ -31,8 +31,8 @@ std::vector<PathComponent> database_path();
 // recorded (and leaves one empty component, as an empty WFDB does).
 std::vector<PathComponent> database_path_of(const std::string &setting);
 
-// The value of the WFDB environment variable, or kDefaultDatabasePath when it is
-// unset. Reads the environment only.
+// The path the program chose (see database_path_choice.h), else the value of the
+// WFDB environment variable, or kDefaultDatabasePath when it is unset.
 std::string database_path_setting();
 
 // Splits a WFDB value into its components (spaces, tabs, line breaks, ';' and ':'

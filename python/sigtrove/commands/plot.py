@@ -6,7 +6,15 @@ matplotlib: pip install 'sigtrove[plot]'."""
 import argparse
 import os
 
-from sigtrove._arguments import WINDOW_HELP, CommandFailure, UsageError, frame_window, open_record, signal_choice
+from sigtrove.commands._arguments import (
+    WINDOW_HELP,
+    CommandFailure,
+    UsageError,
+    add_signal_choice,
+    frame_window,
+    open_record,
+    signal_choice,
+)
 
 SUMMARY = "draw a strip chart of a record's signals into a PNG, SVG or PDF file"
 
@@ -19,14 +27,7 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
         "-f", "--from", dest="start", metavar="START", help="the chart's start (default: 0): " + WINDOW_HELP
     )
     parser.add_argument("-t", "--to", dest="stop", metavar="STOP", help="the chart's end (default: the end)")
-    parser.add_argument(
-        "-s",
-        "--signals",
-        nargs="+",
-        action="extend",
-        metavar="SIGNAL",
-        help="signals by number (from 0) or name, a panel each, top to bottom (default: all)",
-    )
+    add_signal_choice(parser, "signals by number (from 0) or name, a panel each, top to bottom (default: all)")
     parser.add_argument(
         "-a",
         "--annotator",

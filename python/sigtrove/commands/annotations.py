@@ -9,7 +9,7 @@ import sys
 from typing import Sequence, Set
 
 import _sigtrove
-from sigtrove._arguments import WINDOW_HELP, UsageError, checked_window, open_annotation
+from sigtrove.commands._arguments import WINDOW_HELP, UsageError, checked_window, open_annotation
 
 SUMMARY = "list a record's annotations, a line per annotation (as rdann does)"
 

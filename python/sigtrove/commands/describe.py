@@ -5,7 +5,7 @@ import argparse
 import sys
 
 from sigtrove import SAMPLE_RECORD
-from sigtrove._arguments import open_record
+from sigtrove.commands._arguments import open_record
 
 SUMMARY = "describe a record (default: the bundled sample record)"
 

@@ -11,16 +11,17 @@ import os
 from typing import List, Optional
 
 import _sigtrove
-from sigtrove._arguments import (
+from sigtrove.commands._arguments import (
     WINDOW_HELP,
     CommandFailure,
     UsageError,
+    add_signal_choice,
     engine_text,
     frame_window,
     open_record,
     signal_choice,
 )
-from sigtrove._progress import progress_bar
+from sigtrove.commands._progress import progress_bar
 
 SUMMARY = "write a record again: in other formats, a window, a choice of signals, with its annotations"
 
@@ -67,14 +68,7 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
         metavar="STOP",
         help="write up to this frame, not including it (default: the end)",
     )
-    parser.add_argument(
-        "-s",
-        "--signals",
-        nargs="+",
-        action="extend",
-        metavar="SIGNAL",
-        help="signals by number (from 0) or name, in the order wanted (default: all)",
-    )
+    add_signal_choice(parser)
     parser.add_argument(
         "-F",
         "--format",
@@ -108,7 +102,7 @@ def annotators_beside(record: _sigtrove.Record) -> List[str]:
     """The extensions of the files beside a record's header that may be its annotation files: not its
     header, not its signal files, nothing of a kind that is never one."""
     where = record.__reduce__()[1][0]  # the header's folder and the record's name
-    if where.startswith(("http://", "https://")):
+    if _sigtrove._is_url(where):
         return []
     signal_files = {os.path.basename(s.file) for s in record.signals}
     found = []

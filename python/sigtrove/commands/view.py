@@ -9,7 +9,7 @@ it is answered. The server runs until Ctrl-C."""
 import argparse
 import sys
 
-from sigtrove._arguments import CommandFailure, UsageError, engine_text, open_record
+from sigtrove.commands._arguments import CommandFailure, UsageError, engine_text, open_record
 
 SUMMARY = "browse a record and its annotations in the web browser"
 

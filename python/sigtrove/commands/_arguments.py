@@ -2,13 +2,14 @@
 command reports: a usage error (exit status 2), and work that can not be done, such as reading a record
 that is not there (exit status 1)."""
 
+import argparse
 import os
-from typing import Callable, List, MutableMapping, Optional, Sequence, Tuple, TypeVar, Union
+from typing import Callable, List, Mapping, Optional, Sequence, Tuple, TypeVar, Union
 
 import _sigtrove
 
 # The folder of the bundled sample record, which the commands find by the name "sample".
-PACKAGE_RECORDS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
+PACKAGE_RECORDS = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "data")
 
 # The WFDB tools' database path when WFDB is not set: the current directory, then the usual install.
 DEFAULT_DATABASE_PATH = ". /usr/local/database"
@@ -32,20 +33,42 @@ class CommandFailure(Exception):
 _Window = TypeVar("_Window")
 
 
-def add_package_records_to_database_path(environ: MutableMapping[str, str] = os.environ) -> None:
+def database_path_with_package_records(environ: Mapping[str, str] = os.environ) -> Optional[str]:
     """Records are found along the WFDB database path, as the WFDB tools find them; the commands append
-    the package's own folder, so that the bundled sample answers to "sample" from anywhere. A folder
-    name that the path's separators would split stays off the path."""
+    the package's own folder, so that the bundled sample answers to "sample" from anywhere. The path
+    that makes, or None where it stays as WFDB says: a path read from a file ("@..."), or a package
+    folder whose name the path's separators would split."""
     if any(c in PACKAGE_RECORDS for c in " \t\n;:"):
-        return
+        return None
     path = environ.get("WFDB")
     if path is None:
         path = DEFAULT_DATABASE_PATH
     elif path.startswith("@"):
-        return  # the path is read from a file
+        return None  # the path is read from a file
     elif not path.strip():
         path = "."  # names as given: from the current directory
-    environ["WFDB"] = path + " " + PACKAGE_RECORDS
+    return path + " " + PACKAGE_RECORDS
+
+
+def add_package_records_to_database_path() -> None:
+    """Makes the engine look records up along database_path_with_package_records(), for the records
+    the command opens. The environment stays as it is (child processes see the user's WFDB)."""
+    path = database_path_with_package_records()
+    if path is not None:
+        _sigtrove._choose_database_path(path)
+
+
+def printable(text: str) -> str:
+    """`text` with every character that is not printable (escape sequences, bells, NULs) escaped."""
+    if text.isprintable():
+        return text
+    return "".join(c if c.isprintable() else repr(c)[1:-1] for c in text)
+
+
+def shown(text: str) -> str:
+    """A failure's text as a command prints it: no URL's user name and password, nothing a terminal
+    would act on (texts may carry what a server sent)."""
+    return printable(_sigtrove._without_credentials(text))
 
 
 def engine_text(error: BaseException) -> str:
@@ -65,6 +88,14 @@ def open_annotation(path: str, annotator: str) -> _sigtrove.Annotation:
         return _sigtrove.Annotation(path, annotator)
     except (_sigtrove.Error, OSError) as error:
         raise CommandFailure(engine_text(error)) from None
+
+
+def add_signal_choice(
+    parser: argparse.ArgumentParser,
+    help: str = "signals by number (from 0) or name, in the order wanted (default: all)",
+) -> None:
+    """The -s/--signals option of the commands that read a record's signals (see signal_choice)."""
+    parser.add_argument("-s", "--signals", nargs="+", action="extend", metavar="SIGNAL", help=help)
 
 
 def signal_choice(words: Optional[Sequence[str]]) -> Optional[List[Union[int, str]]]:

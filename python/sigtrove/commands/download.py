@@ -22,18 +22,19 @@ gives an error for that file. Names from the server are printed escaped.
 import argparse
 import os
 import stat
-import sys
 import urllib.parse
-from typing import List, Optional, Sequence, TextIO, Tuple
+from typing import List, Optional, Sequence, Tuple, Union
 
-from sigtrove._arguments import CommandFailure, UsageError
-from sigtrove._database_location import line_count
-from sigtrove._fetcher import DownloadError, Fetcher, NotOnServer, content_length
-from sigtrove._memory_ceiling import CeilingExceeded, MemoryBudget, max_record_memory, megabytes
-from sigtrove._url_text import printable, split_credentials
+import _sigtrove
+from sigtrove._http_files import DownloadError, NotOnServer, open_file, read_body, shown_url
+from sigtrove._list_files import CeilingExceeded, MemoryBudget, list_lines, read_list_file
+from sigtrove.commands._arguments import CommandFailure, UsageError, engine_text, printable
+from sigtrove.commands._progress import FileProgress, NoProgress, file_progress
 
 SUMMARY = "mirror a database on a web server (its RECORDS, or the records named) for offline use"
 CHUNK = 256 * 1024
+
+_Progress = Union[FileProgress, NoProgress]
 
 _DIRECTORY = os.O_RDONLY | os.O_DIRECTORY | os.O_NOFOLLOW | os.O_CLOEXEC
 
@@ -49,77 +50,6 @@ def path_parts(name: str, folders: bool = True) -> Optional[List[str]]:
     if (not folders and len(parts) > 1) or any(part in ("", ".", "..") for part in parts):
         return None
     return parts
-
-
-def header_files(text: str) -> Tuple[List[str], List[str]]:
-    """What a header says about the record's other files: (signal files, segment names).
-
-    Only the fields that name files are read: the first field of each signal
-    line (of a signal whose format is not 0) and of each segment line.
-    """
-    lines = [line.split() for line in text.splitlines()]
-    lines = [fields for fields in lines if fields and not fields[0].startswith("#")]
-    if not lines:
-        return [], []
-    name = lines[0][0]
-    if "/" in name:
-        try:
-            count = int(name.split("/", 1)[1])
-        except ValueError:
-            return [], []
-        segments = [fields[0] for fields in lines[1 : 1 + count] if fields[0] != "~"]
-        return [], segments
-    try:
-        count = int(lines[0][1]) if len(lines[0]) > 1 else 0
-    except ValueError:
-        count = 0
-    files = []
-    for fields in lines[1 : 1 + count]:
-        fmt = fields[1] if len(fields) > 1 else "0"
-        digits = "".join(c for c in fmt.split("x")[0].split(":")[0].split("+")[0] if c.isdigit())
-        if digits and int(digits) == 0:
-            continue
-        if fields[0] not in files:
-            files.append(fields[0])
-    return files, []
-
-
-class Progress:
-    """One line on standard error, rewritten in place; nothing when it is not a terminal."""
-
-    def __init__(self, stream: TextIO) -> None:
-        self.stream = stream
-        self.shown = stream.isatty()
-        self.files = 0
-        self.bytes = 0
-
-    def update(self, name: str, done: int, total: Optional[int]) -> None:
-        if not self.shown:
-            return
-        width = 30
-        filled = width * done // total if total else 0
-        self.stream.write(
-            "\r[%s%s] %d files, %.1f MB  %s %s"
-            % (
-                "#" * filled,
-                "." * (width - filled),
-                self.files,
-                (self.bytes + done) / 1e6,
-                printable(name),
-                "%d%%" % (100 * done // total) if total else "",
-            )
-        )
-        self.stream.write("\x1b[K")
-        self.stream.flush()
-
-    def finished(self, size: int) -> None:
-        self.files += 1
-        self.bytes += size
-
-    def close(self) -> None:
-        if self.shown:
-            self.stream.write("\n")
-            self.stream.flush()
 
 
 class Place:
@@ -162,107 +92,87 @@ class Place:
     def open(self, name: str, flags: int) -> int:
         return os.open(name, flags | os.O_NOFOLLOW | os.O_CLOEXEC, 0o666, dir_fd=self.fd)
 
-    def read(self, name: str, budget: MemoryBudget, what: str) -> str:
-        """The text of the file `name` here, charged to `budget`."""
-        fd = self.open(name, os.O_RDONLY)
-        with os.fdopen(fd, "rb") as f:
-            size = os.fstat(f.fileno()).st_size
-            if size > budget.left:
-                budget.charge(what, size)
-            data = f.read(budget.left + 1)
-        text = data.decode("latin-1")
-        budget.charge(what, len(data), line_count(text))
-        return text
-
     def free(self) -> int:
         space = os.fstatvfs(self.fd)
         return space.f_bavail * space.f_frsize
 
 
-def _number(text: str) -> int:
-    if not (text.isascii() and text.isdigit()):
-        raise ValueError(text)
-    return int(text)
-
-
-def fetch_file(fetcher: Fetcher, url: str, place: Place, progress: Progress) -> bool:
+def fetch_file(url: str, place: Place, progress: _Progress) -> bool:
     """Fetches `url` into the file of `place`, going on from NAME.part if a run stopped there."""
     name, part = place.name, place.name + ".part"
+    shown = shown_url(url)
     try:
         present, have = place.size(name), place.size(part)
     except DownloadError as error:
-        raise DownloadError("%s: %s" % (url, error)) from None
+        raise DownloadError("%s: %s" % (shown, error)) from None
     if present is not None:
-        with fetcher.open(url, method="HEAD") as head:
-            length = content_length(head, url)
+        head = open_file(url, head_only=True)
+        assert head is not None  # only a request from a byte on can be answered 416
+        length = head.content_length
+        head.close()
         if length is not None and present == length:
             progress.finished(0)
             return False
         os.replace(name, part, src_dir_fd=place.fd, dst_dir_fd=place.fd)  # not the server's file: fetched again
         have = present
     have = have or 0
-    response = fetcher.open(url, headers={"Range": "bytes=%d-" % have} if have else None)
+    response = open_file(url, first=have)
     if response is None:  # 416: the part already holds every byte
-        response = fetcher.open(url)
+        response = open_file(url)
         have = 0
-    with response:
-        total = None
+    assert response is not None
+    try:
+        total: Optional[int] = None
         if response.status == 206:
-            content_range = response.headers.get("Content-Range", "")
-            try:
-                first = _number(content_range.split()[1].split("-")[0])
-                total = _number(content_range.rsplit("/", 1)[1])
-            except (IndexError, ValueError):
-                raise DownloadError("%s: unreadable Content-Range %r" % (url, content_range)) from None
+            first, total = response.content_range or (None, None)
+            if first is None or total is None:
+                raise DownloadError("%s: unreadable Content-Range in an answer of part of the file" % shown)
             if first != have:
-                raise DownloadError("%s: the server answered from byte %d, not %d" % (url, first, have))
+                raise DownloadError("%s: the server answered from byte %d, not %d" % (shown, first, have))
             append = True
         else:
             have = 0
-            total = content_length(response, url)
+            total = response.content_length
             append = False
         if total is not None and total - have > place.free():
             raise DownloadError(
                 "%s: the server says the file has %d bytes, more than the %d bytes free in the folder"
-                % (url, total, place.free())
+                % (shown, total, place.free())
             )
-        # Without a length nothing says where the body ends: it is held to the memory ceiling.
-        unsized_limit = max_record_memory()
         done = have
         flags = os.O_WRONLY | os.O_CREAT | (os.O_APPEND if append else os.O_TRUNC)
         with os.fdopen(place.open(part, flags), "wb") as out:
             while True:
                 try:
-                    chunk = response.read(CHUNK)
-                except (OSError, ValueError) as error:
-                    raise DownloadError("%s: %s" % (url, printable(str(error)))) from None
+                    chunk = read_body(response, CHUNK)
+                except DownloadError:
+                    if total is None and done >= _sigtrove._max_record_memory():
+                        # Past the memory ceiling without a length: the bytes kept would only hold the disk.
+                        os.unlink(part, dir_fd=place.fd)
+                    raise
                 if not chunk:
                     break
                 out.write(chunk)
                 done += len(chunk)
-                if total is None and done > unsized_limit:
-                    # Nothing to go on from: the bytes kept would only hold the disk.
-                    os.unlink(part, dir_fd=place.fd)
-                    raise DownloadError(
-                        "%s: the server sent more than %s without saying how long the file is: past the "
-                        "record memory ceiling (SIGTROVE_MAX_RECORD_MEMORY)" % (url, megabytes(unsized_limit))
-                    )
                 progress.update(name, done, total)
+    finally:
+        response.close()
     size = place.size(part) or 0
     if total is not None and size != total:
-        raise DownloadError("%s: short body: %d of %d bytes (run again to go on)" % (url, size, total))
+        raise DownloadError("%s: short body: %d of %d bytes (run again to go on)" % (shown, size, total))
     os.replace(part, name, src_dir_fd=place.fd, dst_dir_fd=place.fd)
     progress.finished(size)
     return True
 
 
 class Mirror:
-    def __init__(self, base: str, folder: str, progress: Progress, errors: List[str]) -> None:
-        # The user name and password go with each request; texts name the URL without them.
-        self.base, authorization = split_credentials(base.rstrip("/"))
+    def __init__(self, base: str, folder: str, progress: _Progress, errors: List[str]) -> None:
+        # A URL's user name and password stay in it: the engine sends them to its server, and
+        # texts name the URL without them.
+        self.base = base.rstrip("/")
         os.makedirs(folder, exist_ok=True)
+        self.folder = os.path.abspath(folder)
         self.root = os.open(folder, os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
-        self.fetcher = Fetcher(authorization)
         self.progress = progress
         self.errors = errors
         self.budget = MemoryBudget()
@@ -273,12 +183,16 @@ class Mirror:
     def url(self, parts: Sequence[str]) -> str:
         return self.base + "/" + urllib.parse.quote("/".join(parts))
 
+    def shown(self, parts: Sequence[str]) -> str:
+        """The URL of a file as texts name it."""
+        return shown_url(self.url(parts))
+
     def file(self, parts: Sequence[str], optional: bool = False) -> bool:
         """Fetches one file; True when it is there afterwards."""
         url = self.url(parts)
         try:
             with Place(self.root, parts) as place:
-                fetch_file(self.fetcher, url, place, self.progress)
+                fetch_file(url, place, self.progress)
             return True
         except NotOnServer as error:
             if not optional:
@@ -286,37 +200,36 @@ class Mirror:
         except DownloadError as error:
             self.errors.append(str(error))
         except OSError as error:
-            self.errors.append("%s: %s" % (url, printable(error.strerror or str(error))))
+            self.errors.append("%s: %s" % (shown_url(url), printable(error.strerror or str(error))))
         return False
-
-    def read(self, parts: Sequence[str]) -> Optional[str]:
-        """The text of a file fetched, held to the budget of the lists and headers read."""
-        url = self.url(parts)
-        try:
-            with Place(self.root, parts) as place:
-                return place.read(place.name, self.budget, url)
-        except CeilingExceeded as error:
-            self.errors.append(str(error))
-        except OSError as error:
-            self.errors.append("%s: %s" % (url, printable(error.strerror or str(error))))
-        return None
 
     def listing(self, name: str) -> Optional[List[str]]:
         """Fetches the database's RECORDS or ANNOTATORS file and gives its entries (None when it has none)."""
         if not self.file([name], optional=True):
             return None
-        text = self.read([name])
-        if text is None:
+        try:
+            text = read_list_file(self.folder, name, self.budget)
+        except (CeilingExceeded, OSError) as error:
+            self.errors.append(printable(str(error)))
             return None
-        return [line.split()[0] for line in text.splitlines() if line.strip() and not line.startswith("#")]
+        return None if text is None else [line.split()[0] for line in list_lines(text)]
 
     def header(self, parts: Sequence[str]) -> Tuple[List[str], List[str]]:
-        """Fetches RECORD.hea and gives what it names."""
+        """Fetches RECORD.hea and gives what the engine reads it to name: (signal files, segments)."""
         header = list(parts[:-1]) + [parts[-1] + ".hea"]
         if not self.file(header):
             return [], []
-        text = self.read(header)
-        return header_files(text) if text is not None else ([], [])
+        try:
+            _, files, segments = _sigtrove._header_files(os.path.join(self.folder, *parts[:-1]), parts[-1])
+            names = files + segments
+            self.budget.charge(self.shown(header), sum(map(len, names)), len(names))
+        except CeilingExceeded as error:
+            self.errors.append(str(error))
+            return [], []
+        except (_sigtrove.Error, OSError, ValueError) as error:
+            self.errors.append("%s: %s" % (self.shown(header), printable(engine_text(error))))
+            return [], []
+        return files, segments
 
     def record(self, parts: List[str], annotators: Sequence[str]) -> None:
         record = "/".join(parts)
@@ -351,10 +264,10 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
 
 
 def run(options: argparse.Namespace) -> int:
-    if not options.url.startswith(("http://", "https://")):
-        raise UsageError("%r is not an http:// or https:// URL" % split_credentials(options.url)[0])
+    if not _sigtrove._is_url(options.url):
+        raise UsageError("%r is not an http:// or https:// URL" % shown_url(options.url))
     errors: List[str] = []
-    progress = Progress(sys.stderr)
+    progress = file_progress()
     mirror = Mirror(options.url, options.to, progress, errors)
     try:
         records: Optional[List[str]] = options.records
@@ -363,11 +276,11 @@ def run(options: argparse.Namespace) -> int:
             if records is None:
                 records = []
                 if not errors:
-                    errors.append("%s: no RECORDS list: name the records to fetch" % mirror.url(["RECORDS"]))
+                    errors.append("%s: no RECORDS list: name the records to fetch" % mirror.shown(["RECORDS"]))
         annotators = []
         for annotator in mirror.listing("ANNOTATORS") or []:
             if path_parts(annotator, folders=False) is None:
-                errors.append("%s: unsafe annotator name %r" % (mirror.url(["ANNOTATORS"]), annotator))
+                errors.append("%s: unsafe annotator name %r" % (mirror.shown(["ANNOTATORS"]), annotator))
             else:
                 annotators.append(annotator)
         for record in records:

@@ -13,14 +13,15 @@ from typing import Any, List, Optional, Sequence, Union
 import numpy as np
 import numpy.typing as npt
 
+import _sigtrove
 from sigtrove import Record, Signal
-from sigtrove._arguments import WINDOW_HELP, frame_window, open_record, signal_choice
-from sigtrove._progress import progress_bar
+from sigtrove._frame_blocks import frame_blocks
+from sigtrove.commands._arguments import WINDOW_HELP, add_signal_choice, frame_window, open_record, signal_choice
+from sigtrove.commands._progress import progress_bar
 
 SUMMARY = "print a record's samples, a line per frame (as rdsamp does)"
 
-BLOCK_FRAMES = 1 << 16
-DEFAULT_GAIN = 200.0  # a header's gain of 0 means this, for every WFDB reader
+DEFAULT_GAIN = _sigtrove._DEFAULT_GAIN  # a header's gain of 0 means this, for every WFDB reader
 STORED_UNITS = "adu"  # the WFDB name of stored values' units
 SEPARATORS = {"columns": " ", "csv": ",", "tsv": "\t"}
 
@@ -33,14 +34,7 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument(
         "-t", "--to", dest="stop", metavar="STOP", help="print up to this frame, not including it (default: the end)"
     )
-    parser.add_argument(
-        "-s",
-        "--signals",
-        nargs="+",
-        action="extend",
-        metavar="SIGNAL",
-        help="signals by number (from 0) or name, in the order wanted (default: all)",
-    )
+    add_signal_choice(parser)
     parser.add_argument(
         "-p", "--physical", action="store_true", help="physical values (mV, mmHg, ...), not the stored ones"
     )
@@ -136,15 +130,9 @@ def run(options: argparse.Namespace) -> int:
         out.write(header_lines(options.layout, number_width, columns))
     progress = progress_bar("samples", None if stop is None else stop - start, "frames")
     try:
-        position = start
-        while stop is None or position < stop:
-            end = position + BLOCK_FRAMES if stop is None else min(stop, position + BLOCK_FRAMES)
-            values = record.frames(position, end, choice, physical=options.physical)
+        for position, values in frame_blocks(record, start, stop, choice, physical=options.physical):
             out.write(block_text(row_format, position, values))
-            position += len(values)
-            progress.advance(position - start)
-            if position < end:
-                break  # the data end before the header's length
+            progress.advance(position + len(values) - start)
     finally:
         progress.close()
     out.flush()
