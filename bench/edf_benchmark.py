@@ -116,8 +116,9 @@ def peak_memory(path, reader):
     """The memory one whole read adds to a fresh process: peak resident size minus the size before."""
     module = {"sigtrove": "sigtrove", "pyEDFlib": "pyedflib", "MNE preload": "mne"}[reader]
     code = (
-        "import json, resource, sys; sys.path.insert(0, %r); import edf_benchmark as b; import %s;"
-        "peak = lambda: resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024;"
+        "import json, sys; sys.path.insert(0, %r); import edf_benchmark as b; import %s;"
+        # The peak of this process's memory (VmHWM): ru_maxrss would carry over the parent's across exec.
+        "peak = lambda: 1024 * int([l for l in open('/proc/self/status') if l.startswith('VmHWM')][0].split()[1]);"
         "before = peak(); b.WHOLE[%r](%r); print(json.dumps([before, peak()]))"
     ) % (str(pathlib.Path(__file__).parent), module, reader, str(path))
     done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)

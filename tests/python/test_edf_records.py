@@ -413,3 +413,30 @@ def test_a_window_of_a_remote_edf_file_reads_only_its_data_records(web_server):
     assert window.shape == (2000, 15)
     fetched = sum(r[3] for r in web_server.requests()[seen:] if r[1] == "/" + name)
     assert 0 < fetched < size / 4
+
+
+def test_the_download_command_mirrors_an_edf_record(web_server, tmp_path):
+    done = run_sigtrove("download", web_server.url("edf"), "bdfplus.bdf", "xform.edf", "--to", tmp_path)
+    assert done.returncode == 0, done.stderr
+    for name in ("bdfplus.bdf", "xform.edf"):
+        assert (tmp_path / name).read_bytes() == (EDF_FIXTURES / name).read_bytes()
+    assert _sigtrove.Record(str(tmp_path / "xform.edf")).nsig == 4
+
+
+def test_the_viewer_serves_an_edf_record_and_its_annotations(tmp_path):
+    from viewer_client import Client
+
+    from sigtrove.viewer import Viewer
+
+    path = tmp_path / "gaps.edf"
+    fast, _ = _discontinuous_file(path)
+    with Viewer(str(path), ["edf"]) as running:
+        client = Client(running.url)
+        described = client.json("record")
+        assert described["frequency"] == 2.0
+        window = client.window(0, 11, 10**6)
+        eeg = np.asarray(window.values[0], dtype=float)
+        assert len(eeg) == 55 and np.isnan(eeg).sum() == 15  # the gaps, at the signal's own rate
+        assert eeg[0] == np.float32(-1000.0)  # its stored -32768 is a sample
+        notes = client.json("annotations", annotator="edf", start=0, stop=11)
+        assert "in the gap" in str(notes)
