@@ -187,6 +187,13 @@ def test_the_edf_annotations_as_entries_and_with_a_window(tmp_path):
     annotation = _sigtrove.Annotation(str(path), "edf")
     entries = annotation.read()
     assert [(e.time, e.aux) for e in entries] == [(math.floor(o), t) for o, _, t in PYEDFLIB_ANNOTATIONS]
+    # read() positions and reads on as over a WFDB annotation file: a window, then on from where it stopped.
+    assert [e.aux for e in annotation.read(7, 6)] == ["Marker", "Lights off"]
+    assert [e.aux for e in annotation.read(-1, 0)][:1] == ["Schlafstadium Wach – Übergang"]
+    assert [e.typestr for e in annotation.read(0, 0, '"')] == ['"'] * len(PYEDFLIB_ANNOTATIONS)  # NOTEs
+    assert annotation.read(0, 0, "N") == []
+    with pytest.raises(ValueError, match="no annotation at or after time 25"):
+        annotation.read(25)
     window = annotation.arrays(12, 14)
     assert list(window["aux"]) == ["Lights off", "Schlafstadium Wach – Übergang", "睡眠段階 N2"]
     # Any other annotator is a WFDB annotation file beside the EDF file.
