@@ -324,7 +324,8 @@ class Mirror:
         if os.path.splitext(parts[-1])[1].lower() in (".edf", ".bdf"):
             # An EDF or BDF file is a record of its own: no header names its files.
             self.file(parts)
-            files, segments = [], []
+            files: List[str] = []
+            segments: List[str] = []
         else:
             files, segments = self.header(parts)
         for segment in segments:
