@@ -833,7 +833,7 @@ TEST(EdfAnnotationLists, ParseOnsetsDurationsAndTextsAndRefuseWhatIsNoList) {
              {"+1.2.3\x14\x14", 0, "has an onset that is not a signed number"},
              {"+12345678901\x14\x14", 0, "has an onset that is not a signed number"},
          }) {
-        std::vector<AnnotationList> lists;
+        std::vector<EdfAnnotationList> lists;
         std::string error;
         bool ok = parse_annotation_lists(reinterpret_cast<const std::uint8_t *>(c.bytes.data()), c.bytes.size(), lists,
                                          error);
@@ -843,7 +843,7 @@ TEST(EdfAnnotationLists, ParseOnsetsDurationsAndTextsAndRefuseWhatIsNoList) {
             EXPECT_NE(error.find(c.error), std::string::npos) << error;
         }
     }
-    std::vector<AnnotationList> lists;
+    std::vector<EdfAnnotationList> lists;
     std::string error;
     ASSERT_TRUE(parse_annotation_lists(reinterpret_cast<const std::uint8_t *>(two.data()), two.size(), lists, error));
     EXPECT_EQ(lists[1].onset.nanoseconds, -1'250'000'000);
