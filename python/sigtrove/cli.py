@@ -42,8 +42,9 @@ COMMANDS = {
 
 DESCRIPTION = """\
 Read WFDB (MIT-BIH, PhysioNet) records. A RECORD is a record name or path without
-extension (its header is RECORD.hea), found as the WFDB tools find it: in the current
-folder, or along the WFDB environment variable's path. The bundled sample record,
+extension (its header is RECORD.hea), or an EDF or BDF file named with its extension
+(RECORD.edf, RECORD.bdf), found as the WFDB tools find it: in the current folder, or
+along the WFDB environment variable's path. The bundled sample record,
 ten seconds of MIT-BIH record 100 with its beat annotations, is called "sample".
 
 Exit status: 0 done; 1 a record or annotation file that can not be read, or a

@@ -1,4 +1,5 @@
 // Annotation: an opened annotation file of a record, read into AnnotationEntry lists.
+#include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <cstring>
@@ -97,7 +98,7 @@ bool open_annotation_file(PyObject *obj) {
         try {
             opened = engine->with_reader([&] {
                 if (!engine->open_reader(high_resolution)) return false;
-                definitions = engine->reader()->definitions();
+                if (engine->reader() != nullptr) definitions = engine->reader()->definitions();
                 return true;
             });
         } catch (const std::bad_alloc &) {
@@ -247,6 +248,50 @@ void take_annotations(engine::AnnotationReader &reader, const Window &window, co
     }
 }
 
+// The same from the annotation lists of an EDF file, as set_annotation_time and
+// take_annotations do it for a reader: 0, -1 (the start can not be reached) or
+// -2 (the lists could not be read), with the text recorded. May throw std::bad_alloc.
+int take_edf_annotations(AnnotationEngine &engine, WFDB_Time start, const Window &window, const TypeFilter &filter,
+                         int annotator, AnnotationRun &run) {
+    const std::vector<engine::AnnotationRow> &rows = engine.edf_rows();
+    std::size_t &at = engine.edf_cursor();
+    if (start >= 0) {
+        at = static_cast<std::size_t>(
+            std::lower_bound(rows.begin(), rows.end(), start,
+                             [](const engine::AnnotationRow &row, WFDB_Time t) { return row.time < t; }) -
+            rows.begin());
+        if (at == rows.size() && start != 0 && engine.edf_ending().ok()) {
+            engine::record_error("iannsettime: no annotation at or after time %ld\n", start);
+            return -1;
+        }
+    }
+    if (annotator != 0) {
+        engine::record_error("getann: can't read annotator %d\n", annotator);
+        return 0;
+    }
+    for (; at < rows.size(); ++at) {
+        const engine::AnnotationRow &row = rows[at];
+        WFDB_Annotation fields{};
+        fields.time = row.time;
+        fields.anntyp = static_cast<char>(row.code);
+        fields.subtyp = static_cast<signed char>(row.subtype);
+        fields.chan = static_cast<unsigned char>(row.channel);
+        fields.num = static_cast<signed char>(row.number);
+        if (window.ends_before(fields)) return 0;
+        if (!filter.admits(fields)) continue;
+        TakenAnnotation &taken = run.annotations.emplace_back(fields);
+        if (row.aux) {
+            taken.has_aux = true;
+            taken.aux = *row.aux;
+        }
+    }
+    if (!engine.edf_ending().ok()) {
+        engine::record_error_text(engine.edf_ending().text());
+        return -2;
+    }
+    return 0;
+}
+
 PyObject *read_annotations(PyObject *obj, WFDB_Time start, WFDB_Time length, PyObject *anntype, int annotator) {
     TypeFilter filter;
     if (!type_filter(anntype, filter)) return nullptr;
@@ -259,6 +304,8 @@ PyObject *read_annotations(PyObject *obj, WFDB_Time start, WFDB_Time length, PyO
         engine::ErrorCapture texts;
         try {
             outcome = engine->with_reader([&] {
+                if (engine->reads_edf_lists())
+                    return take_edf_annotations(*engine, start, Window(start, length), filter, annotator, run);
                 engine::AnnotationReader *reader = engine->reader();
                 if (reader == nullptr) return -2;
                 if (start >= 0 && engine::set_annotation_time(*reader, start) < 0) return -1;
@@ -367,7 +414,9 @@ PyMethodDef annotation_methods[] = {
      "arrays(start=0, stop=None) -> dict\n\n"
      "The annotations at sample times [start, stop) as equal-length numpy columns: time (int64\n"
      "sample numbers), code, symbol (the file's mnemonic of the code), subtype, chan, num (as\n"
-     "entries carry them), aux (str or None). start and stop are sample numbers or times as the\n"
+     "entries carry them), aux (str or None); the annotations of an EDF file (annotator \"edf\")\n"
+     "also have onset and duration (float64 seconds as written, NaN where no duration is given)\n"
+     "after time. start and stop are sample numbers or times as the\n"
      "WFDB tools take them. pandas.DataFrame(annotation.arrays()) is a table of them."},
     {"__enter__", annotation_enter, METH_NOARGS, "The annotation file itself, for `with`."},
     {"__exit__", annotation_exit, METH_VARARGS,

@@ -16,16 +16,22 @@
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "annotations/annotation_file.h"
 #include "annotations/annotation_reader.h"
+#include "edf/edf_header_parser.h"
 
 namespace sigtrove {
 
 class AnnotationEngine {
 public:
     AnnotationEngine(std::string record, std::string annotator, int stat, engine::SearchLocation location)
-        : record_(std::move(record)), annotator_(std::move(annotator)), stat_(stat), location_(std::move(location)) {}
+        : record_(std::move(record)),
+          annotator_(std::move(annotator)),
+          stat_(stat),
+          location_(std::move(location)),
+          edf_(annotator_ == "edf" && engine::edf_file_kind(record_) != engine::EdfFileKind::none) {}
 
     // Runs use(engine::AnnotationFile &) -> engine::Status on the file, opening it
     // first when it is not open, under this object's lock and without the
@@ -50,6 +56,15 @@ public:
     bool open_reader(bool high_resolution);
     // The reader opened last (null when none is open). Inside with_reader only.
     engine::AnnotationReader *reader() { return reader_.get(); }
+
+    // The annotator "edf" of an EDF file has no annotation file for a reader: its
+    // annotation lists, read whole by open_reader, stand in for one, with a
+    // cursor that Annotation.read moves as it moves a reader. Inside with_reader only.
+    bool reads_edf_lists() const { return edf_; }
+    const std::vector<engine::AnnotationRow> &edf_rows() const { return edf_rows_; }
+    std::size_t &edf_cursor() { return edf_cursor_; }
+    // How reading the lists ended: a failure after the rows read, reported when a read reaches it.
+    const engine::Status &edf_ending() const { return edf_ending_; }
 
     // Runs use() -> R under this object's lock without the interpreter lock;
     // `use` must not touch Python objects and may throw std::bad_alloc.
@@ -82,6 +97,8 @@ public:
         {
             std::lock_guard<std::mutex> guard(lock_);
             closed = std::move(reader_);
+            edf_rows_.clear();
+            edf_cursor_ = 0;
         }
         closed.reset();
         Py_END_ALLOW_THREADS
@@ -96,6 +113,8 @@ public:
             std::lock_guard<std::mutex> guard(lock_);
             closed = std::move(file_);
             closed_reader = std::move(reader_);
+            edf_rows_.clear();
+            edf_cursor_ = 0;
         }
         closed.reset();
         closed_reader.reset();
@@ -109,6 +128,10 @@ private:
     std::mutex lock_;
     std::unique_ptr<engine::AnnotationFile> file_;
     std::unique_ptr<engine::AnnotationReader> reader_;
+    bool edf_;
+    std::vector<engine::AnnotationRow> edf_rows_;
+    std::size_t edf_cursor_ = 0;
+    engine::Status edf_ending_;
 };
 
 }  // namespace sigtrove

@@ -111,6 +111,12 @@ PyObject *annotation_arrays(PyObject *obj, PyObject *args, PyObject *kwargs) {
     using engine::SampleType;
     bool ok =
         put("time", numeric_column<std::int64_t>(n, SampleType::int64, [&](std::size_t i) { return rows[i].time; })) &&
+        // EDF annotations: the onset in seconds as written, and the duration (NaN where none is given).
+        (!engine->reads_edf_lists() ||
+         (put("onset", numeric_column<double>(n, SampleType::float64,
+                                              [&](std::size_t i) { return rows[i].onset.value_or(Py_NAN); })) &&
+          put("duration", numeric_column<double>(n, SampleType::float64,
+                                                 [&](std::size_t i) { return rows[i].duration.value_or(Py_NAN); })))) &&
         put("code", numeric_column<std::int32_t>(n, SampleType::int32, [&](std::size_t i) { return rows[i].code; })) &&
         put("symbol", object_column(n,
                                     [&](std::size_t i) {

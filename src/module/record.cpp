@@ -12,6 +12,7 @@
 
 #include "record/frame_input.h"
 #include "record_object.h"
+#include "signals/array_sink.h"
 #include "signals/sample_kernels.h"
 #include "sigtrove.h"
 #include "texts/error_state.h"
@@ -295,8 +296,11 @@ const engine::SignalSpec &signal_spec(PyObject *obj, int signal) {
 }
 
 // The sample count the original operations hold a signal to: the header's
-// length for a signal whose line has a checksum, else 0.
-long signal_length(const engine::SignalSpec &spec) { return spec.nsamp; }
+// length for a signal whose line has a checksum, else 0. The signals of an EDF
+// file all have the length its data records give.
+long signal_length(PyObject *obj, const engine::SignalSpec &spec) {
+    return spec.edf ? as_record(obj)->engine->description().header.nsamp : spec.nsamp;
+}
 
 // Fills a read's list, block by block: each block's values are converted in a C
 // array first (no Python objects), and the list's items are then made from it
@@ -316,11 +320,25 @@ public:
         // The conversion runs over repeated copies so that its loop is long enough to vectorise.
         std::fill_n(gain_, kRun, info.gain == 0.0 ? WFDB_DEFGAIN : info.gain);
         std::fill_n(baseline_, kRun, static_cast<double>(info.baseline));
+        if (info.edf) {
+            const engine::PhysicalScale scale = engine::physical_scale(info);
+            edf_ = true;
+            std::fill_n(digital_min_, kRun, scale.digital_min);
+            std::fill_n(physical_min_, kRun, scale.physical_min);
+            std::fill_n(physical_span_, kRun, scale.physical_span);
+            std::fill_n(digital_span_, kRun, scale.digital_span);
+        }
     }
 
-    // Items [first, first + n) from n samples.
-    bool fill(Py_ssize_t first, const WFDB_Sample *samples, Py_ssize_t n) {
-        if (physical_) {
+    // Items [first, first + n) from n samples; `invalid` (EDF signals, physical
+    // values) says which lie in a gap.
+    bool fill(Py_ssize_t first, const WFDB_Sample *samples, const unsigned char *invalid, Py_ssize_t n) {
+        if (physical_ && edf_) {
+            // Every stored value of an EDF signal is a sample; its physical value is the EDF definition's.
+            engine::edf_physical_runs(samples, static_cast<size_t>(n), edf_coefficients(), kRun, floats_);
+            for (Py_ssize_t k = 0; k < n; ++k)
+                if (!put(first + k, PyFloat_FromDouble(invalid && invalid[k] ? Py_NAN : floats_[k]))) return false;
+        } else if (physical_) {
             engine::physical_runs(samples, static_cast<size_t>(n), baseline_, gain_, kRun, floats_);
             for (Py_ssize_t k = 0; k < n; ++k)
                 if (!put(first + k, PyFloat_FromDouble(floats_[k]))) return false;
@@ -339,11 +357,17 @@ private:
         return true;
     }
 
+    engine::EdfCoefficients edf_coefficients() const {
+        return engine::EdfCoefficients{digital_min_, physical_min_, physical_span_, digital_span_};
+    }
+
     static constexpr size_t kRun = 16;
     PyObject *list_;
     bool physical_;
+    bool edf_ = false;
     long long adczero_;
     double gain_[kRun], baseline_[kRun];
+    double digital_min_[kRun], physical_min_[kRun], physical_span_[kRun], digital_span_[kRun];
     double floats_[block];
 };
 
@@ -370,13 +394,14 @@ int seek(RecordEngine &engine, WFDB_Time t) {
 // Reads up to `length` samples of `signal` from the record's input into
 // `samples`, as that many getvec calls would (stopping at the end of the data);
 // false with an exception when the data could not be read.
-bool read_block(RecordEngine &engine, int signal, Py_ssize_t length, WFDB_Sample *samples, Py_ssize_t &delivered) {
+bool read_block(RecordEngine &engine, int signal, Py_ssize_t length, WFDB_Sample *samples, unsigned char *invalid,
+                Py_ssize_t &delivered) {
     engine::SignalRun run;
     {
         engine::ErrorCapture texts;
         try {
             run = engine.with_input(
-                [&](engine::FrameInput &input) { return input.read_signal(signal, length, samples); });
+                [&](engine::FrameInput &input) { return input.read_signal(signal, length, samples, invalid); });
         } catch (const std::bad_alloc &) {
             engine::record_error("getvec: not enough memory\n");
             run = engine::SignalRun{0, -3};
@@ -402,7 +427,7 @@ PyObject *read_impl(PyObject *obj, PyObject *signal_id, WFDB_Time start, WFDB_Ti
     }
     RecordEngine &engine = *self->engine;
     const engine::SignalSpec &spec = signal_spec(obj, signal);
-    const WFDB_Time n = signal_length(spec);
+    const WFDB_Time n = signal_length(obj, spec);
     // A negative start names no sample: it is refused like one past the end.
     if (start >= n || start < 0) {
         PyErr_Format(PyExc_ValueError, "start index out of range (%ld)", static_cast<long>(n));
@@ -428,6 +453,12 @@ PyObject *read_impl(PyObject *obj, PyObject *signal_id, WFDB_Time start, WFDB_Ti
     if (!items) return PyErr_NoMemory();
     std::unique_ptr<WFDB_Sample[]> samples(new (std::nothrow) WFDB_Sample[SampleList::block]);
     if (!samples) return PyErr_NoMemory();
+    // Physical values of an EDF signal: which samples lie in a gap (every stored value is a sample).
+    std::unique_ptr<unsigned char[]> invalid;
+    if (as_float && spec.edf) {
+        invalid.reset(new (std::nothrow) unsigned char[SampleList::block]);
+        if (!invalid) return PyErr_NoMemory();
+    }
     Py_ssize_t done = 0;
     while (done < static_cast<Py_ssize_t>(length)) {
         // Python code (the truth test, a finalizer run while the last block's
@@ -446,9 +477,9 @@ PyObject *read_impl(PyObject *obj, PyObject *signal_id, WFDB_Time start, WFDB_Ti
             if (!is_current(obj) || engine.epoch() != positioned) continue;
         }
         Py_ssize_t delivered = 0;
-        if (!read_block(engine, signal, wanted, samples.get(), delivered)) return nullptr;
+        if (!read_block(engine, signal, wanted, samples.get(), invalid.get(), delivered)) return nullptr;
         positioned = engine.epoch();
-        if (!items->fill(done, samples.get(), delivered)) return nullptr;
+        if (!items->fill(done, samples.get(), invalid.get(), delivered)) return nullptr;
         done += delivered;
         if (delivered < wanted) break;  // the data end early: the list ends there too
     }
@@ -495,7 +526,7 @@ PyObject *signal_info_impl(PyObject *obj, PyObject *signal_id) {
     int signal = signal_number(obj, signal_id);
     if (signal < 0 || make_current(obj) < 0) return nullptr;
     const engine::SignalSpec &info = signal_spec(obj, signal);
-    const long nsamp = signal_length(info);
+    const long nsamp = signal_length(obj, info);
     PyRef dict = PyRef::steal(PyDict_New());
     if (!dict) return nullptr;
     PyObject *d = dict.get();
@@ -576,7 +607,7 @@ PyObject *record_str_impl(PyObject *obj) {
               p.add("Sampling frequency: %g Hz\n", self->frequency) && p.add("%d signals\n", nsig);
     for (int i = 0; ok && i < nsig; ++i) {
         const engine::SignalSpec &info = signal_spec(obj, i);
-        const long nsamp = signal_length(info);
+        const long nsamp = signal_length(obj, info);
         ok = p.add("Signal %d:\n", i) && p.add(" File: %s\n", text_of(info.fname)) &&
              p.add(" Description: %s\n", text_of(info.desc)) && p.add(" Gain: ") &&
              (info.gain == 0.0 ? p.add("uncalibrated assume %g", static_cast<int>(WFDB_DEFGAIN))

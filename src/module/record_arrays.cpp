@@ -170,11 +170,9 @@ bool array_kind(PyObject *physical_arg, PyObject *dtype, const engine::Header &h
 }
 
 std::vector<engine::PhysicalScale> scales_of(const engine::Header &header, const std::vector<int> &chosen) {
+    // A signal of an EDF file converts by the EDF definition, where every stored value is a sample.
     std::vector<engine::PhysicalScale> scales;
-    for (int s : chosen) {
-        const engine::SignalSpec &spec = header.signals[static_cast<std::size_t>(s)];
-        scales.push_back({static_cast<double>(spec.baseline), spec.gain == 0 ? WFDB_DEFGAIN : spec.gain});
-    }
+    for (int s : chosen) scales.push_back(engine::physical_scale(header.signals[static_cast<std::size_t>(s)]));
     return scales;
 }
 

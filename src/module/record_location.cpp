@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "edf/edf_header_parser.h"
 #include "network/url_text.h"
 #include "paths/database_path.h"
 #include "paths/directory_access.h"
@@ -79,6 +80,23 @@ int is_url_path(PyObject *path) {
     return engine::is_http_url(text) ? 1 : 0;
 }
 
+// The record name of the last part of a path: without its last extension
+// ("100.hea" is "100"), except that an EDF or BDF file is a record of its own
+// name ("chb01_01.edf" stays whole), as the field's tools name such records.
+PyObject *record_name_of(PyObject *last_part) {
+    PyRef parts = PyRef::steal(call_module_function("splitext", last_part));
+    if (!parts) return nullptr;
+    PyObject *extension = PySequence_GetItem(parts.get(), 1);
+    if (!extension) return nullptr;
+    PyRef owned_extension = PyRef::steal(extension);
+    std::string whole;
+    if (PyUnicode_Check(extension) && PyUnicode_GET_LENGTH(extension) == 4 && PyUnicode_Check(last_part)) {
+        if (!engine_name(last_part, whole)) return nullptr;
+        if (engine::edf_file_kind(whole) != engine::EdfFileKind::none) return PyRef::borrow(last_part).release();
+    }
+    return PySequence_GetItem(parts.get(), 0);
+}
+
 }  // namespace
 
 bool split_record_path(PyObject *path, RecordPath &out) {
@@ -86,11 +104,11 @@ bool split_record_path(PyObject *path, RecordPath &out) {
     if (url < 0) return false;
     if (url) {
         // The directory steps do not apply: no basedir, and the record is the URL
-        // without the extension of its last part ("https://host/db/100.hea" is ".../100").
+        // without the extension of its last part ("https://host/db/100.hea" is ".../100";
+        // an EDF file keeps its own: "https://host/db/x.edf").
         out.basedir = PyRef::steal(PyUnicode_FromString(""));
-        PyRef parts = PyRef::steal(call_module_function("splitext", path));
-        if (!out.basedir || !parts) return false;
-        out.record = PyRef::steal(PySequence_GetItem(parts.get(), 0));
+        if (!out.basedir) return false;
+        out.record = PyRef::steal(record_name_of(path));
         return static_cast<bool>(out.record);
     }
     out.basedir = PyRef::steal(call_module_function("dirname", path));
@@ -99,9 +117,7 @@ bool split_record_path(PyObject *path, RecordPath &out) {
     if (!out.working_directory) return false;
     PyRef base = PyRef::steal(call_module_function("basename", path));
     if (!base) return false;
-    PyRef parts = PyRef::steal(call_module_function("splitext", base.get()));
-    if (!parts) return false;
-    out.record = PyRef::steal(PySequence_GetItem(parts.get(), 0));
+    out.record = PyRef::steal(record_name_of(base.get()));
     if (!out.record) return false;
     PyRef plus = PyRef::steal(PyObject_CallMethod(out.record.get(), "startswith", "s", "+"));
     if (!plus) return false;

@@ -19,7 +19,8 @@ PyObject *call_module_function(const char *name, PyObject *arg);
 
 // ---- the record path rule
 
-// "data/100.hea" gives basedir "data" and record "100"; a record name starting
+// "data/100.hea" gives basedir "data" and record "100" ("data/x.edf" gives the
+// record "x.edf": an EDF or BDF file is a record of its own name); a record name starting
 // with '+' is refused with ValueError. The working directory is asked for
 // (getcwdu) after the directory part is taken and before the name is, so a
 // working directory that cannot be read is reported ahead of a refused name; it
@@ -44,7 +45,7 @@ bool engine_name(PyObject *record, std::string &out);
 // The three path fields, laid out as both object types declare them.
 struct RecordLocation {
     PyObject *record_path;  // the path exactly as the caller gave it (a str)
-    PyObject *record;       // the record name: the last component, without extension
+    PyObject *record;       // the record name: the last component, without extension (but for EDF)
     PyObject *basedir;      // the directory part; "" when the path has none
 
     // Every field None, as a freshly allocated object has them.

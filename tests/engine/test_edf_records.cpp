@@ -25,6 +25,7 @@
 #include "fixture_files.h"
 #include "network/remote_file.h"
 #include "paths/database_path.h"
+#include "record/frame_input.h"
 #include "record/header.h"
 #include "record/julian_date.h"
 #include "record/record.h"
@@ -430,6 +431,32 @@ TEST_F(SharedEdfFile, DiscontinuousDataRecordsSitAtTheirOnsetsWithGapsBetween) {
     EXPECT_EQ(frames.gap, want);
 }
 
+// A run of getvec calls keeping one signal says which of its samples lie in a gap, whether it is
+// read in blocks or frame by frame (padding invalid samples makes getvec go frame by frame): the
+// stored values alone can not tell a gap from a stored -32768, which is a sample of an EDF signal.
+TEST_F(SharedEdfFile, ASignalRunSaysWhichSamplesLieInAGap) {
+    std::unique_ptr<Record> probe = open("discontinuous.edf");
+    ASSERT_TRUE(probe);
+    const std::vector<bool> gaps = frame_by_frame(*probe).gap;
+    for (int mode : {0, WFDB_GVPAD}) {
+        FrameInput input;
+        input.add(open("discontinuous.edf"));
+        input.set_mode(mode);
+        std::vector<WFDB_Sample> samples(500);
+        std::vector<unsigned char> invalid(500, 7);
+        SignalRun run = input.read_signal(1, 500, samples.data(), invalid.data());
+        ASSERT_EQ(run.delivered, 460) << mode;
+        EXPECT_EQ(run.status, -1) << mode;
+        for (std::size_t k = 0; k < 460; ++k) {
+            ASSERT_EQ(invalid[k], gaps[k] ? 1 : 0) << mode << " " << k;
+            // Padding puts the last valid value where a sample is invalid.
+            if (gaps[k] && mode == 0) {
+                ASSERT_EQ(samples[k], WFDB_INVALID_SAMPLE) << k;
+            }
+        }
+    }
+}
+
 // Data records of 2 frames (2 Hz; "a" at 4 Hz) at onsets that fall between frames: each
 // begins at the frame nearest its onset.
 EdfFileToWrite placed_file(const std::vector<std::string> &onsets) {
@@ -806,7 +833,7 @@ TEST(EdfAnnotationLists, ParseOnsetsDurationsAndTextsAndRefuseWhatIsNoList) {
              {"+1.2.3\x14\x14", 0, "has an onset that is not a signed number"},
              {"+12345678901\x14\x14", 0, "has an onset that is not a signed number"},
          }) {
-        std::vector<AnnotationList> lists;
+        std::vector<EdfAnnotationList> lists;
         std::string error;
         bool ok = parse_annotation_lists(reinterpret_cast<const std::uint8_t *>(c.bytes.data()), c.bytes.size(), lists,
                                          error);
@@ -816,7 +843,7 @@ TEST(EdfAnnotationLists, ParseOnsetsDurationsAndTextsAndRefuseWhatIsNoList) {
             EXPECT_NE(error.find(c.error), std::string::npos) << error;
         }
     }
-    std::vector<AnnotationList> lists;
+    std::vector<EdfAnnotationList> lists;
     std::string error;
     ASSERT_TRUE(parse_annotation_lists(reinterpret_cast<const std::uint8_t *>(two.data()), two.size(), lists, error));
     EXPECT_EQ(lists[1].onset.nanoseconds, -1'250'000'000);

@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     fuzz::remove_scratch_file("r.BDF");
     fuzz::write_scratch_file(name, data + 1, size - 1);
 
-    std::vector<engine::AnnotationList> lists;
+    std::vector<engine::EdfAnnotationList> lists;
     std::string error;
     (void)engine::parse_annotation_lists(data + 1, size - 1, lists, error);
     (void)engine::data_record_onset(data + 1, size - 1, error);

@@ -72,14 +72,47 @@ def test_the_picture_is_what_the_plot_example_draws(tmp_path):
 # The README reads MIT-BIH from PhysioNet; the tests read the same records from a web server of
 # their own on the loopback address.
 PHYSIONET_MITDB = "https://physionet.org/files/mitdb/1.0.0"
+# Its EDF example reads a file of the EEG motor movement/imagery database; the tests read a stand-in
+# of the same layout that pyEDFlib writes (64 signals at 160 Hz in uV, EDF+ annotations T0, T1, T2).
+PHYSIONET_EEGMMIDB_FILE = "https://physionet.org/files/eegmmidb/1.0.0/S001/S001R03.edf"
+
+
+def write_eegmmidb_stand_in(path):
+    import numpy as np
+    import pyedflib
+
+    writer = pyedflib.EdfWriter(str(path), 64, file_type=pyedflib.FILETYPE_EDFPLUS)
+    writer.setSignalHeaders(
+        [
+            dict(
+                label="Fc%d." % i,
+                dimension="uV",
+                sample_frequency=160,
+                physical_min=-8092.0,
+                physical_max=8092.0,
+                digital_min=-32768,
+                digital_max=32767,
+                transducer="",
+                prefilter="",
+            )
+            for i in range(64)
+        ]
+    )
+    rng = np.random.default_rng(3)
+    writer.writeSamples([rng.integers(-2000, 2000, 160 * 30).astype(np.int32) for _ in range(64)], digital=True)
+    for onset, text in ((0.0, "T0"), (4.2, "T2"), (8.3, "T0"), (12.5, "T1")):
+        writer.writeAnnotation(onset, 4.1 if text != "T0" else 4.2, text)
+    writer.close()
 
 
 @pytest.mark.parametrize("index", range(len(python_examples())))
 def test_each_example_runs_as_written(index, tmp_path, web_server):
     example = tmp_path / "example.py"
-    example.write_text(
-        python_examples()[index].replace(PHYSIONET_MITDB, web_server.url().rstrip("/")), encoding="utf-8"
-    )
+    source = python_examples()[index]
+    if PHYSIONET_EEGMMIDB_FILE in source:
+        write_eegmmidb_stand_in(tmp_path / "S001R03.edf")
+        source = source.replace(PHYSIONET_EEGMMIDB_FILE, "S001R03.edf")
+    example.write_text(source.replace(PHYSIONET_MITDB, web_server.url().rstrip("/")), encoding="utf-8")
     result = subprocess.run(
         [sys.executable, str(example)],
         cwd=tmp_path,

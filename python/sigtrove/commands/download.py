@@ -234,7 +234,13 @@ class Mirror:
     def record(self, parts: List[str], annotators: Sequence[str]) -> None:
         record = "/".join(parts)
         directory = parts[:-1]
-        files, segments = self.header(parts)
+        if os.path.splitext(parts[-1])[1].lower() in (".edf", ".bdf"):
+            # An EDF or BDF file is a record of its own: no header names its files.
+            self.file(parts)
+            files: List[str] = []
+            segments: List[str] = []
+        else:
+            files, segments = self.header(parts)
         for segment in segments:
             segment_parts = path_parts(segment)
             if segment_parts is None:

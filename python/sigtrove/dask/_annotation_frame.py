@@ -30,23 +30,32 @@ ARRAY_COLUMNS = {
     "num": np.int32,
     "aux": object,
 }
+# The annotations of EDF files (annotator "edf") have two more, after the time: the onset and the
+# duration in seconds (NaN where none is given).
+EDF_COLUMNS = {"time": np.int64, "onset": np.float64, "duration": np.float64, **ARRAY_COLUMNS}
 # Texts as Dask keeps them (pyarrow strings); a missing aux text is <NA>.
 TEXT = pd.StringDtype("pyarrow")
 
 
-def annotation_table(record: str, columns: Dict[str, npt.NDArray[Any]]) -> pd.DataFrame:
+def columns_of(annotator: str) -> Dict[str, Any]:
+    return EDF_COLUMNS if annotator == "edf" else ARRAY_COLUMNS
+
+
+def annotation_table(record: str, columns: Dict[str, npt.NDArray[Any]], annotator: str = "") -> pd.DataFrame:
     """A record's annotation columns as a table with a `record` column first, typed alike whether
     it holds annotations or none."""
     count = len(columns["time"])
     # Made at once from its columns: adding them one by one to a table is several times slower.
     data: Dict[str, Any] = {"record": pd.array([record] * count, dtype=TEXT)}
-    for name, kind in ARRAY_COLUMNS.items():
-        data[name] = pd.array(columns[name], dtype=TEXT) if kind is object else columns[name].astype(kind, copy=False)
+    for name, kind in columns_of(annotator).items():
+        # A WFDB annotation file named "edf" beside a record has no onsets or durations.
+        column = columns[name] if name in columns else np.full(count, np.nan)
+        data[name] = pd.array(column, dtype=TEXT) if kind is object else column.astype(kind, copy=False)
     return pd.DataFrame(data, copy=False)
 
 
-def no_annotations() -> Dict[str, npt.NDArray[Any]]:
-    return {name: np.empty(0, dtype=kind) for name, kind in ARRAY_COLUMNS.items()}
+def no_annotations(annotator: str = "") -> Dict[str, npt.NDArray[Any]]:
+    return {name: np.empty(0, dtype=kind) for name, kind in columns_of(annotator).items()}
 
 
 def read_partition(source: RecordSource, annotator: str, errors: str) -> pd.DataFrame:
@@ -55,21 +64,22 @@ def read_partition(source: RecordSource, annotator: str, errors: str) -> pd.Data
             columns = annotation.arrays()
     except UNREADABLE as error:
         unreadable(source.name, source.path, error, errors)
-        columns = no_annotations()
-    return annotation_table(source.name, columns)
+        columns = no_annotations(annotator)
+    return annotation_table(source.name, columns, annotator)
 
 
 def annotations(database_or_records: DatabaseOrRecords, annotator: str, errors: str = "raise") -> DataFrame:
     """Every annotation of the annotator's files of every record, as one lazy Dask DataFrame with
     one partition per record, in the records' order: a `record` column (the record's name), then
-    the columns of ``Annotation.arrays()`` (time, code, symbol, subtype, chan, num, aux). A record
+    the columns of ``Annotation.arrays()`` (time, code, symbol, subtype, chan, num, aux; for the
+    annotator "edf" of EDF files also onset and duration after the time). A record
     whose annotation file can not be read raises RecordError naming it when its partition is
     computed (``errors="raise"``), or gives no rows and a RecordSkipped warning (``errors="skip"``)."""
     check_errors_choice(errors)
     if not isinstance(annotator, str):
         raise TypeError('an annotator is a str ("atr"), not %s' % type(annotator).__name__)
     sources = record_sources(database_or_records)
-    meta = annotation_table("", no_annotations())
+    meta = annotation_table("", no_annotations(annotator), annotator)
     if not sources:
         return cast(DataFrame, _from_pandas(meta, npartitions=1))
     return cast(

@@ -99,6 +99,11 @@ Status AnnotationFile::read_edf(WFDB_Time start, std::optional<WFDB_Time> stop,
     return at == edf_rows_.end() ? edf_ending_ : Status();
 }
 
+const std::vector<AnnotationReader::CodeDefinition> &AnnotationFile::definitions() const {
+    static const std::vector<AnnotationReader::CodeDefinition> none;
+    return reader_ ? reader_->definitions() : none;
+}
+
 const AnnotationCodeTable &AnnotationFile::codes() const {
     static const AnnotationCodeTable initial;
     return reader_ ? reader_->codes() : initial;

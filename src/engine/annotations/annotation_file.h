@@ -56,7 +56,8 @@ public:
 
     const AnnotationCodeTable &codes() const;
     // The codes the file defines for itself, in file order, as it states them.
-    const std::vector<AnnotationReader::CodeDefinition> &definitions() const { return reader_->definitions(); }
+    // None for the annotations of an EDF file.
+    const std::vector<AnnotationReader::CodeDefinition> &definitions() const;
 
     // What the record's header gives for time texts; without a readable header,
     // elapsed time at WFDB's default frequency (250 Hz), as the WFDB tools count.

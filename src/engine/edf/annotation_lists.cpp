@@ -12,7 +12,7 @@ public:
 
     // Parses the list at the position; false with `error` set when it is malformed.
     // Sets `done` instead when only NUL padding (or nothing) is left.
-    bool next(AnnotationList &list, bool &done, std::string &error) {
+    bool next(EdfAnnotationList &list, bool &done, std::string &error) {
         done = false;
         if (pos_ >= size_ || bytes_[pos_] == 0) {
             done = true;
@@ -79,11 +79,11 @@ private:
 
 }  // namespace
 
-bool parse_annotation_lists(const std::uint8_t *bytes, std::size_t size, std::vector<AnnotationList> &out,
+bool parse_annotation_lists(const std::uint8_t *bytes, std::size_t size, std::vector<EdfAnnotationList> &out,
                             std::string &error) {
     ListReader reader(bytes, size);
     for (;;) {
-        AnnotationList list;
+        EdfAnnotationList list;
         bool done = false;
         if (!reader.next(list, done, error)) return false;
         if (done) return true;
@@ -93,7 +93,7 @@ bool parse_annotation_lists(const std::uint8_t *bytes, std::size_t size, std::ve
 
 std::optional<DecimalSeconds> data_record_onset(const std::uint8_t *bytes, std::size_t size, std::string &error) {
     ListReader reader(bytes, size);
-    AnnotationList list;
+    EdfAnnotationList list;
     bool done = false;
     if (!reader.next(list, done, error)) return std::nullopt;
     if (done) {

@@ -17,7 +17,7 @@
 
 namespace sigtrove::engine {
 
-struct AnnotationList {
+struct EdfAnnotationList {
     DecimalSeconds onset;
     std::optional<DecimalSeconds> duration;
     std::vector<std::string_view> texts;  // into the parsed bytes, in order, empty ones included
@@ -26,7 +26,7 @@ struct AnnotationList {
 // Parses the lists in `bytes` (one data record's bytes of one annotation
 // signal), appending them to `out`. False at the first malformed list, with
 // `error` saying what is wrong and where (lists before it stay in `out`).
-bool parse_annotation_lists(const std::uint8_t *bytes, std::size_t size, std::vector<AnnotationList> &out,
+bool parse_annotation_lists(const std::uint8_t *bytes, std::size_t size, std::vector<EdfAnnotationList> &out,
                             std::string &error);
 
 // The onset of the data record whose first annotation signal is `bytes`: the

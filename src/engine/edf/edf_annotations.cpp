@@ -100,7 +100,7 @@ Status read_edf_annotations(const Header &header, const std::string &record, std
         end = std::max(end, a.offset + a.samples * layout.sample_bytes);
     }
     AnnotationSpans spans(*file, layout, first, end - first);
-    std::vector<AnnotationList> lists;
+    std::vector<EdfAnnotationList> lists;
     std::vector<std::int64_t> order;  // onsets in ns, to sort by
     long long held = 0;
     Status status;
@@ -122,7 +122,7 @@ Status read_edf_annotations(const Header &header, const std::string &record, std
             lists.clear();
             const auto size = static_cast<std::size_t>(a.samples * layout.sample_bytes);
             if (!parse_annotation_lists(span + (a.offset - first), size, lists, error)) malformed = true;
-            for (const AnnotationList &list : lists) {
+            for (const EdfAnnotationList &list : lists) {
                 std::int64_t time = frame_holding(list.onset, layout.first_onset, rate);
                 for (std::string_view text : list.texts) {
                     // Empty texts annotate nothing: the first is a data record's time stamp.

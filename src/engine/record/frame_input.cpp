@@ -1,6 +1,7 @@
 #include "record/frame_input.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "signals/array_sink.h"
@@ -147,11 +148,32 @@ bool FrameInput::reads_in_blocks() const {
     return records_.size() == 1 && !pad_ && !high_resolution() && !records_[0]->multi_segment() && !frame_loaded_;
 }
 
-SignalRun FrameInput::read_signal_in_blocks(int signal, long long count, WFDB_Sample *out) {
+namespace {
+
+// Passes blocks on, noting which rows come without samples (a null block).
+class InvalidRows final : public FrameSink {
+public:
+    InvalidRows(FrameSink &inner, unsigned char *invalid) : inner_(inner), invalid_(invalid) {}
+    void put(std::size_t row, std::size_t frames, const ColumnBlock *columns) override {
+        std::fill_n(invalid_ + row, frames, columns[0].first == nullptr ? 1 : 0);
+        inner_.put(row, frames, columns);
+    }
+
+private:
+    FrameSink &inner_;
+    unsigned char *invalid_;
+};
+
+}  // namespace
+
+SignalRun FrameInput::read_signal_in_blocks(int signal, long long count, WFDB_Sample *out, unsigned char *invalid) {
     static const std::vector<PhysicalScale> no_scales;
     std::unique_ptr<FrameSink> sink = make_array_sink(SampleType::int32, out, 1, SampleRate::frame, no_scales);
     std::vector<std::size_t> chosen{static_cast<std::size_t>(signal)};
-    BulkOutcome outcome = records_[0]->source().read_bulk(chosen, count, *sink);
+    std::optional<InvalidRows> marking;
+    if (invalid) marking.emplace(*sink, invalid);
+    BulkOutcome outcome =
+        records_[0]->source().read_bulk(chosen, count, marking ? static_cast<FrameSink &>(*marking) : *sink);
     SignalRun run{outcome.frames, 0};
     // getvec counts every call, the one that stops the run included.
     long long calls = outcome.frames + (outcome.stop != frame_delivered ? 1 : 0);
@@ -160,7 +182,7 @@ SignalRun FrameInput::read_signal_in_blocks(int signal, long long count, WFDB_Sa
     return run;
 }
 
-SignalRun FrameInput::read_signal_by_frames(int signal, long long count, WFDB_Sample *out) {
+SignalRun FrameInput::read_signal_by_frames(int signal, long long count, WFDB_Sample *out, unsigned char *invalid) {
     std::vector<WFDB_Sample> vector(static_cast<std::size_t>(std::max(signal_count(), 1)));
     SignalRun run;
     while (run.delivered < count) {
@@ -173,14 +195,20 @@ SignalRun FrameInput::read_signal_by_frames(int signal, long long count, WFDB_Sa
             run.status = -1;
             break;
         }
+        if (invalid) {
+            // Only one record's frames can lie in its gaps; records side by side have no gaps.
+            const bool gap = records_.size() == 1 && records_[0]->source().last_frame_in_gap();
+            invalid[run.delivered] = gap ? 1 : 0;
+        }
         out[run.delivered++] = vector[static_cast<std::size_t>(signal)];
     }
     return run;
 }
 
-SignalRun FrameInput::read_signal(int signal, long long count, WFDB_Sample *out) {
+SignalRun FrameInput::read_signal(int signal, long long count, WFDB_Sample *out, unsigned char *invalid) {
     if (signal < 0 || signal >= signal_count() || count <= 0) return SignalRun{0, count > 0 ? -1 : 0};
-    return reads_in_blocks() ? read_signal_in_blocks(signal, count, out) : read_signal_by_frames(signal, count, out);
+    return reads_in_blocks() ? read_signal_in_blocks(signal, count, out, invalid)
+                             : read_signal_by_frames(signal, count, out, invalid);
 }
 
 }  // namespace sigtrove::engine

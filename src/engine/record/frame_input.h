@@ -61,8 +61,11 @@ public:
     // in out[0..], stopping at the first end of data or error (a checksum
     // warning, -4, does not stop it): the same samples, texts and position as
     // those calls, read in blocks when the open records allow it. Throws
-    // std::bad_alloc.
-    SignalRun read_signal(int signal, long long count, WFDB_Sample *out);
+    // std::bad_alloc. With `invalid` (room for `count`), invalid[k] is 1 where
+    // out[k] lies where the record holds no sample (a gap of an EDF+D file, a
+    // segment without the signal), whatever its value, else 0: the way to tell
+    // such a frame from a stored WFDB_INVALID_SAMPLE of an EDF signal, which is a sample.
+    SignalRun read_signal(int signal, long long count, WFDB_Sample *out, unsigned char *invalid = nullptr);
 
 private:
     bool high_resolution() const { return high_mode_ && layout_.spf_max > 1; }
@@ -82,8 +85,8 @@ private:
     FrameStatus read_frame();
     int reported_signal_count() const;
     bool reads_in_blocks() const;
-    SignalRun read_signal_in_blocks(int signal, long long count, WFDB_Sample *out);
-    SignalRun read_signal_by_frames(int signal, long long count, WFDB_Sample *out);
+    SignalRun read_signal_in_blocks(int signal, long long count, WFDB_Sample *out, unsigned char *invalid);
+    SignalRun read_signal_by_frames(int signal, long long count, WFDB_Sample *out, unsigned char *invalid);
 
     std::vector<std::unique_ptr<Record>> records_;
     std::vector<std::size_t> record_offset_;  // where each record's samples start in `frame_`
