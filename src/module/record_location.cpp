@@ -66,7 +66,7 @@ namespace {
 // True (1) for a record path that is a URL: the engine reads such a record on its
 // server, so no directory of it is entered. -1 with an exception set on failure.
 int is_url_path(PyObject *path) {
-    for (const char *scheme : {"http://", "https://"}) {
+    for (const char *scheme : {"http://", "https://", "s3://", "physionet://"}) {
         PyRef prefix = PyRef::steal(PyUnicode_FromString(scheme));
         if (!prefix) return -1;
         Py_ssize_t match = PyUnicode_Tailmatch(path, prefix.get(), 0, PY_SSIZE_T_MAX, -1);
