@@ -6,8 +6,8 @@
 #include <mutex>
 
 #include "network/remote_cache.h"
-#include "network/remote_settings.h"
 #include "network/remote_location.h"
+#include "network/remote_settings.h"
 
 namespace sigtrove::engine {
 
