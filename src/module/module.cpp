@@ -8,6 +8,7 @@
 
 #include <atomic>
 
+#include "remote_prefetch.h"
 #include "wfdb/wfdb.h"
 #include "writing.h"
 
@@ -59,6 +60,7 @@ PyMethodDef module_methods[] = {
     {"verbose", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(verbose)), METH_VARARGS | METH_KEYWORDS,
      "\n    Set wfdblib to verbose mode (prints some extra info on error).\n    Debug only.\n    "},
     SIGTROVE_WRITING_FUNCTIONS,
+    SIGTROVE_PREFETCH_FUNCTIONS,
     {nullptr, nullptr, 0, nullptr},
 };
 
