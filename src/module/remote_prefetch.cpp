@@ -77,7 +77,8 @@ PyObject *module_fetch_remote_file(PyObject *, PyObject *args) {
         return nullptr;
     }
     if (!found) Py_RETURN_NONE;
-    return PyBytes_FromStringAndSize(reinterpret_cast<const char *>(bytes.data()), static_cast<Py_ssize_t>(bytes.size()));
+    return PyBytes_FromStringAndSize(reinterpret_cast<const char *>(bytes.data()),
+                                     static_cast<Py_ssize_t>(bytes.size()));
 }
 
 }  // namespace sigtrove

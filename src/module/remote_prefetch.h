@@ -15,10 +15,10 @@ PyObject *module_fetch_remote_file(PyObject *self, PyObject *args);
 }  // namespace sigtrove
 
 // The module's table entry (one element of its table: `SIGTROVE_PREFETCH_FUNCTIONS,`).
-#define SIGTROVE_PREFETCH_FUNCTIONS                                                        \
-    {"_prefetch_headers", reinterpret_cast<PyCFunction>(module_prefetch_headers), METH_VARARGS, \
-     "Asks for the headers of many remote records at once (record names, each without .hea)."}, \
-        {"_fetch_remote_file", reinterpret_cast<PyCFunction>(module_fetch_remote_file), METH_VARARGS,   \
+#define SIGTROVE_PREFETCH_FUNCTIONS                                                                   \
+    {"_prefetch_headers", reinterpret_cast<PyCFunction>(module_prefetch_headers), METH_VARARGS,       \
+     "Asks for the headers of many remote records at once (record names, each without .hea)."},       \
+        {"_fetch_remote_file", reinterpret_cast<PyCFunction>(module_fetch_remote_file), METH_VARARGS, \
          "The bytes of a remote file (at most LIMIT + 1), or None when it is not there; OSError says why not."}
 
 #endif
