@@ -28,7 +28,8 @@ WINDOW = 3600  # 10 s of record 100
 
 def served_folder():
     """The shared records under records/1.0/, and a database db/1.0/ of every shared record (its
-    header, signal and annotation files) with its RECORDS list (a version in each path, as PhysioNet has: wfdb then asks no index for one)."""
+    header, signal and annotation files) with its RECORDS list (a version in each path, as PhysioNet
+    has: wfdb then asks no index for one)."""
     folder = pathlib.Path(tempfile.mkdtemp(prefix="sigtrove-latency-"))
     shutil.copytree(RECORDS, folder / "records" / "1.0")
     database = folder / "db" / "1.0"
