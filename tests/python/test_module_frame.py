@@ -36,6 +36,8 @@ def test_namespace_order():
             "_write_record",
             "_write_annotations",
             "_copy_annotations",
+            "_prefetch_headers",
+            "_fetch_remote_file",
         )
     ]
     assert names == [

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "network/connection_pool.h"
+#include "network/remote_cache.h"
 
 namespace sigtrove::engine {
 namespace {
@@ -14,7 +15,7 @@ namespace {
 // The longest a wait for the sockets lasts before every transfer is looked at again.
 constexpr long kLongestWaitMs = 200;
 // An answer is for a bounded range: one longer than this is stopped (and asked for again by its open).
-constexpr long long kLongestBody = 1 << 20;
+constexpr long long kLongestBody = 2 * static_cast<long long>(kRemoteBlockSize);
 
 struct InFlight {
     std::size_t index;

@@ -20,7 +20,7 @@ using Clock = std::chrono::steady_clock;
 // An answer older than this was not for the open that now comes: it is asked for again.
 constexpr auto kLongestKept = std::chrono::seconds(60);
 // Answers kept at most (each holds at most a block): older ones make room.
-constexpr std::size_t kMostKept = 1024;
+constexpr std::size_t kMostKept = 256;
 
 struct Kept {
     FetchedAnswer answer;
