@@ -35,15 +35,16 @@ TEST(RemoteLocation, EachNameIsFetchedWhereTheEnvironmentSays) {
         {environment(), "http://h/db/100.hea", "http://h/db/100.hea"},
         {environment(), "s3://physionet-open/mitdb/1.0.0/100.hea",
          "https://physionet-open.s3.us-east-1.amazonaws.com/mitdb/1.0.0/100.hea"},
-        {environment(std::nullopt, std::nullopt, "eu-west-1"), "s3://b/k.hea", "https://b.s3.eu-west-1.amazonaws.com/k.hea"},
+        {environment(std::nullopt, std::nullopt, "eu-west-1"), "s3://b/k.hea",
+         "https://b.s3.eu-west-1.amazonaws.com/k.hea"},
         // A bucket that can not be a host name (a dot would break the certificate) is addressed by path.
         {environment(), "s3://my.bucket/k.hea", "https://s3.us-east-1.amazonaws.com/my.bucket/k.hea"},
         // A custom endpoint is addressed by path; the S3 one comes before the general one.
         {environment(std::nullopt, "http://127.0.0.1:9000/"), "s3://b/db/k.hea", "http://127.0.0.1:9000/b/db/k.hea"},
         {environment("http://127.0.0.1:9001", "http://127.0.0.1:9000"), "s3://b/k", "http://127.0.0.1:9001/b/k"},
         {environment(), "physionet://mitdb/1.0.0/100.hea", "https://physionet.org/files/mitdb/1.0.0/100.hea"},
-        {environment(std::nullopt, std::nullopt, std::nullopt, "http://127.0.0.1:8080/mirror"), "physionet://mitdb/1.0.0/100.hea",
-         "http://127.0.0.1:8080/mirror/mitdb/1.0.0/100.hea"},
+        {environment(std::nullopt, std::nullopt, std::nullopt, "http://127.0.0.1:8080/mirror"),
+         "physionet://mitdb/1.0.0/100.hea", "http://127.0.0.1:8080/mirror/mitdb/1.0.0/100.hea"},
         // Names of no file.
         {environment(), "s3://", ""},
         {environment(), "s3://bucket", ""},
@@ -62,6 +63,5 @@ TEST(RemoteLocation, EachNameIsFetchedWhereTheEnvironmentSays) {
     for (const char *name : {"100", "/db/100", "ftp://h/100", "file:///db/100", "s3:/b/k"})
         EXPECT_FALSE(is_remote_name(name)) << name;
 }
-
 
 }  // namespace
