@@ -45,11 +45,12 @@ pip() { .venv/bin/python -m pip "$@" 2>&1 | { grep -v "is ignored: it is neither
 # hypothesis for records made of arbitrary bytes, Playwright, which drives the system's chromium
 # through the viewer's pages, the wfdb package as a second reader of the records and annotation
 # files sigtrove writes (and the peer of its writing benchmarks), pyEDFlib and MNE as independent
-# readers of EDF files (and the peers of the EDF benchmark); and the pinned formatters and
-# linter that scripts/lint.sh runs, so that every machine gives the same answer.
+# readers of EDF files (and the peers of the EDF benchmark); moto's S3 server, the object store that
+# the s3:// tests start on the loopback address; and the pinned formatters and linter that
+# scripts/lint.sh runs, so that every machine gives the same answer.
 python_packages=("scikit-build-core>=0.9" "pytest>=7" numpy pandas pandas-stubs "matplotlib>=3.5" mypy
                  "dask[array,dataframe,distributed]>=2024.1" "hypothesis>=6" "playwright>=1.40" wfdb
-                 pyedflib mne
+                 pyedflib mne "moto[server]>=5"
                  clang-format==21.1.8 ruff==0.17.6)
 if ! stamp_is_current tools "${python_packages[@]}"; then
   say "installing pip and Python packages into .venv: ${python_packages[*]}"

@@ -1,4 +1,5 @@
-// _is_url(name) -> bool: an http:// or https:// URL (the scheme in any case).
+// _is_url(name) -> bool: a remote name: an http:// or https:// URL (the scheme in any
+//     case), an s3:// or a physionet:// name.
 // _without_credentials(text) -> str: every URL's "user:password@" removed.
 // _max_record_memory() -> int: the memory ceiling in bytes, as the engine holds a record to it.
 // _megabytes(amount) -> str: "256 MB", as the engine's texts say an amount.
@@ -11,7 +12,7 @@
 
 #include "engine_errors.h"
 #include "limits/memory_ceiling.h"
-#include "network/url_text.h"
+#include "paths/path_search.h"
 #include "pyref.h"
 #include "record/header_files.h"
 #include "texts/hidden_credentials.h"
@@ -36,7 +37,7 @@ PyObject *is_url(PyObject *, PyObject *name) {
     if (!PyUnicode_Check(name)) return PyBool_FromLong(0);
     std::string text;
     if (!utf8_text(name, text)) return nullptr;
-    return PyBool_FromLong(engine::is_http_url(text));
+    return PyBool_FromLong(engine::is_url(text));
 }
 
 PyObject *without_credentials(PyObject *, PyObject *value) {
@@ -93,7 +94,7 @@ PyObject *header_files(PyObject *, PyObject *args) {
 }
 
 PyMethodDef fact_functions[] = {
-    {"_is_url", is_url, METH_O, "Whether a name is an http:// or https:// URL, as the engine reads it."},
+    {"_is_url", is_url, METH_O, "Whether a name is a remote name (http://, https://, s3://, physionet://), as the engine reads it."},
     {"_without_credentials", without_credentials, METH_O, "A text with every URL's user name and password removed."},
     {"_max_record_memory", max_record_memory, METH_NOARGS, "The memory ceiling of one record, in bytes."},
     {"_megabytes", megabytes, METH_O, "An amount of memory as the engine's texts write it."},

@@ -11,6 +11,7 @@
 #include "engine_facts.h"
 #include "engine_settings.h"
 #include "file_download.h"
+#include "remote_prefetch.h"
 #include "wfdb/wfdb.h"
 #include "writing.h"
 
@@ -62,6 +63,7 @@ PyMethodDef module_methods[] = {
     {"verbose", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(verbose)), METH_VARARGS | METH_KEYWORDS,
      "\n    Set wfdblib to verbose mode (prints some extra info on error).\n    Debug only.\n    "},
     SIGTROVE_WRITING_FUNCTIONS,
+    SIGTROVE_PREFETCH_FUNCTIONS,
     {nullptr, nullptr, 0, nullptr},
 };
 

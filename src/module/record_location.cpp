@@ -68,8 +68,8 @@ namespace {
 // True (1) for a record path that is a URL: the engine reads such a record on its
 // server, so no directory of it is entered. -1 with an exception set on failure.
 int is_url_path(PyObject *path) {
-    // The scheme is all the engine's test looks at: the first eight characters decide.
-    PyRef start = PyRef::steal(PyUnicode_Substring(path, 0, 8));
+    // The scheme is all the engine's test looks at: the first sixteen characters decide.
+    PyRef start = PyRef::steal(PyUnicode_Substring(path, 0, 16));
     if (!start) return -1;
     const char *text = PyUnicode_AsUTF8(start.get());
     if (!text) {
@@ -77,7 +77,7 @@ int is_url_path(PyObject *path) {
         PyErr_Clear();
         return 0;
     }
-    return engine::is_http_url(text) ? 1 : 0;
+    return engine::is_url(text) ? 1 : 0;
 }
 
 // The record name of the last part of a path: without its last extension

@@ -77,10 +77,23 @@ def fault_server():
 
 @pytest.fixture(autouse=True)
 def _remote_environment(monkeypatch):
-    """No test inherits a cache directory or a timeout, nor leaves one to the next (set_remote_options sets them)."""
+    """No test inherits a cache directory or a timeout, nor leaves one to the next (set_remote_options sets them);
+    nor credentials, an endpoint or a region for s3:// names, nor a PhysioNet mirror, so that no name can lead
+    a test beyond this machine."""
     from sigtrove._remote import reset_remote_options
 
-    for name in ("SIGTROVE_CACHE", "SIGTROVE_TIMEOUT"):
+    for name in (
+        "SIGTROVE_CACHE",
+        "SIGTROVE_TIMEOUT",
+        "SIGTROVE_PHYSIONET_URL",
+        "AWS_ACCESS_KEY_ID",
+        "AWS_SECRET_ACCESS_KEY",
+        "AWS_SESSION_TOKEN",
+        "AWS_ENDPOINT_URL",
+        "AWS_ENDPOINT_URL_S3",
+        "AWS_REGION",
+        "AWS_DEFAULT_REGION",
+    ):
         monkeypatch.setenv(name, "")  # remembers the value to put back, even none
         monkeypatch.delenv(name)
     reset_remote_options()

@@ -47,6 +47,8 @@ def test_namespace_order():
             "_header_files",
             "_DEFAULT_GAIN",
             "_FileDownload",
+            "_prefetch_headers",
+            "_fetch_remote_file",
         )
     ]
     assert names == [

@@ -7,12 +7,16 @@
 #include <vector>
 
 #include "multi_segment/segment_signal_map.h"
+#include "network/prefetched_files.h"
 #include "paths/search_location.h"
 #include "signals/signal_source.h"
 #include "texts/error_state.h"
 
 namespace sigtrove::engine {
 namespace {
+
+// Segment headers asked for in one batch by a read that crosses many segments.
+constexpr std::size_t kPrefetchedSegments = 64;
 
 // A segment named "~" has no files: its frames hold no valid sample.
 bool is_null_segment(const SegmentSpec &segment) { return segment.name == "~"; }
@@ -126,6 +130,7 @@ public:
     }
 
     BulkOutcome read_bulk(const std::vector<std::size_t> &chosen, long long frames, FrameSink &sink) override {
+        prefetch_segment_headers(next_, frames);
         BulkOutcome outcome;
         while (outcome.frames < frames) {
             if (next_ >= end_) {
@@ -187,6 +192,23 @@ public:
 
 private:
     enum class SegmentState { none, open, failed };
+
+    // A read of a remote record that crosses segments asks for the headers of all
+    // of them at once (a bounded batch), rather than one round trip per segment.
+    void prefetch_segment_headers(long long from, long long frames) {
+        if (frames <= 0 || from >= end_ || from < 0) return;
+        const long long to = frames > end_ - from ? end_ : from + frames;
+        std::vector<std::string> urls;
+        for (std::size_t k = segment_index_of(from); k < segments_.size() && segments_[k].start < to; ++k) {
+            if (k == current_ && state_ != SegmentState::none) continue;
+            if (is_null_segment(segments_[k]) || segments_[k].nsamp == 0) continue;
+            std::string url = location_.remote_record_file(segments_[k].name, "hea");
+            if (url.empty()) return;  // a local record
+            urls.push_back(std::move(url));
+            if (urls.size() >= kPrefetchedSegments) break;
+        }
+        if (urls.size() >= 2) prefetch_remote_files(urls);
+    }
 
     // The segment holding `frame` (< end_): the last one starting at or before
     // it, which skips the empty segments (the layout header) starting there too.

@@ -10,8 +10,9 @@
 namespace sigtrove::engine {
 namespace {
 
-// Idle connections kept: enough for the files of a few records read side by side.
-constexpr std::size_t kMaxIdle = 8;
+// Idle connections kept: enough for the files of a few records read side by side, and for a
+// batch of requests sent at once (ConcurrentFetch) to find its connections open next time.
+constexpr std::size_t kMaxIdle = 16;
 
 struct Idle {
     std::string origin;

@@ -8,6 +8,7 @@
 
 #if SIGTROVE_HAVE_CURL
 #include "network/connection_pool.h"
+#include "network/remote_location.h"
 #endif
 
 namespace sigtrove::engine {
@@ -29,13 +30,17 @@ Status FileDownload::start(const std::string &url, long long first, bool head_on
     auto failed = [this](const std::string &why) { return Status::failure(ErrorKind::remote, url_ + ": " + why); };
     RemoteSettings settings = remote_settings();
     if (!settings.error.empty()) return failed(settings.error);
+    // An s3:// or physionet:// name is fetched from where it names, signed when it must be.
     HttpRequest request;
-    request.url = url;
+    if (std::optional<HttpRequest> named = remote_request(url, settings))
+        request = std::move(*named);
+    else
+        request.url = url;
     request.head_only = head_only;
     request.first = !head_only && first > 0 ? first : -1;
     request.timeout_seconds = settings.timeout_seconds;
     transfer_ = std::make_unique<Transfer>();
-    transfer_->lease = lease_connection(url);
+    transfer_->lease = lease_connection(request.url);
     if (!transfer_->lease) return failed("no connection could be made (libcurl failed)");
     if (!transfer_->lease->start(request)) {
         Status status = failed(transfer_->lease->error());

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string_view>
 
+#include <sys/select.h>
+
 #include "network/url_text.h"
 
 namespace sigtrove::engine {
@@ -145,6 +147,11 @@ bool HttpConnection::configure(const HttpRequest &request) {
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
     if (headers_) curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers_.get());
     if (request.head_only) curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+    if (!request.aws_sigv4.empty()) {
+        ok = ok && curl_easy_setopt(easy, CURLOPT_AWS_SIGV4, request.aws_sigv4.c_str()) == CURLE_OK;
+        curl_easy_setopt(easy, CURLOPT_USERNAME, request.aws_key.c_str());
+        curl_easy_setopt(easy, CURLOPT_PASSWORD, request.aws_secret.c_str());
+    }
     std::string range;
     if (request.first >= 0) {
         range = std::to_string(request.first) + "-" + (request.last >= 0 ? std::to_string(request.last) : "");
@@ -161,6 +168,76 @@ bool HttpConnection::configure(const HttpRequest &request) {
 }
 
 bool HttpConnection::start(const HttpRequest &request) {
+    if (!send(request)) return false;
+    drive([this] { return head_done_; });
+    if (!head_done_) {
+        if (error_.empty()) fail("no response");
+        return false;
+    }
+    char *url = nullptr;
+    if (curl_easy_getinfo(easy_.get(), CURLINFO_EFFECTIVE_URL, &url) == CURLE_OK && url) effective_url_ = url;
+    return true;
+}
+
+bool HttpConnection::begin(const HttpRequest &request) {
+    if (!send(request)) return false;
+    stepped_at_ = progressed_at_ = std::chrono::steady_clock::now();
+    return true;
+}
+
+void HttpConnection::step() {
+    if (!attached_ || finished_) return;
+    const bool had_head = head_done_;
+    const long long had = received_;
+    int running = 0;
+    CURLMcode code = curl_multi_perform(multi_.get(), &running);
+    if (code != CURLM_OK) {
+        fail(curl_multi_strerror(code));
+        detach();
+        return;
+    }
+    collect_result();
+    const auto now = std::chrono::steady_clock::now();
+    if (!account_wait(std::chrono::duration<double>(now - stepped_at_).count())) detach();
+    stepped_at_ = now;
+    if (head_done_ && !had_head) {
+        char *url = nullptr;
+        if (curl_easy_getinfo(easy_.get(), CURLINFO_EFFECTIVE_URL, &url) == CURLE_OK && url) effective_url_ = url;
+    }
+    if (head_done_ != had_head || received_ != had) {
+        progressed_at_ = now;
+    } else if (!finished_ &&
+               std::chrono::duration<double>(now - progressed_at_).count() > timeout_seconds_ + kWatchdogGraceSeconds) {
+        fail("no answer within " + seconds_text(timeout_seconds_) + " s");
+        detach();
+    }
+    if (finished_ && !head_done_ && error_.empty()) fail("no response");
+}
+
+void HttpConnection::wait_for(std::vector<curl_waitfd> &sockets, long &timeout_ms) {
+    if (!attached_ || finished_) return;
+    long wanted = -1;
+    if (curl_multi_timeout(multi_.get(), &wanted) == CURLM_OK && wanted >= 0) timeout_ms = std::min(timeout_ms, wanted);
+    fd_set read_set, write_set, error_set;
+    FD_ZERO(&read_set);
+    FD_ZERO(&write_set);
+    FD_ZERO(&error_set);
+    int highest = -1;
+    if (curl_multi_fdset(multi_.get(), &read_set, &write_set, &error_set, &highest) != CURLM_OK || highest < 0) {
+        // No socket to wait on yet (a name being resolved): look again soon.
+        timeout_ms = std::min(timeout_ms, 5L);
+        return;
+    }
+    for (int fd = 0; fd <= highest; ++fd) {
+        curl_waitfd socket{fd, 0, 0};
+        if (FD_ISSET(fd, &read_set)) socket.events |= CURL_WAIT_POLLIN;
+        if (FD_ISSET(fd, &write_set)) socket.events |= CURL_WAIT_POLLOUT;
+        if (FD_ISSET(fd, &error_set)) socket.events |= CURL_WAIT_POLLPRI;
+        if (socket.events) sockets.push_back(socket);
+    }
+}
+
+bool HttpConnection::send(const HttpRequest &request) {
     stop();
     detach();
     finished_ = false;
@@ -188,13 +265,6 @@ bool HttpConnection::start(const HttpRequest &request) {
         return false;
     }
     attached_ = true;
-    drive([this] { return head_done_; });
-    if (!head_done_) {
-        if (error_.empty()) fail("no response");
-        return false;
-    }
-    char *url = nullptr;
-    if (curl_easy_getinfo(easy_.get(), CURLINFO_EFFECTIVE_URL, &url) == CURLE_OK && url) effective_url_ = url;
     return true;
 }
 

@@ -30,6 +30,9 @@ struct HttpRequest {
     long long first = -1, last = -1;   // the bytes asked for, both included; first < 0 for the whole file
     std::vector<std::string> headers;  // further request lines ("If-None-Match: ...")
     double timeout_seconds = 30;       // for the connection, and the rate floor's stretch
+    // AWS Signature Version 4 ("aws:amz:REGION:s3") with this key, when not empty.
+    // Never shown in any text.
+    std::string aws_sigv4, aws_key, aws_secret;
 };
 
 // What the final response's head says (after any redirects).
@@ -99,10 +102,22 @@ public:
     // True while a transfer is in flight.
     bool busy() const { return attached_ && !finished_; }
 
+    // Transfers side by side (ConcurrentFetch): begin() sends `request` and
+    // returns at once; step() moves the transfer on as far as it goes without
+    // waiting, and wait_for() adds the sockets it waits on (and how long it may
+    // wait before it must be stepped again). head_received() tells when the
+    // final response's head has come; the rest is as after start().
+    bool begin(const HttpRequest &request);
+    void step();
+    void wait_for(std::vector<curl_waitfd> &sockets, long &timeout_ms);
+    bool head_received() const { return head_done_; }
+
 private:
     HttpConnection(CurlEasy easy, CurlMulti multi) : easy_(std::move(easy)), multi_(std::move(multi)) {}
 
     bool configure(const HttpRequest &request);
+    // Everything start() and begin() share: the state reset, the request sent.
+    bool send(const HttpRequest &request);
     // Drives the transfer until `done()` holds or the transfer ends; false on failure.
     template <class Done>
     bool drive(Done done);
@@ -142,6 +157,8 @@ private:
     std::vector<std::uint8_t> *body_ = &own_body_;
     std::size_t body_begin_ = 0;
     long long received_ = 0;
+    std::chrono::steady_clock::time_point stepped_at_{};     // begin()/step(): the last step
+    std::chrono::steady_clock::time_point progressed_at_{};  // ... and the last one that brought something
 };
 
 }  // namespace sigtrove::engine

@@ -3,6 +3,7 @@
 #include <mutex>
 #include <set>
 
+#include "network/prefetched_files.h"
 #include "network/remote_cache.h"
 #include "network/remote_settings.h"
 
@@ -22,6 +23,7 @@
 #include "limits/memory_ceiling.h"
 #include "network/background_transfer.h"
 #include "network/connection_pool.h"
+#include "network/remote_location.h"
 #endif
 
 namespace sigtrove::engine {
@@ -75,7 +77,10 @@ std::string status_text(const HttpHead &head) {
 class RemoteFile final : public ByteSource {
 public:
     RemoteFile(std::string url, RemoteSettings settings, std::unique_ptr<CacheEntry> cache)
-        : url_(std::move(url)), fetch_url_(url_), settings_(std::move(settings)), cache_(std::move(cache)) {}
+        : url_(std::move(url)), settings_(std::move(settings)), cache_(std::move(cache)) {
+        if (std::optional<HttpRequest> request = remote_request(url_, settings_)) base_request_ = std::move(*request);
+        fetch_url_ = base_request_.url;
+    }
     ~RemoteFile() override { keep_the_rest(); }
     RemoteFile(const RemoteFile &) = delete;
     RemoteFile &operator=(const RemoteFile &) = delete;
@@ -118,6 +123,8 @@ private:
         stream_.reset();
         transfer_.give_back();
     }
+    // Opens the file from an answer prefetched for it.
+    bool open_prefetched(FetchedAnswer &answer);
     bool take_whole_body();
     void store_whole_blocks();
     void keep_the_rest();
@@ -129,7 +136,8 @@ private:
     }
 
     const std::string url_;
-    std::string fetch_url_;  // after redirects: later requests go straight there
+    HttpRequest base_request_;  // what every request for the file carries (its URL, timeout, signature)
+    std::string fetch_url_;     // after redirects: later requests go straight there
     const RemoteSettings settings_;
     std::unique_ptr<CacheEntry> cache_;
     RemoteVersion version_;  // size -1 while unknown
@@ -151,26 +159,28 @@ private:
 
 bool RemoteFile::open(RemoteAccess access) {
     if (!settings_.error.empty()) return fail(settings_.error);
+    if (fetch_url_.empty()) return fail("not the name of a file on a server");
     if (cache_ && cache_->known() && was_validated(url_)) {
         version_ = cache_->version();
         return true;
     }
-    HttpRequest request;
-    request.url = url_;
-    request.timeout_seconds = settings_.timeout_seconds;
+    // Asked for already, beside other files: the answer kept for it serves this open.
+    if (access == RemoteAccess::from_start && !(cache_ && cache_->known()))
+        if (std::optional<FetchedAnswer> answer = take_prefetched(url_)) return open_prefetched(*answer);
+    HttpRequest request = base_request_;
     request.head_only = access == RemoteAccess::anywhere;
     if (!request.head_only) {
         request.first = 0;
         request.last = kBlock - 1;
     }
-    request.headers = conditions(false);
+    for (std::string &line : conditions(false)) request.headers.push_back(std::move(line));
     for (int attempt = 1;; ++attempt) {
         transfer_ = lease_connection(fetch_url_);
         if (!transfer_) return fail("no connection could be made (libcurl failed)");
         if (transfer_->start(request)) break;
         if (attempt >= kAttempts || !transfer_->failure_may_pass()) return fail(transfer_->error());
     }
-    fetch_url_ = transfer_->effective_url().empty() ? url_ : transfer_->effective_url();
+    fetch_url_ = transfer_->effective_url().empty() ? base_request_.url : transfer_->effective_url();
     const HttpHead &head = transfer_->head();
     switch (head.status) {
         case 304:
@@ -212,6 +222,46 @@ bool RemoteFile::open(RemoteAccess access) {
     stored_through_ = 0;
     transfer_end_ = head.range_last + 1;
     streak_end_ = transfer_end_;
+    return true;
+}
+
+bool RemoteFile::open_prefetched(FetchedAnswer &answer) {
+    const HttpHead &head = answer.head;
+    if (!answer.effective_url.empty()) fetch_url_ = answer.effective_url;
+    switch (head.status) {
+        case 200:
+        case 206: break;
+        case 416:
+            if (!head.has_content_range || head.range_total != 0) return fail(status_text(head));
+            version_.size = 0;
+            return true;
+        case 404:
+        case 410: return false;
+        default: return fail(status_text(head));
+    }
+    if (head.status == 206 && (!head.has_content_range || head.range_first != 0))
+        return fail("the server answered with bytes that were not asked for");
+    const auto got = static_cast<long long>(answer.body.size());
+    const long long promised = head.status == 206 ? head.range_last + 1 : head.content_length;
+    if (promised >= 0 && got != promised)
+        return fail("short body: the server sent " + std::to_string(got) + " of " + std::to_string(promised) +
+                    " bytes");
+    version_.etag = head.etag;
+    version_.last_modified = head.last_modified;
+    version_.size = head.status == 206 ? head.range_total : got;
+    if (cache_ && version_.size >= 0) {
+        cache_->adopt(version_);
+        note_validated(url_);
+    } else {
+        cache_.reset();
+    }
+    window_ = std::move(answer.body);
+    window_start_ = 0;
+    stored_through_ = 0;
+    transfer_end_ = got;
+    streak_end_ = transfer_end_;
+    store_whole_blocks();
+    if (cache_) cache_->save();
     return true;
 }
 
@@ -316,13 +366,12 @@ bool RemoteFile::request_blocks(long long block, long long count) {
                 break;
             }
     if (count <= 0) return false;  // at or past the end: nothing to fetch
-    HttpRequest request;
+    HttpRequest request = base_request_;
     request.url = fetch_url_;
-    request.timeout_seconds = settings_.timeout_seconds;
     request.first = block * kBlock;
     request.last = (block + count) * kBlock - 1;
     if (version_.size >= 0) request.last = std::min(request.last, version_.size - 1);
-    request.headers = conditions(true);
+    for (std::string &line : conditions(true)) request.headers.push_back(std::move(line));
     stream_.reset();
     if (!transfer_) transfer_ = lease_connection(fetch_url_);
     if (!transfer_) return fail("no connection could be made (libcurl failed)");
@@ -566,6 +615,7 @@ void reset_remote_state() {
         std::lock_guard<std::mutex> guard(validated_lock());
         validated_urls().clear();
     }
+    forget_prefetched_files();
 #if SIGTROVE_HAVE_CURL
     close_idle_connections();
 #endif

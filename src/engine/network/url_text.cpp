@@ -69,6 +69,14 @@ std::optional<UrlOrigin> url_origin(std::string_view url) {
     } else if (equals_ignoring_case(scheme, "https")) {
         origin.scheme = "https";
         origin.port = 443;
+    } else if (equals_ignoring_case(scheme, "s3") || equals_ignoring_case(scheme, "physionet")) {
+        // A bucket, or a PhysioNet database: the authority names where the files are, with no port.
+        origin.scheme = equals_ignoring_case(scheme, "s3") ? "s3" : "physionet";
+        std::string_view authority = url.substr(scheme_end + 3);
+        authority = authority.substr(0, authority.find_first_of("/?#"));
+        if (authority.empty() || authority.find_first_of("@:") != std::string_view::npos) return std::nullopt;
+        for (char c : authority) origin.host += lower(c);
+        return origin;
     } else {
         return std::nullopt;
     }

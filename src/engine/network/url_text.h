@@ -29,7 +29,8 @@ struct UrlOrigin {
     }
 };
 
-// The origin of an http:// or https:// URL; none for anything else, or a URL
+// The origin of an http:// or https:// URL (of an s3:// or physionet:// name: its
+// bucket or database, port 0); none for anything else, or a URL
 // whose authority can not be read (an empty host, a port that is no number).
 std::optional<UrlOrigin> url_origin(std::string_view url);
 

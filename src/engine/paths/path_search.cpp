@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "io/local_file.h"
+#include "network/remote_location.h"
 #include "network/url_text.h"
 
 namespace sigtrove::engine {
@@ -58,7 +59,7 @@ std::string record_lookup_name(const std::string &record) {
     return record + (slash == std::string::npos ? dirs : dirs.substr(slash + 1));
 }
 
-bool is_url(std::string_view name) { return is_http_url(name); }
+bool is_url(std::string_view name) { return is_remote_name(name); }
 
 bool FoundFile::remote_failure() const { return !failure.empty() && is_url(path); }
 

@@ -24,7 +24,7 @@ std::string record_name_for_open(const char *name, bool *keep_open);
 // last directory repeated ("abc/123/" is "abc/123/123").
 std::string record_lookup_name(const std::string &record);
 
-// True for names the engine reads from a web server (http:// and https:// URLs).
+// True for names the engine reads from a server (http://, https://, s3:// and physionet:// URLs).
 bool is_url(std::string_view name);
 
 // Finds RECORD.TYPE (then RECORD.TYP truncated to 3 characters) along the

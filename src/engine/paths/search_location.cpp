@@ -79,6 +79,13 @@ FoundFile SearchLocation::open_signal_file(const std::string &fname) {
     return search_path(path_, record_name_, base_, signal_file_names(fname), true, RemoteAccess::anywhere);
 }
 
+std::string SearchLocation::remote_record_file(const std::string &record, const std::string &type) const {
+    if (remote_directory_.empty()) return "";
+    const std::string name = record_lookup_name(record);
+    if (name.empty() || !refused_outside_directory(name).failure.empty()) return "";
+    return (is_url(name) ? name : remote_directory_ + "/" + name) + "." + type;
+}
+
 std::string SearchLocation::absolute(const std::string &found) const {
     if (found.empty() || found[0] == '/' || base_.empty() || is_url(found)) return found;
     return base_ + "/" + found;

@@ -41,6 +41,10 @@ public:
     FoundFile open_record_file(const std::string &record, const std::string &type);
     FoundFile open_signal_file(const std::string &fname);
 
+    // The URL a remote record's file RECORD.TYPE is fetched from; "" for a local
+    // record, and for a name refused outside the record's directory.
+    std::string remote_record_file(const std::string &record, const std::string &type) const;
+
     // The absolute working directory the relative prefixes stand on ("" if it was unknown).
     const std::string &base() const { return base_; }
     // An absolute form of a path found through this location.

@@ -1,0 +1,108 @@
+#include "network/prefetched_files.h"
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <mutex>
+
+#include "network/remote_cache.h"
+#include "network/remote_location.h"
+#include "network/remote_settings.h"
+
+namespace sigtrove::engine {
+
+#if SIGTROVE_HAVE_CURL
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// An answer older than this was not for the open that now comes: it is asked for again.
+constexpr auto kLongestKept = std::chrono::seconds(60);
+// Answers kept at most (each holds at most a block): older ones make room.
+constexpr std::size_t kMostKept = 256;
+
+struct Kept {
+    FetchedAnswer answer;
+    Clock::time_point at;
+};
+
+// Never destroyed, like the connection pool: a static record may open files while the process exits.
+std::mutex &kept_lock() {
+    static auto *lock = new std::mutex;
+    return *lock;
+}
+std::map<std::string, Kept> &kept_answers() {
+    static auto *kept = new std::map<std::string, Kept>;
+    return *kept;
+}
+
+void drop_old(std::map<std::string, Kept> &kept, Clock::time_point now) {
+    for (auto it = kept.begin(); it != kept.end();) it = now - it->second.at > kLongestKept ? kept.erase(it) : ++it;
+    while (kept.size() >= kMostKept) {
+        auto oldest = std::min_element(kept.begin(), kept.end(),
+                                       [](const auto &a, const auto &b) { return a.second.at < b.second.at; });
+        kept.erase(oldest);
+    }
+}
+
+}  // namespace
+
+void prefetch_remote_files(const std::vector<std::string> &urls) {
+    const RemoteSettings settings = remote_settings();
+    if (!settings.error.empty()) return;  // every open fails alike, with its reason
+    std::vector<std::string> wanted;
+    std::vector<HttpRequest> requests;
+    {
+        std::lock_guard<std::mutex> guard(kept_lock());
+        for (const std::string &url : urls) {
+            if (!is_remote_name(url) || kept_answers().count(url)) continue;
+            if (std::find(wanted.begin(), wanted.end(), url) != wanted.end()) continue;
+            // A file the cache holds is read from there (or checked with the server by its own open).
+            if (auto entry = CacheEntry::open(settings.cache_directory, url); entry && entry->known()) continue;
+            std::optional<HttpRequest> request = remote_request(url, settings);
+            if (!request) continue;
+            request->first = 0;
+            request->last = static_cast<long long>(kRemoteBlockSize) - 1;
+            wanted.push_back(url);
+            requests.push_back(std::move(*request));
+        }
+    }
+    if (requests.empty()) return;
+    std::vector<FetchedAnswer> answers = fetch_concurrently(requests);
+    const Clock::time_point now = Clock::now();
+    std::lock_guard<std::mutex> guard(kept_lock());
+    std::map<std::string, Kept> &kept = kept_answers();
+    drop_old(kept, now);
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+        // What did not come (a failure, a redirect not followed) is asked for again by its open, which says why.
+        if (!answers[i].answered) continue;
+        if (kept.size() >= kMostKept) break;
+        kept[wanted[i]] = Kept{std::move(answers[i]), now};
+    }
+}
+
+std::optional<FetchedAnswer> take_prefetched(const std::string &url) {
+    std::lock_guard<std::mutex> guard(kept_lock());
+    std::map<std::string, Kept> &kept = kept_answers();
+    auto it = kept.find(url);
+    if (it == kept.end()) return std::nullopt;
+    std::optional<FetchedAnswer> answer;
+    if (Clock::now() - it->second.at <= kLongestKept) answer = std::move(it->second.answer);
+    kept.erase(it);
+    return answer;
+}
+
+void forget_prefetched_files() {
+    std::lock_guard<std::mutex> guard(kept_lock());
+    kept_answers().clear();
+}
+
+#else
+
+void prefetch_remote_files(const std::vector<std::string> &) {}
+void forget_prefetched_files() {}
+
+#endif
+
+}  // namespace sigtrove::engine

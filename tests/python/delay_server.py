@@ -1,0 +1,147 @@
+"""A web server of the tests' own that waits a fixed time before every answer and
+keeps a log of the requests it got, on the loopback address.
+
+It serves the files of a folder (with byte ranges) as a distant server would: each
+answer comes `delay` seconds after its request, whatever else is under way, so a
+reader that asks one request after another pays the delay each time, and one that
+asks many at once pays it once. It runs in a process of its own (a thread per
+connection), as the engine may hold the interpreter lock while it waits.
+
+`requests()` gives what came since the last `reset()`: (method, path, range, start,
+end) per request, times in seconds of the server's clock. `rounds()` counts the
+round trips those took: a request that started after every request before it had
+been answered begins a new round.
+"""
+
+import json
+import pathlib
+import re
+import subprocess
+import sys
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+
+class _DelayHandler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def _answer(self, status, fields, body):
+        self.send_response(status)
+        for name, value in fields:
+            self.send_header(name, value)
+        self.end_headers()
+        if body:
+            self.wfile.write(body)
+
+    def _control(self):
+        if self.path == "/_log":
+            with self.server.lock:
+                body = json.dumps(self.server.log).encode()
+            self._answer(200, [("Content-Length", str(len(body)))], body)
+            return True
+        if self.path == "/_reset":
+            with self.server.lock:
+                self.server.log = []
+            self._answer(200, [("Content-Length", "0")], b"")
+            return True
+        return False
+
+    def _serve(self, body_wanted):
+        if self._control():
+            return
+        start = time.monotonic()
+        time.sleep(self.server.delay)
+        path = pathlib.Path(self.server.root) / self.path.lstrip("/").split("?")[0]
+        fields = []
+        if ".." in self.path or not path.is_file():
+            status, body = 404, b""
+        else:
+            data = path.read_bytes()
+            status, body = 200, data
+            match = re.match(r"bytes=(\d+)-(\d*)$", self.headers.get("Range", ""))
+            if match:
+                first = int(match.group(1))
+                last = min(int(match.group(2)) if match.group(2) else len(data) - 1, len(data) - 1)
+                if first >= len(data):
+                    status, body = 416, b""
+                    fields.append(("Content-Range", "bytes */%d" % len(data)))
+                else:
+                    status, body = 206, data[first : last + 1]
+                    fields.append(("Content-Range", "bytes %d-%d/%d" % (first, last, len(data))))
+            fields.append(("Accept-Ranges", "bytes"))
+        fields.append(("Content-Length", str(len(body))))
+        try:
+            self._answer(status, fields, body if body_wanted else b"")
+            self.wfile.flush()
+        except OSError:
+            self.close_connection = True
+        with self.server.lock:
+            self.server.log.append([self.command, self.path, self.headers.get("Range", ""), start, time.monotonic()])
+
+    def do_GET(self):
+        self._serve(True)
+
+    def do_HEAD(self):
+        self._serve(False)
+
+
+def _run(root, delay):
+    server = ThreadingHTTPServer(("127.0.0.1", 0), _DelayHandler)
+    server.daemon_threads = True
+    server.root = root
+    server.delay = delay
+    server.lock = threading.Lock()
+    server.log = []
+    print(server.server_address[1], flush=True)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    sys.stdin.read()  # runs until the test process closes standard input (or ends)
+    server.shutdown()
+
+
+class DelayServer:
+    def __init__(self, root, delay):
+        self.process = subprocess.Popen(
+            [sys.executable, __file__, str(root), repr(delay)], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True
+        )
+        self.port = int(self.process.stdout.readline())
+
+    def url(self, path=""):
+        return "http://127.0.0.1:%d/%s" % (self.port, path)
+
+    def _control(self, path):
+        import urllib.request
+
+        with urllib.request.urlopen(self.url(path), timeout=10) as answer:
+            return answer.read()
+
+    def reset(self):
+        self._control("_reset")
+
+    def requests(self):
+        return [tuple(entry) for entry in json.loads(self._control("_log"))]
+
+    def rounds(self):
+        rounds, answered_by = 0, None
+        for entry in sorted(self.requests(), key=lambda entry: entry[3]):
+            if answered_by is None or entry[3] >= answered_by:
+                rounds += 1
+                answered_by = entry[4]
+            else:
+                answered_by = max(answered_by, entry[4])
+        return rounds
+
+    def stop(self):
+        self.process.stdin.close()
+        try:
+            self.process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+
+
+if __name__ == "__main__":
+    _run(sys.argv[1], float(sys.argv[2]))
