@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "network/connection_pool.h"
+#include "network/remote_cache.h"
 
 namespace sigtrove::engine {
 namespace {
