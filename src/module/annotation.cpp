@@ -8,9 +8,9 @@
 
 #include "annotation_entry.h"
 #include "annotation_object.h"
+#include "errors/error_state.h"
 #include "signals/getvec_modes.h"
 #include "sigtrove.h"
-#include "texts/error_state.h"
 
 #include <structmember.h>
 #include "wfdb/wfdb.h"

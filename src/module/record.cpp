@@ -10,11 +10,11 @@
 #include <type_traits>
 #include <vector>
 
+#include "errors/error_state.h"
 #include "record/frame_input.h"
 #include "record_object.h"
 #include "signals/sample_kernels.h"
 #include "sigtrove.h"
-#include "texts/error_state.h"
 #include "texts/hidden_credentials.h"
 #include "writing.h"
 

@@ -5,8 +5,8 @@
 
 #include "engine_errors.h"
 #include "paths/path_search.h"
-#include "record/julian_date.h"
 #include "record_object.h"
+#include "time/julian_date.h"
 #include "time_texts.h"
 
 namespace sigtrove {

@@ -10,8 +10,8 @@
 
 #include "expected_records.h"
 #include "fixture_files.h"
+#include "header/header.h"
 #include "paths/database_path.h"
-#include "record/header.h"
 #include "wfdb/wfdb.h"
 #include "wfdb_interface/record_state.h"
 

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "fixture_files.h"
+#include "header/header.h"
 #include "paths/database_path.h"
 #include "paths/path_search.h"
-#include "record/header.h"
 #include "record_dir_fixture.h"
 #include "wfdb/wfdb.h"
 #include "wfdb_interface/record_state.h"

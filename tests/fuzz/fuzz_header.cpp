@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fuzz_scratch.h"
-#include "record/header.h"
+#include "header/header.h"
 #include "record/record.h"
 #include "record/record_description.h"
 #include "signals/array_sink.h"

@@ -6,14 +6,14 @@
 #include <string_view>
 
 #include "annotations/annotation_aha_format.h"
+#include "annotations/annotation_codes.h"
 #include "annotations/annotation_labels.h"
 #include "annotations/annotation_mit_format.h"
+#include "errors/error_state.h"
+#include "header/header.h"
 #include "network/url_text.h"
 #include "paths/path_search.h"
 #include "paths/search_location.h"
-#include "record/header.h"
-#include "texts/annotation_codes.h"
-#include "texts/error_state.h"
 #include "wfdb/ecgcodes.h"
 
 namespace sigtrove::engine {

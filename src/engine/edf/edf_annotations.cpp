@@ -5,10 +5,10 @@
 
 #include "edf/annotation_lists.h"
 #include "edf/edf_layout.h"
+#include "header/record_memory.h"
+#include "io/signal_file_handle.h"
 #include "network/remote_file.h"
 #include "paths/path_search.h"
-#include "record/record_memory.h"
-#include "signals/signal_file_handle.h"
 #include "wfdb/wfdb.h"
 
 namespace sigtrove::engine {

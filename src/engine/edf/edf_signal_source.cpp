@@ -10,10 +10,10 @@
 
 #include "edf/annotation_lists.h"
 #include "edf/edf_layout.h"
+#include "errors/error_state.h"
+#include "io/signal_file_handle.h"
 #include "network/remote_file.h"
 #include "paths/path_search.h"
-#include "signals/signal_file_handle.h"
-#include "texts/error_state.h"
 
 namespace sigtrove::engine {
 namespace {

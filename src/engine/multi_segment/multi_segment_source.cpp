@@ -6,10 +6,10 @@
 #include <optional>
 #include <vector>
 
+#include "errors/error_state.h"
 #include "multi_segment/segment_signal_map.h"
 #include "paths/search_location.h"
 #include "signals/signal_source.h"
-#include "texts/error_state.h"
 
 namespace sigtrove::engine {
 namespace {

@@ -7,8 +7,8 @@
 #include <mutex>
 #include <optional>
 
+#include "errors/error_state.h"
 #include "io/local_file.h"
-#include "texts/error_state.h"
 
 namespace sigtrove::engine {
 namespace {

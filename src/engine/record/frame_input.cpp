@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include "errors/error_state.h"
 #include "signals/array_sink.h"
-#include "texts/error_state.h"
 
 namespace sigtrove::engine {
 namespace {

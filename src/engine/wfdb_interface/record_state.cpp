@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "errors/error_state.h"
 #include "paths/path_search.h"
-#include "texts/error_state.h"
 #include "wfdb/wfdb.h"
 #include "wfdb_interface/c_boundary.h"
 

@@ -16,14 +16,14 @@
 #include <string_view>
 
 #include "edf/edf_header_parser.h"
+#include "errors/error_state.h"
 #include "formats/sample_formats.h"
+#include "header/header.h"
+#include "header/record_memory.h"
 #include "paths/path_search.h"
 #include "paths/search_location.h"
-#include "record/base_time.h"
-#include "record/header.h"
-#include "record/record_memory.h"
-#include "texts/error_state.h"
 #include "texts/shown_field.h"
+#include "time/base_time.h"
 #include "wfdb/wfdb.h"
 
 namespace sigtrove::engine {

@@ -1,4 +1,4 @@
-#include "signals/signal_file_handle.h"
+#include "io/signal_file_handle.h"
 
 #include "io/local_file.h"
 
