@@ -12,6 +12,7 @@
 #include "fixture_files.h"
 #include "header/header.h"
 #include "paths/database_path.h"
+#include "record_header/record_header.h"
 #include "wfdb/wfdb.h"
 #include "wfdb_interface/record_state.h"
 

@@ -13,6 +13,7 @@
 #include "header/header.h"
 #include "paths/path_search.h"
 #include "record_dir_fixture.h"
+#include "record_header/record_header.h"
 #include "time/julian_date.h"
 #include "wfdb/wfdb.h"
 

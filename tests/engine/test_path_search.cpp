@@ -16,6 +16,7 @@
 #include "paths/database_path.h"
 #include "paths/path_search.h"
 #include "record_dir_fixture.h"
+#include "record_header/record_header.h"
 #include "wfdb/wfdb.h"
 #include "wfdb_interface/record_state.h"
 

@@ -20,6 +20,7 @@
 #include "header/header.h"
 #include "multi_segment/multi_segment_source.h"
 #include "paths/database_path.h"
+#include "record_header/record_header.h"
 #include "wfdb/wfdb.h"
 #include "wfdb_interface/record_state.h"
 #include "wfdb_interface/signal_input.h"

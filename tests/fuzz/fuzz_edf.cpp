@@ -14,6 +14,7 @@
 #include "fuzz_scratch.h"
 #include "header/header.h"
 #include "record/record.h"
+#include "record_header/record_header.h"
 #include "signals/array_sink.h"
 #include "wfdb/wfdb.h"
 

@@ -8,6 +8,7 @@
 #include "edf/edf_header_parser.h"
 #include "errors/error_state.h"
 #include "header/header.h"
+#include "record_header/record_header.h"
 #include "wfdb/ecgcodes.h"
 
 namespace sigtrove::engine {

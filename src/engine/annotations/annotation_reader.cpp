@@ -14,6 +14,7 @@
 #include "network/url_text.h"
 #include "paths/path_search.h"
 #include "paths/search_location.h"
+#include "record_header/record_header.h"
 #include "wfdb/ecgcodes.h"
 
 namespace sigtrove::engine {

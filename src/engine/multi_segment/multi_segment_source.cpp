@@ -9,6 +9,7 @@
 #include "errors/error_state.h"
 #include "multi_segment/segment_signal_map.h"
 #include "paths/search_location.h"
+#include "record_header/record_header.h"
 #include "signals/signal_source.h"
 
 namespace sigtrove::engine {

@@ -7,6 +7,7 @@
 #include "multi_segment/multi_segment_source.h"
 #include "network/url_text.h"
 #include "paths/path_search.h"
+#include "record_header/record_header.h"
 
 namespace sigtrove::engine {
 

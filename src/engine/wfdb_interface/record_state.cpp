@@ -6,6 +6,7 @@
 
 #include "errors/error_state.h"
 #include "paths/path_search.h"
+#include "record_header/record_header.h"
 #include "wfdb/wfdb.h"
 #include "wfdb_interface/c_boundary.h"
 

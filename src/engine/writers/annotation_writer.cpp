@@ -12,6 +12,7 @@
 #include "errors/error_state.h"
 #include "header/header.h"
 #include "paths/search_location.h"
+#include "record_header/record_header.h"
 #include "wfdb/ecgcodes.h"
 #include "writers/header_text.h"
 #include "writers/output_names.h"
