@@ -2,6 +2,7 @@
 #ifndef SIGTROVE_ENGINE_HEADER_H
 #define SIGTROVE_ENGINE_HEADER_H
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -72,6 +73,12 @@ struct Header {
     double frame_frequency() const { return has_freq ? freq : 250.0; }
     // The counter frequency: CFREQ when positive, else the frame frequency.
     double counter_frequency() const { return cfreq > 0 ? cfreq : frame_frequency(); }
+    // The most samples per frame among the signals of its lines (1 when none lists more).
+    int largest_spf() const {
+        int largest = 1;
+        for (const SignalSpec &signal : signals) largest = std::max(largest, signal.spf);
+        return largest;
+    }
 };
 
 }  // namespace sigtrove::engine
