@@ -17,7 +17,6 @@ import re
 import sys
 from pathlib import Path
 
-
 # The engine's folders from the top down; README.md ("How it is built") says what each holds.
 # "wfdb" is include/wfdb/, the C interface's public header with its constants.
 LAYERS = [
