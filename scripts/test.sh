@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up what is missing, checks the sources' form (scripts/lint.sh), builds, and
+# Sets up what is missing, checks the sources' form (scripts/lint.sh) and that
+# includes point down the engine's layers (scripts/check_includes.py), builds, and
 # runs both test suites: the engine's GoogleTest suite (through CTest) and the
 # module's pytest suite; then the fuzz
 # harnesses (tests/fuzz/): their regression inputs replayed, and 30 seconds of
@@ -23,6 +24,7 @@ failed=0
 
 echo "== lint"
 scripts/lint.sh || failed=1
+.venv/bin/python scripts/check_includes.py || failed=1
 
 # Runs a command with its output in the log file $1, shown only when the command fails.
 quietly() {

@@ -9,9 +9,10 @@
 
 #include "annotation_entry.h"
 #include "annotation_object.h"
+#include "engine_object.h"
+#include "errors/error_state.h"
 #include "signals/getvec_modes.h"
 #include "sigtrove.h"
-#include "texts/error_state.h"
 
 #include <structmember.h>
 #include "wfdb/wfdb.h"
@@ -360,38 +361,6 @@ PyObject *annotation_repr(PyObject *obj) {
                                        name.get(), self->anninfo.stat));
 }
 
-// ---- lifetime
-
-int annotation_traverse(PyObject *obj, visitproc visit, void *arg) {
-    AnnotationObject *self = as_annotation(obj);
-    if (int rc = self->location.traverse(visit, arg)) return rc;
-    Py_VISIT(self->name);
-    return 0;
-}
-
-int annotation_clear(PyObject *obj) {
-    AnnotationObject *self = as_annotation(obj);
-    self->location.clear();
-    replace_field(self->name, PyRef::borrow(Py_None));
-    return 0;
-}
-
-void annotation_dealloc(PyObject *obj) {
-    AnnotationObject *self = as_annotation(obj);
-    PyObject_GC_UnTrack(obj);
-    // Releasing closes nothing in the engine; it only stops naming this object,
-    // without the engine lock for the reason record_dealloc gives.
-    forget_current(obj);
-    self->location.release();
-    Py_CLEAR(self->name);
-    forget_holder(obj);
-    PyMem_Free(self->engine_annotator);
-    self->engine_annotator = nullptr;
-    delete self->engine;
-    self->engine = nullptr;
-    Py_TYPE(obj)->tp_free(obj);
-}
-
 PyMemberDef annotation_members[] = {
     {"record", T_OBJECT, offsetof(AnnotationObject, location.record), READONLY, nullptr},
     {"basedir", T_OBJECT, offsetof(AnnotationObject, location.basedir), READONLY, nullptr},
@@ -418,8 +387,8 @@ PyMethodDef annotation_methods[] = {
      "also have onset and duration (float64 seconds as written, NaN where no duration is given)\n"
      "after time. start and stop are sample numbers or times as the\n"
      "WFDB tools take them. pandas.DataFrame(annotation.arrays()) is a table of them."},
-    {"__enter__", annotation_enter, METH_NOARGS, "The annotation file itself, for `with`."},
-    {"__exit__", annotation_exit, METH_VARARGS,
+    {"__enter__", EngineObjectLife<AnnotationObject>::enter, METH_NOARGS, "The annotation file itself, for `with`."},
+    {"__exit__", EngineObjectLife<AnnotationObject>::exit, METH_VARARGS,
      "Closes the file (a later use opens it again); exceptions pass through."},
     {"__reduce__", annotation_reduce, METH_NOARGS,
      "An Annotation pickles as its record's path, its name and its mode, and opens again when unpickled."},
@@ -467,13 +436,9 @@ PyObject *record_annotation(PyObject *record, PyObject *args, PyObject *kwargs) 
 PyTypeObject AnnotationType = [] {
     PyTypeObject t = blank_type();
     t.tp_name = "_sigtrove.Annotation";
-    t.tp_basicsize = sizeof(AnnotationObject);
-    t.tp_dealloc = annotation_dealloc;
+    EngineObjectLife<AnnotationObject>::fill(t);
     t.tp_repr = annotation_repr;
-    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
     t.tp_doc = annotation_doc;
-    t.tp_traverse = annotation_traverse;
-    t.tp_clear = annotation_clear;
     t.tp_methods = annotation_methods;
     t.tp_members = annotation_members;
     t.tp_new = annotation_new;

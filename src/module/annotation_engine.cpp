@@ -1,6 +1,6 @@
 #include "annotation_engine.h"
 
-#include "texts/error_state.h"
+#include "errors/error_state.h"
 #include "wfdb/wfdb.h"
 
 namespace sigtrove {

@@ -20,7 +20,7 @@
 
 #include "annotations/annotation_file.h"
 #include "annotations/annotation_reader.h"
-#include "edf/edf_header_parser.h"
+#include "record_header/record_header.h"
 
 namespace sigtrove {
 
@@ -31,7 +31,7 @@ public:
           annotator_(std::move(annotator)),
           stat_(stat),
           location_(std::move(location)),
-          edf_(annotator_ == "edf" && engine::edf_file_kind(record_) != engine::EdfFileKind::none) {}
+          edf_(annotator_ == "edf" && engine::names_edf_file(record_)) {}
 
     // Runs use(engine::AnnotationFile &) -> engine::Status on the file, opening it
     // first when it is not open, under this object's lock and without the

@@ -26,11 +26,16 @@ struct AnnotationObject {
 
 inline AnnotationObject *as_annotation(PyObject *o) { return reinterpret_cast<AnnotationObject *>(o); }
 
+// What its life (engine_object.h) owns beside the location and the engine file.
+inline PyObject *&python_field(AnnotationObject &self) { return self.name; }
+inline void release_memory(AnnotationObject &self) {
+    PyMem_Free(self.engine_annotator);
+    self.engine_annotator = nullptr;
+}
+
 // Methods beyond the original interface (annotation_views.cpp).
 PyObject *annotation_time_text(PyObject *self, PyObject *args, PyObject *kwargs);
 PyObject *annotation_arrays(PyObject *self, PyObject *args, PyObject *kwargs);
-PyObject *annotation_enter(PyObject *self, PyObject *);
-PyObject *annotation_exit(PyObject *self, PyObject *args);
 PyObject *annotation_reduce(PyObject *self, PyObject *);
 
 }  // namespace sigtrove

@@ -1,7 +1,6 @@
 // What an Annotation reads through its engine annotation file (no module lock,
 // no working directory, its own position): time texts and the annotations of a
-// window as numpy columns; and its life as a Python object: a context manager,
-// and pickled by its path.
+// window as numpy columns; and the Annotation pickled by its path.
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -9,6 +8,7 @@
 
 #include "annotation_object.h"
 #include "engine_errors.h"
+#include "engine_object.h"
 #include "numpy_arrays.h"
 #include "paths/path_search.h"
 #include "time_texts.h"
@@ -135,18 +135,6 @@ PyObject *annotation_arrays(PyObject *obj, PyObject *args, PyObject *kwargs) {
     return ok ? columns.release() : nullptr;
 }
 
-PyObject *annotation_enter(PyObject *obj, PyObject *) { return PyRef::borrow(obj).release(); }
-
-PyObject *annotation_exit(PyObject *obj, PyObject *) {
-    AnnotationObject *self = as_annotation(obj);
-    {
-        EngineAccess access;
-        if (is_current(obj)) set_current(nullptr);
-    }
-    if (self->engine != nullptr) self->engine->close();
-    Py_RETURN_FALSE;
-}
-
 PyObject *annotation_reduce(PyObject *obj, PyObject *) {
     AnnotationObject *self = as_annotation(obj);
     AnnotationEngine *engine = engine_of(obj);
@@ -157,8 +145,7 @@ PyObject *annotation_reduce(PyObject *obj, PyObject *) {
     PyRef directory = PyRef::steal(PyUnicode_DecodeFSDefaultAndSize(base.data(), static_cast<Py_ssize_t>(base.size())));
     if (!directory) return nullptr;
     const bool as_given = base.empty() || engine::is_url(engine->record());
-    PyRef path = PyRef::steal(as_given ? PyRef::borrow(self->location.record_path).release()
-                                       : PyUnicode_FromFormat("%U/%U", directory.get(), self->location.record));
+    PyRef path = PyRef::steal(reopening_path(self->location, directory.get(), as_given));
     if (!path) return nullptr;
     return Py_BuildValue("(O(OOi))", reinterpret_cast<PyObject *>(Py_TYPE(obj)), path.get(), self->name,
                          self->anninfo.stat);

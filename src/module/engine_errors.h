@@ -7,7 +7,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include "texts/status.h"
+#include "errors/status.h"
 
 namespace sigtrove {
 

@@ -14,7 +14,7 @@
 #include "limits/memory_ceiling.h"
 #include "paths/path_search.h"
 #include "pyref.h"
-#include "record/header_files.h"
+#include "record_header/header_files.h"
 #include "texts/hidden_credentials.h"
 #include "wfdb/wfdb.h"
 
@@ -94,7 +94,8 @@ PyObject *header_files(PyObject *, PyObject *args) {
 }
 
 PyMethodDef fact_functions[] = {
-    {"_is_url", is_url, METH_O, "Whether a name is a remote name (http://, https://, s3://, physionet://), as the engine reads it."},
+    {"_is_url", is_url, METH_O,
+     "Whether a name is a remote name (http://, https://, s3://, physionet://), as the engine reads it."},
     {"_without_credentials", without_credentials, METH_O, "A text with every URL's user name and password removed."},
     {"_max_record_memory", max_record_memory, METH_NOARGS, "The memory ceiling of one record, in bytes."},
     {"_megabytes", megabytes, METH_O, "An amount of memory as the engine's texts write it."},

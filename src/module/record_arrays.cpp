@@ -52,13 +52,6 @@ int stored_bits(const engine::Header &header, int signal) {
     return format_bits(header.signals[static_cast<std::size_t>(signal)].fmt);
 }
 
-// The engine record of an object whose construction finished.
-RecordEngine *engine_of(PyObject *obj) {
-    RecordEngine *engine = as_record(obj)->engine;
-    if (engine == nullptr) PyErr_SetString(PyExc_ValueError, "the record was not opened");
-    return engine;
-}
-
 // What a read of the record object needs to know of it, taken under its lock.
 struct RecordFacts {
     long long frame_count = -1;       // the header's length, or what the data hold; -1 unknown
@@ -80,17 +73,20 @@ bool record_facts(RecordEngine &engine, RecordFacts &facts) {
     return true;
 }
 
+// The record's facts, and the frames [start, stop) that start and stop name (frame
+// numbers or times, as frames() takes them).
+bool frame_window(RecordEngine &engine, PyObject *start_arg, PyObject *stop_arg, RecordFacts &facts, long long &start,
+                  long long &stop) {
+    return record_facts(engine, facts) && window_arguments(start_arg, stop_arg, engine.description().time_basis(),
+                                                           facts.frame_count, true, start, stop);
+}
+
 // A signal given by number (anything with __index__) or by name (the first signal
 // so described); -1 with ValueError naming it when the record has no such signal.
 int signal_of(RecordObject *self, PyObject *item) {
     if (PyUnicode_Check(item)) {
-        if (PyTuple_Check(self->signal_names)) {
-            for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(self->signal_names); ++i) {
-                int equal = PyObject_RichCompareBool(item, PyTuple_GET_ITEM(self->signal_names, i), Py_EQ);
-                if (equal < 0) return -1;
-                if (equal) return static_cast<int>(i);
-            }
-        }
+        int found = signal_named(*self, item);
+        if (found != -1) return found < 0 ? -1 : found;
         PyRef shown = PyRef::steal(shown_record_name(self->location.record));
         if (shown) PyErr_Format(PyExc_ValueError, "record %S has no signal named %R", shown.get(), item);
         return -1;
@@ -243,7 +239,7 @@ PyObject *record_frames(PyObject *obj, PyObject *args, PyObject *kwargs) {
                                      &stop_arg, &signals_arg, &physical, &dtype))
         return nullptr;
     RecordObject *self = as_record(obj);
-    RecordEngine *engine = engine_of(obj);
+    RecordEngine *engine = opened_engine(obj);
     if (engine == nullptr) return nullptr;
     const engine::Header &header = engine->description().header;
     std::vector<int> chosen;
@@ -251,11 +247,8 @@ PyObject *record_frames(PyObject *obj, PyObject *args, PyObject *kwargs) {
     if (!signals_argument(self, signals_arg, chosen) || !array_kind(physical, dtype, header, chosen, kind))
         return nullptr;
     RecordFacts facts;
-    if (!record_facts(*engine, facts)) return nullptr;
     long long start = 0, stop = 0;
-    if (!window_arguments(start_arg, stop_arg, engine->description().time_basis(), facts.frame_count, true, start,
-                          stop))
-        return nullptr;
+    if (!frame_window(*engine, start_arg, stop_arg, facts, start, stop)) return nullptr;
     std::vector<std::size_t> signals;
     if (!object_signals(facts, chosen, signals)) return nullptr;
     return read_window(*engine, facts, start, stop, signals, static_cast<Py_ssize_t>(signals.size()), 1,
@@ -267,14 +260,11 @@ PyObject *record_window(PyObject *obj, PyObject *args, PyObject *kwargs) {
     PyObject *start_arg = nullptr, *stop_arg = nullptr;
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OO:window", const_cast<char **>(keywords), &start_arg, &stop_arg))
         return nullptr;
-    RecordEngine *engine = engine_of(obj);
+    RecordEngine *engine = opened_engine(obj);
     if (engine == nullptr) return nullptr;
     RecordFacts facts;
-    if (!record_facts(*engine, facts)) return nullptr;
     long long start = 0, stop = 0;
-    if (!window_arguments(start_arg, stop_arg, engine->description().time_basis(), facts.frame_count, true, start,
-                          stop))
-        return nullptr;
+    if (!frame_window(*engine, start_arg, stop_arg, facts, start, stop)) return nullptr;
     // No stop and no known length: the window runs to wherever the data end.
     const bool open_ended = facts.frame_count < 0 && (stop_arg == nullptr || stop_arg == Py_None);
     if (open_ended) return Py_BuildValue("(LO)", start, Py_None);
@@ -287,7 +277,7 @@ PyObject *record_window(PyObject *obj, PyObject *args, PyObject *kwargs) {
 }
 
 PyObject *record_get_readable_frames(PyObject *obj, void *) {
-    RecordEngine *engine = engine_of(obj);
+    RecordEngine *engine = opened_engine(obj);
     if (engine == nullptr) return nullptr;
     RecordFacts facts;
     if (!record_facts(*engine, facts)) return nullptr;
@@ -302,7 +292,7 @@ PyObject *record_signal(PyObject *obj, PyObject *args, PyObject *kwargs) {
                                      &start_arg, &stop_arg, &physical, &dtype))
         return nullptr;
     RecordObject *self = as_record(obj);
-    RecordEngine *engine = engine_of(obj);
+    RecordEngine *engine = opened_engine(obj);
     if (engine == nullptr) return nullptr;
     const engine::Header &header = engine->description().header;
     int s = signal_of(self, signal_arg);

@@ -1,12 +1,13 @@
 // What a record's header says, as Python values, read from the description its
 // engine record holds (no engine call, no lock, no working directory); and the
-// Record's life as a Python object: a context manager, and pickled by its path.
+// Record pickled by its path.
 #include <string>
 
 #include "engine_errors.h"
+#include "engine_object.h"
 #include "paths/path_search.h"
-#include "record/julian_date.h"
 #include "record_object.h"
+#include "time/julian_date.h"
 #include "time_texts.h"
 
 namespace sigtrove {
@@ -15,12 +16,8 @@ namespace {
 
 // The description of a record whose construction finished (it opened once).
 const engine::RecordDescription *description_of(PyObject *obj) {
-    RecordEngine *engine = as_record(obj)->engine;
-    if (engine == nullptr) {
-        PyErr_SetString(PyExc_ValueError, "the record was not opened");
-        return nullptr;
-    }
-    return &engine->description();
+    RecordEngine *engine = opened_engine(obj);
+    return engine != nullptr ? &engine->description() : nullptr;
 }
 
 PyStructSequence_Field signal_fields[] = {
@@ -161,33 +158,20 @@ PyObject *record_get_frame_count(PyObject *obj, void *) {
     return PyLong_FromLong(description->header.nsamp);
 }
 
-PyObject *record_enter(PyObject *obj, PyObject *) { return PyRef::borrow(obj).release(); }
-
-PyObject *record_exit(PyObject *obj, PyObject *) {
-    RecordObject *self = as_record(obj);
-    {
-        EngineAccess access;
-        if (is_current(obj)) set_current(nullptr);
-    }
-    if (self->engine != nullptr) self->engine->close();
-    Py_RETURN_FALSE;
-}
-
 PyObject *record_reduce(PyObject *obj, PyObject *) {
     RecordObject *self = as_record(obj);
     const engine::RecordDescription *description = description_of(obj);
     if (description == nullptr) return nullptr;
     // By where the header was found, so that another process (another working
     // directory) opens the same record; a record on a web server by its URL.
-    PyRef path;
-    if (engine::is_url(description->name)) {
-        path = PyRef::borrow(self->location.record_path);
-    } else {
-        PyRef directory = PyRef::steal(engine_text(description->directory.data(), description->directory.size()));
+    const bool as_given = engine::is_url(description->name);
+    PyRef directory;
+    if (!as_given) {
+        directory = PyRef::steal(engine_text(description->directory.data(), description->directory.size()));
         if (!directory) return nullptr;
-        path = PyRef::steal(PyUnicode_FromFormat("%U/%U", directory.get(), self->location.record));
-        if (!path) return nullptr;
     }
+    PyRef path = PyRef::steal(reopening_path(self->location, directory.get(), as_given));
+    if (!path) return nullptr;
     if (!self->signals_optional) return Py_BuildValue("(O(O))", reinterpret_cast<PyObject *>(Py_TYPE(obj)), path.get());
     // Made without needing its signals: made so again, by the keyword that said so.
     PyRef copyreg = PyRef::steal(PyImport_ImportModule("copyreg"));

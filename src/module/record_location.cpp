@@ -6,11 +6,11 @@
 #include <cerrno>
 #include <vector>
 
-#include "edf/edf_header_parser.h"
 #include "network/url_text.h"
 #include "paths/database_path.h"
 #include "paths/directory_access.h"
 #include "paths/path_search.h"
+#include "record_header/record_header.h"
 
 namespace sigtrove {
 
@@ -92,7 +92,7 @@ PyObject *record_name_of(PyObject *last_part) {
     std::string whole;
     if (PyUnicode_Check(extension) && PyUnicode_GET_LENGTH(extension) == 4 && PyUnicode_Check(last_part)) {
         if (!engine_name(last_part, whole)) return nullptr;
-        if (engine::edf_file_kind(whole) != engine::EdfFileKind::none) return PyRef::borrow(last_part).release();
+        if (engine::names_edf_file(whole)) return PyRef::borrow(last_part).release();
     }
     return PySequence_GetItem(parts.get(), 0);
 }

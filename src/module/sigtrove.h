@@ -8,12 +8,12 @@
 
 #include <string>
 
+#include "annotations/annotation_codes.h"
 #include "engine_errors.h"
 #include "engine_lock.h"
 #include "pyref.h"
 #include "sigtrove_capi.h"
-#include "texts/annotation_codes.h"
-#include "texts/time_text.h"
+#include "time/time_text.h"
 
 namespace sigtrove {
 

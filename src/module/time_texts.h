@@ -7,7 +7,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include "texts/time_text.h"
+#include "time/time_text.h"
 
 namespace sigtrove {
 

@@ -15,8 +15,8 @@
 
 #include "annotation_object.h"
 #include "engine_errors.h"
-#include "record/julian_date.h"
 #include "record_object.h"
+#include "time/julian_date.h"
 #include "time_texts.h"
 #include "wfdb/wfdb.h"
 #include "writers/annotation_writer.h"

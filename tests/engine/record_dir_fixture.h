@@ -10,8 +10,9 @@
 
 #include "expected_records.h"
 #include "fixture_files.h"
+#include "header/header.h"
 #include "paths/database_path.h"
-#include "record/header.h"
+#include "record_header/record_header.h"
 #include "wfdb/wfdb.h"
 #include "wfdb_interface/record_state.h"
 

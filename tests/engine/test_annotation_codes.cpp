@@ -8,8 +8,8 @@
 #include <ostream>
 #include <string>
 
+#include "annotations/annotation_codes.h"
 #include "annotations/annotation_labels.h"
-#include "texts/annotation_codes.h"
 #include "wfdb/ecgmap.h"
 #include "wfdb/wfdb.h"
 

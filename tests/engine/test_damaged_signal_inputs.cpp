@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "errors/error_state.h"
 #include "record_writer.h"
 #include "signal_test_fixture.h"
-#include "texts/error_state.h"
 #include "wfdb/wfdb.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "texts/error_state.h"
+#include "errors/error_state.h"
 #include "wfdb/wfdb.h"
 
 namespace {

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "formats/group_reader.h"
+#include "header/record_memory.h"
 #include "io/byte_source.h"
 #include "record/record.h"
-#include "record/record_memory.h"
 #include "record_writer.h"
 #include "signal_test_fixture.h"
 #include "signals/array_sink.h"

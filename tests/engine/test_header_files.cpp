@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "fixture_files.h"
-#include "record/header_files.h"
+#include "record_header/header_files.h"
 #include "wfdb/wfdb.h"
 
 namespace {

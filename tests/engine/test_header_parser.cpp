@@ -10,10 +10,11 @@
 
 #include "expected_records.h"
 #include "fixture_files.h"
+#include "header/header.h"
 #include "paths/path_search.h"
-#include "record/header.h"
-#include "record/julian_date.h"
 #include "record_dir_fixture.h"
+#include "record_header/record_header.h"
+#include "time/julian_date.h"
 #include "wfdb/wfdb.h"
 
 namespace {

@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "texts/error_state.h"
+#include "errors/error_state.h"
+#include "errors/status.h"
 #include "texts/hidden_credentials.h"
-#include "texts/status.h"
 
 namespace {
 

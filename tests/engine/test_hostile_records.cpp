@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "header/record_memory.h"
 #include "record/record.h"
-#include "record/record_memory.h"
 #include "record_dir_fixture.h"
 #include "record_writer.h"
 #include "signals/array_sink.h"

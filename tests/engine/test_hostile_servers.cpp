@@ -19,10 +19,10 @@
 
 #include "fault_server.h"
 #include "fixture_files.h"
+#include "header/record_memory.h"
 #include "network/remote_file.h"
 #include "network/remote_settings.h"
 #include "record/record.h"
-#include "record/record_memory.h"
 #include "signals/array_sink.h"
 #include "web_server.h"
 #include "wfdb/wfdb.h"

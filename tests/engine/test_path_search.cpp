@@ -12,11 +12,12 @@
 #include <vector>
 
 #include "fixture_files.h"
+#include "header/header.h"
 #include "paths/database_path.h"
 #include "paths/database_path_choice.h"
 #include "paths/path_search.h"
-#include "record/header.h"
 #include "record_dir_fixture.h"
+#include "record_header/record_header.h"
 #include "wfdb/wfdb.h"
 #include "wfdb_interface/record_state.h"
 

@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "formats/group_reader.h"
+#include "io/signal_file.h"
+#include "io/signal_file_handle.h"
 #include "record/record.h"
 #include "record_dir_fixture.h"
 #include "signals/array_sink.h"
 #include "signals/group_window.h"
-#include "signals/signal_file.h"
-#include "signals/signal_file_handle.h"
 
 namespace {
 

@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "errors/error_state.h"
 #include "expected_records.h"
 #include "fixture_files.h"
 #include "paths/database_path.h"
 #include "record/record.h"
 #include "record_dir_fixture.h"
 #include "signals/frame_sink.h"
-#include "texts/error_state.h"
 #include "wfdb/wfdb.h"
 #include "wfdb_interface/record_state.h"
 #include "writers/record_copy.h"

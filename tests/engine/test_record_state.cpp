@@ -7,7 +7,7 @@
 
 #include "expected_records.h"
 #include "fixture_files.h"
-#include "record/header.h"
+#include "header/header.h"
 #include "record_dir_fixture.h"
 #include "wfdb/wfdb.h"
 #include "wfdb_interface/record_state.h"

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "errors/error_state.h"
 #include "fixture_files.h"
+#include "header/header.h"
 #include "paths/database_path.h"
-#include "record/header.h"
 #include "record/record.h"
 #include "signals/frame_sink.h"
-#include "texts/error_state.h"
 #include "wfdb/wfdb.h"
 #include "writers/header_text.h"
 #include "writers/new_record.h"

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "annotation_capture.h"
+#include "errors/error_state.h"
 #include "expected_records.h"
 #include "fixture_files.h"
 #include "paths/database_path.h"
-#include "texts/error_state.h"
 #include "wfdb/wfdb.h"
 #include "wfdb_interface/input_annotators.h"
 #include "wfdb_interface/record_state.h"

@@ -17,9 +17,10 @@
 
 #include "expected_records.h"
 #include "fixture_files.h"
+#include "header/header.h"
 #include "multi_segment/multi_segment_source.h"
 #include "paths/database_path.h"
-#include "record/header.h"
+#include "record_header/record_header.h"
 #include "wfdb/wfdb.h"
 #include "wfdb_interface/record_state.h"
 #include "wfdb_interface/signal_input.h"

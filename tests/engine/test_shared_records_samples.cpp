@@ -12,11 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "errors/error_state.h"
 #include "expected_records.h"
 #include "fixture_files.h"
+#include "header/header.h"
 #include "paths/database_path.h"
-#include "record/header.h"
-#include "texts/error_state.h"
+#include "record_header/record_header.h"
 #include "wfdb/wfdb.h"
 #include "wfdb_interface/record_state.h"
 #include "wfdb_interface/signal_input.h"

@@ -10,10 +10,10 @@
 
 #include "expected_records.h"
 #include "fixture_files.h"
-#include "record/header.h"
-#include "record/julian_date.h"
+#include "header/header.h"
 #include "record_dir_fixture.h"
-#include "texts/time_text.h"
+#include "time/julian_date.h"
+#include "time/time_text.h"
 #include "wfdb/wfdb.h"
 #include "wfdb_interface/record_state.h"
 

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "annotations/annotation_file.h"
+#include "errors/error_state.h"
 #include "fixture_files.h"
 #include "paths/search_location.h"
-#include "texts/error_state.h"
 #include "wfdb/wfdb.h"
 #include "writers/annotation_writer.h"
 #include "written_cases.h"

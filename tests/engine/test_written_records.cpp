@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "errors/error_state.h"
 #include "fixture_files.h"
 #include "paths/database_path.h"
-#include "record/julian_date.h"
 #include "record/record.h"
 #include "signals/frame_sink.h"
-#include "texts/error_state.h"
+#include "time/julian_date.h"
 #include "wfdb/wfdb.h"
 #include "wfdb_interface/record_state.h"
 #include "writers/new_record.h"

@@ -12,8 +12,9 @@
 #include "annotations/annotation_file.h"
 #include "edf/annotation_lists.h"
 #include "fuzz_scratch.h"
-#include "record/header.h"
+#include "header/header.h"
 #include "record/record.h"
+#include "record_header/record_header.h"
 #include "signals/array_sink.h"
 #include "wfdb/wfdb.h"
 

@@ -10,9 +10,10 @@
 #include <vector>
 
 #include "fuzz_scratch.h"
-#include "record/header.h"
+#include "header/header.h"
 #include "record/record.h"
 #include "record/record_description.h"
+#include "record_header/record_header.h"
 #include "signals/array_sink.h"
 #include "wfdb/wfdb.h"
 

@@ -6,8 +6,9 @@
 
 #include "edf/edf_annotations.h"
 #include "edf/edf_header_parser.h"
-#include "record/header.h"
-#include "texts/error_state.h"
+#include "errors/error_state.h"
+#include "header/header.h"
+#include "record_header/record_header.h"
 #include "wfdb/ecgcodes.h"
 
 namespace sigtrove::engine {

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "annotations/annotation_codes.h"
 #include "annotations/annotation_reader.h"
+#include "errors/status.h"
 #include "paths/search_location.h"
-#include "texts/annotation_codes.h"
-#include "texts/status.h"
-#include "texts/time_text.h"
+#include "time/time_text.h"
 #include "wfdb/wfdb.h"
 
 namespace sigtrove::engine {

@@ -1,19 +1,19 @@
 #include "annotations/annotation_reader.h"
 
-#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <string_view>
 
 #include "annotations/annotation_aha_format.h"
+#include "annotations/annotation_codes.h"
 #include "annotations/annotation_labels.h"
 #include "annotations/annotation_mit_format.h"
+#include "errors/error_state.h"
+#include "header/header.h"
 #include "network/url_text.h"
 #include "paths/path_search.h"
 #include "paths/search_location.h"
-#include "record/header.h"
-#include "texts/annotation_codes.h"
-#include "texts/error_state.h"
+#include "record_header/record_header.h"
 #include "wfdb/ecgcodes.h"
 
 namespace sigtrove::engine {
@@ -33,20 +33,14 @@ std::string_view label_text(const StoredAnnotation &annotation) {
     return std::string_view(text, strnlen(text, annotation.aux_length));
 }
 
-int largest_spf(const Header &header) {
-    int largest = 1;
-    for (const SignalSpec &signal : header.signals) largest = std::max(largest, signal.spf);
-    return largest;
-}
-
 // A multi-segment record keeps its signals in its segments: the first segment
 // that is not a gap (the layout header, in a variable layout) lists them all.
 int largest_spf_of_record(const Header &header, SearchLocation &location) {
-    if (!header.multi_segment) return largest_spf(header);
+    if (!header.multi_segment) return header.largest_spf();
     for (const SegmentSpec &segment : header.segments) {
         if (segment.name == "~") continue;
         Header first;
-        return read_segment_header(segment.name, location, first) < 0 ? 1 : largest_spf(first);
+        return read_segment_header(segment.name, location, first) < 0 ? 1 : first.largest_spf();
     }
     return 1;
 }

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "annotations/annotation_codes.h"
 #include "annotations/annotation_record.h"
 #include "annotations/annotation_stream.h"
 #include "annotations/annotation_time_scale.h"
 #include "paths/found_file.h"
-#include "texts/annotation_codes.h"
 #include "wfdb/wfdb.h"
 
 namespace sigtrove::engine {

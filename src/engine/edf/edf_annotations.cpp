@@ -5,10 +5,10 @@
 
 #include "edf/annotation_lists.h"
 #include "edf/edf_layout.h"
+#include "header/record_memory.h"
+#include "io/signal_file_handle.h"
 #include "network/remote_file.h"
 #include "paths/path_search.h"
-#include "record/record_memory.h"
-#include "signals/signal_file_handle.h"
 #include "wfdb/wfdb.h"
 
 namespace sigtrove::engine {
@@ -16,17 +16,6 @@ namespace {
 
 // What one annotation costs to hold, besides its text.
 constexpr long long kBytesPerAnnotation = 96;
-
-long long read_fully(SignalFileHandle &file, std::int64_t offset, std::uint8_t *dest, std::size_t size) {
-    std::size_t got = 0;
-    while (got < size) {
-        long long n = file.read_at(dest + got, size - got, offset + static_cast<std::int64_t>(got));
-        if (n < 0) return -1;
-        if (n == 0) break;
-        got += static_cast<std::size_t>(n);
-    }
-    return static_cast<long long>(got);
-}
 
 // The annotation signals' bytes of each data record, in order: small data
 // records are read many at a time (one read per data record would cost a
@@ -43,14 +32,14 @@ public:
     long long at(std::int64_t r, const std::uint8_t *&span) {
         if (chunk_ == 0) {
             buffer_.resize(static_cast<std::size_t>(size_));
-            long long got = read_fully(file_, layout_.record_offset(r) + first_, buffer_.data(), buffer_.size());
+            long long got = file_.read_fully(buffer_.data(), buffer_.size(), layout_.record_offset(r) + first_);
             if (got < 0) return -1;
             span = buffer_.data();
             return got == size_ ? 1 : 0;
         }
         if (r < start_ || r >= start_ + held_) {
             buffer_.resize(static_cast<std::size_t>(chunk_ * layout_.record_bytes));
-            long long got = read_fully(file_, layout_.record_offset(r), buffer_.data(), buffer_.size());
+            long long got = file_.read_fully(buffer_.data(), buffer_.size(), layout_.record_offset(r));
             if (got < 0) return -1;
             start_ = r;
             held_ = got / layout_.record_bytes;

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "record/header.h"
-#include "texts/status.h"
+#include "errors/status.h"
+#include "header/header.h"
 
 namespace sigtrove::engine {
 

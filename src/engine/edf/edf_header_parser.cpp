@@ -13,11 +13,11 @@
 
 #include "edf/annotation_lists.h"
 #include "edf/edf_layout.h"
+#include "errors/error_state.h"
+#include "header/record_memory.h"
 #include "paths/path_search.h"
 #include "paths/search_location.h"
-#include "record/julian_date.h"
-#include "record/record_memory.h"
-#include "texts/error_state.h"
+#include "time/julian_date.h"
 #include "wfdb/wfdb.h"
 
 namespace sigtrove::engine {

@@ -16,8 +16,8 @@
 #include <string>
 #include <string_view>
 
+#include "header/header.h"
 #include "io/byte_source.h"
-#include "record/header.h"
 
 namespace sigtrove::engine {
 

@@ -10,10 +10,10 @@
 
 #include "edf/annotation_lists.h"
 #include "edf/edf_layout.h"
+#include "errors/error_state.h"
+#include "io/signal_file_handle.h"
 #include "network/remote_file.h"
 #include "paths/path_search.h"
-#include "signals/signal_file_handle.h"
-#include "texts/error_state.h"
 
 namespace sigtrove::engine {
 namespace {
@@ -45,17 +45,6 @@ void spread(const std::uint8_t *src, std::int64_t frames, std::size_t spf, std::
         const std::uint8_t *in = src + static_cast<std::size_t>(k) * spf * Bytes;
         for (std::size_t j = 0; j < spf; ++j) row[j] = decode(in + j * Bytes);
     }
-}
-
-long long read_fully(SignalFileHandle &file, std::int64_t offset, std::uint8_t *dest, std::size_t size) {
-    std::size_t got = 0;
-    while (got < size) {
-        long long n = file.read_at(dest + got, size - got, offset + static_cast<std::int64_t>(got));
-        if (n < 0) return -1;
-        if (n == 0) break;
-        got += static_cast<std::size_t>(n);
-    }
-    return static_cast<long long>(got);
 }
 
 class EdfSignalSource final : public SignalSource {
@@ -253,7 +242,7 @@ private:
         if (auto known = probed_.find(r); known != probed_.end()) return known->second;
         const EdfSignalBlock &a = layout_->annotations.front();
         stamp_.resize(static_cast<std::size_t>(a.samples * layout_->sample_bytes));
-        long long got = read_fully(*file_, layout_->record_offset(r) + a.offset, stamp_.data(), stamp_.size());
+        long long got = file_->read_fully(stamp_.data(), stamp_.size(), layout_->record_offset(r) + a.offset);
         if (got < 0) return read_failure(r);
         std::optional<std::int64_t> start = start_from_stamp(r, stamp_.data(), static_cast<std::size_t>(got));
         if (start) {
@@ -294,7 +283,7 @@ private:
         const auto bytes = static_cast<std::size_t>(count * layout_->record_bytes);
         raw_.resize(bytes);
         file_->expect(layout_->record_offset(r), static_cast<long long>(bytes));
-        long long got = read_fully(*file_, layout_->record_offset(r), raw_.data(), bytes);
+        long long got = file_->read_fully(raw_.data(), bytes, layout_->record_offset(r));
         if (got < 0) {
             window_count_ = 0;
             read_failure(r);

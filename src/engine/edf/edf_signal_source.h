@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "record/header.h"
+#include "header/header.h"
 #include "signals/single_segment_source.h"
 
 namespace sigtrove::engine {

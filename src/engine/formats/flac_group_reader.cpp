@@ -6,8 +6,8 @@
 #include <memory>
 #include <new>
 
+#include "errors/error_state.h"
 #include "formats/group_reader.h"
-#include "texts/error_state.h"
 
 #if SIGTROVE_HAVE_FLAC
 #include <FLAC/stream_decoder.h>

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <climits>
 
-#include "signals/signal_file.h"
-#include "texts/error_state.h"
+#include "errors/error_state.h"
+#include "io/signal_file.h"
 
 namespace sigtrove::engine {
 namespace {

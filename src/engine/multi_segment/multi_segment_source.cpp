@@ -6,11 +6,12 @@
 #include <optional>
 #include <vector>
 
+#include "errors/error_state.h"
 #include "multi_segment/segment_signal_map.h"
 #include "network/prefetched_files.h"
 #include "paths/search_location.h"
+#include "record_header/record_header.h"
 #include "signals/signal_source.h"
-#include "texts/error_state.h"
 
 namespace sigtrove::engine {
 namespace {

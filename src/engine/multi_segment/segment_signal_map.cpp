@@ -4,7 +4,7 @@
 #include <climits>
 #include <cmath>
 
-#include "texts/error_state.h"
+#include "errors/error_state.h"
 
 namespace sigtrove::engine {
 namespace {

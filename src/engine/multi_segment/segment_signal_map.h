@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "record/header.h"
+#include "header/header.h"
 #include "wfdb/wfdb.h"
 
 namespace sigtrove::engine {

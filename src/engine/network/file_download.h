@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "texts/status.h"
+#include "errors/status.h"
 
 namespace sigtrove::engine {
 

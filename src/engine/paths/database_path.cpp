@@ -7,9 +7,9 @@
 #include <mutex>
 #include <optional>
 
+#include "errors/error_state.h"
 #include "io/local_file.h"
 #include "paths/database_path_choice.h"
-#include "texts/error_state.h"
 
 namespace sigtrove::engine {
 namespace {

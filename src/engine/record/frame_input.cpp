@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "errors/error_state.h"
 #include "signals/array_sink.h"
-#include "texts/error_state.h"
 
 namespace sigtrove::engine {
 namespace {

@@ -5,12 +5,12 @@
 #include <new>
 
 #include "edf/edf_signal_source.h"
+#include "errors/error_state.h"
 #include "formats/group_reader.h"
 #include "formats/sample_formats.h"
+#include "header/record_memory.h"
 #include "multi_segment/multi_segment_source.h"
-#include "record/record_memory.h"
 #include "signals/single_segment_source.h"
-#include "texts/error_state.h"
 
 namespace sigtrove::engine {
 namespace {

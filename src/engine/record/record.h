@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "errors/status.h"
 #include "record/record_description.h"
 #include "signals/frame_sink.h"
 #include "signals/signal_source.h"
-#include "texts/status.h"
 
 namespace sigtrove::engine {
 

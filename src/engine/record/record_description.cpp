@@ -3,10 +3,11 @@
 #include <filesystem>
 #include <new>
 
+#include "errors/error_state.h"
 #include "multi_segment/multi_segment_source.h"
 #include "network/url_text.h"
 #include "paths/path_search.h"
-#include "texts/error_state.h"
+#include "record_header/record_header.h"
 
 namespace sigtrove::engine {
 

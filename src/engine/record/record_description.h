@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
+#include "header/header.h"
 #include "paths/search_location.h"
-#include "record/header.h"
-#include "texts/time_text.h"
+#include "time/time_text.h"
 
 namespace sigtrove::engine {
 

@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "record/header.h"
+#include "header/header.h"
 #include "signals/frame_sink.h"
 
 namespace sigtrove::engine {

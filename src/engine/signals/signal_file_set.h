@@ -11,8 +11,8 @@
 #include <string>
 #include <utility>
 
+#include "io/signal_file_handle.h"
 #include "paths/found_file.h"
-#include "signals/signal_file_handle.h"
 
 namespace sigtrove::engine {
 

@@ -4,12 +4,12 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "errors/error_state.h"
 #include "formats/group_reader.h"
 #include "formats/sample_formats.h"
 #include "paths/search_location.h"
 #include "signals/group_window.h"
 #include "signals/signal_file_set.h"
-#include "texts/error_state.h"
 #include "texts/shown_field.h"
 
 namespace sigtrove::engine {

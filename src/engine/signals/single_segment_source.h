@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "record/header.h"
+#include "header/header.h"
 #include "signals/signal_source.h"
 
 namespace sigtrove::engine {

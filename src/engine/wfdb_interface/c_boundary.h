@@ -7,7 +7,7 @@
 #include <new>
 #include <utility>
 
-#include "texts/error_state.h"
+#include "errors/error_state.h"
 
 namespace sigtrove::engine {
 

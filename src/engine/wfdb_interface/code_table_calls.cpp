@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "texts/annotation_codes.h"
+#include "annotations/annotation_codes.h"
 #include "wfdb/ecgmap.h"
 #include "wfdb/wfdb.h"
 

@@ -1,5 +1,5 @@
 // wfdberror, wfdbquiet and wfdbverbose over the engine's process-wide error text.
-#include "texts/error_state.h"
+#include "errors/error_state.h"
 #include "wfdb/wfdb.h"
 
 extern "C" {

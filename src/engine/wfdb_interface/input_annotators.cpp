@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "annotations/annotation_codes.h"
 #include "annotations/annotation_reader.h"
+#include "errors/error_state.h"
 #include "paths/path_search.h"
-#include "texts/annotation_codes.h"
-#include "texts/error_state.h"
 #include "wfdb/wfdb.h"
 #include "wfdb_interface/c_boundary.h"
 #include "wfdb_interface/record_state.h"

@@ -1,11 +1,11 @@
 #include "wfdb_interface/record_state.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <new>
 
+#include "errors/error_state.h"
 #include "paths/path_search.h"
-#include "texts/error_state.h"
+#include "record_header/record_header.h"
 #include "wfdb/wfdb.h"
 #include "wfdb_interface/c_boundary.h"
 
@@ -24,8 +24,7 @@ void apply_header(const Header &header) {
     state.length = header.nsamp;
     state.base_ms = header.base_ms;
     state.base_date = header.base_date;
-    state.spf_max = 1;
-    for (const SignalSpec &signal : header.signals) state.spf_max = std::max(state.spf_max, signal.spf);
+    state.spf_max = header.largest_spf();
 }
 
 double sampling_frequency() {

@@ -4,7 +4,7 @@
 #ifndef SIGTROVE_ENGINE_RECORD_STATE_H
 #define SIGTROVE_ENGINE_RECORD_STATE_H
 
-#include "record/header.h"
+#include "header/header.h"
 #include "signals/getvec_modes.h"
 
 namespace sigtrove::engine {

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "errors/error_state.h"
 #include "paths/path_search.h"
 #include "record/frame_input.h"
 #include "record/record.h"
-#include "texts/error_state.h"
 #include "wfdb_interface/c_boundary.h"
 #include "wfdb_interface/record_state.h"
 

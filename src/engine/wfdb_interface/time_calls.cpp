@@ -1,5 +1,5 @@
 // timstr, mstimstr and strtim: time texts of the record whose header was read last.
-#include "texts/time_text.h"
+#include "time/time_text.h"
 #include "wfdb/wfdb.h"
 #include "wfdb_interface/c_boundary.h"
 #include "wfdb_interface/record_state.h"

@@ -7,11 +7,12 @@
 #include <new>
 #include <set>
 
+#include "annotations/annotation_codes.h"
 #include "annotations/annotation_mit_format.h"
+#include "errors/error_state.h"
+#include "header/header.h"
 #include "paths/search_location.h"
-#include "record/header.h"
-#include "texts/annotation_codes.h"
-#include "texts/error_state.h"
+#include "record_header/record_header.h"
 #include "wfdb/ecgcodes.h"
 #include "writers/header_text.h"
 #include "writers/output_names.h"

@@ -14,8 +14,8 @@
 
 #include "annotations/annotation_file.h"
 #include "annotations/annotation_reader.h"
+#include "errors/status.h"
 #include "io/output_file.h"
-#include "texts/status.h"
 
 namespace sigtrove::engine {
 

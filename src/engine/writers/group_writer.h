@@ -8,8 +8,8 @@
 #include <memory>
 #include <vector>
 
+#include "errors/status.h"
 #include "io/output_file.h"
-#include "texts/status.h"
 
 namespace sigtrove::engine {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "record/julian_date.h"
+#include "time/julian_date.h"
 
 namespace sigtrove::engine {
 

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "record/header.h"
+#include "header/header.h"
 
 namespace sigtrove::engine {
 

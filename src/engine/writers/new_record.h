@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "record/header.h"
-#include "texts/status.h"
+#include "errors/status.h"
+#include "header/header.h"
 #include "writers/record_writer.h"
 
 namespace sigtrove::engine {

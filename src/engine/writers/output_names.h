@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "texts/status.h"
+#include "errors/status.h"
 
 namespace sigtrove::engine {
 

@@ -5,9 +5,10 @@
 #include <new>
 #include <set>
 
+#include "errors/error_state.h"
 #include "multi_segment/multi_segment_source.h"
 #include "paths/path_search.h"
-#include "texts/error_state.h"
+#include "record_header/record_header.h"
 #include "writers/header_text.h"
 #include "writers/writable_formats.h"
 

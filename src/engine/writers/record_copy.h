@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "errors/status.h"
 #include "record/record.h"
-#include "texts/status.h"
 #include "writers/record_writer.h"
 
 namespace sigtrove::engine {

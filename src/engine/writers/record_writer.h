@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "errors/status.h"
+#include "header/header.h"
 #include "io/output_file.h"
-#include "record/header.h"
-#include "texts/status.h"
 #include "writers/group_writer.h"
 #include "writers/writable_formats.h"
 

@@ -1,4 +1,4 @@
-#include "record/base_time.h"
+#include "time/base_time.h"
 
 #include <cctype>
 #include <cerrno>
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "record/julian_date.h"
+#include "time/julian_date.h"
 
 namespace sigtrove::engine {
 namespace {

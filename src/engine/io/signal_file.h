@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "signals/signal_file_handle.h"
+#include "io/signal_file_handle.h"
 
 namespace sigtrove::engine {
 

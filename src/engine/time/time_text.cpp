@@ -1,4 +1,4 @@
-#include "texts/time_text.h"
+#include "time/time_text.h"
 
 #include <cctype>
 #include <climits>
@@ -9,9 +9,9 @@
 #include <new>
 #include <optional>
 
-#include "record/base_time.h"
-#include "record/julian_date.h"
-#include "texts/error_state.h"
+#include "errors/error_state.h"
+#include "time/base_time.h"
+#include "time/julian_date.h"
 #include "wfdb/wfdb.h"
 
 namespace sigtrove::engine {

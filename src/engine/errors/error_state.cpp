@@ -1,4 +1,4 @@
-#include "texts/error_state.h"
+#include "errors/error_state.h"
 
 #include <algorithm>
 #include <cstdarg>

@@ -29,6 +29,10 @@ public:
     // the file), or -1 when the file can not be opened or read.
     long long read_at(void *dest, std::size_t size, long long offset);
 
+    // Reads `size` bytes at `offset` unless the file ends first: how many were
+    // read, or -1 when the file can not be opened or read.
+    long long read_fully(void *dest, std::size_t size, long long offset);
+
     // The file's size in bytes, or -1 when it is not a regular file (or can not be opened).
     long long size();
 

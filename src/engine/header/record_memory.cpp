@@ -1,4 +1,4 @@
-#include "record/record_memory.h"
+#include "header/record_memory.h"
 
 #include <climits>
 

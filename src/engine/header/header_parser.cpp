@@ -15,15 +15,15 @@
 #include <string>
 #include <string_view>
 
-#include "edf/edf_header_parser.h"
+#include "errors/error_state.h"
 #include "formats/sample_formats.h"
+#include "header/header.h"
+#include "header/header_parser.h"
+#include "header/record_memory.h"
 #include "paths/path_search.h"
 #include "paths/search_location.h"
-#include "record/base_time.h"
-#include "record/header.h"
-#include "record/record_memory.h"
-#include "texts/error_state.h"
 #include "texts/shown_field.h"
+#include "time/base_time.h"
 #include "wfdb/wfdb.h"
 
 namespace sigtrove::engine {
@@ -651,38 +651,14 @@ int read_found_header(const std::string &record, Find find, Header &out) {
     }
 }
 
-int refuse_nested(const std::string &segment, int rc, const Header &out) {
-    if (rc == 0 && out.edf) {
-        record_error("init: record %s is an EDF file, which can not be a segment of a multi-segment record\n",
-                     segment.c_str());
-        return -2;
-    }
-    if (rc == 0 && out.multi_segment) {
-        record_error("init: record %s cannot be nested in another multi-segment record\n", segment.c_str());
-        return -2;
-    }
-    return rc;
-}
-
 }  // namespace
 
-int read_header(const std::string &record, Header &out) {
-    // A record named like an EDF or BDF file is that file, whose header is its own.
-    if (edf_file_kind(record) != EdfFileKind::none) return read_edf_header(record, out);
+int read_wfdb_header(const std::string &record, Header &out) {
     return read_found_header(record, [&] { return open_record_file(record, "hea"); }, out);
 }
 
-int read_header(const std::string &record, SearchLocation &location, Header &out) {
-    if (edf_file_kind(record) != EdfFileKind::none) return read_edf_header(record, location, out);
+int read_wfdb_header(const std::string &record, SearchLocation &location, Header &out) {
     return read_found_header(record, [&] { return location.open_record_file(record, "hea"); }, out);
-}
-
-int read_segment_header(const std::string &segment, Header &out) {
-    return refuse_nested(segment, read_header(segment, out), out);
-}
-
-int read_segment_header(const std::string &segment, SearchLocation &location, Header &out) {
-    return refuse_nested(segment, read_header(segment, location, out), out);
 }
 
 }  // namespace sigtrove::engine

@@ -1,4 +1,4 @@
-#include "texts/annotation_codes.h"
+#include "annotations/annotation_codes.h"
 
 #include <cstdio>
 #include <string>

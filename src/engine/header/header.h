@@ -2,6 +2,7 @@
 #ifndef SIGTROVE_ENGINE_HEADER_H
 #define SIGTROVE_ENGINE_HEADER_H
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -9,7 +10,6 @@
 
 namespace sigtrove::engine {
 
-class SearchLocation;
 struct EdfLayout;
 
 // The calibration of a signal of an EDF or BDF file: its physical value is
@@ -73,27 +73,13 @@ struct Header {
     double frame_frequency() const { return has_freq ? freq : 250.0; }
     // The counter frequency: CFREQ when positive, else the frame frequency.
     double counter_frequency() const { return cfreq > 0 ? cfreq : frame_frequency(); }
+    // The most samples per frame among the signals of its lines (1 when none lists more).
+    int largest_spf() const {
+        int largest = 1;
+        for (const SignalSpec &signal : signals) largest = std::max(largest, signal.spf);
+        return largest;
+    }
 };
-
-// Finds RECORD.hea along the database path and parses it. Returns 0, or the
-// library's negative code (-1 not found, -2 malformed) after recording its text.
-// RECORD is the engine's own name (see record_name_for_open in path_search.h): the
-// name "-" is refused as a missing header, a dotted name is looked up as NAME.hea.
-// Touches no process-wide value except the path learning of path_search.h: see
-// record_state.h for what a header read changes. A multi-segment header is parsed
-// as the master only (segments and their start frames); reading the segments'
-// headers is up to the caller.
-int read_header(const std::string &record, Header &out);
-
-// Reads the header of a segment of a multi-segment record: as read_header, but a
-// segment that is itself multi-segment is refused (-2, "init: record SEG cannot be
-// nested in another multi-segment record").
-int read_segment_header(const std::string &segment, Header &out);
-
-// The same, looked up along a record's own location (see search_location.h):
-// nothing process-wide is read or changed.
-int read_header(const std::string &record, SearchLocation &location, Header &out);
-int read_segment_header(const std::string &segment, SearchLocation &location, Header &out);
 
 }  // namespace sigtrove::engine
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "texts/status.h"
+#include "errors/status.h"
 
 namespace sigtrove::engine {
 

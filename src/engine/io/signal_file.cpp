@@ -1,4 +1,4 @@
-#include "signals/signal_file.h"
+#include "io/signal_file.h"
 
 #include <algorithm>
 #include <climits>

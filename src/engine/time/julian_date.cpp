@@ -1,4 +1,4 @@
-#include "record/julian_date.h"
+#include "time/julian_date.h"
 
 namespace sigtrove::engine {
 namespace {

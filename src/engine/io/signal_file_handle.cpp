@@ -1,4 +1,4 @@
-#include "signals/signal_file_handle.h"
+#include "io/signal_file_handle.h"
 
 #include "io/local_file.h"
 
@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 
 namespace sigtrove::engine {
 
@@ -33,6 +34,18 @@ long long SignalFileHandle::read_at(void *dest, std::size_t size, long long offs
         if (got >= 0) return static_cast<long long>(got);
         if (errno != EINTR) return -1;
     }
+}
+
+long long SignalFileHandle::read_fully(void *dest, std::size_t size, long long offset) {
+    auto *bytes = static_cast<std::uint8_t *>(dest);
+    std::size_t got = 0;
+    while (got < size) {
+        long long n = read_at(bytes + got, size - got, offset + static_cast<long long>(got));
+        if (n < 0) return -1;
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    return static_cast<long long>(got);
 }
 
 long long SignalFileHandle::size() {

@@ -1,10 +1,11 @@
-#include "record/header_files.h"
+#include "record_header/header_files.h"
 
 #include <algorithm>
 
+#include "errors/error_state.h"
+#include "header/header.h"
 #include "paths/search_location.h"
-#include "record/header.h"
-#include "texts/error_state.h"
+#include "record_header/record_header.h"
 
 namespace sigtrove::engine {
 
