@@ -120,3 +120,45 @@ def test_physionet_names_read_from_the_mirror_set(monkeypatch):
         assert [entry[1] for entry in server.requests()][:2] == ["/records/100.hea", "/records/100.dat"]
     finally:
         server.stop()
+
+
+@pytest.fixture(scope="module")
+def small_database(tmp_path_factory):
+    """An open bucket holding a database of two records with its RECORDS and ANNOTATORS lists."""
+    root = tmp_path_factory.mktemp("bucket")
+    for path in RECORDS.glob("100.*"):
+        if path.suffix in (".hea", ".dat", ".atr"):
+            (root / path.name).write_bytes(path.read_bytes())
+    for path in RECORDS.glob("a103l.*"):
+        (root / path.name).write_bytes(path.read_bytes())
+    (root / "RECORDS").write_text("100\na103l\n")
+    (root / "ANNOTATORS").write_text("atr\treference beat annotations\n")
+    server = S3Server(root, "small", PREFIX, authenticated=False)
+    yield server, root
+    server.stop()
+
+
+def test_a_database_the_commands_and_download_read_an_open_bucket(small_database, monkeypatch, tmp_path):
+    import subprocess
+    import sys
+
+    import sigtrove
+
+    server, root = small_database
+    monkeypatch.setenv("AWS_ENDPOINT_URL", server.url())
+    location = "s3://small/" + PREFIX
+    database = sigtrove.Database(location)
+    assert list(database.names) == ["100", "a103l"]
+    for record in database:
+        local = _sigtrove.Record(str(root / record.record.rsplit("/", 1)[-1]))
+        assert record.read(0, 0, 2000) == local.read(0, 0, 2000)
+
+    def run(*arguments):
+        return subprocess.run([sys.executable, "-m", "sigtrove", *arguments], capture_output=True, text=True)
+
+    described = run("describe", location + "100")
+    assert described.returncode == 0 and "MLII" in described.stdout, described.stderr
+    mirrored = run("download", "--to", str(tmp_path / "copy"), location)
+    assert mirrored.returncode == 0, mirrored.stderr
+    for name in ("100.hea", "100.dat", "100.atr", "a103l.hea", "a103l.mat", "RECORDS", "ANNOTATORS"):
+        assert (tmp_path / "copy" / name).read_bytes() == (root / name).read_bytes(), name
