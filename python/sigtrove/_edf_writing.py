@@ -105,14 +105,19 @@ def _seconds_text(nanoseconds: int) -> str:
     """A time in nanoseconds as an EDF+ onset: a sign, the seconds and up to 9 decimals."""
     sign = "+" if nanoseconds >= 0 else "-"
     whole, part = divmod(abs(nanoseconds), 10**9)
-    return sign + ("%d.%09d" % (whole, part)).rstrip("0").rstrip(".")
+    if not part:
+        return "%s%d" % (sign, whole)
+    return "%s%d.%s" % (sign, whole, ("%09d" % part).rstrip("0"))
 
 
-def onset_nanoseconds(frame: int, frequency: float) -> int:
-    """The first nanosecond at or after the start of `frame`: a reader that takes the frame holding
-    an onset gives back `frame` exactly."""
+def onset_nanoseconds(frames: Sequence[int], frequency: float) -> List[int]:
+    """The first nanosecond at or after the start of each frame: a reader that takes the frame
+    holding an onset gives back the frame exactly."""
     rate = Fraction(frequency)
-    return -((-frame * 10**9 * rate.denominator) // rate.numerator)
+    times = np.asarray(frames, dtype=np.int64)
+    if rate.denominator == 1 and (not times.size or np.abs(times).max() < 2**62 // 10**9):
+        return (-((-times * 10**9) // rate.numerator)).tolist()
+    return [-((-int(t) * 10**9 * rate.denominator) // rate.numerator) for t in times]
 
 
 def annotation_lists(
@@ -122,7 +127,11 @@ def annotation_lists(
     (nanoseconds) fall in it; and the number of 2-byte samples that the largest needs (every record
     gets that many)."""
     span = int(round(seconds * 10**9))
-    lists: List[List[bytes]] = [[(_seconds_text(i * span) + "\x14\x14\x00").encode()] for i in range(count)]
+    if span % 10**9 == 0:
+        step = span // 10**9
+        lists: List[List[bytes]] = [[b"+%d\x14\x14\x00" % (i * step)] for i in range(count)]
+    else:
+        lists = [[(_seconds_text(i * span) + "\x14\x14\x00").encode()] for i in range(count)]
     for onset, text, duration in zip(onsets, texts, durations):
         where = min(max(onset // span, 0), count - 1)
         head = _seconds_text(onset)
@@ -130,8 +139,8 @@ def annotation_lists(
             head += "\x15" + _seconds_text(int(round(duration * 10**9)))[1:]
         lists[where].append(head.encode() + b"\x14" + text.encode("utf-8") + b"\x14\x00")
     joined = [b"".join(parts) for parts in lists]
-    largest = max(len(b) for b in joined)
-    return joined, (largest + 1) // 2
+    samples = (max(len(b) for b in joined) + 1) // 2
+    return [b.ljust(2 * samples, b"\x00") for b in joined], samples
 
 
 def _header_date(when: Optional[datetime.datetime]) -> Tuple[str, str, str]:
@@ -160,6 +169,8 @@ def write_edf(
     overwrite: bool = False,
 ) -> None:
     """Writes an EDF+ (kind "edf") or BDF+ ("bdf") file of `signals` at `frequency` frames per second.
+    The file is not synced to the disk (as the WFDB writers' files are not): the rename stands for a
+    complete file.
     The last data record is filled out with each signal's last value (EDF has whole data records only)."""
     if not signals:
         raise ValueError("an EDF file needs at least one signal")
@@ -170,7 +181,7 @@ def write_edf(
     seconds, seconds_text, frames_per_record = record_duration(frequency, spf)
     count = -(-frames // frames_per_record)
     for number, s in enumerate(signals):
-        if s.values.size:
+        if s.values.size and (s.values.min() < dmin or s.values.max() > dmax):
             bad = np.flatnonzero((s.values < dmin) | (s.values > dmax))
             if bad.size:
                 i = int(bad[0])
@@ -213,20 +224,45 @@ def write_edf(
     for column in columns:
         for cell in column:
             header += cell
-    body = np.zeros((count, record_bytes), dtype=np.uint8)
-    at = 0
-    for s, n in zip(fields, per_record):
-        values = s.values
-        total = count * n
-        if values.size < total:
-            values = np.concatenate([values, np.full(total - values.size, values[-1] if values.size else 0)])
-        stored = values.astype("<i4").view(np.uint8).reshape(count, n, 4)[:, :, :width]
-        body[:, at : at + n * width] = stored.reshape(count, n * width)
-        at += n * width
+    body = _data_records(fields, per_record, count, width, annotation_samples)
     if annotations is not None:
-        for i, data in enumerate(lists):
-            body[i, at : at + len(data)] = np.frombuffer(data, dtype=np.uint8)
+        raw = body.view(np.uint8).reshape(count, -1)
+        at = sum(per_record) * width
+        raw[:, at:] = np.frombuffer(b"".join(lists), dtype=np.uint8).reshape(count, -1)
     _write_in_place(path, bytes(header), body, overwrite)
+
+
+def _data_records(
+    signals: List[EdfSignal], per_record: List[int], count: int, width: int, annotation_samples: int
+) -> np.ndarray:
+    """The data records, one row each: every signal's samples of the record in turn, then room for
+    the annotation signal (zeros). A last record that the samples do not fill is filled out with each
+    signal's last value."""
+    if width == 2:
+        body = np.zeros((count, sum(per_record) + annotation_samples), dtype="<i2")
+        at = 0
+        for s, n in zip(signals, per_record):
+            _place(body[:, at : at + n], s.values, n, count)
+            at += n
+        return body
+    # 24-bit samples: each signal's values as little-endian int32, of which the low 3 bytes are kept.
+    body = np.zeros((count, sum(per_record) * 3 + annotation_samples * 2), dtype=np.uint8)
+    at = 0
+    for s, n in zip(signals, per_record):
+        wide = np.empty((count, n), dtype="<i4")
+        _place(wide, s.values, n, count)
+        body[:, at : at + 3 * n] = wide.view(np.uint8).reshape(count, n, 4)[:, :, :3].reshape(count, 3 * n)
+        at += 3 * n
+    return body
+
+
+def _place(target: np.ndarray, values: np.ndarray, n: int, count: int) -> None:
+    full = min(values.size // n, count)
+    target[:full] = values[: full * n].reshape(full, n)
+    if full < count:
+        rest = values[full * n :]
+        target[full:] = rest[-1] if rest.size else (values[-1] if values.size else 0)
+        target[full, : rest.size] = rest
 
 
 def _write_in_place(path: str, header: bytes, body: np.ndarray, overwrite: bool) -> None:
@@ -238,8 +274,6 @@ def _write_in_place(path: str, header: bytes, body: np.ndarray, overwrite: bool)
         with os.fdopen(handle, "wb") as out:
             out.write(header)
             out.write(memoryview(body).cast("B"))
-            out.flush()
-            os.fsync(out.fileno())
         os.chmod(temporary, 0o644)
         os.replace(temporary, path)
     except BaseException:

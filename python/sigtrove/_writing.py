@@ -233,16 +233,22 @@ def _edf_record(
             if gain is None:
                 gain, baseline = _spread(values, dmin, dmax, label)
             baseline = 0 if baseline is None else baseline
-            invalid = np.isnan(values)
-            scaled = values * gain
-            stored = np.where(invalid, dmin, np.where(scaled < 0, np.ceil(scaled - 0.5), np.floor(scaled + 0.5)))
-            bad = np.flatnonzero(~invalid & ((stored + baseline < dmin) | (stored + baseline > dmax)))
-            if bad.size:
-                raise ValueError(
-                    "signal %d (%s): the value %r of frame %d is beyond what %s holds at a gain of %r"
-                    % (i, label, float(values[bad[0]]), int(bad[0]) // spf[i], kind.upper(), gain, baseline)
-                )
-            digital = np.where(invalid, dmin, stored + baseline).astype(np.int64)
+            # round(value * gain) + baseline, halves away from zero; NaN is the invalid sample, the
+            # format's lowest value.
+            digital = values * gain
+            digital += np.copysign(0.5, digital)
+            np.trunc(digital, out=digital)
+            digital += baseline
+            if digital.size:
+                low, high = np.fmin.reduce(digital), np.fmax.reduce(digital)
+                if low < dmin or high > dmax or np.isinf(low) or np.isinf(high):
+                    bad = np.flatnonzero((digital < dmin) | (digital > dmax))
+                    raise ValueError(
+                        "signal %d (%s): the value %r of frame %d is beyond what %s holds at a gain of %r"
+                        % (i, label, float(values[bad[0]]), int(bad[0]) // spf[i], kind.upper(), gain)
+                    )
+                if np.isnan(low + high) or np.isnan(np.add.reduce(digital)):
+                    digital[np.isnan(digital)] = dmin
         else:
             digital = np.asarray(values, dtype=np.int64)
             gain = 200.0 if gain is None else gain
@@ -294,18 +300,22 @@ def _edf_annotations(annotations: Any, frequency: float) -> Tuple[List[int], Lis
     if symbols is None and aux is None:
         raise ValueError("annotations need a symbol or an aux column")
     durations = _column(annotations, "duration")
+    count = len(time)
+    symbol_list = [None] * count if symbols is None else symbols.tolist()
+    aux_list = [None] * count if aux is None else aux.tolist()
     texts: List[str] = []
-    for i in range(len(time)):
-        symbol = None if symbols is None or _missing(symbols[i]) else str(symbols[i])
-        note = None if aux is None or _missing(aux[i]) else aux[i]
-        if isinstance(note, bytes):
+    for symbol, note in zip(symbol_list, aux_list):
+        if _missing(note):
+            note = None
+        elif isinstance(note, bytes):
             note = note.decode("utf-8", "replace")
-        if symbol is None or symbol == '"':
-            text = note or ""
+        if _missing(symbol) or symbol == '"':
+            texts.append(str(note or ""))
+        elif note:
+            texts.append(str(symbol) + " " + str(note).rstrip("\x00"))
         else:
-            text = symbol if not note else symbol + " " + note.rstrip("\x00")
-        texts.append(text)
-    onsets = [_edf_writing.onset_nanoseconds(int(t), frequency) for t in time]
+            texts.append(str(symbol))
+    onsets = _edf_writing.onset_nanoseconds(time, frequency)
     spans = [None if durations is None or _missing(d) else float(d) for d in (durations if durations is not None else [None] * len(time))]
     return onsets, texts, spans
 
