@@ -17,7 +17,7 @@ import numpy as np
 # The digital range of each format: every stored value of the format is a sample.
 DIGITAL_RANGE = {"edf": (-32768, 32767), "bdf": (-8388608, 8388607)}
 SAMPLE_BYTES = {"edf": 2, "bdf": 3}
-ANNOTATION_LABEL = "EDF Annotations"
+ANNOTATION_LABEL = {"edf": "EDF Annotations", "bdf": "BDF Annotations"}
 
 
 class EdfSignal:
@@ -121,11 +121,16 @@ def onset_nanoseconds(frames: Sequence[int], frequency: float) -> List[int]:
 
 
 def annotation_lists(
-    onsets: Sequence[int], texts: Sequence[str], durations: Sequence[Optional[float]], seconds: float, count: int
+    onsets: Sequence[int],
+    texts: Sequence[str],
+    durations: Sequence[Optional[float]],
+    seconds: float,
+    count: int,
+    width: int = 2,
 ) -> Tuple[List[bytes], int]:
     """Each data record's annotation signal bytes: its time stamp, then the annotations whose onsets
-    (nanoseconds) fall in it; and the number of 2-byte samples that the largest needs (every record
-    gets that many)."""
+    (nanoseconds) fall in it; and the number of samples of `width` bytes that the largest needs
+    (every record gets that many)."""
     span = int(round(seconds * 10**9))
     if span % 10**9 == 0:
         step = span // 10**9
@@ -139,8 +144,8 @@ def annotation_lists(
             head += "\x15" + _seconds_text(int(round(duration * 10**9)))[1:]
         lists[where].append(head.encode() + b"\x14" + text.encode("utf-8") + b"\x14\x00")
     joined = [b"".join(parts) for parts in lists]
-    samples = (max(len(b) for b in joined) + 1) // 2
-    return [b.ljust(2 * samples, b"\x00") for b in joined], samples
+    samples = -(-max(len(b) for b in joined) // width)
+    return [b.ljust(width * samples, b"\x00") for b in joined], samples
 
 
 def _header_date(when: Optional[datetime.datetime]) -> Tuple[str, str, str]:
@@ -189,16 +194,16 @@ def write_edf(
                     "signal %d (%s): the value %d of frame %d is beyond what %s holds (%d to %d)"
                     % (number, s.label, int(s.values[i]), i // s.samples_per_frame, kind.upper(), dmin, dmax)
                 )
-    lists: List[bytes] = []
-    annotation_samples = 0
-    if annotations is not None:
-        lists, annotation_samples = annotation_lists(*annotations, seconds=seconds, count=count)
+    # EDF+ files always have an annotation signal: it holds each data record's onset.
+    if annotations is None:
+        annotations = ([], [], [])
+    width = SAMPLE_BYTES[kind]
+    lists, annotation_samples = annotation_lists(*annotations, seconds=seconds, count=count, width=width)
     date, clock, startdate = _header_date(start)
     fields = [s for s in signals]
-    ns = len(fields) + (1 if annotations is not None else 0)
+    ns = len(fields) + 1
     width = SAMPLE_BYTES[kind]
     per_record = [k * frames_per_record for k in spf]
-    record_bytes = sum(per_record) * width + annotation_samples * 2
     header = bytearray()
     header += (b"\xffBIOSEMI" if kind == "bdf" else b"0".ljust(8))
     header += _field(patient, 80, "patient field")
@@ -208,15 +213,15 @@ def write_edf(
     header += _field("BDF+C" if kind == "bdf" else "EDF+C", 44, "reserved field")
     header += _field(str(count), 8, "data record count") + _field(seconds_text, 8, "data record duration")
     header += _field(str(ns), 4, "signal count")
-    labels = [s.label for s in fields] + ([ANNOTATION_LABEL] if annotations is not None else [])
+    labels = [s.label for s in fields] + [ANNOTATION_LABEL[kind]]
     columns = [
         [_field(t, 16, "label") for t in labels],
         [_field("", 80, "transducer")] * ns,
         [_field(s.dimension, 8, "dimension") for s in fields] + [_field("", 8, "")] * (ns - len(fields)),
         [_field(s.pmin, 8, "physical minimum") for s in fields] + [_field("-1", 8, "")] * (ns - len(fields)),
         [_field(s.pmax, 8, "physical maximum") for s in fields] + [_field("1", 8, "")] * (ns - len(fields)),
-        [_field(str(dmin), 8, "")] * len(fields) + [_field("-32768", 8, "")] * (ns - len(fields)),
-        [_field(str(dmax), 8, "")] * len(fields) + [_field("32767", 8, "")] * (ns - len(fields)),
+        [_field(str(dmin), 8, "")] * len(fields) + [_field(str(dmin), 8, "")] * (ns - len(fields)),
+        [_field(str(dmax), 8, "")] * len(fields) + [_field(str(dmax), 8, "")] * (ns - len(fields)),
         [_field("", 80, "prefiltering")] * ns,
         [_field(str(n), 8, "samples per data record") for n in per_record + [annotation_samples][: ns - len(fields)]],
         [_field("", 32, "")] * ns,
@@ -225,10 +230,9 @@ def write_edf(
         for cell in column:
             header += cell
     body = _data_records(fields, per_record, count, width, annotation_samples)
-    if annotations is not None:
-        raw = body.view(np.uint8).reshape(count, -1)
-        at = sum(per_record) * width
-        raw[:, at:] = np.frombuffer(b"".join(lists), dtype=np.uint8).reshape(count, -1)
+    raw = body.view(np.uint8).reshape(count, -1)
+    at = sum(per_record) * width
+    raw[:, at:] = np.frombuffer(b"".join(lists), dtype=np.uint8).reshape(count, -1)
     _write_in_place(path, bytes(header), body, overwrite)
 
 
@@ -246,7 +250,7 @@ def _data_records(
             at += n
         return body
     # 24-bit samples: each signal's values as little-endian int32, of which the low 3 bytes are kept.
-    body = np.zeros((count, sum(per_record) * 3 + annotation_samples * 2), dtype=np.uint8)
+    body = np.zeros((count, (sum(per_record) + annotation_samples) * 3), dtype=np.uint8)
     at = 0
     for s, n in zip(signals, per_record):
         wide = np.empty((count, n), dtype="<i4")

@@ -192,7 +192,9 @@ def _edf_annotations_to_wfdb(options: argparse.Namespace, start: int, stop: "int
     try:
         rows = _sigtrove.Annotation(options.source, "edf").arrays(start, stop)
     except (_sigtrove.Error, ValueError, OSError) as error:
-        raise CommandFailure(writer_text(error)) from None
+        if options.annotators is not None:
+            raise CommandFailure(writer_text(error)) from None
+        return  # a plain EDF file has no annotation signal
     if not len(rows["time"]):
         return
     pairs = [_wfdb_annotation(t if t is not None else "") for t in rows["aux"]]
