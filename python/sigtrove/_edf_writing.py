@@ -10,7 +10,7 @@ import math
 import os
 import tempfile
 from fractions import Fraction
-from typing import Any, List, Optional, Sequence, Tuple
+from typing import List, Optional, Sequence, Tuple
 
 import numpy as np
 
@@ -68,8 +68,7 @@ def physical_range(gain: float, baseline: int, kind: str) -> Tuple[str, str]:
     low, high = number_text((dmin - baseline) / gain), number_text((dmax - baseline) / gain)
     if low is None or high is None or float(low) == float(high):
         raise ValueError(
-            "a gain of %r and a baseline of %d give a physical range that an EDF header can not hold"
-            % (gain, baseline)
+            "a gain of %r and a baseline of %d give a physical range that an EDF header can not hold" % (gain, baseline)
         )
     if gain < 0:
         low, high = high, low
@@ -205,7 +204,7 @@ def write_edf(
     width = SAMPLE_BYTES[kind]
     per_record = [k * frames_per_record for k in spf]
     header = bytearray()
-    header += (b"\xffBIOSEMI" if kind == "bdf" else b"0".ljust(8))
+    header += b"\xffBIOSEMI" if kind == "bdf" else b"0".ljust(8)
     header += _field(patient, 80, "patient field")
     header += _field(recording if recording is not None else startdate + " X X X", 80, "recording field")
     header += _field(date, 8, "start date") + _field(clock, 8, "start time")
@@ -294,4 +293,3 @@ def check_name(path: str) -> None:
     folder = os.path.dirname(os.path.abspath(path))
     if not os.path.isdir(folder):
         raise FileNotFoundError("the folder %s does not exist" % folder)
-

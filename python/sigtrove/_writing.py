@@ -70,8 +70,21 @@ def write_record(
     kind = _edf_kind(path, format)
     if kind is not None:
         _edf_record(
-            kind, path, signals, frequency, names, units, gains, baselines, samples_per_frame,
-            base_datetime, physical, overwrite, annotations, patient, recording,
+            kind,
+            path,
+            signals,
+            frequency,
+            names,
+            units,
+            gains,
+            baselines,
+            samples_per_frame,
+            base_datetime,
+            physical,
+            overwrite,
+            annotations,
+            patient,
+            recording,
         )
         return
     if annotations is not None or patient is not None or recording is not None:
@@ -155,7 +168,7 @@ def write_annotations(
 
 
 def _edf_kind(path: PathArgument, format: Optional[str]) -> Optional[str]:
-    """"edf" or "bdf" where the record is written as an EDF+ or BDF+ file, else None."""
+    """ "edf" or "bdf" where the record is written as an EDF+ or BDF+ file, else None."""
     if format is not None and format.lower() not in ("wfdb",) + _EDF_FORMATS:
         raise ValueError("format is 'wfdb', 'edf' or 'bdf', not %r" % (format,))
     suffix = os.path.splitext(os.fspath(path))[1].lower()
@@ -208,9 +221,7 @@ def _edf_record(
         if frequency is None:
             raise TypeError("write_record needs the frequency (frames per second) of signals given as arrays")
         columns, frames, spf = _signal_columns(signals, samples_per_frame, physical)
-        arrays = [
-            column[0][:, column[1]] if column[0].ndim == 2 else column[0] for column in columns
-        ]
+        arrays = [column[0][:, column[1]] if column[0].ndim == 2 else column[0] for column in columns]
         start = base_datetime
         if start is not None and not isinstance(start, datetime.datetime):
             if isinstance(start, datetime.date):
@@ -316,7 +327,10 @@ def _edf_annotations(annotations: Any, frequency: float) -> Tuple[List[int], Lis
         else:
             texts.append(str(symbol))
     onsets = _edf_writing.onset_nanoseconds(time, frequency)
-    spans = [None if durations is None or _missing(d) else float(d) for d in (durations if durations is not None else [None] * len(time))]
+    spans = [
+        None if durations is None or _missing(d) else float(d)
+        for d in (durations if durations is not None else [None] * len(time))
+    ]
     return onsets, texts, spans
 
 

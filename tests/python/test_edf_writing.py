@@ -59,7 +59,13 @@ def test_record_100_with_every_annotation_reads_back_equal_by_sigtrove_and_pyedf
         # physical values spread over the format's range (gain chosen), with an invalid sample
         ("spread.edf", "edf", np.array([[-1.5, 0.0], [0.25, 2.0], [np.nan, 1.0], [3.0, -2.0]]), {}, 250.0),
         # stored values with a gain and a baseline, kept exactly; 24-bit values in BDF
-        ("wide.bdf", "bdf", np.array([[-8388608, 0], [8388607, 5], [100000, -7]]), {"physical": False, "gains": [1000, 3.5], "baselines": [0, -12]}, 128.0),
+        (
+            "wide.bdf",
+            "bdf",
+            np.array([[-8388608, 0], [8388607, 5], [100000, -7]]),
+            {"physical": False, "gains": [1000, 3.5], "baselines": [0, -12]},
+            128.0,
+        ),
         # 2.5 frames per second: data records of 2 s, the last one filled out
         ("tenths.edf", "edf", np.array([[1, 2], [3, 4], [5, 6]], dtype=np.int64), {"physical": False}, 2.5),
         # format="bdf" chooses the kind of a path without a suffix
@@ -69,7 +75,9 @@ def test_record_100_with_every_annotation_reads_back_equal_by_sigtrove_and_pyedf
 def test_a_table_of_records_reads_back_by_both_readers(name, kind, values, options, frequency, tmp_path):
     path = str(tmp_path / name)
     base = datetime.datetime(2024, 2, 29, 13, 5, 7)
-    sigtrove.write_record(path, values, frequency, names=["a", "b"][: values.shape[1]], units="uV", base_datetime=base, **options)
+    sigtrove.write_record(
+        path, values, frequency, names=["a", "b"][: values.shape[1]], units="uV", base_datetime=base, **options
+    )
     written = path if os.path.splitext(path)[1] else path + "." + kind
     back = sigtrove.Record(written)
     n = len(values)

@@ -186,7 +186,9 @@ def _wfdb_annotation(text: str) -> "tuple[str, str | None]":
     return '"', text
 
 
-def _edf_annotations_to_wfdb(options: argparse.Namespace, start: int, stop: "int | None", annotators: List[str]) -> None:
+def _edf_annotations_to_wfdb(
+    options: argparse.Namespace, start: int, stop: "int | None", annotators: List[str]
+) -> None:
     if not annotators:
         return
     try:
@@ -206,7 +208,9 @@ def _edf_annotations_to_wfdb(options: argparse.Namespace, start: int, stop: "int
     try:
         sigtrove.write_annotations(options.dest, annotators[0], columns, overwrite=options.overwrite)
     except FileExistsError:
-        raise CommandFailure("annotation file %s.%s exists (--overwrite replaces it)" % (options.dest, annotators[0])) from None
+        raise CommandFailure(
+            "annotation file %s.%s exists (--overwrite replaces it)" % (options.dest, annotators[0])
+        ) from None
     except (_sigtrove.Error, ValueError, OSError) as error:
         raise CommandFailure(writer_text(error)) from None
 
