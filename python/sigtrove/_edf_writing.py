@@ -115,7 +115,8 @@ def onset_nanoseconds(frames: Sequence[int], frequency: float) -> List[int]:
     rate = Fraction(frequency)
     times = np.asarray(frames, dtype=np.int64)
     if rate.denominator == 1 and (not times.size or np.abs(times).max() < 2**62 // 10**9):
-        return (-((-times * 10**9) // rate.numerator)).tolist()
+        stamps: List[int] = (-((-times * 10**9) // rate.numerator)).tolist()
+        return stamps
     return [-((-int(t) * 10**9 * rate.denominator) // rate.numerator) for t in times]
 
 
@@ -147,10 +148,13 @@ def annotation_lists(
     return [b.ljust(width * samples, b"\x00") for b in joined], samples
 
 
-def _header_date(when: Optional[datetime.datetime]) -> Tuple[str, str, str]:
-    """(start date, start time, the recording field's Startdate) of the header."""
+def _header_date(when: "datetime.datetime | datetime.time | None") -> Tuple[str, str, str]:
+    """(start date, start time, the recording field's Startdate) of the header: a start without a
+    date has EDF+'s date of an unknown day, 01.01.85."""
     if when is None:
         return "01.01.85", "00.00.00", "Startdate X"
+    if isinstance(when, datetime.time):
+        return "01.01.85", when.strftime("%H.%M.%S"), "Startdate X"
     months = "JAN FEB MAR APR MAY JUN JUL AUG SEP OCT NOV DEC".split()
     return (
         when.strftime("%d.%m.") + "%02d" % (when.year % 100),
@@ -166,7 +170,7 @@ def write_edf(
     frames: int,
     *,
     kind: str,
-    start: Optional[datetime.datetime] = None,
+    start: "datetime.datetime | datetime.time | None" = None,
     patient: str = "X X X X",
     recording: Optional[str] = None,
     annotations: Optional[Tuple[Sequence[int], Sequence[str], Sequence[Optional[float]]]] = None,
@@ -276,7 +280,7 @@ def _write_in_place(path: str, header: bytes, body: np.ndarray, overwrite: bool)
     try:
         with os.fdopen(handle, "wb") as out:
             out.write(header)
-            out.write(memoryview(body).cast("B"))
+            out.write(body.data)
         os.chmod(temporary, 0o644)
         os.replace(temporary, path)
     except BaseException:

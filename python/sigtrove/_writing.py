@@ -223,11 +223,10 @@ def _edf_record(
         columns, frames, spf = _signal_columns(signals, samples_per_frame, physical)
         arrays = [column[0][:, column[1]] if column[0].ndim == 2 else column[0] for column in columns]
         start = base_datetime
-        if start is not None and not isinstance(start, datetime.datetime):
-            if isinstance(start, datetime.date):
-                start = datetime.datetime(start.year, start.month, start.day)
-            else:
-                raise TypeError("an EDF file's start is a datetime.datetime or datetime.date")
+        if isinstance(start, datetime.date) and not isinstance(start, datetime.datetime):
+            start = datetime.datetime(start.year, start.month, start.day)
+        elif start is not None and not isinstance(start, (datetime.datetime, datetime.time)):
+            raise TypeError("base_datetime is a datetime.datetime, date or time, not %s" % type(start).__name__)
     count = len(arrays)
     labels = _texts(names, count, "names")
     dimensions = _texts(units, count, "units", broadcast=True)
@@ -236,8 +235,8 @@ def _edf_record(
     dmin, dmax = _edf_writing.DIGITAL_RANGE[kind]
     out = []
     for i, values in enumerate(arrays):
-        label = labels[i] if labels[i] is not None else "signal %d" % i
-        dimension = dimensions[i] if dimensions[i] is not None else "mV"
+        label: str = labels[i] or "signal %d" % i
+        dimension: str = dimensions[i] or "mV"
         gain, baseline = gain_list[i], baseline_list[i]
         if physical:
             values = np.asarray(values, dtype=np.float64)
@@ -327,10 +326,9 @@ def _edf_annotations(annotations: Any, frequency: float) -> Tuple[List[int], Lis
         else:
             texts.append(str(symbol))
     onsets = _edf_writing.onset_nanoseconds(time, frequency)
-    spans = [
-        None if durations is None or _missing(d) else float(d)
-        for d in (durations if durations is not None else [None] * len(time))
-    ]
+    spans: List[Optional[float]] = [None] * count
+    if durations is not None:
+        spans = [None if _missing(d) else float(d) for d in durations]
     return onsets, texts, spans
 
 

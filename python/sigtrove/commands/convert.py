@@ -9,7 +9,7 @@ import argparse
 import datetime
 import glob
 import os
-from typing import List, Optional
+from typing import Any, List, Optional
 
 import numpy as np
 
@@ -240,9 +240,13 @@ def _to_edf(options: argparse.Namespace) -> int:
     ]
     frames = min(len(a) // k for a, k in zip(arrays, spf)) if arrays else 0
     arrays = [a[: frames * k] for a, k in zip(arrays, spf)]
+    # The base time moves to the window's start.
     base = record.base_datetime
-    if base is not None:
-        base = base + datetime.timedelta(seconds=start / record.frequency)
+    shift = datetime.timedelta(seconds=start / record.frequency)
+    if isinstance(base, datetime.datetime):
+        base = base + shift
+    elif isinstance(base, datetime.time):
+        base = (datetime.datetime.combine(datetime.date(2000, 1, 1), base) + shift).time()
     annotations = None
     explicit = options.annotators is not None
     if explicit:
@@ -255,7 +259,7 @@ def _to_edf(options: argparse.Namespace) -> int:
         beside = annotators_beside(record)
         annotators = ["atr"] if "atr" in beside else beside[:1]
     where = options.source if is_edf(options.source) else record.__reduce__()[1][0]
-    merged: "dict[str, list]" = {"time": [], "symbol": [], "aux": []}
+    merged: "dict[str, List[Any]]" = {"time": [], "symbol": [], "aux": []}
     for annotator in annotators:
         try:
             rows = _sigtrove.Annotation(where, annotator).arrays(start, stop)
