@@ -58,8 +58,8 @@ def test_what_can_not_be_done_says_why(tmp_path):
         assert result.returncode == status and text in result.stderr, (options, result.stderr)
     result = run("convert", tmp_path / "r", tmp_path / "r", "--overwrite")
     assert result.returncode == 1 and "record being read" in result.stderr
-    result = run("convert", RECORDS / "100", tmp_path / "r.edf")
-    assert result.returncode == 1 and "EDF" in result.stderr
+    result = run("convert", RECORDS / "100", tmp_path / "r.edf", "-F", "16")
+    assert result.returncode == 2 and "EDF" in result.stderr
     assert files(tmp_path) == ["r.aha", "r.atr", "r.dat", "r.hea", "r.qrs"]
 
 

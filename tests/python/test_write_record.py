@@ -343,13 +343,12 @@ def test_record_names_that_name_no_record_of_this_folder_are_refused(name, tmp_p
     assert files(tmp_path) == []
 
 
-def test_edf_is_not_written_yet(tmp_path):
-    for call in (
-        lambda: sigtrove.write_record(tmp_path / "r.edf", np.zeros((1, 1)), 250),
-        lambda: sigtrove.write_record(tmp_path / "r", np.zeros((1, 1)), 250, format="bdf"),
-    ):
-        with pytest.raises(NotImplementedError, match="EDF"):
-            call()
+def test_an_edf_suffix_or_format_writes_one_edf_file(tmp_path):
+    sigtrove.write_record(tmp_path / "r.edf", np.zeros((1, 1)), 250)
+    sigtrove.write_record(tmp_path / "r", np.zeros((1, 1)), 250, format="bdf")
+    assert files(tmp_path) == ["r.bdf", "r.edf"]
+    with pytest.raises(ValueError, match="does not match"):
+        sigtrove.write_record(tmp_path / "s.edf", np.zeros((1, 1)), 250, format="bdf")
 
 
 def test_an_interrupted_copy_leaves_nothing_behind(tmp_path):

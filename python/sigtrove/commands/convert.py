@@ -6,11 +6,15 @@ conversion (Ctrl-C) leaves nothing half written; an existing record is replaced 
 --overwrite, and the record being read never. A progress bar shows while it runs on a terminal."""
 
 import argparse
+import datetime
 import glob
 import os
-from typing import List, Optional
+from typing import Any, List, Optional
+
+import numpy as np
 
 import _sigtrove
+import sigtrove
 from sigtrove.commands._arguments import (
     WINDOW_HELP,
     CommandFailure,
@@ -116,8 +120,8 @@ def annotators_beside(record: _sigtrove.Record) -> List[str]:
 
 
 def run(options: argparse.Namespace) -> int:
-    if is_edf(options.source) or is_edf(options.dest):
-        raise CommandFailure("converting EDF+ and BDF+ files is not available in this version")
+    if is_edf(options.dest):
+        return _to_edf(options)
     record = open_record(options.source)
     choice = signal_choice(options.signals)
     start, stop = frame_window(record, options.start, options.stop, choice)
@@ -127,6 +131,9 @@ def run(options: argparse.Namespace) -> int:
         raise UsageError("-F: %d formats for %d signals (give one for all, or one per signal)" % (len(formats), count))
     if formats is not None and len(formats) == 1:
         formats = formats * count
+    if formats is None and is_edf(options.source):
+        # EDF's lowest value is a sample; in format 16 it would be WFDB's invalid sample.
+        formats = [24 if _holds_lowest(record, s) else 16 for s in (choice if choice is not None else range(count))]
     explicit = options.annotators is not None
     annotators = options.annotators if explicit else annotators_beside(record)
 
@@ -139,6 +146,9 @@ def run(options: argparse.Namespace) -> int:
         raise CommandFailure(writer_text(error)) from None
     finally:
         progress.close()
+    if is_edf(options.source):
+        _edf_annotations_to_wfdb(options, start, stop, annotators if explicit else ["atr"])
+        return 0
     where = record.__reduce__()[1][0]
     for annotator in annotators:
         try:
@@ -155,4 +165,135 @@ def run(options: argparse.Namespace) -> int:
                 raise CommandFailure(writer_text(error)) from None
             # A file beside the record that does not read as annotations is not one of them.
             continue
+    return 0
+
+
+# The mnemonics of the standard annotation codes: an EDF text that begins with one is that code.
+STANDARD_MNEMONICS = set("N L R a V F J A S E j / Q ~ | s T * D = p B ^ t + u ? ! [ ] e n @ x f ( ) r".split())
+
+
+def _holds_lowest(record: _sigtrove.Record, signal: "int | str") -> bool:
+    values = record.signal(signal, physical=False, dtype=np.int32)
+    return bool(values.size) and bool((values == -32768).any())
+
+
+def _wfdb_annotation(text: str) -> "tuple[str, str | None]":
+    """(mnemonic, aux) of an EDF annotation text: its first word where that is a standard mnemonic,
+    with the rest as aux text; else a note ('"') with the whole text."""
+    head, _, rest = text.partition(" ")
+    if head in STANDARD_MNEMONICS:
+        return head, rest or None
+    return '"', text
+
+
+def _edf_annotations_to_wfdb(
+    options: argparse.Namespace, start: int, stop: "int | None", annotators: List[str]
+) -> None:
+    if not annotators:
+        return
+    try:
+        rows = _sigtrove.Annotation(options.source, "edf").arrays(start, stop)
+    except (_sigtrove.Error, ValueError, OSError) as error:
+        if options.annotators is not None:
+            raise CommandFailure(writer_text(error)) from None
+        return  # a plain EDF file has no annotation signal
+    if not len(rows["time"]):
+        return
+    pairs = [_wfdb_annotation(t if t is not None else "") for t in rows["aux"]]
+    columns = {
+        "time": rows["time"] - start,
+        "symbol": np.array([p[0] for p in pairs], dtype=object),
+        "aux": np.array([p[1] for p in pairs], dtype=object),
+    }
+    try:
+        sigtrove.write_annotations(options.dest, annotators[0], columns, overwrite=options.overwrite)
+    except FileExistsError:
+        raise CommandFailure(
+            "annotation file %s.%s exists (--overwrite replaces it)" % (options.dest, annotators[0])
+        ) from None
+    except (_sigtrove.Error, ValueError, OSError) as error:
+        raise CommandFailure(writer_text(error)) from None
+
+
+def _to_edf(options: argparse.Namespace) -> int:
+    """A record (WFDB or EDF) written as one EDF+ or BDF+ file, with its annotations in the file's
+    annotation signal."""
+    if options.format is not None:
+        raise UsageError("-F: an EDF file's format is its name's (.edf 16-bit, .bdf 24-bit)")
+    record = open_record(options.source)
+    choice = signal_choice(options.signals)
+    start, stop = frame_window(record, options.start, options.stop, choice)
+    chosen = list(choice) if choice is not None else list(range(record.nsig))
+    signals = list(record.signals)
+    names = list(record.signal_names)
+    picked = []
+    for s in chosen:
+        if isinstance(s, int) and not 0 <= s < len(signals):
+            raise UsageError("-s: the record has no signal %d" % s)
+        if isinstance(s, str) and s not in names:
+            raise UsageError("-s: the record has no signal %r" % s)
+        picked.append(signals[s if isinstance(s, int) else names.index(s)])
+    spf = [s.samples_per_frame for s in picked]
+    arrays = [
+        record.signal(s, start * k, None if stop is None else stop * k, physical=False, dtype=np.int64)
+        for s, k in zip(chosen, spf)
+    ]
+    frames = min(len(a) // k for a, k in zip(arrays, spf)) if arrays else 0
+    arrays = [a[: frames * k] for a, k in zip(arrays, spf)]
+    # The base time moves to the window's start.
+    base = record.base_datetime
+    shift = datetime.timedelta(seconds=start / record.frequency)
+    if isinstance(base, datetime.datetime):
+        base = base + shift
+    elif isinstance(base, datetime.time):
+        base = (datetime.datetime.combine(datetime.date(2000, 1, 1), base) + shift).time()
+    annotations = None
+    explicit = options.annotators is not None
+    if explicit:
+        annotators = options.annotators
+    elif is_edf(options.source):
+        annotators = ["edf"]
+    else:
+        # One EDF file has one list of annotations: the reference annotations where the record has
+        # them (the others are named with -a, and are merged into the list).
+        beside = annotators_beside(record)
+        annotators = ["atr"] if "atr" in beside else beside[:1]
+    where = options.source if is_edf(options.source) else record.__reduce__()[1][0]
+    merged: "dict[str, List[Any]]" = {"time": [], "symbol": [], "aux": []}
+    for annotator in annotators:
+        try:
+            rows = _sigtrove.Annotation(where, annotator).arrays(start, stop)
+        except (_sigtrove.Error, ValueError, OSError) as error:
+            if explicit:
+                raise CommandFailure(writer_text(error)) from None
+            continue
+        merged["time"].extend(int(t) - start for t in rows["time"])
+        merged["symbol"].extend(rows["symbol"])
+        merged["aux"].extend(rows["aux"])
+    if merged["time"]:
+        order = np.argsort(np.asarray(merged["time"]), kind="stable")
+        annotations = {k: [v[i] for i in order] for k, v in merged.items()}
+    progress = progress_bar("convert", frames, "frames", beside_output=False)
+    try:
+        sigtrove.write_record(
+            options.dest,
+            arrays,
+            record.frequency,
+            names=[s.name for s in picked],
+            units=[s.units for s in picked],
+            gains=[s.gain for s in picked],
+            baselines=[s.baseline for s in picked],
+            samples_per_frame=spf,
+            base_datetime=base,
+            physical=False,
+            overwrite=options.overwrite,
+            annotations=annotations,
+        )
+        progress.advance(frames)
+    except FileExistsError:
+        raise CommandFailure("record %s exists (--overwrite replaces it)" % options.dest) from None
+    except (ValueError, OSError) as error:
+        raise CommandFailure(writer_text(error)) from None
+    finally:
+        progress.close()
     return 0

@@ -1,0 +1,156 @@
+"""Writing EDF+ and BDF+ files: read back equal by sigtrove and by pyEDFlib, annotations included,
+and values a format can not hold refused with nothing written."""
+
+import datetime
+import os
+import pathlib
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import sigtrove
+
+FIXTURES = pathlib.Path(__file__).resolve().parent.parent / "fixtures" / "records"
+RECORD_100 = str(FIXTURES / "100")
+
+pyedflib = pytest.importorskip("pyedflib")
+
+
+def _texts(arrays):
+    return [s if not a else s + " " + a for s, a in zip(arrays["symbol"], arrays["aux"])]
+
+
+def test_record_100_with_every_annotation_reads_back_equal_by_sigtrove_and_pyedflib(tmp_path):
+    record = sigtrove.Record(RECORD_100)
+    beats = record.annotation("atr").arrays()
+    path = str(tmp_path / "100.edf")
+    sigtrove.write_record(path, record, annotations=beats)
+    frames = record.frame_count if isinstance(record.frame_count, int) else len(record.frames())
+    digital = record.frames(physical=False, dtype="int64")
+    back = sigtrove.Record(path)
+    assert back.frequency == 360 and list(back.signal_names) == ["MLII", "V5"]
+    assert np.array_equal(back.frames(physical=False, dtype="int64")[:frames], digital)
+    assert np.allclose(back.frames()[:frames], record.frames(), rtol=0, atol=1e-12)
+    listed = sigtrove.Annotation(path, "edf").arrays()
+    assert np.array_equal(listed["time"], beats["time"])  # every one of the 2274, at its own frame
+    assert list(listed["aux"]) == _texts(beats)
+    reader = pyedflib.EdfReader(path)
+    try:
+        assert reader.getSignalLabels() == ["MLII", "V5"]
+        assert list(reader.getSampleFrequencies()) == [360, 360]
+        for s in range(2):
+            # The EDF formula with the written physical range gives back (value - baseline) / gain.
+            assert np.allclose(reader.readSignal(s)[:frames], record.frames()[:, s], rtol=0, atol=1e-12)
+            assert np.array_equal(reader.readSignal(s, digital=True)[:frames], digital[:, s])
+        onsets, _, texts = reader.readAnnotations()
+        assert len(onsets) == len(beats["time"])
+        assert list(texts) == _texts(beats)
+        # pyEDFlib keeps onsets to 100 ns: each is its frame's start, to the nearest frame.
+        assert np.array_equal(np.rint(onsets * 360).astype(int), beats["time"])
+    finally:
+        reader.close()
+
+
+@pytest.mark.parametrize(
+    "name, kind, values, options, frequency",
+    [
+        # physical values spread over the format's range (gain chosen), with an invalid sample
+        ("spread.edf", "edf", np.array([[-1.5, 0.0], [0.25, 2.0], [np.nan, 1.0], [3.0, -2.0]]), {}, 250.0),
+        # stored values with a gain and a baseline, kept exactly; 24-bit values in BDF
+        (
+            "wide.bdf",
+            "bdf",
+            np.array([[-8388608, 0], [8388607, 5], [100000, -7]]),
+            {"physical": False, "gains": [1000, 3.5], "baselines": [0, -12]},
+            128.0,
+        ),
+        # 2.5 frames per second: data records of 2 s, the last one filled out
+        ("tenths.edf", "edf", np.array([[1, 2], [3, 4], [5, 6]], dtype=np.int64), {"physical": False}, 2.5),
+        # format="bdf" chooses the kind of a path without a suffix
+        ("plain", "bdf", np.array([[7], [-7]], dtype=np.int64), {"physical": False, "format": "bdf"}, 1.0),
+    ],
+)
+def test_a_table_of_records_reads_back_by_both_readers(name, kind, values, options, frequency, tmp_path):
+    path = str(tmp_path / name)
+    base = datetime.datetime(2024, 2, 29, 13, 5, 7)
+    sigtrove.write_record(
+        path, values, frequency, names=["a", "b"][: values.shape[1]], units="uV", base_datetime=base, **options
+    )
+    written = path if os.path.splitext(path)[1] else path + "." + kind
+    back = sigtrove.Record(written)
+    n = len(values)
+    assert back.frequency == frequency and back.base_datetime == base
+    if options.get("physical", True):
+        got = back.frames()[:n]
+        finite = np.isfinite(values)
+        span = np.nanmax(values, axis=0) - np.nanmin(values, axis=0)
+        assert np.all(np.abs(got[finite] - values[finite]) <= (span / 65000).max())
+    else:
+        assert np.array_equal(back.frames(physical=False, dtype="int64")[:n], values)
+    reader = pyedflib.EdfReader(written)
+    try:
+        assert reader.getSignalLabels() == ["a", "b"][: values.shape[1]]
+        assert reader.getPhysicalDimension(0) == "uV"
+        assert reader.getStartdatetime() == base
+        for s in range(values.shape[1]):
+            assert np.allclose(reader.readSignal(s)[:n], back.frames()[:n, s], equal_nan=True, rtol=0, atol=1e-9)
+    finally:
+        reader.close()
+
+
+@pytest.mark.parametrize(
+    "name, values, options, message",
+    [
+        ("big.edf", np.array([[0], [32768]]), {"physical": False}, "frame 1"),
+        ("low.bdf", np.array([[-8388609]]), {"physical": False}, "frame 0"),
+        ("gain.edf", np.array([[0.0], [1.0], [200.0]]), {"gains": 200.0, "baselines": 0}, "frame 2"),
+        ("rate.edf", np.array([[0], [1]]), {"physical": False, "frequency": 1 / 3}, "frequency"),
+        ("../", np.array([[0]]), {"physical": False}, "record name"),
+    ],
+)
+def test_values_a_format_can_not_hold_are_refused_and_nothing_is_written(name, values, options, message, tmp_path):
+    frequency = options.pop("frequency", 100.0)
+    with pytest.raises(ValueError, match=message):
+        sigtrove.write_record(str(tmp_path / name), values, frequency, **options)
+    assert os.listdir(tmp_path) == []
+
+
+def test_an_existing_file_is_replaced_only_with_overwrite(tmp_path):
+    path = tmp_path / "x.edf"
+    sigtrove.write_record(path, np.array([[1]]), 1.0, physical=False)
+    with pytest.raises(FileExistsError):
+        sigtrove.write_record(path, np.array([[2]]), 1.0, physical=False)
+    sigtrove.write_record(path, np.array([[2]]), 1.0, physical=False, overwrite=True)
+    assert sigtrove.Record(str(path)).frames(physical=False)[0, 0] == 2
+    assert os.listdir(tmp_path) == ["x.edf"]
+
+
+def _convert(*arguments):
+    return subprocess.run([sys.executable, "-m", "sigtrove", "convert", *arguments], capture_output=True, text=True)
+
+
+def test_convert_wfdb_to_edf_and_back_keeps_samples_and_annotations(tmp_path):
+    edf = str(tmp_path / "c100.edf")
+    assert _convert(RECORD_100, edf, "-t", "60").returncode == 0
+    back = str(tmp_path / "w100")
+    done = _convert(edf, back)
+    assert done.returncode == 0, done.stderr
+    record = sigtrove.Record(RECORD_100)
+    wfdb_again = sigtrove.Record(back)
+    assert np.array_equal(wfdb_again.frames(physical=False)[: 360 * 60], record.frames(0, 360 * 60, physical=False))
+    ours = record.annotation("atr").arrays(0, 360 * 60)
+    again = wfdb_again.annotation("atr").arrays()
+    for column in ("time", "symbol", "aux"):
+        assert list(again[column]) == list(ours[column])
+
+
+def test_convert_edf_holding_the_lowest_value_writes_format_24(tmp_path):
+    edf = str(tmp_path / "low.edf")
+    sigtrove.write_record(edf, np.array([[-32768, 1], [5, 2]]), 10.0, physical=False)
+    back = str(tmp_path / "low")
+    assert _convert(edf, back).returncode == 0
+    record = sigtrove.Record(back)
+    assert [s.format for s in record.signals] == [24, 16]
+    assert list(record.frames(physical=False)[:2, 0]) == [-32768, 5]
