@@ -14,25 +14,15 @@ import pathlib
 import shutil
 import tempfile
 import threading
-import time
 import tracemalloc
 
 import numpy as np
 import wfdb
+from _timing import best_of_interleaved
 
 import sigtrove
 
 RECORDS = pathlib.Path(__file__).resolve().parent.parent / "tests" / "fixtures" / "records"
-
-
-def best_of_interleaved(repeat, functions):
-    best = [float("inf")] * len(functions)
-    for _ in range(repeat):
-        for i, function in enumerate(functions):
-            start = time.perf_counter()
-            function()
-            best[i] = min(best[i], time.perf_counter() - start)
-    return best
 
 
 def compare(title, ours, theirs, repeat, wanted):

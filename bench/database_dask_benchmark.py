@@ -31,11 +31,11 @@ import logging
 import os
 import pathlib
 import tempfile
-import time
 
 import dask
 import numpy as np
 import pandas as pd
+from _timing import best_of_interleaved
 from distributed import Client, LocalCluster
 
 import sigtrove
@@ -104,16 +104,6 @@ def report(title, one, sync, two):
 def arithmetic(_):
     """Work the size of a per-record mean, without sigtrove: what the machine allows."""
     return np.ones((650000, 2)).mean(axis=0)
-
-
-def best_of_interleaved(repeat, functions):
-    best = [float("inf")] * len(functions)
-    for _ in range(repeat):
-        for i, function in enumerate(functions):
-            start = time.perf_counter()
-            function()
-            best[i] = min(best[i], time.perf_counter() - start)
-    return best
 
 
 def reset_peak_rss():

@@ -22,9 +22,9 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 
 import numpy as np
+from _timing import best_of_interleaved
 
 SIGNALS = 23
 RATE = 256
@@ -99,17 +99,6 @@ def window_mne(path, start):
 
 
 WHOLE = {"sigtrove": read_sigtrove, "pyEDFlib": read_pyedflib, "MNE preload": read_mne}
-
-
-def best_of_interleaved(repeat, functions):
-    """The best time of each function, taking turns in every round so that load reaches all alike."""
-    best = [float("inf")] * len(functions)
-    for _ in range(repeat):
-        for i, function in enumerate(functions):
-            start = time.perf_counter()
-            function()
-            best[i] = min(best[i], time.perf_counter() - start)
-    return best
 
 
 def peak_memory(path, reader):

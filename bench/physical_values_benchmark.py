@@ -30,25 +30,15 @@ for records of several files (s0010_re), gathering each block's rows before they
 
 import argparse
 import pathlib
-import time
 
 import numpy as np
 import wfdb
+from _timing import best_of_interleaved
 
 import _sigtrove
 import sigtrove
 
 RECORDS = pathlib.Path(__file__).resolve().parent.parent / "tests" / "fixtures" / "records"
-
-
-def best_of_interleaved(repeat, functions):
-    best = [float("inf")] * len(functions)
-    for _ in range(repeat):
-        for i, function in enumerate(functions):
-            start = time.perf_counter()
-            function()
-            best[i] = min(best[i], time.perf_counter() - start)
-    return best
 
 
 def numpy_fill(shape):
