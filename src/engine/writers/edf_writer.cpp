@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <new>
+#include <type_traits>
 
 #include "time/julian_date.h"
 #include "wfdb/wfdb.h"
@@ -250,72 +251,88 @@ Status EdfWriter::refuse(std::size_t signal, long long frame, const std::string 
                                                        what + "\n");
 }
 
-// Frames [k, k + frames) of signal S's column, through CONVERT (the value at an index of the
-// column, or kUnstorable), into the data record from its frame filled_ on.
+// Frames [k, k + frames) of signal S's column (frame i's samples at i * stride + j), through
+// CONVERT (the value at an index of the column, or kUnstorable), into the data record from its
+// frame filled_ on. PHYSICAL: the column's physical values, for texts.
 template <class Convert>
-Status EdfWriter::put_signal(std::size_t s, std::size_t k, std::size_t frames, Convert convert,
+Status EdfWriter::put_signal(std::size_t s, std::size_t k, std::size_t frames, std::size_t stride, Convert convert,
                              const double *physical) {
     const auto spf = static_cast<std::size_t>(layout_.signals[s].samples_per_frame);
-    const int width = sample_bytes_;
-    std::uint8_t *out = record_.data() + offsets_[s] + static_cast<std::size_t>(filled_) * spf * width;
+    std::uint8_t *out = record_.data() + offsets_[s] + static_cast<std::size_t>(filled_) * spf * sample_bytes_;
     const long long lowest = dmin_, highest = dmax_;
     long long v = 0;
-    for (std::size_t i = 0; i < frames * spf; ++i, out += width) {
-        v = convert(k * spf + i);
-        if (v < lowest || v > highest) [[unlikely]] {
-            const long long frame = frames_ + static_cast<long long>(i / spf);  // frames_ counts to this chunk
-            const char *kind = layout_.kind == EdfKind::bdf ? "BDF" : "EDF";
-            const std::string holds = std::string(", beyond what ") + kind + " holds (" + std::to_string(lowest) +
-                                      " to " + std::to_string(highest) + ")";
-            if (physical != nullptr) {
-                const EdfSignalToWrite &spec = layout_.signals[s];
-                const std::size_t j = k * spf + i;
-                const std::string value = header_number(physical[(j / spf) * physical_stride_ + j % spf]);
-                if (v == kUnstorable) return refuse(s, frame, "the value " + value + " can not be stored");
-                return refuse(s, frame,
-                              "the value " + value + " is " + std::to_string(v) + " at a gain of " +
-                                  header_number(spec.gain) + " and a baseline of " + std::to_string(spec.baseline) +
-                                  holds);
+    bool valid = true;
+    // The loop for each width of sample, so that the store is straight-line code.
+    auto put_all = [&](auto width) {
+        for (std::size_t i = 0; i < frames; ++i) {
+            const std::size_t first = (k + i) * stride;
+            for (std::size_t j = 0; j < spf; ++j, out += width()) {
+                v = convert(first + j);
+                valid &= v >= lowest && v <= highest;
+                store(out, static_cast<std::int32_t>(v), width());
             }
-            return refuse(s, frame, "the value " + std::to_string(v) + " is" + holds.substr(1));
         }
-        store(out, static_cast<std::int32_t>(v), width);
+    };
+    if (sample_bytes_ == 3)
+        put_all(std::integral_constant<int, 3>());
+    else
+        put_all(std::integral_constant<int, 2>());
+    if (valid) {
+        if (frames > 0) last_[s] = static_cast<std::int32_t>(v);
+        return Status();
     }
-    if (frames > 0) last_[s] = static_cast<std::int32_t>(v);
+    // The first value out of range, named.
+    for (std::size_t i = 0; i < frames; ++i) {
+        for (std::size_t j = 0; j < spf; ++j) {
+            const std::size_t at = (k + i) * stride + j;
+            v = convert(at);
+            if (v >= lowest && v <= highest) continue;
+            const long long frame = frames_ + static_cast<long long>(i);  // frames_ counts to this chunk
+            const char *kind = layout_.kind == EdfKind::bdf ? "BDF" : "EDF";
+            const std::string holds = std::string("beyond what ") + kind + " holds (" + std::to_string(lowest) +
+                                      " to " + std::to_string(highest) + ")";
+            if (physical == nullptr) return refuse(s, frame, "the value " + std::to_string(v) + " is " + holds);
+            const EdfSignalToWrite &spec = layout_.signals[s];
+            const std::string value = header_number(physical[at]);
+            if (v == kUnstorable) return refuse(s, frame, "the value " + value + " can not be stored");
+            return refuse(s, frame,
+                          "the value " + value + " is " + std::to_string(v) + " at a gain of " +
+                              header_number(spec.gain) + " and a baseline of " + std::to_string(spec.baseline) + ", " +
+                              holds);
+        }
+    }
     return Status();
 }
 
 Status EdfWriter::put_column(std::size_t s, std::size_t k, std::size_t frames, const SampleColumn &column) {
-    const auto spf = static_cast<std::size_t>(layout_.signals[s].samples_per_frame);
     const std::size_t stride = column.stride;
-    // The index of a sample counted frame by frame as spf per frame, in the column's layout.
-    auto at = [spf, stride](std::size_t i) { return (i / spf) * stride + i % spf; };
     const long long lowest = dmin_;
     switch (column.kind) {
         case SampleColumn::Kind::stored: {
             const auto *values = static_cast<const std::int32_t *>(column.first);
-            if (values == nullptr) return put_signal(s, k, frames, [lowest](std::size_t) { return lowest; });
+            if (values == nullptr) return put_signal(s, 0, frames, 0, [lowest](std::size_t) { return lowest; });
             if (layout_.stored_invalid)
-                return put_signal(s, k, frames, [&](std::size_t i) {
-                    const std::int32_t v = values[at(i)];
+                return put_signal(s, k, frames, stride, [values, lowest](std::size_t i) {
+                    const std::int32_t v = values[i];
                     return v == WFDB_INVALID_SAMPLE ? lowest : static_cast<long long>(v);
                 });
-            return put_signal(s, k, frames, [&](std::size_t i) { return static_cast<long long>(values[at(i)]); });
+            return put_signal(s, k, frames, stride,
+                              [values](std::size_t i) { return static_cast<long long>(values[i]); });
         }
         case SampleColumn::Kind::stored64: {
             const auto *values = static_cast<const std::int64_t *>(column.first);
-            return put_signal(s, k, frames, [&](std::size_t i) { return static_cast<long long>(values[at(i)]); });
+            return put_signal(s, k, frames, stride,
+                              [values](std::size_t i) { return static_cast<long long>(values[i]); });
         }
         case SampleColumn::Kind::physical: {
             const auto *values = static_cast<const double *>(column.first);
             const EdfSignalToWrite &spec = layout_.signals[s];
             const double scale = spec.gain == 0 ? WFDB_DEFGAIN : spec.gain;
             const long long baseline = spec.baseline;
-            physical_stride_ = stride;
             return put_signal(
-                s, k, frames,
-                [&](std::size_t i) {
-                    const double v = values[at(i)];
+                s, k, frames, stride,
+                [values, scale, baseline, lowest](std::size_t i) {
+                    const double v = values[i];
                     if (v != v) return lowest;
                     const double x = v * scale;
                     if (!(std::fabs(x) < 4.6e18)) return kUnstorable;

@@ -90,7 +90,7 @@ public:
 private:
     EdfWriter() = default;
     template <class Convert>
-    Status put_signal(std::size_t s, std::size_t at, std::size_t frames, Convert convert,
+    Status put_signal(std::size_t s, std::size_t k, std::size_t frames, std::size_t stride, Convert convert,
                       const double *physical = nullptr);
     Status put_column(std::size_t s, std::size_t first, std::size_t frames, const SampleColumn &column);
     Status refuse(std::size_t signal, long long frame, const std::string &what) const;
@@ -108,8 +108,7 @@ private:
     std::vector<std::uint8_t> record_;  // the data record being filled
     std::vector<std::uint8_t> annotation_bytes_;
     std::size_t annotation_offset_ = 0;
-    std::size_t physical_stride_ = 1;  // of the physical column being put, for texts
-    long long filled_ = 0;             // frames of record_ filled
+    long long filled_ = 0;  // frames of record_ filled
     long long records_written_ = 0;
     long long frames_ = 0;
     bool failed_ = false, finished_ = false;
