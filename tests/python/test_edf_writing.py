@@ -244,3 +244,19 @@ def test_record_write_refuses_what_the_kind_of_file_can_not_hold(path, options, 
     with pytest.raises(error):
         record.write(str(tmp_path / path), **options)
     assert os.listdir(tmp_path) == []
+
+
+def test_convert_edf_to_bdf_keeps_a_window_its_annotations_and_their_durations(tmp_path):
+    edf = str(tmp_path / "events.edf")
+    values = np.arange(40, dtype=np.int64).reshape(20, 2)
+    events = {"time": [2, 5, 15], "aux": ["start", "arousal", "end"], "duration": [None, 1.25, None]}
+    sigtrove.write_record(edf, values, 4.0, names=["x", "y"], physical=False, annotations=events)
+    bdf = str(tmp_path / "events.bdf")
+    done = _convert(edf, bdf, "-f", "s4", "-t", "s16", "-s", "y")
+    assert done.returncode == 0, done.stderr
+    back = sigtrove.Record(bdf)
+    assert list(back.signal_names) == ["y"]
+    assert np.array_equal(back.frames(physical=False, dtype="int64"), values[4:16, 1:])
+    listed = sigtrove.Annotation(bdf, "edf").arrays()
+    assert list(listed["time"]) == [1, 11] and list(listed["aux"]) == ["arousal", "end"]
+    assert listed["duration"][0] == 1.25 and np.isnan(listed["duration"][1])
