@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
-#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,7 +16,6 @@
 #include "edf_writing.h"
 #include "engine_errors.h"
 #include "record_object.h"
-#include "time/julian_date.h"
 #include "time_texts.h"
 #include "wfdb/wfdb.h"
 #include "writers/annotation_writer.h"
@@ -26,6 +24,7 @@
 #include "writing_arguments.h"
 
 namespace sigtrove {
+
 PyObject *record_write(PyObject *obj, PyObject *args, PyObject *kwargs) {
     static const char *keywords[] = {"path",     "start",       "stop",    "signals",   "formats", "overwrite",
                                      "progress", "annotations", "patient", "recording", nullptr};
