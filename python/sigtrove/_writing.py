@@ -9,7 +9,6 @@ from typing import Any, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 import numpy as np
 
 import _sigtrove
-from sigtrove import _edf_writing
 
 PathArgument = Union[str, "os.PathLike[str]"]
 
@@ -66,6 +65,9 @@ def write_record(
     give back ``(value - baseline) / gain``; physical values without gains are spread over the
     format's range. ``annotations`` (what ``Annotation.arrays()`` returns, times in frames) are
     written as its "EDF Annotations" signal; ``patient`` and ``recording`` are its header's fields.
+    Its data records divide the frames where a duration near a second does; otherwise they last
+    1 s and the last one is filled out with each signal's last value. A ``Record`` is written by
+    ``Record.write`` (which also writes a window of it).
     """
     kind = _edf_kind(path, format)
     if kind is not None:
@@ -201,107 +203,41 @@ def _edf_record(
     target = os.fspath(path)
     if not os.path.splitext(target)[1]:
         target += "." + kind
-    _edf_writing.check_name(target)
     if isinstance(signals, _sigtrove.Record):
-        record = signals
         if any(v is not None for v in (frequency, names, units, gains, baselines, samples_per_frame, base_datetime)):
             raise TypeError("write_record(path, record) writes the record as it is: it takes no signal fields")
-        infos = list(record.signals)
-        arrays = [record.signal(i, physical=False, dtype=np.int64) for i in range(record.nsig)]
-        names = [s.name for s in infos]
-        units = [s.units for s in infos]
-        gains = [s.gain for s in infos]
-        baselines = [s.baseline for s in infos]
-        spf = [s.samples_per_frame for s in infos]
-        frequency = record.frequency
-        start = record.base_datetime
-        physical = False
-        frames = len(arrays[0]) // spf[0] if arrays else 0
-    else:
-        if frequency is None:
-            raise TypeError("write_record needs the frequency (frames per second) of signals given as arrays")
-        columns, frames, spf = _signal_columns(signals, samples_per_frame, physical)
-        arrays = [column[0][:, column[1]] if column[0].ndim == 2 else column[0] for column in columns]
-        start = base_datetime
-        if isinstance(start, datetime.date) and not isinstance(start, datetime.datetime):
-            start = datetime.datetime(start.year, start.month, start.day)
-        elif start is not None and not isinstance(start, (datetime.datetime, datetime.time)):
-            raise TypeError("base_datetime is a datetime.datetime, date or time, not %s" % type(start).__name__)
-    count = len(arrays)
-    labels = _texts(names, count, "names")
-    dimensions = _texts(units, count, "units", broadcast=True)
-    gain_list = _numbers(gains, count, "gains", float)
-    baseline_list = _numbers(baselines, count, "baselines", int)
-    dmin, dmax = _edf_writing.DIGITAL_RANGE[kind]
-    out = []
-    for i, values in enumerate(arrays):
-        label: str = labels[i] or "signal %d" % i
-        dimension: str = dimensions[i] or "mV"
-        gain, baseline = gain_list[i], baseline_list[i]
-        if physical:
-            values = np.asarray(values, dtype=np.float64)
-            if gain is None:
-                gain, baseline = _spread(values, dmin, dmax, label)
-            baseline = 0 if baseline is None else baseline
-            # round(value * gain) + baseline, halves away from zero; NaN is the invalid sample, the
-            # format's lowest value.
-            digital = values * gain
-            digital += np.copysign(0.5, digital)
-            np.trunc(digital, out=digital)
-            digital += baseline
-            if digital.size:
-                low, high = np.fmin.reduce(digital), np.fmax.reduce(digital)
-                if low < dmin or high > dmax or np.isinf(low) or np.isinf(high):
-                    bad = np.flatnonzero((digital < dmin) | (digital > dmax))
-                    raise ValueError(
-                        "signal %d (%s): the value %r of frame %d is beyond what %s holds at a gain of %r"
-                        % (i, label, float(values[bad[0]]), int(bad[0]) // spf[i], kind.upper(), gain)
-                    )
-                if np.isnan(low + high) or np.isnan(np.add.reduce(digital)):
-                    digital[np.isnan(digital)] = dmin
-        else:
-            digital = np.asarray(values, dtype=np.int64)
-            gain = 200.0 if gain is None else gain
-            baseline = 0 if baseline is None else baseline
-        low, high = _edf_writing.physical_range(gain, baseline, kind)
-        out.append(_edf_writing.EdfSignal(label, dimension, digital, spf[i], low, high))
-    lists = None
-    if annotations is not None:
-        lists = _edf_annotations(annotations, float(frequency))
-    _edf_writing.write_edf(
+        signals.write(target, overwrite=overwrite, annotations=annotations, patient=patient, recording=recording)
+        return
+    if frequency is None:
+        raise TypeError("write_record needs the frequency (frames per second) of signals given as arrays")
+    columns, frames, spf = _signal_columns(signals, samples_per_frame, physical)
+    count = len(spf)
+    start = base_datetime
+    if start is not None and not isinstance(start, (datetime.datetime, datetime.date, datetime.time)):
+        raise TypeError("base_datetime is a datetime.datetime, date or time, not %s" % type(start).__name__)
+    _sigtrove._write_edf(
         target,
-        out,
         float(frequency),
+        columns,
         frames,
-        kind=kind,
-        start=start,
-        patient=patient if patient is not None else "X X X X",
-        recording=recording,
-        annotations=lists,
-        overwrite=overwrite,
+        spf,
+        _texts(names, count, "names"),
+        _texts(units, count, "units", broadcast=True),
+        _numbers(gains, count, "gains", float),
+        _numbers(baselines, count, "baselines", int),
+        _base_time(start),
+        bool(physical),
+        bool(overwrite),
+        annotations,
+        patient,
+        recording,
     )
 
 
-def _spread(values: Any, dmin: int, dmax: int, label: str) -> Tuple[float, int]:
-    """The gain and baseline that spread the finite values over [dmin, dmax] without clipping."""
-    finite = values[np.isfinite(values)]
-    if finite.size and (np.isinf(values).any()):
-        raise ValueError("signal %s holds an infinite value, which no format holds" % label)
-    low, high = (float(finite.min()), float(finite.max())) if finite.size else (0.0, 0.0)
-    if low == high:
-        low, high = low - 1.0, high + 1.0
-    # One step under the span, so that rounding never pushes a value over the edge; dmin + 1 up keeps
-    # the format's lowest value for invalid samples.
-    gain = float(np.float64((dmax - dmin - 2) / (high - low)))
-    text = _edf_writing.number_text(gain, 12)
-    gain = float(text) if text is not None else gain
-    baseline = int(round(dmin + 1 - low * gain))
-    return gain, baseline
-
-
-def _edf_annotations(annotations: Any, frequency: float) -> Tuple[List[int], List[str], List[Optional[float]]]:
-    """Onsets in nanoseconds, texts and durations: the text is an annotation's mnemonic, then its aux
-    text after a space where it has one; a note ('"') is its aux text alone."""
+def _edf_annotation_columns(annotations: Any) -> Tuple[Any, List[str], List[Optional[float]]]:
+    """The frames, texts and durations (seconds) of annotations written to an EDF file, for the
+    module: the text is an annotation's mnemonic, then its aux text after a space where it has one;
+    a note ('"') is its aux text alone."""
     time = _column(annotations, "time")
     if time is None:
         raise ValueError("annotations need a time column")
@@ -311,6 +247,11 @@ def _edf_annotations(annotations: Any, frequency: float) -> Tuple[List[int], Lis
         raise ValueError("annotations need a symbol or an aux column")
     durations = _column(annotations, "duration")
     count = len(time)
+    times = np.asarray(time)
+    if times.dtype.kind not in "biu":
+        if any(_missing(v) or not float(v).is_integer() for v in times):
+            raise ValueError("annotation times are frames (whole numbers)")
+    times = np.ascontiguousarray(times, dtype=np.int64)
     symbol_list = [None] * count if symbols is None else symbols.tolist()
     aux_list = [None] * count if aux is None else aux.tolist()
     texts: List[str] = []
@@ -319,17 +260,18 @@ def _edf_annotations(annotations: Any, frequency: float) -> Tuple[List[int], Lis
             note = None
         elif isinstance(note, bytes):
             note = note.decode("utf-8", "replace")
+        if note is not None:
+            note = str(note).rstrip("\x00")
         if _missing(symbol) or symbol == '"':
-            texts.append(str(note or ""))
+            texts.append(note or "")
         elif note:
-            texts.append(str(symbol) + " " + str(note).rstrip("\x00"))
+            texts.append(str(symbol) + " " + note)
         else:
             texts.append(str(symbol))
-    onsets = _edf_writing.onset_nanoseconds(time, frequency)
     spans: List[Optional[float]] = [None] * count
     if durations is not None:
         spans = [None if _missing(d) else float(d) for d in durations]
-    return onsets, texts, spans
+    return times, texts, spans
 
 
 def _signal_columns(signals: Any, samples_per_frame: Any, physical: bool) -> Tuple[List[Any], int, List[int]]:

@@ -8,6 +8,7 @@
 
 #include <atomic>
 
+#include "edf_writing.h"
 #include "engine_facts.h"
 #include "engine_settings.h"
 #include "file_download.h"
@@ -63,6 +64,7 @@ PyMethodDef module_methods[] = {
     {"verbose", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(verbose)), METH_VARARGS | METH_KEYWORDS,
      "\n    Set wfdblib to verbose mode (prints some extra info on error).\n    Debug only.\n    "},
     SIGTROVE_WRITING_FUNCTIONS,
+    SIGTROVE_EDF_WRITING_FUNCTION,
     SIGTROVE_PREFETCH_FUNCTIONS,
     {nullptr, nullptr, 0, nullptr},
 };

@@ -8,265 +8,32 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
-#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "annotation_object.h"
+#include "edf_writing.h"
 #include "engine_errors.h"
 #include "record_object.h"
-#include "time/julian_date.h"
 #include "time_texts.h"
 #include "wfdb/wfdb.h"
 #include "writers/annotation_writer.h"
 #include "writers/new_record.h"
 #include "writers/record_copy.h"
+#include "writing_arguments.h"
 
 namespace sigtrove {
-namespace {
-
-// Frames written between two looks at pending signals and the progress callback.
-constexpr long long kFramesPerBlock = 1 << 16;
-
-// Runs `work` (-> engine::Status) without the interpreter lock.
-template <class Work>
-engine::Status without_interpreter_lock(Work &&work) {
-    engine::Status status;
-    Py_BEGIN_ALLOW_THREADS
-    status = work();
-    Py_END_ALLOW_THREADS
-    return status;
-}
-
-// Where a record or annotation file goes: the absolute folder and the record's
-// name, from a path "folder/name" (or "folder/name.hea").
-struct Destination {
-    std::string directory;
-    std::string name;
-};
-
-bool destination_of(PyObject *path_arg, Destination &out) {
-    PyRef path = PyRef::steal(path_argument(path_arg));
-    if (!path) return false;
-    PyRef os_path = PyRef::steal(PyImport_ImportModule("os.path"));
-    if (!os_path) return false;
-    // The name is the path's last part as written ("folder/" names no record, "folder/.." none
-    // either); only the folder is made absolute.
-    PyRef parts = PyRef::steal(PyObject_CallMethod(os_path.get(), "split", "O", path.get()));
-    if (!parts) return false;
-    PyObject *folder = PyTuple_GetItem(parts.get(), 0), *base = PyTuple_GetItem(parts.get(), 1);
-    if (folder == nullptr || base == nullptr) return false;
-    PyRef here = PyRef::steal(PyUnicode_FromString("."));
-    if (!here) return false;
-    PyRef directory = PyRef::steal(
-        PyObject_CallMethod(os_path.get(), "abspath", "O", PyUnicode_GET_LENGTH(folder) > 0 ? folder : here.get()));
-    if (!directory) return false;
-    if (!engine_name(directory.get(), out.directory) || !engine_name(base, out.name)) return false;
-    auto ends_with = [&](const char *suffix) {
-        std::string lower = out.name;
-        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-        const std::string s(suffix);
-        return lower.size() > s.size() && lower.compare(lower.size() - s.size(), s.size(), s) == 0;
-    };
-    if (ends_with(".edf") || ends_with(".bdf")) {
-        PyErr_SetString(PyExc_NotImplementedError, "writing EDF+ and BDF+ files is not available in this version");
-        return false;
-    }
-    if (ends_with(".hea")) out.name.resize(out.name.size() - 4);
-    return true;
-}
-
-// A str argument as UTF-8 bytes (headers and annotation files hold bytes).
-bool utf8_of(PyObject *text, std::string &out) {
-    Py_ssize_t size = 0;
-    const char *data = PyUnicode_AsUTF8AndSize(text, &size);
-    if (data == nullptr) return false;
-    out.assign(data, static_cast<std::size_t>(size));
-    return true;
-}
-
-// The items of a list argument as a fast sequence of exactly `count` items.
-PyRef items_of(PyObject *arg, Py_ssize_t count, const char *what) {
-    PyRef items = PyRef::steal(PySequence_Fast(arg, what));
-    if (items && count >= 0 && PySequence_Fast_GET_SIZE(items.get()) != count) {
-        PyErr_Format(PyExc_ValueError, "%s: %zd values for %zd signals", what, PySequence_Fast_GET_SIZE(items.get()),
-                     count);
-        return PyRef();
-    }
-    return items;
-}
-
-template <class Value>
-bool optional_number(PyObject *item, std::optional<Value> &out) {
-    if (item == Py_None) return true;
-    if constexpr (std::is_floating_point_v<Value>) {
-        double v = PyFloat_AsDouble(item);
-        if (v == -1 && PyErr_Occurred()) return false;
-        out = v;
-    } else {
-        long long v = PyLong_AsLongLong(item);
-        if (v == -1 && PyErr_Occurred()) return false;
-        if (v < INT_MIN || v > INT_MAX) {
-            PyErr_Format(PyExc_OverflowError, "%lld does not fit a header's integer", v);
-            return false;
-        }
-        out = static_cast<Value>(v);
-    }
-    return true;
-}
-
-// The memory of the arrays a write reads, held (and the arrays kept from being
-// resized) until the write is over.
-class HeldBuffers {
-public:
-    HeldBuffers() = default;
-    HeldBuffers(const HeldBuffers &) = delete;
-    HeldBuffers &operator=(const HeldBuffers &) = delete;
-    ~HeldBuffers() {
-        for (Py_buffer &view : views_) PyBuffer_Release(&view);
-    }
-
-    // A C-contiguous buffer of 8-byte values of kind `kind` ('d' float64, 'q' int64), or of
-    // 4-byte ones ('i' int32); null with an exception set otherwise.
-    const Py_buffer *hold(PyObject *object, char kind) {
-        views_.emplace_back();
-        Py_buffer &view = views_.back();
-        if (PyObject_GetBuffer(object, &view, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) < 0) {
-            views_.pop_back();
-            return nullptr;
-        }
-        const char *format = view.format ? view.format : "B";
-        if (*format == '<' || *format == '=' || *format == '@') ++format;
-        const bool integer64 = (*format == 'q' || *format == 'l') && view.itemsize == 8;
-        const bool integer32 = (*format == 'i' || *format == 'l') && view.itemsize == 4;
-        const bool ok = kind == 'd' ? (*format == 'd' && view.itemsize == 8) : kind == 'q' ? integer64 : integer32;
-        if (!ok) {
-            PyErr_Format(PyExc_TypeError, "an array of %s was expected, not of '%s'",
-                         kind == 'd'   ? "float64"
-                         : kind == 'q' ? "int64"
-                                       : "int32",
-                         view.format ? view.format : "B");
-            return nullptr;
-        }
-        return &view;
-    }
-
-private:
-    std::deque<Py_buffer> views_;  // a deque: the views handed out stay where they are
-};
-
-// The text of a base time: (milliseconds after midnight, (day, month, year) or None).
-bool base_time_of(PyObject *base, engine::NewRecord &record) {
-    if (base == Py_None) return true;
-    long ms = 0;
-    PyObject *date = nullptr;
-    if (!PyArg_ParseTuple(base, "lO", &ms, &date)) return false;
-    record.has_base = true;
-    record.base_ms = ms;
-    if (date != Py_None) {
-        int day = 0, month = 0;
-        long year = 0;
-        if (!PyArg_ParseTuple(date, "iil", &day, &month, &year)) return false;
-        if (year == 0 || year > engine::kMaxCalendarYear || year < -engine::kMaxCalendarYear || month < 1 ||
-            month > 12 || day < 1 || day > 31) {
-            PyErr_SetString(PyExc_ValueError, "the base date is no calendar date");
-            return false;
-        }
-        record.base_date = engine::julian_day_number(engine::CalendarDate{day, month, year});
-    }
-    return true;
-}
-
-// Calls progress(frames) (when given) and looks at pending signals; false with
-// the exception set when either says to stop. Needs the interpreter lock.
-bool carry_on(PyObject *progress, long long frames) {
-    if (progress != nullptr && progress != Py_None) {
-        PyRef count = PyRef::steal(PyLong_FromLongLong(frames));
-        if (!count) return false;
-        PyRef result = PyRef::steal(PyObject_CallOneArg(progress, count.get()));
-        if (!result) return false;
-    }
-    return PyErr_CheckSignals() == 0;
-}
-
-// A signal of a record's header by number (anything with __index__) or by name
-// (the first signal so described); -1 with ValueError when there is none.
-int header_signal(const engine::RecordDescription &description, PyObject *item) {
-    const std::vector<engine::SignalSpec> &signals = description.header.signals;
-    if (PyUnicode_Check(item)) {
-        std::string name;
-        if (!utf8_of(item, name)) return -1;
-        for (std::size_t s = 0; s < signals.size(); ++s)
-            if (signals[s].desc == name) return static_cast<int>(s);
-        PyErr_Format(PyExc_ValueError, "record %s has no signal named %R", description.name.c_str(), item);
-        return -1;
-    }
-    PyRef index = PyRef::steal(PyNumber_Index(item));
-    if (!index) {
-        PyErr_Format(PyExc_TypeError, "a signal is a number or a name, not %.200s", Py_TYPE(item)->tp_name);
-        return -1;
-    }
-    long long number = PyLong_AsLongLong(index.get());
-    if (number == -1 && PyErr_Occurred()) return -1;
-    if (number < 0 || number >= static_cast<long long>(signals.size())) {
-        PyErr_Format(PyExc_ValueError, "record %s has no signal %R (it has %zu)", description.name.c_str(), item,
-                     signals.size());
-        return -1;
-    }
-    return static_cast<int>(number);
-}
-
-bool chosen_signals(const engine::RecordDescription &description, PyObject *arg, std::vector<std::size_t> &out) {
-    if (arg == nullptr || arg == Py_None) return true;
-    if (PyUnicode_Check(arg) || PyIndex_Check(arg)) {
-        int s = header_signal(description, arg);
-        if (s < 0) return false;
-        out.push_back(static_cast<std::size_t>(s));
-        return true;
-    }
-    PyRef items = PyRef::steal(PySequence_Fast(arg, "signals must be None, or a sequence of numbers and names"));
-    if (!items) return false;
-    if (PySequence_Fast_GET_SIZE(items.get()) == 0) {
-        PyErr_SetString(PyExc_ValueError, "signals is empty: a record is written with at least one signal");
-        return false;
-    }
-    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(items.get()); ++i) {
-        int s = header_signal(description, PySequence_Fast_GET_ITEM(items.get(), i));
-        if (s < 0) return false;
-        out.push_back(static_cast<std::size_t>(s));
-    }
-    return true;
-}
-
-// formats: None (their own), one format for all, or one per signal copied.
-bool chosen_formats(PyObject *arg, std::size_t count, std::vector<int> &out) {
-    if (arg == nullptr || arg == Py_None) return true;
-    if (PyIndex_Check(arg)) {
-        long v = PyLong_AsLong(arg);
-        if (v == -1 && PyErr_Occurred()) return false;
-        out.assign(count, static_cast<int>(std::clamp<long>(v, INT_MIN, INT_MAX)));
-        return true;
-    }
-    PyRef items = items_of(arg, static_cast<Py_ssize_t>(count), "formats must be None, a format, or one per signal");
-    if (!items) return false;
-    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(items.get()); ++i) {
-        std::optional<int> format;
-        if (!optional_number(PySequence_Fast_GET_ITEM(items.get(), i), format)) return false;
-        out.push_back(format.value_or(0));
-    }
-    return true;
-}
-
-}  // namespace
 
 PyObject *record_write(PyObject *obj, PyObject *args, PyObject *kwargs) {
-    static const char *keywords[] = {"path", "start", "stop", "signals", "formats", "overwrite", "progress", nullptr};
+    static const char *keywords[] = {"path",     "start",       "stop",    "signals",   "formats", "overwrite",
+                                     "progress", "annotations", "patient", "recording", nullptr};
     PyObject *path = nullptr, *start_arg = nullptr, *stop_arg = nullptr, *signals_arg = nullptr, *formats_arg = nullptr,
-             *progress = nullptr;
+             *progress = nullptr, *annotations = Py_None, *patient = Py_None, *recording = Py_None;
     int overwrite = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OOOO$pO:write", const_cast<char **>(keywords), &path, &start_arg,
-                                     &stop_arg, &signals_arg, &formats_arg, &overwrite, &progress))
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OOOO$pOOOO:write", const_cast<char **>(keywords), &path,
+                                     &start_arg, &stop_arg, &signals_arg, &formats_arg, &overwrite, &progress,
+                                     &annotations, &patient, &recording))
         return nullptr;
     if (progress != nullptr && progress != Py_None && !PyCallable_Check(progress)) {
         PyErr_SetString(PyExc_TypeError, "progress must be None or a callable");
@@ -280,6 +47,17 @@ PyObject *record_write(PyObject *obj, PyObject *args, PyObject *kwargs) {
     const engine::RecordDescription &description = engine->description();
     Destination destination;
     if (!destination_of(path, destination)) return nullptr;
+    const bool edf = destination.kind != DestinationKind::wfdb;
+    if (edf && formats_arg != nullptr && formats_arg != Py_None) {
+        PyErr_SetString(PyExc_ValueError,
+                        "an EDF file's format is its name's (.edf 16-bit, .bdf 24-bit): formats "
+                        "are for WFDB records");
+        return nullptr;
+    }
+    if (!edf && (annotations != Py_None || patient != Py_None || recording != Py_None)) {
+        PyErr_SetString(PyExc_TypeError, "annotations, patient and recording are written with EDF files only");
+        return nullptr;
+    }
     engine::CopyRequest request;
     request.name = destination.name;
     if (!chosen_signals(description, signals_arg, request.signals)) return nullptr;
@@ -296,6 +74,11 @@ PyObject *record_write(PyObject *obj, PyObject *args, PyObject *kwargs) {
         return nullptr;
     request.start = start;
     request.stop = stop == LLONG_MAX ? -1 : stop;
+    if (edf) {
+        EdfWindow window{request.signals, request.start, request.stop};
+        return record_write_edf(*engine, destination, window, annotations, patient, recording, overwrite != 0,
+                                progress);
+    }
 
     // The whole copy runs under the record's lock, so that nothing closes the record
     // meanwhile; between blocks the interpreter lock is taken back for a moment.
@@ -333,7 +116,7 @@ PyObject *module_write_record(PyObject *, PyObject *args, PyObject *kwargs) {
                                      &baselines, &resolutions, &base, &comments, &physical, &overwrite))
         return nullptr;
     Destination destination;
-    if (!destination_of(path, destination)) return nullptr;
+    if (!wfdb_destination_of(path, destination)) return nullptr;
     engine::NewRecord record;
     record.name = destination.name;
     record.frequency = frequency;
@@ -438,7 +221,7 @@ PyObject *module_write_annotations(PyObject *, PyObject *args, PyObject *kwargs)
         return nullptr;
     Destination destination;
     std::string annotator;
-    if (!destination_of(path, destination) || !engine_name(annotator_arg, annotator)) return nullptr;
+    if (!wfdb_destination_of(path, destination) || !engine_name(annotator_arg, annotator)) return nullptr;
     std::optional<double> frequency;
     if (!optional_number(frequency_arg, frequency)) return nullptr;
 
@@ -516,7 +299,7 @@ PyObject *module_copy_annotations(PyObject *, PyObject *args, PyObject *kwargs) 
         return nullptr;
     Destination destination;
     std::string annotator;
-    if (!destination_of(path, destination) || !engine_name(annotator_arg, annotator)) return nullptr;
+    if (!wfdb_destination_of(path, destination) || !engine_name(annotator_arg, annotator)) return nullptr;
     std::optional<long long> stop;
     if (stop_arg != Py_None) {
         long long v = PyLong_AsLongLong(stop_arg);

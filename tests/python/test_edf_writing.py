@@ -33,6 +33,10 @@ def test_record_100_with_every_annotation_reads_back_equal_by_sigtrove_and_pyedf
     assert back.frequency == 360 and list(back.signal_names) == ["MLII", "V5"]
     assert np.array_equal(back.frames(physical=False, dtype="int64")[:frames], digital)
     assert np.allclose(back.frames()[:frames], record.frames(), rtol=0, atol=1e-12)
+    # 650,000 frames at 360 Hz divide into no data records of whole frames: 1 s records, the last
+    # filled out with each signal's last value.
+    assert back.frame_count == 650160
+    assert np.array_equal(back.frames(frames, physical=False, dtype="int64"), np.repeat(digital[-1:], 160, axis=0))
     listed = sigtrove.Annotation(path, "edf").arrays()
     assert np.array_equal(listed["time"], beats["time"])  # every one of the 2274, at its own frame
     assert list(listed["aux"]) == _texts(beats)
@@ -66,7 +70,7 @@ def test_record_100_with_every_annotation_reads_back_equal_by_sigtrove_and_pyedf
             {"physical": False, "gains": [1000, 3.5], "baselines": [0, -12]},
             128.0,
         ),
-        # 2.5 frames per second: data records of 2 s, the last one filled out
+        # 2.5 frames per second: 3 frames make one data record of 1.2 s
         ("tenths.edf", "edf", np.array([[1, 2], [3, 4], [5, 6]], dtype=np.int64), {"physical": False}, 2.5),
         # format="bdf" chooses the kind of a path without a suffix
         ("plain", "bdf", np.array([[7], [-7]], dtype=np.int64), {"physical": False, "format": "bdf"}, 1.0),
@@ -154,3 +158,105 @@ def test_convert_edf_holding_the_lowest_value_writes_format_24(tmp_path):
     record = sigtrove.Record(back)
     assert [s.format for s in record.signals] == [24, 16]
     assert list(record.frames(physical=False)[:2, 0]) == [-32768, 5]
+
+
+@pytest.mark.parametrize(
+    "name, start, stop, signals",
+    [
+        ("window.edf", "0:02", "0:07", None),  # 1800 frames: five 1 s data records, nothing added
+        ("v5.bdf", 100, 3520, ["V5"]),  # 3420 frames: ten data records of 0.95 s
+        ("swapped.edf", 0, None, [1, 0]),
+    ],
+)
+def test_record_write_copies_a_window_and_its_annotations_into_an_edf_file(name, start, stop, signals, tmp_path):
+    record = sigtrove.Record(sigtrove.SAMPLE_RECORD)
+    beats = record.annotation("atr").arrays()
+    path = str(tmp_path / name)
+    record.write(path, start, stop, signals, annotations=beats)
+    expected = record.frames(start, stop, signals, physical=False, dtype="int64")
+    back = sigtrove.Record(path)
+    # The frames divide into data records: the file holds exactly the window.
+    assert back.frame_count == len(expected)
+    assert np.array_equal(back.frames(physical=False, dtype="int64"), expected)
+    chosen = (
+        list(record.signal_names)
+        if signals is None
+        else [s if isinstance(s, str) else record.signal_names[s] for s in signals]
+    )
+    assert list(back.signal_names) == chosen
+    offset = len(record.frames(0, start, physical=False)) if start else 0
+    inside = (beats["time"] >= offset) & (beats["time"] < offset + len(expected))
+    listed = sigtrove.Annotation(path, "edf").arrays()
+    assert np.array_equal(listed["time"], beats["time"][inside] - offset)
+    assert list(listed["aux"]) == [t for t, keep in zip(_texts(beats), inside) if keep]
+    reader = pyedflib.EdfReader(path)
+    try:
+        assert reader.getSignalLabels() == chosen
+        for s in range(len(chosen)):
+            assert np.array_equal(reader.readSignal(s, digital=True), expected[:, s])
+    finally:
+        reader.close()
+
+
+def test_a_negative_gain_and_a_start_with_milliseconds_read_back_by_both_readers(tmp_path):
+    path = str(tmp_path / "inverted.edf")
+    values = np.array([[-1.5, 0.25], [0.0, -0.75], [2.0, 1.0]])
+    base = datetime.datetime(2024, 2, 29, 13, 5, 7, 250000)
+    beats = {"time": [0, 2], "symbol": ["N", "V"]}
+    sigtrove.write_record(
+        path,
+        values,
+        100.0,
+        names=["a", "b"],
+        gains=[-200, 1000],
+        baselines=[5, 0],
+        base_datetime=base,
+        annotations=beats,
+    )
+    back = sigtrove.Record(path)
+    assert back.base_datetime == base
+    assert np.allclose(back.frames()[:3], values, rtol=0, atol=1e-12)
+    listed = sigtrove.Annotation(path, "edf").arrays()
+    assert list(listed["time"]) == [0, 2] and list(listed["onset"]) == [0.25, 0.27]
+    reader = pyedflib.EdfReader(path)
+    try:
+        # The start's fraction, in EDFlib's units of 100 ns (pyEDFlib's getStartdatetime divides them
+        # by 100 where it means 10, so it gives 25 ms); onsets are counted from it.
+        assert reader.getStartdatetime().replace(microsecond=0) == base.replace(microsecond=0)
+        assert reader.starttime_subsecond == 2500000
+        assert list(reader.readAnnotations()[0]) == [0.0, 0.02]
+        for s in range(2):
+            assert np.allclose(reader.readSignal(s)[:3], values[:, s], rtol=0, atol=1e-9)
+    finally:
+        reader.close()
+
+
+@pytest.mark.parametrize(
+    "path, options, error",
+    [
+        ("r.edf", {"formats": 16}, ValueError),
+        ("r", {"annotations": {"time": [0], "symbol": ["N"]}}, TypeError),
+        ("r.edf", {"annotations": {"time": [0], "symbol": ["N"], "aux": ["a\x14b"]}}, ValueError),
+    ],
+)
+def test_record_write_refuses_what_the_kind_of_file_can_not_hold(path, options, error, tmp_path):
+    record = sigtrove.Record(sigtrove.SAMPLE_RECORD)
+    with pytest.raises(error):
+        record.write(str(tmp_path / path), **options)
+    assert os.listdir(tmp_path) == []
+
+
+def test_convert_edf_to_bdf_keeps_a_window_its_annotations_and_their_durations(tmp_path):
+    edf = str(tmp_path / "events.edf")
+    values = np.arange(40, dtype=np.int64).reshape(20, 2)
+    events = {"time": [2, 5, 15], "aux": ["start", "arousal", "end"], "duration": [None, 1.25, None]}
+    sigtrove.write_record(edf, values, 4.0, names=["x", "y"], physical=False, annotations=events)
+    bdf = str(tmp_path / "events.bdf")
+    done = _convert(edf, bdf, "-f", "s4", "-t", "s16", "-s", "y")
+    assert done.returncode == 0, done.stderr
+    back = sigtrove.Record(bdf)
+    assert list(back.signal_names) == ["y"]
+    assert np.array_equal(back.frames(physical=False, dtype="int64"), values[4:16, 1:])
+    listed = sigtrove.Annotation(bdf, "edf").arrays()
+    assert list(listed["time"]) == [1, 11] and list(listed["aux"]) == ["arousal", "end"]
+    assert listed["duration"][0] == 1.25 and np.isnan(listed["duration"][1])

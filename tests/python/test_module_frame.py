@@ -34,6 +34,7 @@ def test_namespace_order():
             "_engine_version",
             "_Signal",
             "_write_record",
+            "_write_edf",
             "_write_annotations",
             "_copy_annotations",
             # The engine's rules, settings and HTTP client as the package uses them.

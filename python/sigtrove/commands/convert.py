@@ -6,7 +6,6 @@ conversion (Ctrl-C) leaves nothing half written; an existing record is replaced 
 --overwrite, and the record being read never. A progress bar shows while it runs on a terminal."""
 
 import argparse
-import datetime
 import glob
 import os
 from typing import Any, List, Optional
@@ -223,31 +222,12 @@ def _to_edf(options: argparse.Namespace) -> int:
     record = open_record(options.source)
     choice = signal_choice(options.signals)
     start, stop = frame_window(record, options.start, options.stop, choice)
-    chosen = list(choice) if choice is not None else list(range(record.nsig))
-    signals = list(record.signals)
     names = list(record.signal_names)
-    picked = []
-    for s in chosen:
-        if isinstance(s, int) and not 0 <= s < len(signals):
+    for s in choice if choice is not None else []:
+        if isinstance(s, int) and not 0 <= s < record.nsig:
             raise UsageError("-s: the record has no signal %d" % s)
         if isinstance(s, str) and s not in names:
             raise UsageError("-s: the record has no signal %r" % s)
-        picked.append(signals[s if isinstance(s, int) else names.index(s)])
-    spf = [s.samples_per_frame for s in picked]
-    arrays = [
-        record.signal(s, start * k, None if stop is None else stop * k, physical=False, dtype=np.int64)
-        for s, k in zip(chosen, spf)
-    ]
-    frames = min(len(a) // k for a, k in zip(arrays, spf)) if arrays else 0
-    arrays = [a[: frames * k] for a, k in zip(arrays, spf)]
-    # The base time moves to the window's start.
-    base = record.base_datetime
-    shift = datetime.timedelta(seconds=start / record.frequency)
-    if isinstance(base, datetime.datetime):
-        base = base + shift
-    elif isinstance(base, datetime.time):
-        base = (datetime.datetime.combine(datetime.date(2000, 1, 1), base) + shift).time()
-    annotations = None
     explicit = options.annotators is not None
     if explicit:
         annotators = options.annotators
@@ -259,7 +239,7 @@ def _to_edf(options: argparse.Namespace) -> int:
         beside = annotators_beside(record)
         annotators = ["atr"] if "atr" in beside else beside[:1]
     where = options.source if is_edf(options.source) else record.__reduce__()[1][0]
-    merged: "dict[str, List[Any]]" = {"time": [], "symbol": [], "aux": []}
+    merged: "dict[str, List[Any]]" = {"time": [], "symbol": [], "aux": [], "duration": []}
     for annotator in annotators:
         try:
             rows = _sigtrove.Annotation(where, annotator).arrays(start, stop)
@@ -267,29 +247,27 @@ def _to_edf(options: argparse.Namespace) -> int:
             if explicit:
                 raise CommandFailure(writer_text(error)) from None
             continue
-        merged["time"].extend(int(t) - start for t in rows["time"])
+        merged["time"].extend(int(t) for t in rows["time"])
         merged["symbol"].extend(rows["symbol"])
         merged["aux"].extend(rows["aux"])
+        merged["duration"].extend(rows["duration"] if "duration" in rows else [None] * len(rows["time"]))
+    annotations = None
     if merged["time"]:
         order = np.argsort(np.asarray(merged["time"]), kind="stable")
         annotations = {k: [v[i] for i in order] for k, v in merged.items()}
-    progress = progress_bar("convert", frames, "frames", beside_output=False)
+    progress = progress_bar("convert", None if stop is None else stop - start, "frames", beside_output=False)
     try:
-        sigtrove.write_record(
+        # The window's frames with their times, names, units, gains and baselines; the base time
+        # moves to the window's start.
+        record.write(
             options.dest,
-            arrays,
-            record.frequency,
-            names=[s.name for s in picked],
-            units=[s.units for s in picked],
-            gains=[s.gain for s in picked],
-            baselines=[s.baseline for s in picked],
-            samples_per_frame=spf,
-            base_datetime=base,
-            physical=False,
+            start,
+            stop,
+            choice,
             overwrite=options.overwrite,
+            progress=progress.advance,
             annotations=annotations,
         )
-        progress.advance(frames)
     except FileExistsError:
         raise CommandFailure("record %s exists (--overwrite replaces it)" % options.dest) from None
     except (ValueError, OSError) as error:

@@ -17,24 +17,6 @@ namespace {
 
 Status bad(const std::string &text) { return Status::failure(ErrorKind::bad_request, "sigtrove: " + text + "\n"); }
 
-// The base time of frame FRAMES: the time of day its time text shows (to the
-// millisecond, rounded as the text rounds), the date moved on by whole days.
-void move_base_time(const Header &source, long long frames, Header &layout) {
-    layout.has_base = source.has_base;
-    if (!source.has_base) return;
-    const double ms =
-        static_cast<double>(source.base_ms) + static_cast<double>(frames) * 1000.0 / source.frame_frequency();
-    double seconds = std::floor(ms / 1000);
-    long msec = static_cast<long>(ms - seconds * 1000 + 0.5);
-    if (msec >= 1000) {
-        msec -= 1000;
-        seconds += 1;
-    }
-    const auto whole = static_cast<long long>(seconds);
-    layout.base_ms = static_cast<long>(whole % 86400 * 1000 + msec);
-    layout.base_date = source.base_date != 0 ? source.base_date + static_cast<long>(whole / 86400) : 0;
-}
-
 std::string file_name_part(const std::string &path) {
     std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -60,6 +42,22 @@ private:
 };
 
 }  // namespace
+
+void move_base_time(const Header &source, long long frames, Header &layout) {
+    layout.has_base = source.has_base;
+    if (!source.has_base) return;
+    const double ms =
+        static_cast<double>(source.base_ms) + static_cast<double>(frames) * 1000.0 / source.frame_frequency();
+    double seconds = std::floor(ms / 1000);
+    long msec = static_cast<long>(ms - seconds * 1000 + 0.5);
+    if (msec >= 1000) {
+        msec -= 1000;
+        seconds += 1;
+    }
+    const auto whole = static_cast<long long>(seconds);
+    layout.base_ms = static_cast<long>(whole % 86400 * 1000 + msec);
+    layout.base_date = source.base_date != 0 ? source.base_date + static_cast<long>(whole / 86400) : 0;
+}
 
 Status copy_layout(const Header &source, const CopyRequest &request, Header &layout) {
     layout = Header{};

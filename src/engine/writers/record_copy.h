@@ -38,6 +38,11 @@ struct CopyRequest {
 // NEW.dat, NEW_1.dat, ... where that does not make distinct names.
 Status copy_layout(const Header &source, const CopyRequest &request, Header &layout);
 
+// The base time of SOURCE's frame FRAMES, into LAYOUT: the time of day its time
+// text shows (to the millisecond, rounded as the text rounds), the date moved on
+// by whole days.
+void move_base_time(const Header &source, long long frames, Header &layout);
+
 // The files an open record reads: its header, its signal files, and for a
 // multi-segment record its segments' headers and signal files.
 std::vector<FileIdentity> record_file_identities(const RecordDescription &description);
