@@ -59,6 +59,8 @@ void note_validated(const std::string &url) {
 constexpr long long kBlock = static_cast<long long>(kRemoteBlockSize);
 // A file read on block after block is streamed in requests of this many blocks.
 constexpr long long kStreamBlocks = 256;
+// The most blocks one request asks for (a terabyte): far beyond any file, and no offset overflows.
+constexpr long long kLongestRequestBlocks = 1LL << 24;
 // Cached blocks taken into memory at once.
 constexpr long long kCachedRun = 16;
 // A transfer in flight is read on (rather than replaced) for a read at most this far ahead of it.
@@ -335,9 +337,11 @@ bool RemoteFile::fill_at(long long offset) {
     // A read where the last request ended runs on: after two of those, the rest is streamed.
     streak_ = offset == streak_end_ ? streak_ + 1 : 0;
     long long count = streak_ < 2 ? 1 : kStreamBlocks;
-    // Bytes the reader said it will read are asked for in one request.
+    // Bytes the reader said it will read are asked for in one request, however many: it streams
+    // ahead of the reads (the server held back by the connection's flow control once enough
+    // waits unread), so a long read waits for no round trip after its first.
     if (offset >= expected_from_ && offset < expected_end_)
-        count = std::max(count, std::min(kStreamBlocks, block_of(expected_end_ - 1) - block + 1));
+        count = std::max(count, std::min(kLongestRequestBlocks, block_of(expected_end_ - 1) - block + 1));
     for (int attempt = 1;; ++attempt) {
         if (!request_blocks(block, count)) {
             if (copy_) return true;
