@@ -48,6 +48,22 @@ std::map<std::string, Kept> &kept_answers() {
     return *kept;
 }
 
+// What an answer is kept under: the name, and where and as whom its request goes now. An answer
+// for one endpoint or one key never serves an open after the environment named another.
+std::string kept_key(const std::string &url, const RemoteSettings &settings) {
+    std::optional<HttpRequest> request = remote_request(url, settings);
+    return request ? url + '\n' + request->url + '\n' + request->aws_key : url;
+}
+std::string kept_key(const std::string &url) { return kept_key(url, remote_settings()); }
+
+// Answers worth keeping: the file, or that it is not there. A refusal or a server's failure is
+// asked again by the open itself, which says why (and may find the cause mended).
+bool worth_keeping(const FetchedAnswer &answer) {
+    const long status = answer.head.status;
+    return answer.answered &&
+           (status == 200 || status == 206 || status == 404 || status == 410 || (status == 416 && !answer.head_only));
+}
+
 void drop_old(std::map<std::string, Kept> &kept, Clock::time_point now) {
     for (auto it = kept.begin(); it != kept.end();) it = now - it->second.at > kLongestKept ? kept.erase(it) : ++it;
     while (kept.size() >= kMostKept) {
@@ -70,14 +86,15 @@ void prefetch_remote_files(const std::vector<PrefetchedFile> &files, std::size_t
     if (kept_answers_only() || files.empty()) return;
     const RemoteSettings settings = remote_settings();
     if (!settings.error.empty()) return;  // every open fails alike, with its reason
-    std::vector<std::string> wanted;
+    std::vector<std::string> wanted;      // kept keys
     std::vector<int> opens;
     std::vector<HttpRequest> requests;
     {
         std::lock_guard<std::mutex> guard(kept_lock());
         for (const auto &[url, part, serves] : files) {
-            if (!is_remote_name(url) || kept_answers().count(url)) continue;
-            if (std::find(wanted.begin(), wanted.end(), url) != wanted.end()) continue;
+            if (!is_remote_name(url)) continue;
+            std::string key = kept_key(url, settings);
+            if (kept_answers().count(key) || std::find(wanted.begin(), wanted.end(), key) != wanted.end()) continue;
             // A file the cache holds is read from there (or checked with the server by its own open).
             if (auto entry = CacheEntry::open(settings.cache_directory, url); entry && entry->known()) continue;
             std::optional<HttpRequest> request = remote_request(url, settings);
@@ -88,7 +105,7 @@ void prefetch_remote_files(const std::vector<PrefetchedFile> &files, std::size_t
                 request->first = 0;
                 request->last = static_cast<long long>(kRemoteBlockSize) - 1;
             }
-            wanted.push_back(url);
+            wanted.push_back(std::move(key));
             opens.push_back(std::max(serves, 1));
             requests.push_back(std::move(*request));
         }
@@ -101,22 +118,24 @@ void prefetch_remote_files(const std::vector<PrefetchedFile> &files, std::size_t
     drop_old(kept, now);
     for (std::size_t i = 0; i < answers.size(); ++i) {
         // What did not come (a failure, a redirect not followed) is asked for again by its open, which says why.
-        if (!answers[i].answered) continue;
+        if (!worth_keeping(answers[i])) continue;
         if (kept.size() >= kMostKept) break;
         kept[wanted[i]] = Kept{std::move(answers[i]), now, opens[i]};
     }
 }
 
 void keep_prefetched_for(const std::string &url, int opens) {
+    const std::string key = kept_key(url);
     std::lock_guard<std::mutex> guard(kept_lock());
-    auto it = kept_answers().find(url);
+    auto it = kept_answers().find(key);
     if (it != kept_answers().end()) it->second.opens = std::max(opens, 1);
 }
 
 std::optional<FetchedAnswer> take_prefetched(const std::string &url) {
+    const std::string key = kept_key(url);
     std::lock_guard<std::mutex> guard(kept_lock());
     std::map<std::string, Kept> &kept = kept_answers();
-    auto it = kept.find(url);
+    auto it = kept.find(key);
     if (it == kept.end()) return std::nullopt;
     std::optional<FetchedAnswer> answer;
     const bool fresh = Clock::now() - it->second.at <= kLongestKept;
@@ -131,8 +150,9 @@ std::optional<FetchedAnswer> take_prefetched(const std::string &url) {
 }
 
 long prefetched_status(const std::string &url) {
+    const std::string key = kept_key(url);
     std::lock_guard<std::mutex> guard(kept_lock());
-    auto it = kept_answers().find(url);
+    auto it = kept_answers().find(key);
     if (it == kept_answers().end() || Clock::now() - it->second.at > kLongestKept) return 0;
     return it->second.answer.head.status;
 }
