@@ -188,3 +188,26 @@ def test_a_databases_lists_come_in_one_round_trip(server):
     database = sigtrove.Database(server.url("db"))
     assert database.names == ("100", "1003", "12726", "drive02", "a103l", "s0010_re")
     assert round_trips(server) == [{("GET", "/db/RECORDS", ""), ("GET", "/db/ANNOTATORS", "")}]
+
+
+def test_a_signal_file_that_records_of_a_database_share_is_asked_for_once(tmp_path):
+    # 100, 100-no-len and 100skew all read 100.dat.
+    names = ["100", "100-no-len", "100skew"]
+    for name in names:
+        shutil.copy(RECORDS / (name + ".hea"), tmp_path / (name + ".hea"))
+    shutil.copy(RECORDS / "100.dat", tmp_path / "100.dat")
+    (tmp_path / "RECORDS").write_text("".join(name + "\n" for name in names))
+    server = DelayServer(tmp_path, DELAY)
+    try:
+        database = sigtrove.Database(server.url(""))
+        server.reset()
+        records = list(database)
+        signal_file = [r for r in fetched(server) if r[1] == "/100.dat"]
+        assert signal_file == [("HEAD", "/100.dat", "")], fetched(server)
+        assert len(round_trips(server)) == 1, fetched(server)
+        # Each record's signals are open, and read what the local ones read.
+        for name, record in zip(names, records):
+            local = sigtrove.Record(str(RECORDS / name))
+            assert (record.frames(0, 100, physical=False) == local.frames(0, 100, physical=False)).all()
+    finally:
+        server.stop()
