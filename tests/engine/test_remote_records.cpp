@@ -17,10 +17,12 @@
 #include "annotations/annotation_file.h"
 #include "expected_records.h"
 #include "fixture_files.h"
+#include "network/prefetched_files.h"
 #include "network/remote_file.h"
 #include "network/remote_settings.h"
 #include "paths/database_path.h"
 #include "record/record.h"
+#include "record/record_prefetch.h"
 #include "signals/array_sink.h"
 #include "web_server.h"
 #include "wfdb/wfdb.h"
@@ -323,6 +325,52 @@ TEST_F(TransferOverHttp, SegmentsAreFetchedOnlyWhenReadingReachesThem) {
     for (const std::string &uri : data_files) EXPECT_EQ(uri, "/s25047/3234460_0016.dat");
     EXPECT_FALSE(data_files.empty());
 }
+
+TEST_F(TransferOverHttp, ADatabasesBatchLeavesTheOpensNothingToAskAndFetchesNoSignalBytes) {
+    sigtrove::engine::reset_remote_state();
+    // One signal file of the conventional name, two files of which one is not, a file of another name.
+    const std::vector<std::string> names = {server().url("100"), server().url("s0010_re"), server().url("a103l")};
+    mark_requests();
+    sigtrove::engine::prefetch_records(names);
+    const std::vector<LoggedRequest> batch = new_requests();
+    for (const LoggedRequest &r : batch) {
+        const bool header = r.uri.size() > 4 && r.uri.compare(r.uri.size() - 4, 4, ".hea") == 0;
+        EXPECT_EQ(r.method, header ? "GET" : "HEAD") << r.uri;
+    }
+    for (const char *file : {"/100.dat", "/s0010_re.dat", "/s0010_re.xyz", "/a103l.mat"})
+        EXPECT_EQ(requests_for(file).size(), 1u) << file;
+    for (const std::string &name : names) {
+        std::unique_ptr<Record> record;
+        ASSERT_TRUE(Record::open(name, record).ok()) << name;
+    }
+    EXPECT_EQ(new_requests().size(), batch.size()) << "an open asked again";
+}
+
+struct KeptCase {
+    const char *path;
+    long status;  // of the answer kept; 0 for none
+};
+
+class KeptAnswersOverHttp : public TransferOverHttp, public ::testing::WithParamInterface<KeptCase> {};
+
+// A file, or that it is not there, is kept for the open to come; a server's failure is not, so that the
+// open asks again and says why.
+TEST_P(KeptAnswersOverHttp, KeepOnlyAFileOrItsAbsence) {
+    sigtrove::engine::reset_remote_state();
+    const std::string url = server().url(GetParam().path);
+    sigtrove::engine::prefetch_remote_files(std::vector<std::string>{url});
+    EXPECT_EQ(sigtrove::engine::prefetched_status(url), GetParam().status);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, KeptAnswersOverHttp,
+                         ::testing::Values(KeptCase{"100.hea", 206}, KeptCase{"missing.hea", 404},
+                                           KeptCase{"failing/100.hea", 0}),
+                         [](const auto &info) {
+                             std::string name = info.param.path;
+                             for (char &c : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return name;
+                         });
 
 // ---- annotation files ------------------------------------------------------------------
 

@@ -219,8 +219,10 @@ bool RemoteFile::open(RemoteAccess access) {
         transfer_.give_back();
         return true;
     }
-    if (head.status == 200 && access == RemoteAccess::blockwise) {
-        // The whole file is coming: what the head says is kept, and the body waits for a read.
+    if (head.status == 200 && access == RemoteAccess::blockwise &&
+        !(head.content_length >= 0 && head.content_length <= kBlock)) {
+        // The whole file is coming, longer than a block (or of no length said): what the head says
+        // is kept, and the body waits for a read. A file of a block or less is taken now, once.
         transfer_.give_back();
         return true;
     }
