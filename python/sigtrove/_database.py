@@ -8,6 +8,7 @@ says ("atr<TAB>reference beat annotations").
 """
 
 import os
+from concurrent.futures import ThreadPoolExecutor
 from typing import Dict, FrozenSet, Iterator, List, Set, Tuple, Union
 
 import _sigtrove
@@ -42,9 +43,17 @@ class Database:
     def __init__(self, location: _Location) -> None:
         self.location = database_location(location)
         try:
-            self.names = tuple(_record_names(self.location))
+            if _sigtrove._is_url(self.location):
+                # The two lists on a server are asked for side by side: one round trip, not two.
+                # RECORDS fails first, as it would alone; the engine waits without the GIL.
+                with ThreadPoolExecutor(max_workers=1) as pool:
+                    annotators = pool.submit(_annotators, self.location)
+                    self.names = tuple(_record_names(self.location))
+                    self.annotators = annotators.result()
+            else:
+                self.names = tuple(_record_names(self.location))
+                self.annotators = _annotators(self.location)
             self._known = frozenset(self.names)
-            self.annotators = _annotators(self.location)
         except (ValueError, OSError) as error:
             # A URL's user name and password are for its server, never for an error text.
             if _sigtrove._without_credentials(str(error)) == str(error):

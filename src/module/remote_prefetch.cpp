@@ -9,6 +9,7 @@
 #include "network/remote_file.h"
 #include "paths/path_search.h"
 #include "pyref.h"
+#include "record/record_prefetch.h"
 #include "record_location.h"
 
 namespace sigtrove {
@@ -29,10 +30,14 @@ PyObject *module_prefetch_headers(PyObject *, PyObject *args) {
         std::string text;
         if (!engine_name(name, text)) return nullptr;
         // Only remote records are asked for; a local name needs no request.
-        if (engine::is_url(text)) urls.push_back(engine::record_lookup_name(text) + ".hea");
+        if (engine::is_url(text)) urls.push_back(std::move(text));
     }
     Py_BEGIN_ALLOW_THREADS
-    engine::prefetch_remote_files(urls);
+    try {
+        engine::prefetch_records(urls);
+    } catch (const std::bad_alloc &) {
+        // Nothing kept: each open asks for what it needs.
+    }
     Py_END_ALLOW_THREADS
     Py_RETURN_NONE;
 }

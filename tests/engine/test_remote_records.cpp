@@ -17,10 +17,12 @@
 #include "annotations/annotation_file.h"
 #include "expected_records.h"
 #include "fixture_files.h"
+#include "network/prefetched_files.h"
 #include "network/remote_file.h"
 #include "network/remote_settings.h"
 #include "paths/database_path.h"
 #include "record/record.h"
+#include "record/record_prefetch.h"
 #include "signals/array_sink.h"
 #include "web_server.h"
 #include "wfdb/wfdb.h"
@@ -258,26 +260,32 @@ protected:
     }
 };
 
-TEST_F(TransferOverHttp, TenSecondWindowsTransferAtMostTwoBlocks) {
+TEST_F(TransferOverHttp, TenSecondWindowsTransferAtMostTwoBlocksBeyondTheFirst) {
     // 10 s of record 100 (360 frames a second, 3 bytes a frame) anywhere in its 30 minutes.
     for (long long start : {0LL, 21000LL, 100000LL, 325000LL, 500001LL, 646400LL}) {
         mark_requests();
         WholeRead read = read_whole(server().url("100"), start, 3600);
         ASSERT_TRUE(read.read.ok()) << read.read.text();
         ASSERT_EQ(read.outcome.frames, 3600);
-        long long bytes = 0;
-        int gets = 0;
-        for (const LoggedRequest &r : requests_for("/100.dat")) {
-            bytes += r.body_bytes;
-            if (r.method == "GET") {
-                EXPECT_EQ(r.status, 206) << r.range;
-                ++gets;
-            }
+        std::vector<LoggedRequest> data = requests_for("/100.dat");
+        ASSERT_FALSE(data.empty());
+        // The first block comes with the open, beside the header.
+        EXPECT_EQ(data[0].method, "GET");
+        EXPECT_EQ(data[0].range, "bytes=0-" + std::to_string(kBlock - 1));
+        EXPECT_EQ(data[0].body_bytes, kBlock);
+        long long window_bytes = 0, last_end = kBlock - 1;
+        for (std::size_t i = 1; i < data.size(); ++i) {
+            EXPECT_EQ(data[i].method, "GET");
+            EXPECT_EQ(data[i].status, 206) << data[i].range;
+            window_bytes += data[i].body_bytes;
+            // Nothing fetched twice: each range begins past every byte fetched before it.
+            long long first = std::stoll(data[i].range.substr(std::string("bytes=").size()));
+            EXPECT_GT(first, last_end) << data[i].range << ", window at frame " << start;
+            last_end = first + data[i].body_bytes - 1;
         }
-        EXPECT_LE(bytes, 2 * kBlock) << "window at frame " << start;
-        // The first block when the file opens; the window's own blocks, if others, in one request.
-        EXPECT_LE(gets, 2) << "window at frame " << start;
-        EXPECT_GT(bytes, 0);
+        EXPECT_LE(window_bytes, 2 * kBlock) << "window at frame " << start;
+        // The window's own blocks, when it needs others than the first, in one request.
+        EXPECT_LE(data.size(), 2u) << "window at frame " << start;
     }
 }
 
@@ -305,11 +313,64 @@ TEST_F(TransferOverHttp, SegmentsAreFetchedOnlyWhenReadingReachesThem) {
     WholeRead read = read_whole(server().url("s25047/s25047-2704-05-04-10-44"), 200000, 1000);
     ASSERT_TRUE(read.read.ok()) << read.read.text();
     std::vector<std::string> data_files;
-    for (const LoggedRequest &r : new_requests())
-        if (r.uri.size() > 4 && r.uri.compare(r.uri.size() - 4, 4, ".dat") == 0) data_files.push_back(r.uri);
+    for (const LoggedRequest &r : new_requests()) {
+        if (r.uri.size() <= 4 || r.uri.compare(r.uri.size() - 4, 4, ".dat") != 0) continue;
+        // The master's own RECORD.dat is asked for beside its header, as for any record; it is not there.
+        if (r.uri == "/s25047/s25047-2704-05-04-10-44.dat") {
+            EXPECT_EQ(r.status, 404);
+            continue;
+        }
+        data_files.push_back(r.uri);
+    }
     for (const std::string &uri : data_files) EXPECT_EQ(uri, "/s25047/3234460_0016.dat");
     EXPECT_FALSE(data_files.empty());
 }
+
+TEST_F(TransferOverHttp, ADatabasesBatchLeavesTheOpensNothingToAskAndFetchesNoSignalBytes) {
+    sigtrove::engine::reset_remote_state();
+    // One signal file of the conventional name, two files of which one is not, a file of another name.
+    const std::vector<std::string> names = {server().url("100"), server().url("s0010_re"), server().url("a103l")};
+    mark_requests();
+    sigtrove::engine::prefetch_records(names);
+    const std::vector<LoggedRequest> batch = new_requests();
+    for (const LoggedRequest &r : batch) {
+        const bool header = r.uri.size() > 4 && r.uri.compare(r.uri.size() - 4, 4, ".hea") == 0;
+        EXPECT_EQ(r.method, header ? "GET" : "HEAD") << r.uri;
+    }
+    for (const char *file : {"/100.dat", "/s0010_re.dat", "/s0010_re.xyz", "/a103l.mat"})
+        EXPECT_EQ(requests_for(file).size(), 1u) << file;
+    for (const std::string &name : names) {
+        std::unique_ptr<Record> record;
+        ASSERT_TRUE(Record::open(name, record).ok()) << name;
+    }
+    EXPECT_EQ(new_requests().size(), batch.size()) << "an open asked again";
+}
+
+struct KeptCase {
+    const char *path;
+    long status;  // of the answer kept; 0 for none
+};
+
+class KeptAnswersOverHttp : public TransferOverHttp, public ::testing::WithParamInterface<KeptCase> {};
+
+// A file, or that it is not there, is kept for the open to come; a server's failure is not, so that the
+// open asks again and says why.
+TEST_P(KeptAnswersOverHttp, KeepOnlyAFileOrItsAbsence) {
+    sigtrove::engine::reset_remote_state();
+    const std::string url = server().url(GetParam().path);
+    sigtrove::engine::prefetch_remote_files(std::vector<std::string>{url});
+    EXPECT_EQ(sigtrove::engine::prefetched_status(url), GetParam().status);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, KeptAnswersOverHttp,
+                         ::testing::Values(KeptCase{"100.hea", 206}, KeptCase{"missing.hea", 404},
+                                           KeptCase{"failing/100.hea", 0}),
+                         [](const auto &info) {
+                             std::string name = info.param.path;
+                             for (char &c : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return name;
+                         });
 
 // ---- annotation files ------------------------------------------------------------------
 

@@ -10,7 +10,10 @@ connection), as the engine may hold the interpreter lock while it waits.
 `requests()` gives what came since the last `reset()`: (method, path, range, start,
 end) per request, times in seconds of the server's clock. `rounds()` counts the
 round trips those took: a request that started after every request before it had
-been answered begins a new round.
+been answered begins a new round. A request is logged before its answer goes
+out, and both `reset()` and `requests()` first wait until every request that came
+is logged: a client that has its answer finds its request counted, and a reset
+never leaves a request of before it to be logged after it.
 """
 
 import json
@@ -25,6 +28,9 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 class _DelayHandler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
+    # A head and its body written apart must not wait for the client's delayed acknowledgement
+    # (40 ms more for every answer, whoever the client), as no web server makes its answers wait.
+    disable_nagle_algorithm = True
 
     def log_message(self, *args):
         pass
@@ -38,21 +44,39 @@ class _DelayHandler(BaseHTTPRequestHandler):
             self.wfile.write(body)
 
     def _control(self):
-        if self.path == "/_log":
-            with self.server.lock:
+        if self.path not in ("/_log", "/_reset"):
+            return False
+        with self.server.quiet:
+            # Bounded: a request that never comes to its answer fails its test by what is missing.
+            self.server.quiet.wait_for(lambda: self.server.unlogged == 0, timeout=30)
+            if self.path == "/_log":
                 body = json.dumps(self.server.log).encode()
-            self._answer(200, [("Content-Length", str(len(body)))], body)
-            return True
-        if self.path == "/_reset":
-            with self.server.lock:
-                self.server.log = []
-            self._answer(200, [("Content-Length", "0")], b"")
-            return True
-        return False
+            else:
+                self.server.log, body = [], b""
+        self._answer(200, [("Content-Length", str(len(body)))], body)
+        return True
 
     def _serve(self, body_wanted):
         if self._control():
             return
+        with self.server.quiet:
+            self.server.unlogged += 1
+        self.entry = None
+        try:
+            self._serve_file(body_wanted)
+        finally:
+            if self.entry is None:  # failed before its answer: nothing to log, nothing to wait for
+                self._log(None)
+
+    def _log(self, entry):
+        with self.server.quiet:
+            self.entry = entry
+            if entry is not None:
+                self.server.log.append(entry)
+            self.server.unlogged -= 1
+            self.server.quiet.notify_all()
+
+    def _serve_file(self, body_wanted):
         start = time.monotonic()
         time.sleep(self.server.delay)
         path = pathlib.Path(self.server.root) / self.path.lstrip("/").split("?")[0]
@@ -74,13 +98,12 @@ class _DelayHandler(BaseHTTPRequestHandler):
                     fields.append(("Content-Range", "bytes %d-%d/%d" % (first, last, len(data))))
             fields.append(("Accept-Ranges", "bytes"))
         fields.append(("Content-Length", str(len(body))))
+        self._log([self.command, self.path, self.headers.get("Range", ""), start, time.monotonic()])
         try:
             self._answer(status, fields, body if body_wanted else b"")
             self.wfile.flush()
         except OSError:
             self.close_connection = True
-        with self.server.lock:
-            self.server.log.append([self.command, self.path, self.headers.get("Range", ""), start, time.monotonic()])
 
     def do_GET(self):
         self._serve(True)
@@ -89,12 +112,19 @@ class _DelayHandler(BaseHTTPRequestHandler):
         self._serve(False)
 
 
+class _DelayServer(ThreadingHTTPServer):
+    # As a web server's: the default (5) drops the connections a client opens at once beyond it,
+    # and those wait a second for their SYN to be sent again.
+    request_queue_size = 128
+
+
 def _run(root, delay):
-    server = ThreadingHTTPServer(("127.0.0.1", 0), _DelayHandler)
+    server = _DelayServer(("127.0.0.1", 0), _DelayHandler)
     server.daemon_threads = True
     server.root = root
     server.delay = delay
-    server.lock = threading.Lock()
+    server.quiet = threading.Condition()
+    server.unlogged = 0  # requests that came and are not logged yet
     server.log = []
     print(server.server_address[1], flush=True)
     threading.Thread(target=server.serve_forever, daemon=True).start()

@@ -1,8 +1,9 @@
 """How many requests, and how many round trips, remote reads cost, as the tests'
 own server counts them (delay_server.py): a header is one GET, an annotation file
 is one GET, a window asks only for the bytes it needs, no file is fetched twice,
-and independent files (the segment headers a read crosses, the headers of a
-database) are asked for together, in one round trip, not one after another.
+and independent files (a header and its signal files, the segment headers a read
+crosses, the headers of a database) are asked for together, in one round trip,
+not one after another.
 """
 
 import shutil
@@ -45,12 +46,75 @@ def test_a_window_fetches_the_header_once_and_only_the_blocks_it_needs(server):
     server.reset()
     record.frames(360000, 363600)
     window = fetched(server)
-    assert [r for r in window if r[0] == "GET"] == [("GET", "/db/100.dat", "bytes=1048576-1114111")], window
+    assert window == [("GET", "/db/100.dat", "bytes=1048576-1114111")], window
     server.reset()
     sigtrove.Record(server.url("db/100")).frames(360000, 363600)
     cold = fetched(server)
     assert [r[1] for r in cold].count("/db/100.hea") == 1 and len(cold) <= 3, cold
     assert ("GET", "/db/100.hea", "bytes=0-65535") in cold
+    # The header and the signal file's first block together, then the window's block.
+    assert server.rounds() == 2, cold
+
+
+def test_a_window_in_the_first_block_costs_no_request_once_the_record_is_open(server):
+    record = sigtrove.Record(server.url("db/100"))
+    server.reset()
+    got = record.frames(0, 3600, physical=False)
+    assert (got == sigtrove.Record(str(RECORDS / "100")).frames(0, 3600, physical=False)).all()
+    assert fetched(server) == []
+
+
+OPENS = [
+    # (record, the requests its open makes, in round trips: each a set of (method, path, range))
+    ("100", [{("GET", "/db/100.hea", "bytes=0-65535"), ("GET", "/db/100.dat", "bytes=0-65535")}]),
+    (
+        "s0010_re",  # two signal files: the second is asked for once the header has named it
+        [
+            {("GET", "/db/s0010_re.hea", "bytes=0-65535"), ("GET", "/db/s0010_re.dat", "bytes=0-65535")},
+            {("GET", "/db/s0010_re.xyz", "bytes=0-65535")},
+        ],
+    ),
+    (
+        "a103l",  # a signal file of another name than RECORD.dat
+        [
+            {("GET", "/db/a103l.hea", "bytes=0-65535"), ("GET", "/db/a103l.dat", "bytes=0-65535")},
+            {("GET", "/db/a103l.mat", "bytes=0-65535")},
+        ],
+    ),
+]
+
+
+def round_trips(server):
+    """The requests, grouped by round trip (as server.rounds() counts them)."""
+    groups, answered_by = [], None
+    for method, path, byte_range, start, end in sorted(server.requests(), key=lambda r: r[3]):
+        if answered_by is None or start >= answered_by:
+            groups.append(set())
+            answered_by = end
+        answered_by = max(answered_by, end)
+        groups[-1].add((method, path, byte_range))
+    return groups
+
+
+@pytest.mark.parametrize("name, expected", OPENS, ids=[row[0] for row in OPENS])
+def test_opening_a_record_asks_for_its_header_and_signal_files_together(server, name, expected):
+    record = sigtrove.Record(server.url("db/" + name))
+    assert round_trips(server) == expected
+    local = sigtrove.Record(str(RECORDS / name))
+    assert (record.frames(0, 100, physical=False) == local.frames(0, 100, physical=False)).all()
+
+
+def test_a_header_only_record_still_refuses_to_open_without_its_signals(server):
+    url = server.url("db/1003")  # its header, and no 1003.dat
+    with pytest.raises(sigtrove.InitError) as info:
+        sigtrove.Record(url)
+    assert info.value.args == ("isigopen: none of the signals for record %s is readable\n" % url,)
+    # Its signal file by both its names, each once; the first beside the header.
+    assert round_trips(server) == [
+        {("GET", "/db/1003.hea", "bytes=0-65535"), ("GET", "/db/1003.dat", "bytes=0-65535")},
+        {("GET", "/db/1003.dat.", "bytes=0-65535")},
+    ]
+    assert sigtrove.Record(url, signals_required=False).nsig == 6
 
 
 def test_an_annotation_file_is_one_request(server):
@@ -66,6 +130,18 @@ def test_a_whole_record_fetches_every_byte_once(server):
     size = (RECORDS / "100.dat").stat().st_size
     assert spans[0][0] == 0 and spans[-1][1] == size - 1
     assert all(after[0] == before[1] + 1 for before, after in zip(spans, spans[1:])), spans
+
+
+def test_a_whole_record_read_by_frames_takes_two_round_trips(server):
+    # The read says how far it goes: after the header with the first block, the rest in one
+    # request that streams ahead of the decoding.
+    got = sigtrove.Record(server.url("db/100")).frames(physical=False)
+    assert (got == sigtrove.Record(str(RECORDS / "100")).frames(physical=False)).all()
+    size = (RECORDS / "100.dat").stat().st_size
+    assert round_trips(server) == [
+        {("GET", "/db/100.hea", "bytes=0-65535"), ("GET", "/db/100.dat", "bytes=0-65535")},
+        {("GET", "/db/100.dat", "bytes=65536-%d" % (size - 1))},
+    ]
 
 
 def test_the_segment_headers_a_read_crosses_come_in_one_round_trip(server):
@@ -92,3 +168,46 @@ def test_the_headers_of_a_database_come_in_one_round_trip(server):
     assert len(headers) == len(database.names), fetched(server)
     first_answered = min(r[4] for r in headers)
     assert all(r[3] < first_answered for r in headers), headers
+    # The signal files in one more round trip, by their heads only (none of their bytes is read),
+    # each once, the alternative names of those not there among them; each record's open asks
+    # for nothing then.
+    trips = round_trips(server)
+    assert len(trips) == 2, trips
+    signal_files = [r for r in fetched(server) if not r[1].endswith(".hea")]
+    assert all(method == "HEAD" for method, _, _ in signal_files), signal_files
+    assert len({path for _, path, _ in signal_files}) == len(signal_files), signal_files
+    for path in ("/db/a103l.mat", "/db/s0010_re.xyz", "/db/1003.dat."):
+        assert ("HEAD", path, "") in trips[1], trips
+    # What the records say equals the local database's.
+    local = sigtrove.Database(str(RECORDS))
+    assert [nsig for _, nsig in descriptions] == [local[name].nsig for name in database.names]
+
+
+def test_a_databases_lists_come_in_one_round_trip(server):
+    server.reset()
+    database = sigtrove.Database(server.url("db"))
+    assert database.names == ("100", "1003", "12726", "drive02", "a103l", "s0010_re")
+    assert round_trips(server) == [{("GET", "/db/RECORDS", ""), ("GET", "/db/ANNOTATORS", "")}]
+
+
+def test_a_signal_file_that_records_of_a_database_share_is_asked_for_once(tmp_path):
+    # 100, 100-no-len and 100skew all read 100.dat.
+    names = ["100", "100-no-len", "100skew"]
+    for name in names:
+        shutil.copy(RECORDS / (name + ".hea"), tmp_path / (name + ".hea"))
+    shutil.copy(RECORDS / "100.dat", tmp_path / "100.dat")
+    (tmp_path / "RECORDS").write_text("".join(name + "\n" for name in names))
+    server = DelayServer(tmp_path, DELAY)
+    try:
+        database = sigtrove.Database(server.url(""))
+        server.reset()
+        records = list(database)
+        signal_file = [r for r in fetched(server) if r[1] == "/100.dat"]
+        assert signal_file == [("HEAD", "/100.dat", "")], fetched(server)
+        assert len(round_trips(server)) == 1, fetched(server)
+        # Each record's signals are open, and read what the local ones read.
+        for name, record in zip(names, records):
+            local = sigtrove.Record(str(RECORDS / name))
+            assert (record.frames(0, 100, physical=False) == local.frames(0, 100, physical=False)).all()
+    finally:
+        server.stop()

@@ -108,6 +108,27 @@ def test_a_refusal_and_a_missing_key_give_their_errors(private_store, signed, mo
     assert "not-the-secret" not in message and private_store.secret not in message
 
 
+def test_the_cache_keeps_what_was_read_from_a_bucket(private_store, signed, monkeypatch, tmp_path):
+    import sigtrove
+
+    sigtrove.set_remote_options(cache=tmp_path)
+    local = _sigtrove.Record(str(RECORDS / "100"))
+    first = _sigtrove.Record(signed + "100").read(0, correct_gain=False)
+    assert first == local.read(0, correct_gain=False)
+    # Kept under the endpoint's URL (the bucket's objects there), never under a credential.
+    kept = tmp_path / ("127.0.0.1_%d" % private_store.port) / BUCKET / "db" / "1.0"
+    assert (kept / "100.dat").read_bytes() == (RECORDS / "100.dat").read_bytes()
+    assert (kept / "100.hea").read_bytes() == (RECORDS / "100.hea").read_bytes()
+    for path in tmp_path.rglob("*"):
+        assert private_store.key not in str(path) and private_store.secret not in str(path)
+        if path.is_file():
+            data = path.read_bytes()
+            assert private_store.key.encode() not in data and private_store.secret.encode() not in data
+    # Read again from the cache alone: with a secret the store would refuse, no request is made.
+    monkeypatch.setenv("AWS_SECRET_ACCESS_KEY", "not-the-secret")
+    assert _sigtrove.Record(signed + "100").read(0, correct_gain=False) == first
+
+
 def test_physionet_names_read_from_the_mirror_set(monkeypatch):
     server = DelayServer(FIXTURES, 0)
     try:
@@ -117,7 +138,8 @@ def test_physionet_names_read_from_the_mirror_set(monkeypatch):
             assert remote.record == "physionet://" + name
             local = _sigtrove.Record(str(FIXTURES / name))
             assert remote.read(0, 1000, 3000, correct_gain=False) == local.read(0, 1000, 3000, correct_gain=False)
-        assert [entry[1] for entry in server.requests()][:2] == ["/records/100.hea", "/records/100.dat"]
+        # The header and its signal file, asked for together.
+        assert {entry[1] for entry in server.requests()[:2]} == {"/records/100.hea", "/records/100.dat"}
     finally:
         server.stop()
 

@@ -38,15 +38,17 @@ void finish(InFlight &flight, std::vector<FetchedAnswer> &answers) {
 
 }  // namespace
 
-std::vector<FetchedAnswer> fetch_concurrently(const std::vector<HttpRequest> &requests) {
+std::vector<FetchedAnswer> fetch_concurrently(const std::vector<HttpRequest> &requests, std::size_t at_once) {
+    at_once = std::max<std::size_t>(at_once, 1);
     std::vector<FetchedAnswer> answers(requests.size());
+    for (std::size_t i = 0; i < requests.size(); ++i) answers[i].head_only = requests[i].head_only;
     std::vector<InFlight> flying;
     std::size_t next = 0;
     std::vector<curl_waitfd> sockets;
     std::vector<pollfd> polled;
     while (next < requests.size() || !flying.empty()) {
         // Start as many as the bound allows.
-        while (next < requests.size() && flying.size() < kConcurrentRequests) {
+        while (next < requests.size() && flying.size() < at_once) {
             InFlight flight{next, lease_connection(requests[next].url)};
             ++next;
             if (!flight.lease) {

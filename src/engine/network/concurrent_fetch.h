@@ -20,16 +20,18 @@ inline constexpr std::size_t kConcurrentRequests = 16;
 // What came back for one request: the final response's head and its body, or
 // why no response came.
 struct FetchedAnswer {
-    bool answered = false;  // a whole response (head and the body it promised) came
+    bool answered = false;   // a whole response (head and the body it promised) came
+    bool head_only = false;  // the answer to a HEAD request: no body was asked for
     HttpHead head;
     std::string effective_url;
     std::vector<std::uint8_t> body;
     std::string failure;  // when not answered
 };
 
-// Sends every request (each should ask for a bounded range) and waits for all of
-// them; the answers come in the order of `requests`.
-std::vector<FetchedAnswer> fetch_concurrently(const std::vector<HttpRequest> &requests);
+// Sends every request (each should ask for a bounded range), at most `at_once` in
+// flight, and waits for all of them; the answers come in the order of `requests`.
+std::vector<FetchedAnswer> fetch_concurrently(const std::vector<HttpRequest> &requests,
+                                              std::size_t at_once = kConcurrentRequests);
 
 }  // namespace sigtrove::engine
 

@@ -12,7 +12,7 @@ namespace {
 
 // Idle connections kept: enough for the files of a few records read side by side, and for a
 // batch of requests sent at once (ConcurrentFetch) to find its connections open next time.
-constexpr std::size_t kMaxIdle = 16;
+constexpr std::size_t kMaxIdle = 64;
 
 struct Idle {
     std::string origin;

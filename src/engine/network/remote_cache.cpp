@@ -11,6 +11,7 @@
 #include <random>
 #include <system_error>
 
+#include "network/remote_location.h"
 #include "network/url_text.h"
 
 namespace sigtrove::engine {
@@ -164,7 +165,11 @@ bool RemoteVersion::same_as(const RemoteVersion &other) const {
 
 std::unique_ptr<CacheEntry> CacheEntry::open(const std::string &directory, const std::string &url) {
     if (directory.empty()) return nullptr;
-    std::optional<std::string> relative = url_cache_path(url);
+    // An s3:// or physionet:// name is kept under the URL it is fetched from: an object of one
+    // endpoint never stands in for another's, and no key is in it (credentials come from the
+    // environment, and a URL that carries a user's name and password has no entry).
+    const std::string fetched = fetch_url_of(url);
+    std::optional<std::string> relative = url_cache_path(fetched);
     if (!relative) return nullptr;
     // The cache directory is the user's choice (a link to it is followed); below it, nothing is.
     int folder = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -181,7 +186,7 @@ std::unique_ptr<CacheEntry> CacheEntry::open(const std::string &directory, const
         folder = inner;
     }
     if (folder < 0) return nullptr;
-    std::unique_ptr<CacheEntry> entry(new CacheEntry(url, folder, relative->substr(begin)));
+    std::unique_ptr<CacheEntry> entry(new CacheEntry(fetched, folder, relative->substr(begin)));
     entry->load();
     return entry;
 }

@@ -59,6 +59,8 @@ void note_validated(const std::string &url) {
 constexpr long long kBlock = static_cast<long long>(kRemoteBlockSize);
 // A file read on block after block is streamed in requests of this many blocks.
 constexpr long long kStreamBlocks = 256;
+// The most blocks one request asks for (a terabyte): far beyond any file, and no offset overflows.
+constexpr long long kLongestRequestBlocks = 1LL << 24;
 // Cached blocks taken into memory at once.
 constexpr long long kCachedRun = 16;
 // A transfer in flight is read on (rather than replaced) for a read at most this far ahead of it.
@@ -165,8 +167,9 @@ bool RemoteFile::open(RemoteAccess access) {
         return true;
     }
     // Asked for already, beside other files: the answer kept for it serves this open.
-    if (access == RemoteAccess::from_start && !(cache_ && cache_->known()))
+    if (access != RemoteAccess::anywhere && !(cache_ && cache_->known()))
         if (std::optional<FetchedAnswer> answer = take_prefetched(url_)) return open_prefetched(*answer);
+    if (kept_answers_only()) return false;  // no answer kept: as if not there, and no server asked
     HttpRequest request = base_request_;
     request.head_only = access == RemoteAccess::anywhere;
     if (!request.head_only) {
@@ -216,6 +219,13 @@ bool RemoteFile::open(RemoteAccess access) {
         transfer_.give_back();
         return true;
     }
+    if (head.status == 200 && access == RemoteAccess::blockwise &&
+        !(head.content_length >= 0 && head.content_length <= kBlock)) {
+        // The whole file is coming, longer than a block (or of no length said): what the head says
+        // is kept, and the body waits for a read. A file of a block or less is taken now, once.
+        transfer_.give_back();
+        return true;
+    }
     if (head.status == 200) return take_whole_body();
     window_.clear();
     window_start_ = 0;
@@ -228,6 +238,19 @@ bool RemoteFile::open(RemoteAccess access) {
 bool RemoteFile::open_prefetched(FetchedAnswer &answer) {
     const HttpHead &head = answer.head;
     if (!answer.effective_url.empty()) fetch_url_ = answer.effective_url;
+    if (answer.head_only) {
+        // Whether it is there, its size and version: the bytes are asked for when read.
+        if (head.status == 404 || head.status == 410) return false;
+        if (head.status != 200) return fail(status_text(head));
+        version_ = RemoteVersion{head.content_length, head.etag, head.last_modified};
+        if (cache_ && version_.size >= 0) {
+            cache_->adopt(version_);
+            note_validated(url_);
+        } else {
+            cache_.reset();
+        }
+        return true;
+    }
     switch (head.status) {
         case 200:
         case 206: break;
@@ -316,9 +339,11 @@ bool RemoteFile::fill_at(long long offset) {
     // A read where the last request ended runs on: after two of those, the rest is streamed.
     streak_ = offset == streak_end_ ? streak_ + 1 : 0;
     long long count = streak_ < 2 ? 1 : kStreamBlocks;
-    // Bytes the reader said it will read are asked for in one request.
+    // Bytes the reader said it will read are asked for in one request, however many: it streams
+    // ahead of the reads (the server held back by the connection's flow control once enough
+    // waits unread), so a long read waits for no round trip after its first.
     if (offset >= expected_from_ && offset < expected_end_)
-        count = std::max(count, std::min(kStreamBlocks, block_of(expected_end_ - 1) - block + 1));
+        count = std::max(count, std::min(kLongestRequestBlocks, block_of(expected_end_ - 1) - block + 1));
     for (int attempt = 1;; ++attempt) {
         if (!request_blocks(block, count)) {
             if (copy_) return true;
@@ -373,6 +398,9 @@ bool RemoteFile::request_blocks(long long block, long long count) {
     if (version_.size >= 0) request.last = std::min(request.last, version_.size - 1);
     for (std::string &line : conditions(true)) request.headers.push_back(std::move(line));
     stream_.reset();
+    // The rest of a short transfer (the first block an open asked for) is read off rather than cut:
+    // cutting it would close the connection, and the next request would wait for a new one.
+    if (transfer_ && transfer_->busy()) transfer_->settle();
     if (!transfer_) transfer_ = lease_connection(fetch_url_);
     if (!transfer_) return fail("no connection could be made (libcurl failed)");
     if (!transfer_->start(request)) return fail(transfer_->error());
@@ -585,7 +613,8 @@ bool RemoteFile::take_whole_body() {
 
 RemoteOpening open_remote_file(const std::string &url, RemoteAccess access) {
     RemoteSettings settings = remote_settings();
-    std::unique_ptr<CacheEntry> cache = CacheEntry::open(settings.cache_directory, url);
+    // Opened from a kept answer only, the file leaves nothing in the cache: its real open does.
+    std::unique_ptr<CacheEntry> cache = kept_answers_only() ? nullptr : CacheEntry::open(settings.cache_directory, url);
     auto file = std::make_unique<RemoteFile>(url, std::move(settings), std::move(cache));
     RemoteOpening opening;
     if (file->open(access)) {

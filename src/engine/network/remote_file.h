@@ -14,10 +14,18 @@
 
 namespace sigtrove::engine {
 
-// How the file will be read: headers and annotation files from their start (the
-// first block is fetched with the open), signal files anywhere (the open only
-// asks for the file's size and version).
-enum class RemoteAccess { from_start, anywhere };
+// How the file will be read:
+// - from_start: headers and annotation files; the open fetches the first block
+//   (or takes the answer prefetched for it), and a server that ignores ranges
+//   sends the whole file then.
+// - blockwise: signal files, read anywhere; the open fetches the first block as
+//   well (or takes its prefetched answer, perhaps only a head): what says that
+//   the file is there and how long it is, and holds the first bytes a read from
+//   the start wants. A server that ignores ranges is read whole only once
+//   reading begins, not for an open that may read nothing.
+// - anywhere: a file whose start was read through another opening already (an
+//   EDF file's data); the open only asks for the file's size and version.
+enum class RemoteAccess { from_start, blockwise, anywhere };
 
 struct RemoteOpening {
     ByteSourcePtr source;  // the file, or null

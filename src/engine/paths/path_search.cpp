@@ -117,11 +117,11 @@ std::string find_record_file(const std::string &record, const std::string &type)
 
 FoundFile open_signal_file(const std::string &fname) {
     if (fname.empty()) return FoundFile{};
-    if (is_url(fname)) return open_url_file(signal_file_names(fname), RemoteAccess::anywhere);
+    if (is_url(fname)) return open_url_file(signal_file_names(fname), RemoteAccess::blockwise);
     std::vector<PathComponent> path = database_path();
     // %r stands for the record looked up last, as the header's lookup left it.
     FoundFile found =
-        search_path(path, current_path_record_name(), "", signal_file_names(fname), false, RemoteAccess::anywhere);
+        search_path(path, current_path_record_name(), "", signal_file_names(fname), false, RemoteAccess::blockwise);
     if (found) learn_directory_of(found.path);
     return found;
 }

@@ -75,8 +75,8 @@ FoundFile SearchLocation::open_record_file(const std::string &record, const std:
 FoundFile SearchLocation::open_signal_file(const std::string &fname) {
     if (fname.empty()) return FoundFile{};
     if (FoundFile refused = refused_outside_directory(fname); !refused.failure.empty()) return refused;
-    if (is_url(fname)) return open_url_file(signal_file_names(fname), RemoteAccess::anywhere);
-    return search_path(path_, record_name_, base_, signal_file_names(fname), true, RemoteAccess::anywhere);
+    if (is_url(fname)) return open_url_file(signal_file_names(fname), RemoteAccess::blockwise);
+    return search_path(path_, record_name_, base_, signal_file_names(fname), true, RemoteAccess::blockwise);
 }
 
 std::string SearchLocation::remote_record_file(const std::string &record, const std::string &type) const {
@@ -84,6 +84,11 @@ std::string SearchLocation::remote_record_file(const std::string &record, const 
     const std::string name = record_lookup_name(record);
     if (name.empty() || !refused_outside_directory(name).failure.empty()) return "";
     return (is_url(name) ? name : remote_directory_ + "/" + name) + "." + type;
+}
+
+std::string SearchLocation::remote_signal_file(const std::string &fname) const {
+    if (remote_directory_.empty() || fname.empty() || !refused_outside_directory(fname).failure.empty()) return "";
+    return is_url(fname) ? fname : remote_directory_ + "/" + fname;
 }
 
 std::string SearchLocation::absolute(const std::string &found) const {

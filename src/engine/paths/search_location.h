@@ -44,6 +44,9 @@ public:
     // The URL a remote record's file RECORD.TYPE is fetched from; "" for a local
     // record, and for a name refused outside the record's directory.
     std::string remote_record_file(const std::string &record, const std::string &type) const;
+    // The URL a remote record's signal file FNAME (as its header names it) is
+    // fetched from first; "" as for remote_record_file.
+    std::string remote_signal_file(const std::string &fname) const;
 
     // The absolute working directory the relative prefixes stand on ("" if it was unknown).
     const std::string &base() const { return base_; }

@@ -7,6 +7,7 @@
 #include "multi_segment/multi_segment_source.h"
 #include "network/url_text.h"
 #include "paths/path_search.h"
+#include "record/record_prefetch.h"
 #include "record_header/record_header.h"
 
 namespace sigtrove::engine {
@@ -44,6 +45,7 @@ int complete_description(const std::string &record, std::shared_ptr<RecordDescri
 }  // namespace
 
 int describe_record(const std::string &record, std::shared_ptr<const RecordDescription> &out) {
+    prefetch_record_open(record);
     auto description = std::make_shared<RecordDescription>();
     description->name = record;
     int rc = read_header(record, description->header);
@@ -53,6 +55,7 @@ int describe_record(const std::string &record, std::shared_ptr<const RecordDescr
 
 int describe_record(const std::string &record, SearchLocation &location,
                     std::shared_ptr<const RecordDescription> &out) {
+    prefetch_record_open(record);
     auto description = std::make_shared<RecordDescription>();
     description->name = record;
     int rc = read_header(record, location, description->header);

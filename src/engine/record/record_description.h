@@ -25,7 +25,9 @@ struct RecordDescription {
 
 // Finds RECORD's header along the database path (learning its directory there,
 // as every lookup does), parses it and, for a multi-segment record, the header
-// that presents its signals. Returns 0, or the WFDB code of the failure (-1 no
+// that presents its signals. Every caller opens the record's signals next: a
+// remote record's header comes with the first block of its RECORD.dat
+// (record_prefetch.h). Returns 0, or the WFDB code of the failure (-1 no
 // header, -2 a header that can not be used) after recording its text.
 int describe_record(const std::string &record, std::shared_ptr<const RecordDescription> &out);
 // The same along a location of the caller's (see search_location.h), which

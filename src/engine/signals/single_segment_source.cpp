@@ -7,6 +7,7 @@
 #include "errors/error_state.h"
 #include "formats/group_reader.h"
 #include "formats/sample_formats.h"
+#include "network/prefetched_files.h"
 #include "paths/search_location.h"
 #include "signals/group_window.h"
 #include "signals/signal_file_set.h"
@@ -358,9 +359,29 @@ struct SourceBuilder {
 
 }  // namespace
 
+namespace {
+
+// The signal files of a remote record, when it has several, are asked for together before they are
+// opened one by one: a round trip for all of them rather than one each. Those asked for already
+// (beside the header, or by a database's batch) are passed over by the prefetch.
+void prefetch_signal_files(const Header &header, const SearchLocation &location) {
+    std::vector<std::string> urls;
+    for (const SignalSpec &s : header.signals) {
+        if (s.fmt == 0) continue;  // a signal of no file
+        std::string url = location.remote_signal_file(s.fname);
+        if (url.empty()) return;  // a local record, or a name its open refuses
+        if (std::find(urls.begin(), urls.end(), url) == urls.end() && prefetched_status(url) == 0)
+            urls.push_back(std::move(url));
+    }
+    if (urls.size() >= 2) prefetch_remote_files(urls);
+}
+
+}  // namespace
+
 SourceOpening open_single_segment_source(const Header &header, int room, int first_signal, int first_group,
                                          const std::string &record, SearchLocation &location) {
     SourceOpening result;
+    prefetch_signal_files(header, location);
     std::vector<PlannedGroup> planned;
     if (!plan_groups(header, room, first_signal, record, location, planned)) {
         result.status = -3;
