@@ -25,6 +25,9 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 class _DelayHandler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
+    # The head and the body go out in two writes: with Nagle's algorithm the body would wait for
+    # the client's delayed acknowledgement of the head (40 ms on Linux), a delay no real server adds.
+    disable_nagle_algorithm = True
 
     def log_message(self, *args):
         pass
@@ -89,8 +92,14 @@ class _DelayHandler(BaseHTTPRequestHandler):
         self._serve(False)
 
 
+class _DelayServer(ThreadingHTTPServer):
+    # Readers open many connections at once (up to 16 each): with the default backlog of 5 the
+    # kernel drops the connections past it, and each of those waits a second for its retry.
+    request_queue_size = 128
+
+
 def _run(root, delay):
-    server = ThreadingHTTPServer(("127.0.0.1", 0), _DelayHandler)
+    server = _DelayServer(("127.0.0.1", 0), _DelayHandler)
     server.daemon_threads = True
     server.root = root
     server.delay = delay
