@@ -27,8 +27,9 @@ struct FetchedAnswer {
     std::string failure;  // when not answered
 };
 
-// Sends every request (each should ask for a bounded range) and waits for all of
-// them; the answers come in the order of `requests`.
+// Sends every request (each should ask for a bounded range: an answer longer than
+// the range, or than two blocks for a shorter one, is stopped and fails) and waits
+// for all of them; the answers come in the order of `requests`.
 std::vector<FetchedAnswer> fetch_concurrently(const std::vector<HttpRequest> &requests);
 
 }  // namespace sigtrove::engine
