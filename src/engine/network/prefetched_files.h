@@ -38,9 +38,9 @@ void prefetch_remote_ranges(const std::vector<WantedRange> &ranges);
 
 #if SIGTROVE_HAVE_CURL
 // The answer kept for `url`, which is no longer kept then; none when there is none
-// (or it is too old). With `from_start`, only an answer that holds the file's first
-// bytes (or says it is not there) is taken: an open that reads from the start
-// leaves one for a later part of the file to the open that reads there.
+// (or it is too old). With `from_start`, only an answer to a request from the file's
+// first byte is taken: an open that reads from the start leaves one for a later
+// part of the file to the open that reads there.
 std::optional<FetchedAnswer> take_prefetched(const std::string &url, bool from_start = true);
 #endif
 

@@ -239,6 +239,7 @@ bool RemoteFile::open_prefetched(FetchedAnswer &answer, RemoteAccess access) {
                 (access == RemoteAccess::from_start && head.range_total != 0))
                 return fail(status_text(head));
             version_.size = head.range_total;
+            if (version_.size != 0) cache_.reset();  // its version is unknown: nothing is kept of it
             return true;
         case 404:
         case 410: return false;
