@@ -7,6 +7,8 @@
 // the cache directory serves a second read without any request.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -371,6 +373,94 @@ INSTANTIATE_TEST_SUITE_P(Answers, KeptAnswersOverHttp,
                                  if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
                              return name;
                          });
+
+TEST_F(TransferOverHttp, AMultiSegmentWindowAsksForEachCrossedFileOnceAndNeverForItsSize) {
+    // Frames 54000 to 58200 cross segments 1 to 10 (four of them four frames long).
+    const std::string name = "s25047/s25047-2704-05-04-10-44";
+    const ExpectedRecord local{"", kRecords + "/s25047", "s25047-2704-05-04-10-44"};
+    std::unique_ptr<Record> record;
+    ASSERT_TRUE(Record::open(server().url(name), record).ok());
+    mark_requests();
+    std::vector<std::size_t> all(static_cast<std::size_t>(record->signal_count()));
+    for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+    std::vector<std::int32_t> samples(4200 * all.size());
+    auto sink = make_array_sink(SampleType::int32, samples.data(), all.size(), SampleRate::frame, {});
+    BulkOutcome outcome;
+    ASSERT_TRUE(record->read(54000, 4200, all, *sink, outcome).ok());
+    EXPECT_TRUE(samples == read_local(local, 54000, 4200).samples) << "the samples differ";
+    std::vector<std::string> uris;
+    for (const LoggedRequest &r : new_requests()) {
+        EXPECT_EQ(r.method, "GET") << r.uri;
+        EXPECT_EQ(r.status, 206) << r.uri;
+        uris.push_back(r.uri);
+    }
+    std::vector<std::string> expected;
+    for (int k = 1; k <= 10; ++k) {
+        std::string segment = "/s25047/3234460_00" + std::string(k < 10 ? "0" : "") + std::to_string(k);
+        expected.push_back(segment + ".dat");
+        expected.push_back(segment + ".hea");
+    }
+    std::sort(uris.begin(), uris.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(uris, expected);
+}
+
+// ---- parts of files asked for ahead ----------------------------------------------------
+
+struct AskedAhead {
+    const char *what;
+    std::string file;
+    long long first, last;  // the range asked for ahead
+    long long read_at;      // where the file is read after its open
+    int status;             // what the one request for the file got
+};
+
+class RangesAskedAhead : public TransferOverHttp, public ::testing::WithParamInterface<AskedAhead> {};
+
+// The open of a file whose part was asked for ahead makes no request of its own: the
+// answer says that the file is there and how long it is, and a read inside the part is
+// served from it.
+TEST_P(RangesAskedAhead, ServeTheOpenAndTheReadWithNoOtherRequest) {
+    const AskedAhead &c = GetParam();
+    const std::string url = server().url(c.file);
+    mark_requests();
+    sigtrove::engine::prefetch_remote_ranges({{url, c.first, c.last}});
+    sigtrove::engine::RemoteOpening opening =
+        sigtrove::engine::open_remote_file(url, sigtrove::engine::RemoteAccess::blockwise);
+    std::vector<LoggedRequest> requests = new_requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].method, "GET");
+    EXPECT_EQ(requests[0].status, c.status);
+    const fs::path local = fs::path(kRecords) / c.file;
+    if (!fs::exists(local)) {
+        EXPECT_FALSE(opening.source);
+        EXPECT_EQ(opening.failure, "") << "a file that is not there is no failure";
+        return;
+    }
+    ASSERT_TRUE(opening.source) << opening.failure;
+    const auto size = static_cast<long long>(fs::file_size(local));
+    EXPECT_EQ(opening.source->size(), size);
+    std::vector<std::uint8_t> got(4096), expected(4096);
+    ASSERT_TRUE(opening.source->seek(c.read_at));
+    const long long n = opening.source->read(got.data(), got.size());
+    std::FILE *file = std::fopen(local.c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    std::fseek(file, static_cast<long>(c.read_at), SEEK_SET);
+    const auto want = static_cast<long long>(std::fread(expected.data(), 1, expected.size(), file));
+    std::fclose(file);
+    ASSERT_EQ(n, want);
+    got.resize(static_cast<std::size_t>(n));
+    expected.resize(static_cast<std::size_t>(want));
+    EXPECT_TRUE(got == expected);
+    EXPECT_EQ(new_requests().size(), 1u) << "the read asked again";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RangesAskedAhead,
+                         ::testing::Values(AskedAhead{"middle", "100.dat", 200000, 210000, 200000, 206},
+                                           AskedAhead{"start", "100.hea", 0, 10, 0, 206},
+                                           AskedAhead{"past_the_end", "100.atr", 70000, 80000, 70000, 416},
+                                           AskedAhead{"not_there", "no-such-file.dat", 0, 10, 0, 404}),
+                         [](const auto &info) { return std::string(info.param.what); });
 
 // ---- annotation files ------------------------------------------------------------------
 

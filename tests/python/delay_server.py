@@ -28,8 +28,8 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 class _DelayHandler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
-    # A head and its body written apart must not wait for the client's delayed acknowledgement
-    # (40 ms more for every answer, whoever the client), as no web server makes its answers wait.
+    # The head and the body go out in two writes: with Nagle's algorithm the body would wait for
+    # the client's delayed acknowledgement of the head (40 ms on Linux), a delay no real server adds.
     disable_nagle_algorithm = True
 
     def log_message(self, *args):
@@ -113,8 +113,8 @@ class _DelayHandler(BaseHTTPRequestHandler):
 
 
 class _DelayServer(ThreadingHTTPServer):
-    # As a web server's: the default (5) drops the connections a client opens at once beyond it,
-    # and those wait a second for their SYN to be sent again.
+    # Readers open many connections at once (up to 16 each): with the default backlog of 5 the
+    # kernel drops the connections past it, and each of those waits a second for its retry.
     request_queue_size = 128
 
 

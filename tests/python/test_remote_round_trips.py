@@ -1,9 +1,11 @@
 """How many requests, and how many round trips, remote reads cost, as the tests'
 own server counts them (delay_server.py): a header is one GET, an annotation file
-is one GET, a window asks only for the bytes it needs, no file is fetched twice,
+is one GET (beside the header, in the same round trip, when its read needs the
+header), a window asks only for the bytes it needs, no file is fetched twice,
 and independent files (a header and its signal files, the segment headers a read
-crosses, the headers of a database) are asked for together, in one round trip,
-not one after another.
+crosses, then the bytes of their signal files; the headers of a database) are
+asked for together, in one round trip, not one after another, and never with a
+HEAD where a ranged GET says as much.
 """
 
 import shutil
@@ -122,6 +124,22 @@ def test_an_annotation_file_is_one_request(server):
     assert entries and fetched(server) == [("GET", "/db/100.atr", "bytes=0-65535")]
 
 
+@pytest.mark.parametrize("needs", ["arrays", "high resolution"])
+def test_an_annotation_read_that_needs_the_header_fetches_both_together(server, monkeypatch, needs):
+    local = sigtrove.Annotation(str(RECORDS / "100"), "atr").arrays()
+    if needs == "arrays":
+        # The arrays need the record's clock (the construction read the file alone).
+        annotation = sigtrove.Annotation(server.url("db/100"), "atr")
+        server.reset()
+        assert len(annotation.arrays()["time"]) == len(local["time"])
+    else:
+        # Times in high-resolution samples need the record's frequency from the start.
+        monkeypatch.setenv("WFDBGVMODE", "1")
+        assert len(sigtrove.Annotation(server.url("db/100"), "atr").read()) == len(local["time"])
+    assert sorted(fetched(server)) == [("GET", "/db/100.atr", "bytes=0-65535"), ("GET", "/db/100.hea", "bytes=0-65535")]
+    assert server.rounds() == 1
+
+
 def test_a_whole_record_fetches_every_byte_once(server):
     signal = sigtrove.Record(server.url("db/100")).read(0)
     assert signal == sigtrove.Record(str(RECORDS / "100")).read(0)
@@ -157,6 +175,45 @@ def test_the_segment_headers_a_read_crosses_come_in_one_round_trip(server):
     first_answered = min(r[4] for r in headers)
     assert all(r[3] < first_answered for r in headers), headers
     assert len({r[1] for r in headers}) == len(headers), "a segment header fetched twice"
+
+
+MULTI = "s25047/s25047-2704-05-04-10-44"
+
+
+@pytest.mark.parametrize(
+    "start, stop, segments",
+    [
+        # Inside one segment (the long 16th).
+        (300000, 301250, ["0016"]),
+        # Across ten segments, four of them four frames long.
+        (54000, 58200, ["0001", "0002", "0003", "0004", "0005", "0006", "0007", "0008", "0009", "0010"]),
+        # From the gap at the start into the first segment with files.
+        (25000, 26000, ["0001"]),
+    ],
+)
+def test_a_multi_segment_window_asks_for_its_headers_then_its_bytes_in_two_rounds(server, start, stop, segments):
+    record = sigtrove.Record(server.url(MULTI))
+    server.reset()
+    got = record.frames(start, stop, physical=False)
+    assert (got == sigtrove.Record(str(RECORDS / MULTI)).frames(start, stop, physical=False)).all()
+    requests = fetched(server)
+    # Each crossed segment's header, then each crossed segment's signal file: every one once,
+    # by a ranged GET (its answer says the file is there, and its size): no HEAD, nothing else.
+    assert all(method == "GET" and byte_range for method, _, byte_range in requests), requests
+    paths = sorted(path for _, path, _ in requests)
+    assert paths == sorted(
+        "/s25047/3234460_%s.%s" % (segment, kind) for segment in segments for kind in ("hea", "dat")
+    ), requests
+    assert server.rounds() == 2, requests
+
+
+def test_a_cold_multi_segment_window_takes_four_rounds(server):
+    sigtrove.Record(server.url(MULTI)).frames(300000, 301250)
+    # The master header (beside the first block of RECORD.dat, asked for with every header and
+    # missing here: a master has no signal file of its own); the layout header, which names the
+    # record's signals; the crossed segment's header; its bytes.
+    assert server.rounds() == 4, fetched(server)
+    assert len(server.requests()) == 5, fetched(server)
 
 
 def test_the_headers_of_a_database_come_in_one_round_trip(server):

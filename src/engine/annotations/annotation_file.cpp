@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "annotations/annotation_prefetch.h"
 #include "edf/edf_annotations.h"
 #include "edf/edf_header_parser.h"
 #include "errors/error_state.h"
@@ -53,6 +54,8 @@ Status AnnotationFile::open(const std::string &record, const std::string &annota
         }
         SearchLocation location = where;
         if (annotator == "edf" && edf_file_kind(record) != EdfFileKind::none) return open_edf(record, location, out);
+        // The header is read next, for the record's clock: both files come in one round trip.
+        prefetch_annotation_with_header(record, annotator, location);
         std::unique_ptr<AnnotationReader> reader = AnnotationReader::open(record, annotator, stat, false, location);
         if (!reader) return failure(ErrorKind::not_found, capture);
         RecordClock clock = clock_of(record, location);

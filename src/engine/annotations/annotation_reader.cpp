@@ -8,6 +8,7 @@
 #include "annotations/annotation_codes.h"
 #include "annotations/annotation_labels.h"
 #include "annotations/annotation_mit_format.h"
+#include "annotations/annotation_prefetch.h"
 #include "errors/error_state.h"
 #include "header/header.h"
 #include "network/url_text.h"
@@ -58,6 +59,8 @@ std::unique_ptr<AnnotationReader> AnnotationReader::open(const std::string &reco
 
 std::unique_ptr<AnnotationReader> AnnotationReader::open(const std::string &record, const std::string &annotator,
                                                          int stat, bool high_resolution, SearchLocation &location) {
+    // Times in high-resolution samples need the record's header: both files come in one round trip.
+    if (high_resolution) prefetch_annotation_with_header(record, annotator, location);
     FoundFile found = annotator.empty() ? FoundFile{} : location.open_record_file(record, annotator);
     return open_found(record, annotator, stat, high_resolution, std::move(found), &location);
 }

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <climits>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
 
 #include "errors/error_state.h"
+#include "multi_segment/segment_byte_ranges.h"
 #include "multi_segment/segment_signal_map.h"
 #include "network/prefetched_files.h"
 #include "paths/search_location.h"
@@ -16,7 +18,7 @@
 namespace sigtrove::engine {
 namespace {
 
-// Segment headers asked for in one batch by a read that crosses many segments.
+// Segments whose headers, then signal bytes, are asked for in one batch each by a read that crosses many.
 constexpr std::size_t kPrefetchedSegments = 64;
 
 // A segment named "~" has no files: its frames hold no valid sample.
@@ -131,15 +133,18 @@ public:
     }
 
     BulkOutcome read_bulk(const std::vector<std::size_t> &chosen, long long frames, FrameSink &sink) override {
-        prefetch_segment_headers(next_, frames);
+        read_ahead(next_, frames);
         BulkOutcome outcome;
         while (outcome.frames < frames) {
             if (next_ >= end_) {
                 outcome.stop = frame_end;
                 return outcome;
             }
-            if (next_ >= segment_end_ || next_ < segment_begin_ || state_ == SegmentState::none)
+            if (next_ >= segment_end_ || next_ < segment_begin_ || state_ == SegmentState::none) {
+                // A read past the segments asked for ahead asks for the next batch.
+                if (next_ >= read_ahead_until_) read_ahead(next_, frames - outcome.frames);
                 enter_segment_at(next_);
+            }
             const long long left = std::min(frames - outcome.frames, segment_end_ - next_);
             long long got = 0;
             if (state_ == SegmentState::open && segment_source_) got = read_segment_bulk(chosen, left, outcome, sink);
@@ -194,21 +199,53 @@ public:
 private:
     enum class SegmentState { none, open, failed };
 
-    // A read of a remote record that crosses segments asks for the headers of all
-    // of them at once (a bounded batch), rather than one round trip per segment.
-    void prefetch_segment_headers(long long from, long long frames) {
+    // A read of a remote record asks for what the segments it crosses need in two
+    // rounds, rather than two per segment: first the headers of all of them at
+    // once, then, from those headers, the bytes of every crossed segment's signal
+    // files that the read will take (whose answers also say that the files are
+    // there, and their sizes). Each segment is then opened from what came, when
+    // reading reaches it. A bounded batch of segments; reading goes on as usual past it.
+    void read_ahead(long long from, long long frames) {
+        read_ahead_until_ = end_;
         if (frames <= 0 || from >= end_ || from < 0) return;
         const long long to = frames > end_ - from ? end_ : from + frames;
+        std::vector<std::size_t> crossed;
         std::vector<std::string> urls;
-        for (std::size_t k = segment_index_of(from); k < segments_.size() && segments_[k].start < to; ++k) {
+        std::size_t k = segment_index_of(from);
+        for (; k < segments_.size() && segments_[k].start < to; ++k) {
             if (k == current_ && state_ != SegmentState::none) continue;
             if (is_null_segment(segments_[k]) || segments_[k].nsamp == 0) continue;
             std::string url = location_.remote_record_file(segments_[k].name, "hea");
             if (url.empty()) return;  // a local record
-            urls.push_back(std::move(url));
-            if (urls.size() >= kPrefetchedSegments) break;
+            crossed.push_back(k);
+            if (!read_ahead_headers_.count(k)) urls.push_back(std::move(url));
+            if (crossed.size() >= kPrefetchedSegments) {
+                ++k;
+                break;
+            }
         }
-        if (urls.size() >= 2) prefetch_remote_files(urls);
+        if (k < segments_.size()) read_ahead_until_ = segments_[k].start;
+        if (crossed.empty()) return;
+        prefetch_remote_files(urls);
+        std::vector<WantedRange> ranges;
+        for (std::size_t k : crossed) {
+            auto kept = read_ahead_headers_.find(k);
+            if (kept == read_ahead_headers_.end()) {
+                Header header;
+                {
+                    // A header that can not be read is read again by the segment's open, which says why.
+                    ErrorCapture quiet;
+                    if (read_segment_header(segments_[k].name, location_, header) < 0) continue;
+                }
+                kept = read_ahead_headers_.emplace(k, std::move(header)).first;
+            }
+            const SegmentSpec &segment = segments_[k];
+            const long long begin = segment.start;
+            const long long first = std::max(from, begin) - begin;
+            const long long last = std::min(to, begin + segment.nsamp) - begin;
+            add_segment_byte_ranges(kept->second, first, last, location_, ranges);
+        }
+        prefetch_remote_ranges(ranges);
     }
 
     // The segment holding `frame` (< end_): the last one starting at or before
@@ -250,7 +287,12 @@ private:
             return;
         }
         Header header;
-        if (read_segment_header(segment.name, location_, header) < 0) return;
+        if (auto kept = read_ahead_headers_.find(k); kept != read_ahead_headers_.end()) {
+            header = std::move(kept->second);
+            read_ahead_headers_.erase(kept);
+        } else if (read_segment_header(segment.name, location_, header) < 0) {
+            return;
+        }
         if (header.signals.empty()) {
             record_error("getvec: segment %s has no signals\n", segment.name.c_str());
             return;
@@ -325,6 +367,9 @@ private:
     long long next_ = 0;                       // the next frame of the record
     std::vector<std::size_t> segment_chosen_;  // bulk reads: the segment signals behind the chosen ones
     std::vector<ColumnBlock> invalid_;         // bulk reads: columns of a block without valid samples
+    // Headers of the segments a read crossed, read ahead of their opens; each is taken by its open.
+    std::map<std::size_t, Header> read_ahead_headers_;
+    long long read_ahead_until_ = 0;  // the first frame of the first segment past those asked for ahead
 };
 
 }  // namespace

@@ -14,8 +14,14 @@ namespace {
 
 // The longest a wait for the sockets lasts before every transfer is looked at again.
 constexpr long kLongestWaitMs = 200;
-// An answer is for a bounded range: one longer than this is stopped (and asked for again by its open).
+// An answer is for a bounded range: one longer than this (or than the range asked for, when that
+// is longer) is stopped, and asked for again by its open.
 constexpr long long kLongestBody = 2 * static_cast<long long>(kRemoteBlockSize);
+
+long long longest_body(const HttpRequest &request) {
+    if (request.first < 0 || request.last < request.first) return kLongestBody;
+    return std::max(kLongestBody, request.last - request.first + 1);
+}
 
 struct InFlight {
     std::size_t index;
@@ -64,7 +70,7 @@ std::vector<FetchedAnswer> fetch_concurrently(const std::vector<HttpRequest> &re
         for (InFlight &flight : flying) {
             flight.lease->step();
             // A server that ignores the range sends the whole file: not worth keeping in memory here.
-            if (!flight.lease->finished() && flight.lease->received() > kLongestBody) {
+            if (!flight.lease->finished() && flight.lease->received() > longest_body(requests[flight.index])) {
                 flight.lease->stop();
                 answers[flight.index].failure = "the answer is longer than a range";
             }

@@ -28,8 +28,10 @@ struct FetchedAnswer {
     std::string failure;  // when not answered
 };
 
-// Sends every request (each should ask for a bounded range), at most `at_once` in
-// flight, and waits for all of them; the answers come in the order of `requests`.
+// Sends every request (each should ask for a bounded range: an answer longer than
+// the range, or than two blocks for a shorter one, is stopped and fails), at most
+// `at_once` in flight, and waits for all of them; the answers come in the order of
+// `requests`.
 std::vector<FetchedAnswer> fetch_concurrently(const std::vector<HttpRequest> &requests,
                                               std::size_t at_once = kConcurrentRequests);
 

@@ -126,7 +126,7 @@ private:
         transfer_.give_back();
     }
     // Opens the file from an answer prefetched for it.
-    bool open_prefetched(FetchedAnswer &answer);
+    bool open_prefetched(FetchedAnswer &answer, RemoteAccess access);
     bool take_whole_body();
     void store_whole_blocks();
     void keep_the_rest();
@@ -166,9 +166,11 @@ bool RemoteFile::open(RemoteAccess access) {
         version_ = cache_->version();
         return true;
     }
-    // Asked for already, beside other files: the answer kept for it serves this open.
+    // Asked for already, beside other files: the answer kept for it serves this open (and, for a
+    // signal file, the first read when it is for the part that was asked for).
     if (access != RemoteAccess::anywhere && !(cache_ && cache_->known()))
-        if (std::optional<FetchedAnswer> answer = take_prefetched(url_)) return open_prefetched(*answer);
+        if (std::optional<FetchedAnswer> answer = take_prefetched(url_, access == RemoteAccess::from_start))
+            return open_prefetched(*answer, access);
     if (kept_answers_only()) return false;  // no answer kept: as if not there, and no server asked
     HttpRequest request = base_request_;
     request.head_only = access == RemoteAccess::anywhere;
@@ -235,7 +237,7 @@ bool RemoteFile::open(RemoteAccess access) {
     return true;
 }
 
-bool RemoteFile::open_prefetched(FetchedAnswer &answer) {
+bool RemoteFile::open_prefetched(FetchedAnswer &answer, RemoteAccess access) {
     const HttpHead &head = answer.head;
     if (!answer.effective_url.empty()) fetch_url_ = answer.effective_url;
     if (answer.head_only) {
@@ -255,17 +257,24 @@ bool RemoteFile::open_prefetched(FetchedAnswer &answer) {
         case 200:
         case 206: break;
         case 416:
-            if (!head.has_content_range || head.range_total != 0) return fail(status_text(head));
-            version_.size = 0;
+            // Asked for bytes past the end: the file is shorter (for a file read from its start, empty).
+            if (!head.has_content_range || head.range_total < 0 ||
+                (access == RemoteAccess::from_start && head.range_total != 0))
+                return fail(status_text(head));
+            version_.size = head.range_total;
+            if (version_.size != 0) cache_.reset();  // its version is unknown: nothing is kept of it
             return true;
         case 404:
         case 410: return false;
         default: return fail(status_text(head));
     }
-    if (head.status == 206 && (!head.has_content_range || head.range_first != 0))
+    if (head.status == 206 &&
+        (!head.has_content_range || head.range_first < 0 ||
+         (access == RemoteAccess::from_start && head.range_first != 0) || head.range_first % kBlock != 0))
         return fail("the server answered with bytes that were not asked for");
+    const long long start = head.status == 206 ? head.range_first : 0;
     const auto got = static_cast<long long>(answer.body.size());
-    const long long promised = head.status == 206 ? head.range_last + 1 : head.content_length;
+    const long long promised = head.status == 206 ? head.range_last + 1 - start : head.content_length;
     if (promised >= 0 && got != promised)
         return fail("short body: the server sent " + std::to_string(got) + " of " + std::to_string(promised) +
                     " bytes");
@@ -279,9 +288,9 @@ bool RemoteFile::open_prefetched(FetchedAnswer &answer) {
         cache_.reset();
     }
     window_ = std::move(answer.body);
-    window_start_ = 0;
-    stored_through_ = 0;
-    transfer_end_ = got;
+    window_start_ = start;
+    stored_through_ = start;
+    transfer_end_ = start + got;
     streak_end_ = transfer_end_;
     store_whole_blocks();
     if (cache_) cache_->save();

@@ -80,15 +80,17 @@ FoundFile SearchLocation::open_signal_file(const std::string &fname) {
 }
 
 std::string SearchLocation::remote_record_file(const std::string &record, const std::string &type) const {
-    if (remote_directory_.empty()) return "";
     const std::string name = record_lookup_name(record);
     if (name.empty() || !refused_outside_directory(name).failure.empty()) return "";
-    return (is_url(name) ? name : remote_directory_ + "/" + name) + "." + type;
+    // A URL is fetched where it stands, whatever the location.
+    if (is_url(name)) return name + "." + type;
+    return remote_directory_.empty() ? "" : remote_directory_ + "/" + name + "." + type;
 }
 
 std::string SearchLocation::remote_signal_file(const std::string &fname) const {
-    if (remote_directory_.empty() || fname.empty() || !refused_outside_directory(fname).failure.empty()) return "";
-    return is_url(fname) ? fname : remote_directory_ + "/" + fname;
+    if (fname.empty() || !refused_outside_directory(fname).failure.empty()) return "";
+    if (is_url(fname)) return fname;
+    return remote_directory_.empty() ? "" : remote_directory_ + "/" + fname;
 }
 
 std::string SearchLocation::absolute(const std::string &found) const {

@@ -41,7 +41,8 @@ public:
     FoundFile open_record_file(const std::string &record, const std::string &type);
     FoundFile open_signal_file(const std::string &fname);
 
-    // The URL a remote record's file RECORD.TYPE is fetched from; "" for a local
+    // The URL a remote record's file RECORD.TYPE is fetched from first (a record
+    // named by its URL is fetched from there along any location); "" for a local
     // record, and for a name refused outside the record's directory.
     std::string remote_record_file(const std::string &record, const std::string &type) const;
     // The URL a remote record's signal file FNAME (as its header names it) is
