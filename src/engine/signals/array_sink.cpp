@@ -290,7 +290,8 @@ struct Refined {
     // per signal file) and converted in one vector each; columns of one scale
     // convert block by block. Either way with no staging of the rows first.
     bool gathers() const { return !baseline_.empty() && columns_ <= 16 && refined_quotient_gathers(); }
-    bool converts_blocks() const { return gathers() || (!baseline_.empty() && distinct_.size() == 1); }
+    bool one_scale() const { return !baseline_.empty() && distinct_.size() == 1; }
+    bool converts_blocks() const { return gathers() || one_scale(); }
 
     void convert_gathered(const ColumnRun *runs, std::size_t run_count, std::size_t rows, Out *out) {
         converted_ += static_cast<std::int64_t>(rows * columns_);
@@ -305,7 +306,7 @@ struct Refined {
     void convert_block(const std::int32_t *in, std::size_t in_stride, std::size_t rows, std::size_t first,
                        std::size_t width, Out *out, std::size_t out_stride) {
         converted_ += static_cast<std::int64_t>(rows * width);
-        if (converts_blocks() && rows * width > 0 &&
+        if (one_scale() && rows * width > 0 &&
             compared(refined_quotient_rows(in, in_stride, rows, width, baseline_[0], gain_[0], reciprocal_[0], out,
                                            out_stride)))
             return;
