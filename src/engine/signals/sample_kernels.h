@@ -1,7 +1,8 @@
 // The loops every bulk read runs over each value: marker replacement, checksum
-// sums and conversion to physical units (by arithmetic or by table). Each is compiled for the wider vector
-// units of the running processor as well as for the baseline, and the best one
-// the processor has is chosen when the library loads.
+// sums and conversion to physical units (by division, by the refined quotient
+// or by table). Each is compiled for the wider vector units of the running
+// processor as well as for the baseline, and the best one the processor has is
+// chosen when the library loads.
 #ifndef SIGTROVE_ENGINE_SAMPLE_KERNELS_H
 #define SIGTROVE_ENGINE_SAMPLE_KERNELS_H
 
