@@ -17,15 +17,19 @@ best times over the runs.
 
 Where the time goes: a bulk read decodes each file block into a window of int32 values (about
 128 KiB, in the second-level cache), replaces stored invalid markers and sums checksums there, and
-the array sink converts the window's rows into the output. Converting by (v - baseline) / gain is
-bound by the division's throughput (about 2 cycles per double even in 512-bit vectors), not by
-the memory it writes; it was half the time of a physical read of 100. Long reads now look each
-value up in a table of every 16-bit stored value's physical value per distinct scale, made by the
-same division once per read (65536 divisions, after the read has converted as many values), with
-the processor's gather instructions: the output is bit for bit the same and the conversion runs
-at about the speed of writing it. What is left: decoding and the kernel's copy of the file into
-the read buffer, the page faults of the fresh output array (which the numpy fill pays too) and,
-for records of several files (s0010_re), gathering each block's rows before they are converted.
+the array sink converts the window's rows into the output. Dividing, (v - baseline) / gain, is
+bound by the division's throughput (about 2 cycles per double even in 512-bit vectors); a table
+of every 16-bit value's quotient turns it into gathered loads, which cost about as much. The sink
+now makes the same number without either: with r = 1 / gain, q0 = x * r, e = x - q0 * gain (exact
+in one fused multiply-add) and q = q0 + e * r rounded once, which is the correctly rounded
+quotient away from overflow and underflow, and is used only for the values a read has compared
+bit for bit with the division (the compared span grows with the values met). The conversion then
+runs at about the speed of writing its output. Rows of records in several files (s0010_re) are
+assembled in one vector each from the files' blocks instead of being staged first. The vector
+kernels clear the upper register lanes when they return: left set, they had made the SSE format
+decoders that run next take twice their time. What is left: decoding and the kernel's copy of the
+file into the read buffer, and a fresh record's first read (checksums, its buffers' first use),
+which the stored read pays too.
 """
 
 import argparse

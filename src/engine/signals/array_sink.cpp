@@ -238,6 +238,138 @@ private:
     std::size_t converted_ = 0;                // values converted by this sink so far
 };
 
+// WFDB physical units by the refined quotient (sample_kernels.h): a multiplication
+// and two fused multiply-adds per value instead of a division, which bounds a
+// converting loop by its throughput, and no gathered loads. The refined quotient
+// is the division's own result away from overflow and underflow, and here it is
+// only ever used where that has been seen: before a block is converted this way,
+// the values it spans are converted both ways for every distinct scale of the
+// columns and compared bit for bit. The compared span grows with the values the
+// reads meet (a format 212 record meets a few thousand at most), and growing it
+// never costs more than the values read so far, so a short window stays cheap; a
+// block outside the compared span, or any scale where the two differ (gains near
+// the ends of the double range), goes to `Inner`.
+template <class Out, class Inner>
+struct Refined {
+    // Values compared before any has been read: a short window's whole span, usually.
+    static constexpr std::int64_t kFirstCheck = 4096;
+
+    Refined(const std::vector<PhysicalScale> &scales, std::size_t columns)
+        : inner_(scales, columns), columns_(columns) {
+        if (columns == 0 || columns > 256 || !refined_quotient_available()) return;
+        for (std::size_t c = 0; c < columns; ++c) {
+            bool seen = false;
+            for (const PhysicalScale &s : distinct_) seen = seen || same_scale(s, scales[c]);
+            if (!seen) distinct_.push_back(scales[c]);
+        }
+        // A run of whole rows that is a whole number of vectors: lcm(columns, 16)
+        // values, or 16 when every column has the same scale.
+        const std::size_t run = distinct_.size() == 1 ? 16 : columns * (16 / std::gcd<std::size_t>(columns, 16));
+        for (std::size_t p = 0; p < run; ++p) {
+            const PhysicalScale &s = distinct_.size() == 1 ? distinct_[0] : scales[p % columns];
+            baseline_.push_back(s.baseline);
+            gain_.push_back(s.gain);
+            reciprocal_.push_back(1.0 / s.gain);
+        }
+    }
+
+    Out operator()(std::int32_t v, std::size_t column) const { return inner_(v, column); }
+
+    // The block is converted first and its values' range checked after, which
+    // spares a pass over it; a block outside what has been compared is written again.
+    void convert_rows(const std::int32_t *in, std::size_t n, Out *out) {
+        converted_ += static_cast<std::int64_t>(n);
+        if (!baseline_.empty() && n > 0 &&
+            compared(refined_quotient_runs(in, n, baseline_.data(), gain_.data(), reciprocal_.data(), baseline_.size(),
+                                           out)))
+            return;
+        inner_.convert_rows(in, n, out);
+    }
+
+    // Rows of at most 16 columns are assembled from the blocks they lie in (one
+    // per signal file) and converted in one vector each; columns of one scale
+    // convert block by block. Either way with no staging of the rows first.
+    bool gathers() const { return !baseline_.empty() && columns_ <= 16 && refined_quotient_gathers(); }
+    bool one_scale() const { return !baseline_.empty() && distinct_.size() == 1; }
+    bool converts_blocks() const { return gathers() || one_scale(); }
+
+    void convert_gathered(const ColumnRun *runs, std::size_t run_count, std::size_t rows, Out *out) {
+        converted_ += static_cast<std::int64_t>(rows * columns_);
+        if (rows > 0 && compared(refined_quotient_gathered(runs, run_count, rows, columns_, baseline_.data(),
+                                                           gain_.data(), reciprocal_.data(), out)))
+            return;
+        for (std::size_t k = 0; k < run_count; ++k)
+            inner_.convert_block(runs[k].first, runs[k].stride, rows, runs[k].column, runs[k].width,
+                                 out + runs[k].column, columns_);
+    }
+
+    void convert_block(const std::int32_t *in, std::size_t in_stride, std::size_t rows, std::size_t first,
+                       std::size_t width, Out *out, std::size_t out_stride) {
+        converted_ += static_cast<std::int64_t>(rows * width);
+        if (one_scale() && rows * width > 0 &&
+            compared(refined_quotient_rows(in, in_stride, rows, width, baseline_[0], gain_[0], reciprocal_[0], out,
+                                           out_stride)))
+            return;
+        inner_.convert_block(in, in_stride, rows, first, width, out, out_stride);
+    }
+
+private:
+    // True when every value of `range` has been compared (comparing what is
+    // missing now if that is cheap enough) and both ways agreed.
+    bool compared(ValueRange range) {
+        std::int64_t low = range.low, high = range.high;
+        if (low_ > high_) {
+            if (!affordable(high - low + 1) || !agree(low, high)) return false;
+        } else if (low < low_ || high > high_) {
+            low = std::min(low, low_);
+            high = std::max(high, high_);
+            if (!affordable((low_ - low) + (high - high_))) return false;
+            if (low < low_ && !agree(low, low_ - 1)) return false;
+            if (high > high_ && !agree(high_ + 1, high)) return false;
+        } else {
+            return true;
+        }
+        low_ = low;
+        high_ = high;
+        return true;
+    }
+
+    bool affordable(std::int64_t values) const {
+        return values * static_cast<std::int64_t>(distinct_.size()) <= kFirstCheck + converted_;
+    }
+
+    // Converts every value of [low, high] by each distinct scale both ways; false
+    // (and the refined quotient never used again) when some value differs.
+    bool agree(std::int64_t low, std::int64_t high) {
+        constexpr std::size_t kChunk = 1024;
+        std::vector<std::int32_t> values(kChunk);
+        std::vector<double> divided(kChunk), refined(kChunk);
+        for (const PhysicalScale &s : distinct_) {
+            const std::vector<double> baseline(16, s.baseline), gain(16, s.gain), reciprocal(16, 1.0 / s.gain);
+            for (std::int64_t first = low; first <= high; first += static_cast<std::int64_t>(kChunk)) {
+                const auto n = static_cast<std::size_t>(std::min<std::int64_t>(kChunk, high - first + 1));
+                for (std::size_t k = 0; k < n; ++k)
+                    values[k] = static_cast<std::int32_t>(first + static_cast<std::int64_t>(k));
+                physical_runs(values.data(), n, baseline.data(), gain.data(), 16, divided.data());
+                (void)refined_quotient_runs(values.data(), n, baseline.data(), gain.data(), reciprocal.data(), 16,
+                                            refined.data());
+                if (std::memcmp(divided.data(), refined.data(), n * sizeof(double)) != 0) {
+                    baseline_.clear();
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
+
+    Inner inner_;
+    std::size_t columns_;
+    std::vector<PhysicalScale> distinct_;
+    std::vector<double> baseline_, gain_, reciprocal_;  // per place of a run of whole rows; empty: not used
+    std::int64_t low_ = 1, high_ = 0;                   // the values compared so far (none while low_ > high_)
+    std::int64_t converted_ = 0;                        // values converted by this sink so far
+};
+
 template <class Out>
 struct Invalid {
     Out operator()() const {
@@ -264,6 +396,9 @@ public:
             return;
         }
         if constexpr (!std::is_integral_v<Out>) {
+            if constexpr (requires { convert_.converts_blocks(); }) {
+                if (convert_.converts_blocks() && put_blocks(row, frames, blocks)) return;
+            }
             // Converting is the costly part: gather the rows first, then convert them in one flat pass.
             if (gather_rows(frames, blocks)) {
                 put_contiguous(row, frames, staging_.data());
@@ -293,6 +428,27 @@ private:
         for (std::size_t c = 0; c < columns_; ++c) {
             if (blocks[c].spf != 1 || blocks[c].stride != columns_ || blocks[c].first != first + c) return false;
         }
+        return true;
+    }
+
+    // Converts each block's run of columns into the output's rows; false (nothing
+    // written) when a column needs averaging or has no valid samples.
+    bool put_blocks(std::size_t row, std::size_t frames, const ColumnBlock *blocks) {
+        for (std::size_t c = 0; c < columns_; ++c)
+            if (!blocks[c].first || blocks[c].spf != 1) return false;
+        runs_.clear();
+        for (std::size_t c = 0; c < columns_;) {
+            std::size_t width = adjacent_columns(blocks, c);
+            runs_.push_back({blocks[c].first, blocks[c].stride, c, width});
+            c += width;
+        }
+        if (convert_.gathers()) {
+            convert_.convert_gathered(runs_.data(), runs_.size(), frames, data_ + row * columns_);
+            return true;
+        }
+        for (const ColumnRun &run : runs_)
+            convert_.convert_block(run.first, run.stride, frames, run.column, run.width,
+                                   data_ + row * columns_ + run.column, columns_);
         return true;
     }
 
@@ -373,6 +529,7 @@ private:
     SampleRate rate_;
     Convert convert_;
     std::vector<std::int32_t> staging_;  // a block's rows gathered, at most one decoded block
+    std::vector<ColumnRun> runs_;        // where each run of adjacent columns lies in a block
 };
 
 template <class Out, class Convert>
@@ -383,7 +540,8 @@ std::unique_ptr<FrameSink> sink_of(void *data, std::size_t columns, SampleRate r
 template <class Out>
 std::unique_ptr<FrameSink> physical_sink(void *data, std::size_t columns, SampleRate rate,
                                          const std::vector<PhysicalScale> &scales, std::size_t edf_columns) {
-    if (edf_columns == 0) return sink_of<Out>(data, columns, rate, Tabled<Out, Physical<Out>>(scales, columns));
+    if (edf_columns == 0)
+        return sink_of<Out>(data, columns, rate, Refined<Out, Tabled<Out, Physical<Out>>>(scales, columns));
     if (edf_columns == columns)
         return sink_of<Out>(data, columns, rate, Tabled<Out, EdfPhysical<Out>>(scales, columns));
     return sink_of<Out>(data, columns, rate, Tabled<Out, MixedPhysical<Out>>(scales, columns));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <numeric>
 
 #include "formats/sample_formats.h"
 #include "signals/sample_kernels.h"
@@ -47,7 +48,13 @@ GroupWindow::GroupWindow(std::unique_ptr<GroupReader> reader, const GroupLayout 
     }
     shortest_limit_ = sum_limit_;
     if (tallies_.empty()) return;
-    std::size_t rows_per_run = std::max<std::size_t>(1, 64 / std::max<std::size_t>(frame_size_, 1));
+    // Several rows at a time, a whole number of 16-value vectors when rows are
+    // short, so that the summing loop runs in whole vectors with no remainder.
+    std::size_t rows_per_run = 1;
+    if (frame_size_ <= 256) {
+        const std::size_t whole = 16 / std::gcd<std::size_t>(frame_size_, 16);
+        rows_per_run = whole * std::max<std::size_t>(1, 64 / (whole * frame_size_));
+    }
     for (std::size_t r = 0; r < rows_per_run; ++r)
         run_mask_.insert(run_mask_.end(), column_taken_.begin(), column_taken_.end());
     run_sums_.assign(run_mask_.size(), 0);
