@@ -242,3 +242,14 @@ def test_a_urls_credentials_go_to_its_server_and_nowhere_else(database, tmp_path
     failed = download(url + "nothing", "--to", str(tmp_path / "other"))
     assert failed.returncode == 1
     assert "s3cret" not in failed.stderr and "someone" not in failed.stderr, failed.stderr
+
+
+def test_errors_come_in_the_order_of_the_records(database, tmp_path):
+    root, server = database
+    # Fetched at once, reported as named: each missing header in its record's place.
+    names = ["gone2", "100", "gone0", "gone1"]
+    result = download(server.url(), *names, "--to", str(tmp_path))
+    assert result.returncode == 1
+    shown = [result.stderr.index(server.url(name + ".hea")) for name in ("gone2", "gone0", "gone1")]
+    assert shown == sorted(shown), result.stderr
+    assert (tmp_path / "100.dat").read_bytes() == (root / "100.dat").read_bytes()

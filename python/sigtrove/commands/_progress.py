@@ -93,9 +93,13 @@ class FileProgress(ProgressBar):
 
     def finished(self, size: int) -> None:
         """A file is whole, of `size` bytes fetched."""
+        self.counted(size)
+        self.done, self.total = 0, None
+
+    def counted(self, size: int) -> None:
+        """A file other than the one shown is whole, of `size` bytes fetched."""
         self.files += 1
         self.bytes += size
-        self.done, self.total = 0, None
 
     def line(self) -> str:
         fraction = self.done / self.total if self.total else 0.0
@@ -123,6 +127,9 @@ class NoProgress:
         pass
 
     def finished(self, size: int) -> None:
+        pass
+
+    def counted(self, size: int) -> None:
         pass
 
     def close(self) -> None:
