@@ -36,14 +36,14 @@ import _sigtrove
 from sigtrove._http_files import DownloadError, NotOnServer, open_file, read_body, shown_url
 from sigtrove._list_files import CeilingExceeded, MemoryBudget, list_lines, read_list_file
 from sigtrove.commands._arguments import CommandFailure, UsageError, engine_text, printable
-from sigtrove.commands._progress import FileProgress, NoProgress, file_progress
+from sigtrove.commands._progress import FileProgress, FileView, NoProgress, SharedProgress, file_progress
 
 SUMMARY = "mirror a database on a web server (its RECORDS, or the records named) for offline use"
 CHUNK = 256 * 1024
 
 # The progress line, and what a file fetched beside others reports to it through.
 _Line = Union[FileProgress, NoProgress]
-_Progress = Union[_Line, "FileView"]
+_Progress = Union[_Line, FileView]
 
 _DIRECTORY = os.O_RDONLY | os.O_DIRECTORY | os.O_NOFOLLOW | os.O_CLOEXEC
 
@@ -182,41 +182,6 @@ WORKERS = 8
 _Outcome = Optional[Tuple[str, bool]]
 
 
-class SharedProgress:
-    """The one progress line of files fetched at once: it follows one file (the first to report
-    once the one it followed is whole) and counts every file that ends."""
-
-    def __init__(self, progress: _Line) -> None:
-        self.progress = progress
-        self.lock = threading.Lock()
-        self.shown: Optional[FileView] = None
-
-    def close(self) -> None:
-        self.progress.close()
-
-
-class FileView:
-    """What fetch_file reports of one file, passed on to the shared line."""
-
-    def __init__(self, shared: SharedProgress) -> None:
-        self.shared = shared
-
-    def update(self, name: str, done: int, total: Optional[int]) -> None:
-        with self.shared.lock:
-            if self.shared.shown is None:
-                self.shared.shown = self
-            if self.shared.shown is self:
-                self.shared.progress.update(name, done, total)
-
-    def finished(self, size: int) -> None:
-        with self.shared.lock:
-            if self.shared.shown is self or self.shared.shown is None:
-                self.shared.shown = None
-                self.shared.progress.finished(size)
-            else:
-                self.shared.progress.counted(size)
-
-
 class Mirror:
     def __init__(self, base: str, folder: str, progress: _Line) -> None:
         # A URL's user name and password stay in it: the engine sends them to its server, and
@@ -255,9 +220,10 @@ class Mirror:
 
     def fetch(self, parts: Sequence[str]) -> _Outcome:
         url = self.url(parts)
+        view = FileView(self.progress)
         try:
             with Place(self.root, parts) as place:
-                fetch_file(url, place, FileView(self.progress))
+                fetch_file(url, place, view)
             return None
         except NotOnServer as error:
             return str(error), True
@@ -265,6 +231,8 @@ class Mirror:
             return str(error), False
         except OSError as error:
             return "%s: %s" % (shown_url(url), printable(error.strerror or str(error))), False
+        finally:
+            view.release()
 
     @staticmethod
     def settle(claim: "Future[_Outcome]", errors: List[str], optional: bool = False) -> bool:
