@@ -8,6 +8,9 @@ took (a request that began after every earlier one was answered begins a new rou
 """
 
 import argparse
+import contextlib
+import io
+import os
 import pathlib
 import random
 import shutil
@@ -15,7 +18,10 @@ import sys
 import tempfile
 import time
 
+import _sigtrove
 import sigtrove
+from sigtrove.commands import download as download_command
+from sigtrove.commands._arguments import CommandFailure
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "python"))
@@ -39,7 +45,46 @@ def served_folder():
         if path.is_file():
             shutil.copy(path, database / path.name)
     (database / "RECORDS").write_text("".join(name + "\n" for name in names))
+    (folder / "content" / "db").mkdir(parents=True)
+    (folder / "content" / "db" / "1.0").write_text("db, version 1.0\n")  # the project page wfdb checks
     return folder, names
+
+
+def whole_records(names):
+    """The shared records all of whose signal files are there (one segment each): what a mirror of
+    them fetches cannot fail."""
+    whole = []
+    for name in names:
+        try:
+            _, files, segments = _sigtrove._header_files(str(RECORDS), name)
+        except (_sigtrove.Error, OSError, ValueError):
+            continue
+        if files and not segments and all((RECORDS / f).is_file() for f in files):
+            whole.append(name)
+    return whole
+
+
+def mirror_with_sigtrove(url, records):
+    folder = tempfile.mkdtemp(prefix="sigtrove-mirror-")
+    try:
+        options = argparse.Namespace(url=url, records=records, to=folder)
+        try:
+            download_command.run(options)
+        except CommandFailure as failure:
+            raise SystemExit("download failed: %s" % failure) from None
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def mirror_with_wfdb(records):
+    import wfdb
+
+    folder = tempfile.mkdtemp(prefix="wfdb-mirror-")
+    try:
+        with contextlib.redirect_stdout(io.StringIO()):  # it names each record as it goes
+            wfdb.dl_database("db", os.path.join(folder, "db"), records=records, annotators=None)
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
 
 
 def measure(server, repeat, function):
@@ -59,6 +104,10 @@ def cases(server, names):
     from wfdb.io import download
 
     download.config.db_index_url = server.url()
+    # dl_database first looks the database up on PhysioNet's project pages: here, the server's
+    # content/db/1.0 (one request, as there), and the version this folder has.
+    download.PN_CONTENT_URL = server.url("content/")
+    download.get_version = lambda _: "1.0"
     url = server.url("records/1.0/100")
     starts = random.Random(27).sample(range(0, 650000 - WINDOW), 10)
     multi_url = server.url("records/1.0/s25047/" + MULTI)
@@ -66,6 +115,8 @@ def cases(server, names):
     def wfdb_database():
         for name in names:
             wfdb.rdheader(name, pn_dir="db/1.0")
+
+    whole = whole_records(names)
 
     return [
         (
@@ -104,6 +155,12 @@ def cases(server, names):
             wfdb_database,
             0.2,
         ),
+        (
+            "download of %d records" % len(whole),
+            lambda: mirror_with_sigtrove(server.url("db/1.0"), whole),
+            lambda: mirror_with_wfdb(whole),
+            None,
+        ),
     ]
 
 
@@ -126,7 +183,7 @@ def main():
                     mine, (my_requests, my_rounds) = measure(server, options.repeat, ours)
                     peer, (peer_requests, peer_rounds) = measure(server, options.repeat, theirs)
                     print(
-                        "%-28s %9.0f ms (%3d/%3d) %9.0f ms (%3d/%3d) %6.2fx %6.2fx"
+                        "%-28s %9.0f ms (%3d/%3d) %9.0f ms (%3d/%3d) %6.2fx %7s"
                         % (
                             name,
                             mine * 1000,
@@ -136,7 +193,7 @@ def main():
                             peer_requests,
                             peer_rounds,
                             mine / peer,
-                            target,
+                            "-" if target is None else "%6.2fx" % target,
                         )
                     )
             finally:

@@ -1,5 +1,6 @@
 """python -m sigtrove download: mirroring a database from a web server (nginx on the loopback address)."""
 
+import io
 import os
 import pathlib
 import pty
@@ -12,6 +13,7 @@ from conftest import RECORDS
 from web_servers import Nginx
 
 import _sigtrove
+from sigtrove.commands._progress import FileProgress, FileView, SharedProgress
 from sigtrove.commands.download import path_parts
 
 MULTI_SEGMENT = "s25047/s25047-2704-05-04-10-44"
@@ -124,6 +126,24 @@ def test_progress_is_shown_on_a_terminal_only(database, tmp_path):
             os.close(terminal)
     assert shown.returncode == 0
     assert b"\r[" in output and b"files" in output and b"100.dat" in output
+
+
+@pytest.mark.parametrize("first_ends", ["whole", "failed"])
+def test_the_progress_line_follows_one_file_of_those_fetched_at_once(first_ends):
+    line = FileProgress(io.StringIO())
+    shared = SharedProgress(line)
+    first, second = FileView(shared), FileView(shared)
+    first.update("a.dat", 10, 100)
+    second.update("b.dat", 50, 100)  # not shown while a.dat is
+    assert (line.name, line.done, line.files) == ("a.dat", 10, 0)
+    second.finished(100)  # counted, a.dat still shown
+    assert (line.name, line.done, line.files, line.bytes) == ("a.dat", 10, 1, 100)
+    if first_ends == "whole":
+        first.finished(100)
+    first.release()  # whole or not, the line is free for the next file
+    third = FileView(shared)
+    third.update("c.dat", 5, None)
+    assert (line.name, line.done, line.files) == ("c.dat", 5, 2 if first_ends == "whole" else 1)
 
 
 @pytest.mark.parametrize(
@@ -242,3 +262,14 @@ def test_a_urls_credentials_go_to_its_server_and_nowhere_else(database, tmp_path
     failed = download(url + "nothing", "--to", str(tmp_path / "other"))
     assert failed.returncode == 1
     assert "s3cret" not in failed.stderr and "someone" not in failed.stderr, failed.stderr
+
+
+def test_errors_come_in_the_order_of_the_records(database, tmp_path):
+    root, server = database
+    # Fetched at once, reported as named: each missing header in its record's place.
+    names = ["gone2", "100", "gone0", "gone1"]
+    result = download(server.url(), *names, "--to", str(tmp_path))
+    assert result.returncode == 1
+    shown = [result.stderr.index(server.url(name + ".hea")) for name in ("gone2", "gone0", "gone1")]
+    assert shown == sorted(shown), result.stderr
+    assert (tmp_path / "100.dat").read_bytes() == (root / "100.dat").read_bytes()

@@ -3,12 +3,14 @@ own server counts them (delay_server.py): a header is one GET, an annotation fil
 is one GET (beside the header, in the same round trip, when its read needs the
 header), a window asks only for the bytes it needs, no file is fetched twice,
 and independent files (a header and its signal files, the segment headers a read
-crosses, then the bytes of their signal files; the headers of a database) are
-asked for together, in one round trip, not one after another, and never with a
-HEAD where a ranged GET says as much.
+crosses, then the bytes of their signal files; the headers of a database; the
+files a mirror fetches) are asked for together, in one round trip, not one after
+another, and never with a HEAD where a ranged GET says as much.
 """
 
 import shutil
+import subprocess
+import sys
 
 import pytest
 from conftest import RECORDS
@@ -268,3 +270,45 @@ def test_a_signal_file_that_records_of_a_database_share_is_asked_for_once(tmp_pa
             assert (record.frames(0, 100, physical=False) == local.frames(0, 100, physical=False)).all()
     finally:
         server.stop()
+
+
+# A database to mirror: four records (100skew reads 100.dat too), its lists, one annotator.
+MIRRORED = ["100", "100skew", "a103l", "s0010_re"]
+
+
+@pytest.mark.parametrize("runs", [1, 2], ids=["fresh", "again"])
+def test_a_mirror_fetches_independent_files_together(tmp_path, runs):
+    served = tmp_path / "served"
+    served.mkdir()
+    for name in MIRRORED + ["RECORDS", "ANNOTATORS"]:
+        for path in RECORDS.glob(name + ".*"):
+            if path.suffix in (".hea", ".dat", ".mat", ".xyz", ".atr"):
+                shutil.copy(path, served / path.name)
+    (served / "RECORDS").write_text("".join(name + "\n" for name in MIRRORED))
+    (served / "ANNOTATORS").write_text("atr\treference beat annotations\n")
+    mirror = tmp_path / "mirror"
+    server = DelayServer(served, DELAY)
+    try:
+        for _ in range(runs):
+            server.reset()
+            result = subprocess.run(
+                [sys.executable, "-m", "sigtrove", "download", server.url(), "--to", str(mirror)],
+                stderr=subprocess.PIPE,
+                text=True,
+                timeout=120,
+            )
+            assert result.returncode == 0, result.stderr
+        requests = fetched(server)
+        rounds = server.rounds()
+    finally:
+        server.stop()
+    files = sorted(p.name for p in served.iterdir())
+    assert sorted(p.name for p in mirror.iterdir()) == files
+    assert all((mirror / name).read_bytes() == (served / name).read_bytes() for name in files)
+    # Every file once (the one two records share too), and the annotation files the records lack.
+    absent = ["/%s.atr" % name for name in MIRRORED if not (served / (name + ".atr")).exists()]
+    assert sorted(path for _, path, _ in requests) == sorted(["/" + name for name in files] + absent), requests
+    if runs == 2:  # what is whole already is only checked
+        assert all(method == "HEAD" for method, path, _ in requests if path not in absent), requests
+    # The lists; then the headers, beside the annotation files; then the signal files.
+    assert rounds <= 3 < len(requests), requests

@@ -4,6 +4,7 @@ standard output, when that is not), redrawn at most ten times a second in one li
 
 import os
 import sys
+import threading
 import time
 from typing import Optional, TextIO, Union
 
@@ -93,9 +94,13 @@ class FileProgress(ProgressBar):
 
     def finished(self, size: int) -> None:
         """A file is whole, of `size` bytes fetched."""
+        self.counted(size)
+        self.done, self.total = 0, None
+
+    def counted(self, size: int) -> None:
+        """A file other than the one shown is whole, of `size` bytes fetched."""
         self.files += 1
         self.bytes += size
-        self.done, self.total = 0, None
 
     def line(self) -> str:
         fraction = self.done / self.total if self.total else 0.0
@@ -125,8 +130,52 @@ class NoProgress:
     def finished(self, size: int) -> None:
         pass
 
+    def counted(self, size: int) -> None:
+        pass
+
     def close(self) -> None:
         pass
+
+
+class SharedProgress:
+    """The one progress line of files fetched at once: it follows one file (the first to report
+    once the one it followed is whole) and counts every file that ends."""
+
+    def __init__(self, progress: Union[FileProgress, NoProgress]) -> None:
+        self.progress = progress
+        self.lock = threading.Lock()
+        self.shown: Optional[FileView] = None
+
+    def close(self) -> None:
+        self.progress.close()
+
+
+class FileView:
+    """What fetch_file reports of one file, passed on to the shared line."""
+
+    def __init__(self, shared: SharedProgress) -> None:
+        self.shared = shared
+
+    def update(self, name: str, done: int, total: Optional[int]) -> None:
+        with self.shared.lock:
+            if self.shared.shown is None:
+                self.shared.shown = self
+            if self.shared.shown is self:
+                self.shared.progress.update(name, done, total)
+
+    def finished(self, size: int) -> None:
+        with self.shared.lock:
+            if self.shared.shown is self or self.shared.shown is None:
+                self.shared.shown = None
+                self.shared.progress.finished(size)
+            else:
+                self.shared.progress.counted(size)
+
+    def release(self) -> None:
+        """The file is done with, whole or not: the line may follow another."""
+        with self.shared.lock:
+            if self.shared.shown is self:
+                self.shared.shown = None
 
 
 def progress_bar(

@@ -5,8 +5,13 @@ their files: the header, its signal files, the headers and signal files of the
 segments of a multi-segment record, and the annotation files its ANNOTATORS file
 lists. Each file is written under a passing name (NAME.part) and takes its own
 name only once its size is that the server gave, so nothing partial ever lies
-under a final name; a run that was stopped goes on where it stopped. A progress
-line is shown on standard error when that is a terminal.
+under a final name; a run that was stopped goes on where it stopped. Files that
+need nothing of each other are fetched at once (WORKERS at a time): the lists,
+then the headers of several records beside their annotation files, then the
+signal files the headers name; a file that several records name is fetched once.
+Errors are reported in the order of the records, as a run one file after another
+would give them. A progress line is shown on standard error when that is a
+terminal.
 
 The server is not trusted. A name it gives (in RECORDS, ANNOTATORS or a header)
 becomes a path only when it stays inside the folder: no absolute path, no "..",
@@ -22,19 +27,23 @@ gives an error for that file. Names from the server are printed escaped.
 import argparse
 import os
 import stat
+import threading
 import urllib.parse
-from typing import List, Optional, Sequence, Tuple, Union
+from concurrent.futures import Future, ThreadPoolExecutor
+from typing import Dict, List, Optional, Sequence, Tuple, Union
 
 import _sigtrove
 from sigtrove._http_files import DownloadError, NotOnServer, open_file, read_body, shown_url
 from sigtrove._list_files import CeilingExceeded, MemoryBudget, list_lines, read_list_file
 from sigtrove.commands._arguments import CommandFailure, UsageError, engine_text, printable
-from sigtrove.commands._progress import FileProgress, NoProgress, file_progress
+from sigtrove.commands._progress import FileProgress, FileView, NoProgress, SharedProgress, file_progress
 
 SUMMARY = "mirror a database on a web server (its RECORDS, or the records named) for offline use"
 CHUNK = 256 * 1024
 
-_Progress = Union[FileProgress, NoProgress]
+# The progress line, and what a file fetched beside others reports to it through.
+_Line = Union[FileProgress, NoProgress]
+_Progress = Union[_Line, FileView]
 
 _DIRECTORY = os.O_RDONLY | os.O_DIRECTORY | os.O_NOFOLLOW | os.O_CLOEXEC
 
@@ -165,19 +174,32 @@ def fetch_file(url: str, place: Place, progress: _Progress) -> bool:
     return True
 
 
+# Files fetched at once, and records worked on at once (each waits on its files).
+WORKERS = 8
+
+# What fetching one file came to: None when it is there, else (the error, whether the server
+# said it has no such file).
+_Outcome = Optional[Tuple[str, bool]]
+
+
 class Mirror:
-    def __init__(self, base: str, folder: str, progress: _Progress, errors: List[str]) -> None:
+    def __init__(self, base: str, folder: str, progress: _Line) -> None:
         # A URL's user name and password stay in it: the engine sends them to its server, and
         # texts name the URL without them.
         self.base = base.rstrip("/")
         os.makedirs(folder, exist_ok=True)
         self.folder = os.path.abspath(folder)
         self.root = os.open(folder, os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
-        self.progress = progress
-        self.errors = errors
+        self.progress = SharedProgress(progress)
         self.budget = MemoryBudget()
+        # Guards the budget, the claims and the reading of headers, which record threads share.
+        self.lock = threading.Lock()
+        # Each file is fetched once, however many records name it: the others wait for it.
+        self.claims: Dict[Tuple[str, ...], "Future[_Outcome]"] = {}
+        self.files = ThreadPoolExecutor(WORKERS, thread_name_prefix="sigtrove-download")
 
     def close(self) -> None:
+        self.files.shutdown(wait=True, cancel_futures=True)
         os.close(self.root)
 
     def url(self, parts: Sequence[str]) -> str:
@@ -187,75 +209,122 @@ class Mirror:
         """The URL of a file as texts name it."""
         return shown_url(self.url(parts))
 
-    def file(self, parts: Sequence[str], optional: bool = False) -> bool:
-        """Fetches one file; True when it is there afterwards."""
+    def start(self, parts: Sequence[str]) -> "Future[_Outcome]":
+        """Starts fetching one file (or finds it started already), beside the others under way."""
+        key = tuple(parts)
+        with self.lock:
+            claim = self.claims.get(key)
+            if claim is None:
+                claim = self.claims[key] = self.files.submit(self.fetch, key)
+        return claim
+
+    def fetch(self, parts: Sequence[str]) -> _Outcome:
         url = self.url(parts)
+        view = FileView(self.progress)
         try:
             with Place(self.root, parts) as place:
-                fetch_file(url, place, self.progress)
-            return True
+                fetch_file(url, place, view)
+            return None
         except NotOnServer as error:
-            if not optional:
-                self.errors.append(str(error))
+            return str(error), True
         except DownloadError as error:
-            self.errors.append(str(error))
+            return str(error), False
         except OSError as error:
-            self.errors.append("%s: %s" % (shown_url(url), printable(error.strerror or str(error))))
+            return "%s: %s" % (shown_url(url), printable(error.strerror or str(error))), False
+        finally:
+            view.release()
+
+    @staticmethod
+    def settle(claim: "Future[_Outcome]", errors: List[str], optional: bool = False) -> bool:
+        """Waits for a file started; True when it is there. Its error goes to `errors`, but a file
+        that is `optional` may be missing."""
+        outcome = claim.result()
+        if outcome is None:
+            return True
+        text, missing = outcome
+        if not (missing and optional):
+            errors.append(text)
         return False
 
-    def listing(self, name: str) -> Optional[List[str]]:
-        """Fetches the database's RECORDS or ANNOTATORS file and gives its entries (None when it has none)."""
-        if not self.file([name], optional=True):
+    def listing(self, name: str, claim: "Future[_Outcome]", errors: List[str]) -> Optional[List[str]]:
+        """The entries of the database's RECORDS or ANNOTATORS file, fetched by `claim` (None when
+        it has none)."""
+        if not self.settle(claim, errors, optional=True):
             return None
         try:
-            text = read_list_file(self.folder, name, self.budget)
+            with self.lock:
+                text = read_list_file(self.folder, name, self.budget)
         except (CeilingExceeded, OSError) as error:
-            self.errors.append(printable(str(error)))
+            errors.append(printable(str(error)))
             return None
         return None if text is None else [line.split()[0] for line in list_lines(text)]
 
-    def header(self, parts: Sequence[str]) -> Tuple[List[str], List[str]]:
-        """Fetches RECORD.hea and gives what the engine reads it to name: (signal files, segments)."""
-        header = list(parts[:-1]) + [parts[-1] + ".hea"]
-        if not self.file(header):
+    def headers(self, records: Sequence[Sequence[str]], errors: List[str]) -> List[Tuple[List[str], List[str]]]:
+        """Fetches RECORD.hea of each record at once and gives what the engine reads each to name:
+        (signal files, segments)."""
+        headers = [list(parts[:-1]) + [parts[-1] + ".hea"] for parts in records]
+        claims = [self.start(header) for header in headers]
+        return [
+            self.header_names(parts, header, claim, errors) for parts, header, claim in zip(records, headers, claims)
+        ]
+
+    def header_names(
+        self, parts: Sequence[str], header: List[str], claim: "Future[_Outcome]", errors: List[str]
+    ) -> Tuple[List[str], List[str]]:
+        if not self.settle(claim, errors):
             return [], []
         try:
-            _, files, segments = _sigtrove._header_files(os.path.join(self.folder, *parts[:-1]), parts[-1])
-            names = files + segments
-            self.budget.charge(self.shown(header), sum(map(len, names)), len(names))
+            with self.lock:
+                _, files, segments = _sigtrove._header_files(os.path.join(self.folder, *parts[:-1]), parts[-1])
+                names = files + segments
+                self.budget.charge(self.shown(header), sum(map(len, names)), len(names))
         except CeilingExceeded as error:
-            self.errors.append(str(error))
+            errors.append(str(error))
             return [], []
         except (_sigtrove.Error, OSError, ValueError) as error:
-            self.errors.append("%s: %s" % (self.shown(header), printable(engine_text(error))))
+            errors.append("%s: %s" % (self.shown(header), printable(engine_text(error))))
             return [], []
         return files, segments
 
-    def record(self, parts: List[str], annotators: Sequence[str]) -> None:
+    def record(self, parts: List[str], annotators: Sequence[str]) -> List[str]:
+        """Fetches one record's files, those independent of each other at once; gives its errors,
+        in the order of its files."""
+        errors: List[str] = []
         record = "/".join(parts)
         directory = parts[:-1]
+        # The annotation files need nothing the header says: they come beside it.
+        notes = [self.start(directory + [parts[-1] + "." + annotator]) for annotator in annotators]
         if os.path.splitext(parts[-1])[1].lower() in (".edf", ".bdf"):
             # An EDF or BDF file is a record of its own: no header names its files.
-            self.file(parts)
+            self.settle(self.start(parts), errors)
             files: List[str] = []
             segments: List[str] = []
         else:
-            files, segments = self.header(parts)
+            files, segments = self.headers([parts], errors)[0]
+        inner = []
         for segment in segments:
             segment_parts = path_parts(segment)
             if segment_parts is None:
-                self.errors.append("%s: unsafe segment name %r" % (record, segment))
+                errors.append("%s: unsafe segment name %r" % (record, segment))
                 continue
-            segment_files, _ = self.header(directory + segment_parts)
+            inner.append(directory + segment_parts)
+        for segment_files, _ in self.headers(inner, errors):
             files += [f for f in segment_files if f not in files]
+        claims: List[Union[str, "Future[_Outcome]"]] = []
         for name in files:
             name_parts = path_parts(name)
             if name_parts is None:
-                self.errors.append("%s: unsafe signal file name %r" % (record, name))
-                continue
-            self.file(directory + name_parts)
-        for annotator in annotators:
-            self.file(directory + [parts[-1] + "." + annotator], optional=True)
+                claims.append("%s: unsafe signal file name %r" % (record, name))
+            else:
+                claims.append(self.start(directory + name_parts))
+        for claim in claims:
+            if isinstance(claim, str):
+                errors.append(claim)
+            else:
+                self.settle(claim, errors)
+        for note in notes:
+            self.settle(note, errors, optional=True)
+        return errors
 
 
 def add_arguments(parser: argparse.ArgumentParser) -> None:
@@ -274,32 +343,45 @@ def run(options: argparse.Namespace) -> int:
         raise UsageError("%r is not an http:// or https:// URL" % shown_url(options.url))
     errors: List[str] = []
     progress = file_progress()
-    mirror = Mirror(options.url, options.to, progress, errors)
+    mirror = Mirror(options.url, options.to, progress)
     try:
         records: Optional[List[str]] = options.records
-        if not records:
-            records = mirror.listing("RECORDS")
+        # The two lists come together.
+        listed = None if records else mirror.start(["RECORDS"])
+        annotator_list = mirror.start(["ANNOTATORS"])
+        if listed is not None:
+            records = mirror.listing("RECORDS", listed, errors)
             if records is None:
                 records = []
                 if not errors:
                     errors.append("%s: no RECORDS list: name the records to fetch" % mirror.shown(["RECORDS"]))
         annotators = []
-        for annotator in mirror.listing("ANNOTATORS") or []:
+        for annotator in mirror.listing("ANNOTATORS", annotator_list, errors) or []:
             if path_parts(annotator, folders=False) is None:
                 errors.append("%s: unsafe annotator name %r" % (mirror.shown(["ANNOTATORS"]), annotator))
             else:
                 annotators.append(annotator)
-        for record in records:
-            parts = path_parts(record)
-            if parts is None:
-                errors.append("unsafe record name %r" % record)
-                continue
-            mirror.record(parts, annotators)
+        # Records at once, each waiting on its files; their errors in the order of the records.
+        outcomes: List[Union[str, "Future[List[str]]"]] = []
+        with ThreadPoolExecutor(WORKERS, thread_name_prefix="sigtrove-record") as workers:
+            try:
+                for record in records or []:
+                    parts = path_parts(record)
+                    if parts is None:
+                        outcomes.append("unsafe record name %r" % record)
+                    else:
+                        outcomes.append(workers.submit(mirror.record, parts, annotators))
+                for outcome in outcomes:
+                    errors.extend([outcome] if isinstance(outcome, str) else outcome.result())
+            except BaseException:
+                workers.shutdown(wait=False, cancel_futures=True)
+                mirror.files.shutdown(wait=False, cancel_futures=True)
+                raise
     except DownloadError as error:
         errors.append(str(error))
     finally:
-        progress.close()
         mirror.close()
+        progress.close()
     if errors:
         raise CommandFailure("; ".join(errors))
     return 0
