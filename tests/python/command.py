@@ -2,6 +2,7 @@
 
 import os
 import pathlib
+import signal
 import subprocess
 import sys
 
@@ -31,3 +32,10 @@ def environment(**changes):
         else:
             env[name] = value
     return env
+
+
+def ctrl_c_as_at_a_terminal():
+    """For Popen(preexec_fn=...): the command takes Ctrl-C (SIGINT) as it does at a terminal. A shell
+    without job control starts its background jobs with SIGINT ignored, and a child keeps that: run
+    from such a job, a test's Ctrl-C would never reach the command."""
+    signal.signal(signal.SIGINT, signal.SIG_DFL)

@@ -11,6 +11,7 @@ import time
 
 import numpy as np
 import pytest
+from command import ctrl_c_as_at_a_terminal
 from command import sigtrove as run
 from conftest import RECORDS
 
@@ -98,6 +99,7 @@ def test_an_interrupted_conversion_leaves_nothing_half_written(tmp_path):
     process = subprocess.Popen(
         [sys.executable, "-m", "sigtrove", "convert", source / "long", out / "copy", "-F", "16"],
         stdin=subprocess.DEVNULL,
+        preexec_fn=ctrl_c_as_at_a_terminal,
         stdout=subprocess.DEVNULL,
         stderr=subprocess.PIPE,
     )

@@ -9,7 +9,7 @@ import subprocess
 import sys
 
 import pytest
-from command import environment
+from command import ctrl_c_as_at_a_terminal, environment
 from conftest import RECORDS
 from viewer_client import Client
 from web_servers import free_port
@@ -24,6 +24,7 @@ class RunningCommand:
             stdout=subprocess.PIPE,
             stderr=subprocess.PIPE,
             stdin=subprocess.DEVNULL,
+            preexec_fn=ctrl_c_as_at_a_terminal,
             text=True,
             env=env,
         )
