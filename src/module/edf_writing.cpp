@@ -156,29 +156,11 @@ PyObject *module_write_edf(PyObject *, PyObject *args, PyObject *kwargs) {
     const engine::WritableFormat &range = *engine::writable_format(file.kind == engine::EdfKind::bdf ? 24 : 16);
     for (Py_ssize_t s = 0; s < nsig; ++s) {
         engine::EdfSignalToWrite signal;
-        PyObject *array = nullptr;
-        Py_ssize_t offset = 0, stride = 0;
-        if (!PyArg_ParseTuple(PySequence_Fast_GET_ITEM(column_items.get(), s), "Onn", &array, &offset, &stride))
-            return nullptr;
-        long per_frame = PyLong_AsLong(PySequence_Fast_GET_ITEM(spf_items.get(), s));
-        if (per_frame == -1 && PyErr_Occurred()) return nullptr;
-        if (per_frame < 1 || per_frame > INT_MAX || stride < per_frame || offset < 0) {
-            PyErr_Format(PyExc_ValueError, "signal %zd: improper samples per frame (%ld) or layout", s, per_frame);
-            return nullptr;
-        }
-        signal.samples_per_frame = static_cast<int>(per_frame);
-        const Py_buffer *view = buffers.hold(array, physical ? 'd' : 'q');
-        if (view == nullptr) return nullptr;
-        const long long values = view->len / 8;
-        if (frames > 0 && (frames - 1 > (LLONG_MAX - offset - per_frame) / stride ||
-                           offset + (frames - 1) * stride + per_frame > values)) {
-            PyErr_Format(PyExc_ValueError, "signal %zd holds fewer than %lld frames", s, frames);
-            return nullptr;
-        }
         engine::SampleColumn column;
-        column.kind = physical ? engine::SampleColumn::Kind::physical : engine::SampleColumn::Kind::stored64;
-        column.first = static_cast<const char *>(view->buf) + offset * 8;
-        column.stride = static_cast<std::size_t>(stride);
+        if (!sample_column_of(PySequence_Fast_GET_ITEM(column_items.get(), s),
+                              PySequence_Fast_GET_ITEM(spf_items.get(), s), s, frames, physical, buffers,
+                              signal.samples_per_frame, column))
+            return nullptr;
         samples.push_back(column);
         PyObject *name = PySequence_Fast_GET_ITEM(name_items.get(), s);
         if (name != Py_None && !utf8_of(name, signal.label)) return nullptr;
@@ -190,9 +172,9 @@ PyObject *module_write_edf(PyObject *, PyObject *args, PyObject *kwargs) {
             !optional_number(PySequence_Fast_GET_ITEM(baseline_items.get(), s), baseline))
             return nullptr;
         if (physical && !(gain && baseline)) {
-            const engine::SignalScale scale =
-                engine::choose_signal_scale(static_cast<const double *>(column.first), static_cast<std::size_t>(frames),
-                                            static_cast<std::size_t>(per_frame), column.stride, range, gain, baseline);
+            const engine::SignalScale scale = engine::choose_signal_scale(
+                static_cast<const double *>(column.first), static_cast<std::size_t>(frames),
+                static_cast<std::size_t>(signal.samples_per_frame), column.stride, range, gain, baseline);
             gain = scale.gain;
             baseline = scale.baseline;
         }

@@ -147,28 +147,10 @@ PyObject *module_write_record(PyObject *, PyObject *args, PyObject *kwargs) {
     HeldBuffers buffers;
     for (Py_ssize_t s = 0; s < nsig; ++s) {
         engine::NewSignal signal;
-        PyObject *array = nullptr;
-        Py_ssize_t offset = 0, stride = 0;
-        if (!PyArg_ParseTuple(PySequence_Fast_GET_ITEM(column_items.get(), s), "Onn", &array, &offset, &stride))
+        if (!sample_column_of(PySequence_Fast_GET_ITEM(column_items.get(), s),
+                              PySequence_Fast_GET_ITEM(spf_items.get(), s), s, frames, physical, buffers,
+                              signal.samples_per_frame, signal.samples))
             return nullptr;
-        long per_frame = PyLong_AsLong(PySequence_Fast_GET_ITEM(spf_items.get(), s));
-        if (per_frame == -1 && PyErr_Occurred()) return nullptr;
-        if (per_frame < 1 || per_frame > INT_MAX || stride < per_frame || offset < 0) {
-            PyErr_Format(PyExc_ValueError, "signal %zd: improper samples per frame (%ld) or layout", s, per_frame);
-            return nullptr;
-        }
-        signal.samples_per_frame = static_cast<int>(per_frame);
-        const Py_buffer *view = buffers.hold(array, physical ? 'd' : 'q');
-        if (view == nullptr) return nullptr;
-        const long long values = view->len / 8;
-        if (frames > 0 && (frames - 1 > (LLONG_MAX - offset - per_frame) / stride ||
-                           offset + (frames - 1) * stride + per_frame > values)) {
-            PyErr_Format(PyExc_ValueError, "signal %zd holds fewer than %lld frames", s, frames);
-            return nullptr;
-        }
-        signal.samples.kind = physical ? engine::SampleColumn::Kind::physical : engine::SampleColumn::Kind::stored64;
-        signal.samples.first = static_cast<const char *>(view->buf) + offset * 8;
-        signal.samples.stride = static_cast<std::size_t>(stride);
         PyObject *name = PySequence_Fast_GET_ITEM(name_items.get(), s);
         if (name != Py_None && !utf8_of(name, signal.name)) return nullptr;
         PyObject *unit = PySequence_Fast_GET_ITEM(unit_items.get(), s);

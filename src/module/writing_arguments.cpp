@@ -177,4 +177,30 @@ bool chosen_formats(PyObject *arg, std::size_t count, std::vector<int> &out) {
     return true;
 }
 
+bool sample_column_of(PyObject *layout, PyObject *spf_item, Py_ssize_t s, long long frames, bool physical,
+                      HeldBuffers &buffers, int &samples_per_frame, engine::SampleColumn &column) {
+    PyObject *array = nullptr;
+    Py_ssize_t offset = 0, stride = 0;
+    if (!PyArg_ParseTuple(layout, "Onn", &array, &offset, &stride)) return false;
+    long per_frame = PyLong_AsLong(spf_item);
+    if (per_frame == -1 && PyErr_Occurred()) return false;
+    if (per_frame < 1 || per_frame > INT_MAX || stride < per_frame || offset < 0) {
+        PyErr_Format(PyExc_ValueError, "signal %zd: improper samples per frame (%ld) or layout", s, per_frame);
+        return false;
+    }
+    const Py_buffer *view = buffers.hold(array, physical ? 'd' : 'q');
+    if (view == nullptr) return false;
+    const long long values = view->len / 8;
+    if (frames > 0 && (frames - 1 > (LLONG_MAX - offset - per_frame) / stride ||
+                       offset + (frames - 1) * stride + per_frame > values)) {
+        PyErr_Format(PyExc_ValueError, "signal %zd holds fewer than %lld frames", s, frames);
+        return false;
+    }
+    samples_per_frame = static_cast<int>(per_frame);
+    column.kind = physical ? engine::SampleColumn::Kind::physical : engine::SampleColumn::Kind::stored64;
+    column.first = static_cast<const char *>(view->buf) + offset * 8;
+    column.stride = static_cast<std::size_t>(stride);
+    return true;
+}
+
 }  // namespace sigtrove

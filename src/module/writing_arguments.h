@@ -115,6 +115,13 @@ private:
     std::deque<Py_buffer> views_;  // a deque: the views handed out stay where they are
 };
 
+// Signal `s`'s samples as the package lays them out: `layout` is (array, offset, stride)
+// in values, `spf_item` its samples per frame. The array is held in `buffers` and
+// checked to hold `frames` frames of float64 (`physical`) or int64 values. False with
+// an exception set otherwise.
+bool sample_column_of(PyObject *layout, PyObject *spf_item, Py_ssize_t s, long long frames, bool physical,
+                      HeldBuffers &buffers, int &samples_per_frame, engine::SampleColumn &column);
+
 // The text of a base time: (milliseconds after midnight, (day, month, year) or None).
 bool base_time_of(PyObject *base, engine::NewRecord &record);
 

@@ -4,31 +4,13 @@
 #include <new>
 
 #include "errors/error_state.h"
+#include "writers/copy_sink.h"
 #include "writers/record_copy.h"
 
 namespace sigtrove::engine {
 namespace {
 
 Status bad(const std::string &text) { return Status::failure(ErrorKind::bad_request, "sigtrove: " + text + "\n"); }
-
-class EdfCopySink final : public FrameSink {
-public:
-    EdfCopySink(EdfWriter &writer, std::size_t columns) : writer_(writer), columns_(columns) {}
-
-    void put(std::size_t, std::size_t frames, const ColumnBlock *blocks) override {
-        if (!status_.ok()) return;
-        for (std::size_t c = 0; c < columns_.size(); ++c)
-            columns_[c] = SampleColumn{SampleColumn::Kind::stored, blocks[c].first, blocks[c].stride};
-        status_ = writer_.put(frames, columns_.data());
-    }
-
-    const Status &status() const { return status_; }
-
-private:
-    EdfWriter &writer_;
-    std::vector<SampleColumn> columns_;
-    Status status_;
-};
 
 }  // namespace
 
@@ -111,7 +93,7 @@ Status EdfCopy::step(long long frames, bool &done) {
         done = true;
         return Status();
     }
-    EdfCopySink sink(*writer_, columns_.size());
+    CopySink<EdfWriter> sink(*writer_, columns_.size());
     BulkOutcome outcome;
     Status status = source_->read(start_ + copied_, wanted, columns_, sink, outcome);
     if (!sink.status().ok()) return sink.status();

@@ -9,6 +9,7 @@
 #include "multi_segment/multi_segment_source.h"
 #include "paths/path_search.h"
 #include "record_header/record_header.h"
+#include "writers/copy_sink.h"
 #include "writers/header_text.h"
 #include "writers/writable_formats.h"
 
@@ -21,25 +22,6 @@ std::string file_name_part(const std::string &path) {
     std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
-
-class CopySink final : public FrameSink {
-public:
-    explicit CopySink(RecordWriter &writer, std::size_t columns) : writer_(writer), columns_(columns) {}
-
-    void put(std::size_t, std::size_t frames, const ColumnBlock *blocks) override {
-        if (!status_.ok()) return;
-        for (std::size_t c = 0; c < columns_.size(); ++c)
-            columns_[c] = SampleColumn{SampleColumn::Kind::stored, blocks[c].first, blocks[c].stride};
-        status_ = writer_.put(frames, columns_.data());
-    }
-
-    const Status &status() const { return status_; }
-
-private:
-    RecordWriter &writer_;
-    std::vector<SampleColumn> columns_;
-    Status status_;
-};
 
 }  // namespace
 
@@ -214,7 +196,7 @@ Status RecordCopy::step(long long frames, bool &done) {
         done = true;
         return Status();
     }
-    CopySink sink(*writer_, columns_.size());
+    CopySink<RecordWriter> sink(*writer_, columns_.size());
     BulkOutcome outcome;
     Status status = source_->read(start_ + copied_, wanted, columns_, sink, outcome);
     if (!sink.status().ok()) return sink.status();
