@@ -373,6 +373,87 @@ INSTANTIATE_TEST_SUITE_P(
         SkewedChecksumCase{"WrongOnBoth", 99, 99, 2, 0, "getvec: checksum error in signal 1\n"}),
     [](const ::testing::TestParamInfo<SkewedChecksumCase> &info) { return std::string(info.param.name); });
 
+// Checksums of groups read in many blocks: frames of 1 to 300 samples (sums run
+// over runs of whole rows in vectors, with a scalar rest for wide frames), values
+// over the format's whole range so that sums wrap, invalid samples whose stored
+// markers are summed and then delivered as invalid (format 212), and every
+// signal's checksum tested, each in turn made wrong by one.
+struct LongChecksumCase {
+    const char *name;
+    int fmt, signals, spf, frames;
+};
+
+class LongChecksum : public SignalTest, public ::testing::WithParamInterface<LongChecksumCase> {};
+
+TEST_P(LongChecksum, EverySignalIsSummedOverEveryBlock) {
+    const LongChecksumCase &c = GetParam();
+    const int marker = invalid_marker(c.fmt), highest = c.fmt == 212 ? 2047 : 32767;
+    std::uint32_t state = 12345;
+    auto next_value = [&state, highest] {
+        state = state * 1664525u + 1013904223u;
+        if ((state >> 8) % 97 == 0) return WFDB_INVALID_SAMPLE;
+        return static_cast<int>((state >> 16) % static_cast<unsigned>(2 * highest + 1)) - highest;
+    };
+    std::vector<std::vector<int>> samples(static_cast<std::size_t>(c.signals));
+    for (int f = 0; f < c.frames; ++f)
+        for (auto &signal : samples)
+            for (int k = 0; k < c.spf; ++k) signal.push_back(next_value());
+    auto checksum_of = [marker](const std::vector<int> &values) {
+        unsigned sum = 0;
+        for (int v : values) sum += static_cast<unsigned>(v == WFDB_INVALID_SAMPLE ? marker : v);
+        return static_cast<int>(static_cast<std::int16_t>(static_cast<std::uint16_t>(sum & 0xFFFF)));
+    };
+    for (int wrong = -1; wrong < c.signals; ++wrong) {
+        RecordToWrite rec;
+        for (int s = 0; s < c.signals; ++s) {
+            const auto &values = samples[static_cast<std::size_t>(s)];
+            const int right = checksum_of(values);
+            rec.signals.push_back({.file = "a.dat",
+                                   .fmt = c.fmt,
+                                   .spf = c.spf,
+                                   .samples = values,
+                                   .checksum = s == wrong ? (right == 32767 ? -32768 : right + 1) : right});
+        }
+        write(rec);
+        std::unique_ptr<sigtrove::engine::Record> record;
+        ASSERT_TRUE(sigtrove::engine::Record::open("rec", record).ok());
+        std::vector<std::size_t> chosen;
+        for (std::size_t s = 0; s < samples.size(); ++s) chosen.push_back(s);
+        std::vector<std::int32_t> out(chosen.size() * static_cast<std::size_t>(c.frames) *
+                                      static_cast<std::size_t>(c.spf));
+        auto sink = sigtrove::engine::make_array_sink(sigtrove::engine::SampleType::int32, out.data(), 1,
+                                                      sigtrove::engine::SampleRate::own, {});
+        sigtrove::engine::BulkOutcome outcome;
+        // Signal 0 at its own rate: every stored sample, markers delivered as invalid samples.
+        EXPECT_TRUE(record->read(0, c.frames, {0}, *sink, outcome).ok());
+        EXPECT_EQ(outcome.frames, c.frames);
+        EXPECT_EQ(outcome.checksum_mismatch, wrong >= 0) << "signal " << wrong << " made wrong";
+        out.resize(samples[0].size());
+        EXPECT_EQ(out, std::vector<std::int32_t>(samples[0].begin(), samples[0].end()));
+        // Frame by frame, the text names the signal.
+        ASSERT_EQ(open("rec"), c.signals);
+        const ReadResult r = read_all();
+        EXPECT_EQ(r.frames.size(), static_cast<std::size_t>(c.frames));
+        EXPECT_EQ(r.stop, wrong >= 0 ? -4 : -1);
+        if (wrong >= 0) {
+            EXPECT_EQ(last_error(), "getvec: checksum error in signal " + std::to_string(wrong) + "\n");
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Groups, LongChecksum,
+                         ::testing::Values(LongChecksumCase{"OneSignal", 16, 1, 1, 40000},
+                                           LongChecksumCase{"TwoSignals", 16, 2, 1, 30000},
+                                           LongChecksumCase{"TwoSignalsOfFormat212", 212, 2, 1, 30000},
+                                           LongChecksumCase{"ThreeSignalsOfFormat212", 212, 3, 1, 20000},
+                                           LongChecksumCase{"TwelveSignals", 16, 12, 1, 5000},
+                                           LongChecksumCase{"SeventeenSignalsOfFormat212", 212, 17, 1, 3000},
+                                           LongChecksumCase{"FramesOf300Samples", 16, 1, 300, 400},
+                                           LongChecksumCase{"FramesOf2x150SamplesOfFormat212", 212, 2, 150, 300}),
+                         [](const ::testing::TestParamInfo<LongChecksumCase> &info) {
+                             return std::string(info.param.name);
+                         });
+
 TEST_F(GetvecTest, ChecksumCoversStoredMarkersAndFormat8RunningValues) {
     RecordToWrite rec;
     rec.signals = {{.file = "a.dat", .fmt = 212, .samples = {WFDB_INVALID_SAMPLE, 2047, -7}},

@@ -138,13 +138,13 @@ void GroupWindow::expect(long long from, long long frames) {
 
 void GroupWindow::take_new_rows(std::size_t from, std::size_t to) {
     std::int32_t *block = rows_.data() + from * frame_size_;
-    if (summing_) sum_rows(block, first_ + static_cast<long long>(from), to - from);
+    const std::size_t replaced = summing_ ? sum_rows(block, first_ + static_cast<long long>(from), to - from) : 0;
     if (!replace_markers_) return;
-    replace_marker(block, (to - from) * frame_size_, marker_);
+    replace_marker(block + replaced, (to - from) * frame_size_ - replaced, marker_);
 }
 
-void GroupWindow::sum_rows(const std::int32_t *block, long long frame, std::size_t frames) {
-    if (frame >= sum_limit_) return;
+std::size_t GroupWindow::sum_rows(std::int32_t *block, long long frame, std::size_t frames) {
+    if (frame >= sum_limit_) return 0;
     auto counted = static_cast<std::size_t>(std::min<long long>(static_cast<long long>(frames), sum_limit_ - frame));
     // Frames that every summed column still counts are summed row by row, in order
     // through memory; the tail of a shorter column is finished column by column.
@@ -152,8 +152,12 @@ void GroupWindow::sum_rows(const std::int32_t *block, long long frame, std::size
     // Several rows at a time when rows are short, so the inner loop is long enough to vectorise.
     const std::size_t run = run_mask_.size();
     const std::size_t values = all_counted * frame_size_;
+    // Markers are replaced in the same pass (after they are summed, as stored).
     std::fill(run_sums_.begin(), run_sums_.end(), 0u);
-    add_masked_runs(block, values, run_mask_.data(), run, run_sums_.data());
+    if (replace_markers_)
+        add_masked_runs_replacing(block, values, run_mask_.data(), run, run_sums_.data(), marker_);
+    else
+        add_masked_runs(block, values, run_mask_.data(), run, run_sums_.data());
     for (std::size_t j = 0; j < run; ++j) column_sums_[j % frame_size_] += run_sums_[j];
     block += values;
     for (std::size_t c = 0; c < frame_size_; ++c) {
@@ -165,6 +169,7 @@ void GroupWindow::sum_rows(const std::int32_t *block, long long frame, std::size
         for (std::size_t f = 0; f < rest; ++f, sample += frame_size_) sum += static_cast<std::uint32_t>(*sample);
         column_sums_[c] += sum;
     }
+    return replace_markers_ ? values : 0;
 }
 
 SeekOutcome GroupWindow::seek(long long frame, bool inside_frame) {

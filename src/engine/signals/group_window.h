@@ -68,7 +68,9 @@ private:
     bool load(long long n);
     std::size_t make_room();
     void take_new_rows(std::size_t from, std::size_t to);
-    void sum_rows(const std::int32_t *block, long long frame, std::size_t frames);
+    // Sums the rows' stored values into the checksums; returns how many values
+    // from `block` on it has also had their markers replaced.
+    std::size_t sum_rows(std::int32_t *block, long long frame, std::size_t frames);
 
     std::unique_ptr<GroupReader> reader_;
     std::size_t frame_size_;

@@ -510,7 +510,104 @@ GatherUnit gather_unit() {
                                                                      : GatherUnit::none;
     return unit;
 }
+
+// One vector of a run into its sums, its markers replaced with `Replacing`.
+template <bool Replacing, class Value>
+__attribute__((target("avx512f"))) inline void take16(__m512i &sum, Value *at, __m512i taken, __m512i marked,
+                                                      __m512i invalid) {
+    const __m512i v = _mm512_loadu_si512(at);
+    sum = _mm512_add_epi32(sum, _mm512_and_si512(v, taken));
+    if constexpr (Replacing) _mm512_mask_storeu_epi32(at, _mm512_cmpeq_epi32_mask(v, marked), invalid);
+}
+
+template <bool Replacing, class Value>
+__attribute__((target("avx2"))) inline void take8(__m256i &sum, Value *at, __m256i taken, __m256i marked,
+                                                  __m256i invalid) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(at));
+    sum = _mm256_add_epi32(sum, _mm256_and_si256(v, taken));
+    if constexpr (Replacing) _mm256_maskstore_epi32(at, _mm256_cmpeq_epi32(v, marked), invalid);
+}
+
+// The masked sums of places [0, j) of `runs` whole runs, for the largest j that
+// is a whole number of vectors; returns j. Each vector of places is summed down
+// every run in two registers, so no sum goes through memory run after run. With
+// `Replacing`, each value equal to `marker` becomes WFDB_INVALID_SAMPLE once summed.
+template <bool Replacing, class Value>
+__attribute__((target("avx512f"))) std::size_t add_masked_places_avx512(Value *values, std::size_t runs,
+                                                                        const std::uint32_t *mask, std::size_t run,
+                                                                        std::uint32_t *lanes, std::int32_t marker) {
+    const __m512i marked = _mm512_set1_epi32(marker), invalid = _mm512_set1_epi32(WFDB_INVALID_SAMPLE);
+    std::size_t j = 0;
+    for (; j + 16 <= run; j += 16) {
+        const __m512i taken = _mm512_loadu_si512(mask + j);
+        __m512i even = _mm512_setzero_si512(), odd = _mm512_setzero_si512();
+        Value *v = values + j;
+        std::size_t r = 0;
+        for (; r + 2 <= runs; r += 2, v += 2 * run) {
+            take16<Replacing>(even, v, taken, marked, invalid);
+            take16<Replacing>(odd, v + run, taken, marked, invalid);
+        }
+        if (r < runs) take16<Replacing>(even, v, taken, marked, invalid);
+        const __m512i sum = _mm512_add_epi32(_mm512_add_epi32(even, odd), _mm512_loadu_si512(lanes + j));
+        _mm512_storeu_si512(lanes + j, sum);
+    }
+    clean_upper_lanes();
+    return j;
+}
+
+template <bool Replacing, class Value>
+__attribute__((target("avx2"))) std::size_t add_masked_places_avx2(Value *values, std::size_t runs,
+                                                                   const std::uint32_t *mask, std::size_t run,
+                                                                   std::uint32_t *lanes, std::int32_t marker) {
+    const __m256i marked = _mm256_set1_epi32(marker), invalid = _mm256_set1_epi32(WFDB_INVALID_SAMPLE);
+    std::size_t j = 0;
+    for (; j + 8 <= run; j += 8) {
+        const __m256i taken = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(mask + j));
+        __m256i even = _mm256_setzero_si256(), odd = _mm256_setzero_si256();
+        Value *v = values + j;
+        std::size_t r = 0;
+        for (; r + 2 <= runs; r += 2, v += 2 * run) {
+            take8<Replacing>(even, v, taken, marked, invalid);
+            take8<Replacing>(odd, v + run, taken, marked, invalid);
+        }
+        if (r < runs) take8<Replacing>(even, v, taken, marked, invalid);
+        __m256i *place = reinterpret_cast<__m256i *>(lanes + j);
+        _mm256_storeu_si256(place, _mm256_add_epi32(_mm256_add_epi32(even, odd), _mm256_loadu_si256(place)));
+    }
+    clean_upper_lanes();
+    return j;
+}
 #endif
+
+// add_masked_runs, and with `Replacing` marker replacement in the same pass.
+template <bool Replacing, class Value>
+void add_masked_runs_of(Value *values, std::size_t n, const std::uint32_t *mask, std::size_t run, std::uint32_t *lanes,
+                        std::int32_t marker) {
+    const std::size_t runs = run == 0 ? 0 : n / run;
+    std::size_t j = 0;
+#ifdef SIGTROVE_GATHER_KERNELS
+    switch (gather_unit()) {
+        case GatherUnit::avx512:
+            j = add_masked_places_avx512<Replacing, Value>(values, runs, mask, run, lanes, marker);
+            break;
+        case GatherUnit::avx2:
+            j = add_masked_places_avx2<Replacing, Value>(values, runs, mask, run, lanes, marker);
+            break;
+        case GatherUnit::none: break;
+    }
+#endif
+    auto take = [&](std::uint32_t &sum, std::size_t i, std::size_t place) {
+        sum += static_cast<std::uint32_t>(values[i]) & mask[place];
+        if constexpr (Replacing) values[i] = values[i] == marker ? WFDB_INVALID_SAMPLE : values[i];
+    };
+    for (; j < run; ++j) {
+        std::uint32_t sum = 0;
+        for (std::size_t r = 0; r < runs; ++r) take(sum, r * run + j, j);
+        lanes[j] += sum;
+    }
+    const std::size_t whole = runs * run;
+    for (std::size_t k = 0; whole + k < n; ++k) take(lanes[k], whole + k, k);
+}
 
 template <class Out>
 bool lookup16_of(const std::int32_t *values, std::size_t n, const std::uint32_t *base, std::size_t run,
@@ -556,13 +653,14 @@ void replace_marker(std::int32_t *values, std::size_t n, std::int32_t marker) {
     for (std::size_t i = 0; i < n; ++i) values[i] = values[i] == marker ? WFDB_INVALID_SAMPLE : values[i];
 }
 
-SIGTROVE_VECTOR_CLONES
 void add_masked_runs(const std::int32_t *values, std::size_t n, const std::uint32_t *mask, std::size_t run,
                      std::uint32_t *lanes) {
-    std::size_t i = 0;
-    for (; i + run <= n; i += run)
-        for (std::size_t j = 0; j < run; ++j) lanes[j] += static_cast<std::uint32_t>(values[i + j]) & mask[j];
-    for (std::size_t j = 0; i + j < n; ++j) lanes[j] += static_cast<std::uint32_t>(values[i + j]) & mask[j];
+    add_masked_runs_of<false>(values, n, mask, run, lanes, 0);
+}
+
+void add_masked_runs_replacing(std::int32_t *values, std::size_t n, const std::uint32_t *mask, std::size_t run,
+                               std::uint32_t *lanes, std::int32_t marker) {
+    add_masked_runs_of<true>(values, n, mask, run, lanes, marker);
 }
 
 SIGTROVE_VECTOR_CLONES

@@ -19,6 +19,11 @@ void replace_marker(std::int32_t *values, std::size_t n, std::int32_t marker);
 void add_masked_runs(const std::int32_t *values, std::size_t n, const std::uint32_t *mask, std::size_t run,
                      std::uint32_t *lanes);
 
+// The same, and each value equal to `marker` becomes WFDB_INVALID_SAMPLE once
+// summed (one pass over a block that is both summed and has its markers replaced).
+void add_masked_runs_replacing(std::int32_t *values, std::size_t n, const std::uint32_t *mask, std::size_t run,
+                               std::uint32_t *lanes, std::int32_t marker);
+
 // out[i] = (values[i] - baseline[j]) / gain[j] with j = i mod run (NaN for an
 // invalid sample), the subtraction and division in double.
 void physical_runs(const std::int32_t *values, std::size_t n, const double *baseline, const double *gain,
