@@ -15,21 +15,29 @@ best times over the runs.
 
     .venv/bin/python bench/physical_values_benchmark.py [--repeat N] [--runs N]
 
-Where the time goes: a bulk read decodes each file block into a window of int32 values (about
-128 KiB, in the second-level cache), replaces stored invalid markers and sums checksums there, and
-the array sink converts the window's rows into the output. Dividing, (v - baseline) / gain, is
-bound by the division's throughput (about 2 cycles per double even in 512-bit vectors); a table
+Where the time goes: a bulk read decodes each file block into a window of int32 values of about
+16 KiB, which stays in the first-level cache while its checksums are summed and its stored invalid
+markers replaced (one pass, the sums kept in registers) and the array sink converts its rows into the
+output. (The window was 128 KiB, in the second-level cache, which each of those passes went through
+again; the checksum sums went through memory at every run of rows.) Dividing, (v - baseline) / gain,
+is bound by the division's throughput (about 2 cycles per double even in 512-bit vectors); a table
 of every 16-bit value's quotient turns it into gathered loads, which cost about as much. The sink
-now makes the same number without either: with r = 1 / gain, q0 = x * r, e = x - q0 * gain (exact
+makes the same number without either: with r = 1 / gain, q0 = x * r, e = x - q0 * gain (exact
 in one fused multiply-add) and q = q0 + e * r rounded once, which is the correctly rounded
 quotient away from overflow and underflow, and is used only for the values a read has compared
 bit for bit with the division (the compared span grows with the values met). The conversion then
-runs at about the speed of writing its output. Rows of records in several files (s0010_re) are
-assembled in one vector each from the files' blocks instead of being staged first. The vector
-kernels clear the upper register lanes when they return: left set, they had made the SSE format
-decoders that run next take twice their time. What is left: decoding and the kernel's copy of the
-file into the read buffer, and a fresh record's first read (checksums, its buffers' first use),
-which the stored read pays too.
+runs at about 1.4 times the time of writing its output (a plain fill). Rows of records in several
+files (s0010_re) are assembled in one vector each from the files' blocks instead of being staged
+first. The vector kernels clear the upper register lanes when they return: left set, they had made
+the SSE format decoders that run next take twice their time. What is left: decoding, the kernel's
+copy of the file into the read buffer, and a fresh record's first read (checksums, its buffers'
+first use), which the stored read pays too.
+
+Why frames() / (frames(physical=False) + fill) stays near 1.1 and not 0.9: both reads do the same
+work up to the sink; the physical one writes 8 bytes per value where the stored one writes 2. Even
+with a conversion as fast as numpy's own fill of the output, the ratio is (S - W2 + F) / (S + F),
+with S the stored read, F the fill and W2 (about F / 4) the stored read's 2-byte output: below 0.9
+only while S is less than about 1.5 F, and S is 2.5-4 F here.
 """
 
 import argparse

@@ -95,9 +95,11 @@ private:
     std::vector<std::uint32_t> column_sums_;   // wrapping sums, as only their low 16 bits matter
 };
 
-// Frames per window refill: about 128 KiB of decoded samples, never less than
-// one frame; less when many groups are read side by side (`groups`), so that a
-// record's windows together stay within a few megabytes.
+// Frames per window refill: about 16 KiB of decoded samples, never less than
+// one frame, so that a refill is decoded, summed, its markers replaced and
+// delivered while it is still in the first-level cache; less when very many
+// groups are read side by side (`groups`), so that a record's windows together
+// stay within a few megabytes.
 std::size_t window_block_frames(std::size_t frame_size, std::size_t groups = 1);
 
 }  // namespace sigtrove::engine
