@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "edf/edf_annotations.h"
+#include "every_sample.h"
 #include "fixture_files.h"
 #include "paths/database_path.h"
 #include "record/record.h"
@@ -32,22 +33,8 @@ using sigtrove::testing::TempDir;
 using sigtrove::testing::WorkingDirectory;
 namespace fs = std::filesystem;
 
-using Samples = std::vector<std::vector<std::int32_t>>;
-
-class Collecting final : public FrameSink {
-public:
-    explicit Collecting(Samples &out) : out_(out) {}
-    void put(std::size_t, std::size_t frames, const ColumnBlock *columns) override {
-        for (std::size_t c = 0; c < out_.size(); ++c)
-            for (std::size_t k = 0; k < frames; ++k)
-                for (int j = 0; j < columns[c].spf; ++j)
-                    out_[c].push_back(columns[c].first ? columns[c].first[k * columns[c].stride + j]
-                                                       : WFDB_INVALID_SAMPLE);
-    }
-
-private:
-    Samples &out_;
-};
+using Samples = sigtrove::testing::SignalSamples<std::int32_t>;
+using sigtrove::testing::read_every_sample;
 
 class EdfWriterTest : public ::testing::Test {
 protected:
@@ -78,12 +65,9 @@ protected:
     }
 
     static Samples read_all(Record &record) {
-        Samples out(record.opened().size());
-        std::vector<std::size_t> all;
-        for (std::size_t s = 0; s < out.size(); ++s) all.push_back(s);
-        Collecting sink(out);
+        Samples out;
         BulkOutcome outcome;
-        EXPECT_TRUE(record.read(0, record.deliverable_frames(), all, sink, outcome).ok());
+        EXPECT_TRUE(read_every_sample(record, record.deliverable_frames(), out, outcome).ok());
         return out;
     }
 

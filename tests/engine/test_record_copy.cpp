@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "errors/error_state.h"
+#include "every_sample.h"
 #include "expected_records.h"
 #include "fixture_files.h"
 #include "paths/database_path.h"
@@ -23,30 +24,13 @@ namespace {
 namespace engine = sigtrove::engine;
 namespace fixtures = sigtrove::testing;
 using engine::Status;
-using Samples = std::vector<std::vector<std::int32_t>>;
-
-class Collecting final : public engine::FrameSink {
-public:
-    explicit Collecting(Samples &out) : out_(out) {}
-    void put(std::size_t, std::size_t frames, const engine::ColumnBlock *columns) override {
-        for (std::size_t c = 0; c < out_.size(); ++c)
-            for (std::size_t k = 0; k < frames; ++k)
-                for (int j = 0; j < columns[c].spf; ++j)
-                    out_[c].push_back(columns[c].first ? columns[c].first[k * columns[c].stride + j]
-                                                       : WFDB_INVALID_SAMPLE);
-    }
-
-private:
-    Samples &out_;
-};
+using Samples = sigtrove::testing::SignalSamples<std::int32_t>;
+using sigtrove::testing::read_every_sample;
 
 Samples samples_of(engine::Record &record, long long frames) {
-    Samples samples(record.opened().size());
-    std::vector<std::size_t> all;
-    for (std::size_t s = 0; s < samples.size(); ++s) all.push_back(s);
-    Collecting sink(samples);
+    Samples samples;
     engine::BulkOutcome outcome;
-    Status status = record.read(0, frames, all, sink, outcome);
+    Status status = read_every_sample(record, frames, samples, outcome);
     EXPECT_TRUE(status.ok()) << status.text();
     return samples;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "errors/error_state.h"
+#include "every_sample.h"
 #include "fixture_files.h"
 #include "header/header.h"
 #include "paths/database_path.h"
@@ -33,22 +34,8 @@ using engine::ErrorKind;
 using engine::SampleColumn;
 using engine::Status;
 
-using Samples = std::vector<std::vector<std::int32_t>>;  // signal by signal, every sample
-
-class Collecting final : public engine::FrameSink {
-public:
-    explicit Collecting(Samples &out) : out_(out) {}
-    void put(std::size_t, std::size_t frames, const engine::ColumnBlock *columns) override {
-        for (std::size_t c = 0; c < out_.size(); ++c)
-            for (std::size_t k = 0; k < frames; ++k)
-                for (int j = 0; j < columns[c].spf; ++j)
-                    out_[c].push_back(columns[c].first ? columns[c].first[k * columns[c].stride + j]
-                                                       : WFDB_INVALID_SAMPLE);
-    }
-
-private:
-    Samples &out_;
-};
+using Samples = sigtrove::testing::SignalSamples<std::int32_t>;
+using sigtrove::testing::read_every_sample;
 
 // Opens RECORD in FOLDER (and nowhere else).
 std::unique_ptr<engine::Record> open_record(const std::string &folder, const std::string &record) {
@@ -62,13 +49,10 @@ std::unique_ptr<engine::Record> open_record(const std::string &folder, const std
 }
 
 Samples read_samples(engine::Record &record) {
-    Samples samples(record.opened().size());
-    std::vector<std::size_t> all;
-    for (std::size_t s = 0; s < samples.size(); ++s) all.push_back(s);
-    Collecting sink(samples);
+    Samples samples;
     engine::BulkOutcome outcome;
     // A file of formats 310 and 311 ending in two samples ends in a whole unit: read the record's length.
-    Status status = record.read(0, record.frame_count(), all, sink, outcome);
+    Status status = read_every_sample(record, record.frame_count(), samples, outcome);
     EXPECT_TRUE(status.ok()) << status.text();
     EXPECT_FALSE(outcome.checksum_mismatch) << "the header's checksums do not match the samples written";
     return samples;

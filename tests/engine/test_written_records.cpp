@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "errors/error_state.h"
+#include "every_sample.h"
 #include "fixture_files.h"
 #include "paths/database_path.h"
 #include "record/record.h"
@@ -31,22 +32,6 @@ using fixtures::TempDir;
 using fixtures::written_path;
 using fixtures::WrittenCase;
 
-// Every sample of every signal of a record, signal by signal, as the engine reads it.
-class CollectingSink final : public engine::FrameSink {
-public:
-    explicit CollectingSink(std::vector<std::vector<std::int32_t>> &out) : out_(out) {}
-    void put(std::size_t, std::size_t frames, const engine::ColumnBlock *columns) override {
-        for (std::size_t c = 0; c < out_.size(); ++c)
-            for (std::size_t k = 0; k < frames; ++k)
-                for (int j = 0; j < columns[c].spf; ++j)
-                    out_[c].push_back(columns[c].first ? columns[c].first[k * columns[c].stride + j]
-                                                       : WFDB_INVALID_SAMPLE);
-    }
-
-private:
-    std::vector<std::vector<std::int32_t>> &out_;
-};
-
 // The samples of RECORD in FOLDER (looked up there alone); empty when it can not be read.
 std::vector<std::vector<std::int32_t>> record_samples(const std::string &folder, const std::string &record) {
     fixtures::EnvironmentVariable wfdb("WFDB", folder);
@@ -54,12 +39,8 @@ std::vector<std::vector<std::int32_t>> record_samples(const std::string &folder,
     std::unique_ptr<engine::Record> opened;
     std::vector<std::vector<std::int32_t>> samples;
     if (!engine::Record::open(record, opened).ok()) return samples;
-    samples.resize(opened->opened().size());
-    std::vector<std::size_t> all;
-    for (std::size_t s = 0; s < samples.size(); ++s) all.push_back(s);
-    CollectingSink sink(samples);
     engine::BulkOutcome outcome;
-    if (!opened->read(0, 1LL << 40, all, sink, outcome).ok()) samples.clear();
+    if (!fixtures::read_every_sample(*opened, 1LL << 40, samples, outcome).ok()) samples.clear();
     engine::reset_database_path();
     return samples;
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "every_sample.h"
 #include "fuzz_scratch.h"
 #include "paths/database_path.h"
 #include "record/record.h"
@@ -28,21 +29,6 @@ namespace {
 
 constexpr int kFormats[] = {8, 16, 24, 32, 61, 80, 160, 212, 310, 311, 508, 516, 524};
 
-class Collecting final : public engine::FrameSink {
-public:
-    explicit Collecting(std::vector<std::vector<std::int64_t>> &out) : out_(out) {}
-    void put(std::size_t, std::size_t frames, const engine::ColumnBlock *columns) override {
-        for (std::size_t c = 0; c < out_.size(); ++c)
-            for (std::size_t k = 0; k < frames; ++k)
-                for (int j = 0; j < columns[c].spf; ++j)
-                    out_[c].push_back(columns[c].first ? columns[c].first[k * columns[c].stride + j]
-                                                       : WFDB_INVALID_SAMPLE);
-    }
-
-private:
-    std::vector<std::vector<std::int64_t>> &out_;
-};
-
 void remove_record() {
     for (const auto &entry : std::filesystem::directory_iterator(fuzz::scratch_folder()))
         std::filesystem::remove(entry.path());
@@ -53,12 +39,8 @@ void read_back(const std::string &name, long long frames, std::vector<std::vecto
     std::unique_ptr<engine::Record> back;
     if (!engine::Record::open(name, back).ok()) std::abort();
     if (frames < 0) frames = back->deliverable_frames();
-    read.assign(back->opened().size(), {});
-    std::vector<std::size_t> all;
-    for (std::size_t s = 0; s < read.size(); ++s) all.push_back(s);
-    Collecting sink(read);
     engine::BulkOutcome outcome;
-    if (!back->read(0, frames, all, sink, outcome).ok() || outcome.checksum_mismatch) std::abort();
+    if (!testing::read_every_sample(*back, frames, read, outcome).ok() || outcome.checksum_mismatch) std::abort();
 }
 
 // An EDF or BDF file of the values at FREQUENCY: written whole or refused with nothing left.
@@ -185,14 +167,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     std::unique_ptr<engine::Record> back;
     if (!engine::Record::open("w", back).ok()) std::abort();
-    std::vector<std::vector<std::int64_t>> read(back->opened().size());
-    std::vector<std::size_t> all;
-    for (std::size_t s = 0; s < read.size(); ++s) all.push_back(s);
-    Collecting sink(read);
+    std::vector<std::vector<std::int64_t>> read;
     engine::BulkOutcome outcome;
     // The frames written (a file of formats 310 and 311 may hold one sample more; a FLAC stream of
     // no samples does not say how long it is).
-    if (!back->read(0, static_cast<long long>(frames), all, sink, outcome).ok() || outcome.checksum_mismatch)
+    if (!testing::read_every_sample(*back, static_cast<long long>(frames), read, outcome).ok() ||
+        outcome.checksum_mismatch)
         std::abort();
     if (frames > 0 && read != values) std::abort();
     back.reset();
